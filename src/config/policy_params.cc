@@ -1,0 +1,157 @@
+// Turning the policy's parameter records into its typed fields and address
+// lists, and retrying the names that did not resolve.
+#include <cstdlib>
+
+#include "plugin/policy.h"
+
+using outlinkwatch::ConnectAddrRecord;
+
+namespace {
+
+// Host order: the first dotted number in the most significant byte.
+uint32_t ToHostOrder(uint32_t netOrder) {
+    const auto* b = reinterpret_cast<const unsigned char*>(&netOrder);
+    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | uint32_t{b[3]};
+}
+
+}  // namespace
+
+void CPolicy::ParseIPSec(const std::list<std::string>& in, std::list<std::string>& out) {
+    outlinkwatch::ParseIPSec(in, out, [this](const char* message) {
+        OW_LOG(this, 2, "CPolicy::ParseIPSec", "%s", message);
+    });
+}
+
+void CPolicy::ResolveAddrList(const std::list<std::string>& in, int withPort, std::list<uint32_t>& outIP,
+                              std::list<std::string>& outText, std::list<ConnectAddrRecord>& outRecords,
+                              std::list<std::string>& outUnresolved) {
+    outlinkwatch::Os* os = m_pOs;
+    outlinkwatch::ResolveAddrList(in, withPort, outIP, outText, outRecords, outUnresolved,
+                                  [os](const std::string& host, std::vector<uint32_t>* addrs) {
+                                      return os->ResolveHostIPv4(host, addrs);
+                                  });
+}
+
+void CPolicy::GetLocalIPList(std::list<uint32_t>& out) {
+    out.clear();
+    uint32_t size = 0;
+    if (m_pOs->GetAdapters(nullptr, &size) != outlinkwatch::kErrorBufferOverflow) return;
+    // The buffer is sized in whole adapter records, with one to spare.
+    size = (size / outlinkwatch::kAdapterRecordSize + 1) * outlinkwatch::kAdapterRecordSize;
+    std::vector<outlinkwatch::AdapterInfo> adapters;
+    if (m_pOs->GetAdapters(&adapters, &size) != outlinkwatch::kErrorSuccess) return;
+    for (const auto& adapter : adapters) {
+        for (const std::string& ip : adapter.ipv4) {
+            out.push_back(ToHostOrder(outlinkwatch::InetAddr(ip)));
+        }
+    }
+}
+
+int CPolicy::GetPolicyParams() {
+    const std::string route = GetPolicyParamValue("Route");
+    const std::string proxy = GetPolicyParamValue("Proxy");
+    const std::string tracert = GetPolicyParamValue("TrancertAddr");
+    const std::string connect = GetPolicyParamValue("ConnectAddr");
+    const std::string type = GetPolicyParamValue("Type");
+    m_nCheckType = std::atoi(type.c_str());
+
+    const std::string image = GetPolicyParamValue("ImageIP");
+    m_strBlock = GetPolicyParamValue("block");
+    m_nCheckCycle.store(std::atoi(GetPolicyParamValue("checkcyc").c_str()));
+
+    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ValidProxy %s", proxy.c_str());
+    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "TracertAddr %s", tracert.c_str());
+    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ValidRoute %s", route.c_str());
+    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ConnectAddr %s", connect.c_str());
+    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ImageIP %s", image.c_str());
+
+    m_strRank = GetPolicyParamValue("rank");
+
+    if (tracert.empty() && connect.empty() && proxy.empty()) {
+        OW_LOG(this, 4, "CPolicy::GetPolicyParams", "Invalid parameters Exit!");
+        return 0;
+    }
+
+    std::list<uint32_t> unusedIP;
+    std::list<std::string> unusedText;
+    std::list<ConnectAddrRecord> unusedRecords;
+
+    if (m_nCheckType == 0) {
+        std::list<std::string> entries;
+        outlinkwatch::SplitString(tracert, ";", false, entries);
+        ResolveAddrList(entries, 0, m_lstTracertIP, unusedText, unusedRecords, m_lstUnresolvedTracert);
+
+        std::list<std::string> routes, expanded;
+        outlinkwatch::SplitString(route, ";", false, routes);
+        ParseIPSec(routes, expanded);
+        ResolveAddrList(expanded, 0, m_lstValidRouteIP, unusedText, unusedRecords, m_lstUnresolvedRoute);
+
+        m_lstValidProxyStr.clear();
+        m_lstValidProxyIP.clear();
+        std::list<std::string> proxies;
+        outlinkwatch::SplitString(proxy, ";", false, proxies);
+        ResolveAddrList(proxies, 0, m_lstValidProxyIP, m_lstValidProxyStr, unusedRecords, m_lstUnresolvedProxy);
+
+        std::list<uint32_t> local;
+        GetLocalIPList(local);
+        for (uint32_t ip : local) {
+            bool present = false;
+            for (uint32_t known : m_lstValidProxyIP) {
+                if (known == ip) {
+                    present = true;
+                    break;
+                }
+            }
+            if (!present) m_lstValidProxyIP.push_back(ip);
+        }
+    } else {
+        m_lstValidProxyStr.clear();
+        m_lstValidProxyIP.clear();
+        m_lstImageIP.clear();
+        GetLocalIPList(m_lstValidProxyIP);
+
+        std::list<std::string> entries;
+        outlinkwatch::SplitString(connect, ";", false, entries);
+        ResolveAddrList(entries, 1, unusedIP, unusedText, m_lstConnectAddr, m_lstUnresolvedConnect);
+
+        outlinkwatch::SplitString(image, ";", false, m_lstImageIP);
+    }
+    return 1;
+}
+
+int CPolicy::RetryUnresolved(const std::string& group) {
+    std::list<uint32_t> newIP;
+    std::list<std::string> newText;
+    std::list<ConnectAddrRecord> newRecords;
+    std::list<std::string> stillUnresolved;
+
+    if (group == "Proxy" && m_nCheckType == 0 && !m_lstUnresolvedProxy.empty()) {
+        ResolveAddrList(m_lstUnresolvedProxy, 0, newIP, newText, newRecords, stillUnresolved);
+        m_lstValidProxyIP.insert(m_lstValidProxyIP.end(), newIP.begin(), newIP.end());
+        m_lstValidProxyStr.insert(m_lstValidProxyStr.end(), newText.begin(), newText.end());
+        m_lstUnresolvedProxy.swap(stillUnresolved);
+        return 1;
+    }
+    if (group == "Conn" && m_nCheckType == 0 &&
+        (!m_lstUnresolvedTracert.empty() || !m_lstUnresolvedRoute.empty())) {
+        ResolveAddrList(m_lstUnresolvedTracert, 0, newIP, newText, newRecords, stillUnresolved);
+        m_lstTracertIP.insert(m_lstTracertIP.end(), newIP.begin(), newIP.end());
+        // An empty input leaves the outputs as they were: nothing to keep then.
+        if (!m_lstUnresolvedTracert.empty()) m_lstUnresolvedTracert.swap(stillUnresolved);
+
+        newIP.clear();
+        newText.clear();
+        stillUnresolved.clear();
+        ResolveAddrList(m_lstUnresolvedRoute, 0, newIP, newText, newRecords, stillUnresolved);
+        m_lstValidRouteIP.insert(m_lstValidRouteIP.end(), newIP.begin(), newIP.end());
+        if (!m_lstUnresolvedRoute.empty()) m_lstUnresolvedRoute.swap(stillUnresolved);
+        return 1;
+    }
+    if (group == "Conn" && m_nCheckType == 1 && !m_lstUnresolvedConnect.empty()) {
+        ResolveAddrList(m_lstUnresolvedConnect, 1, newIP, newText, newRecords, stillUnresolved);
+        m_lstConnectAddr.insert(m_lstConnectAddr.end(), newRecords.begin(), newRecords.end());
+        m_lstUnresolvedConnect.swap(stillUnresolved);
+        return 1;
+    }
+    return 0;
+}

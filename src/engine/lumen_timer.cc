@@ -1,0 +1,86 @@
+#include "engine/lumen_timer.h"
+
+namespace lumenutil {
+
+namespace {
+// How long SetMyTimer waits for the timer thread to get ready before it
+// gives up: the first timers are armed right after the thread was started.
+constexpr int kReadyWaitSteps = 200;
+constexpr uint32_t kReadyWaitStepMs = 10;
+}  // namespace
+
+CLumenTimer::CLumenTimer() : m_host(outlinkwatch::CurrentOs()->CreateTimerHost()) {}
+
+CLumenTimer::~CLumenTimer() {
+    if (m_host) m_host->Stop(kStopWaitMs);
+    std::lock_guard<std::recursive_mutex> lock(m_csLock);
+    m_mapTimers.clear();
+}
+
+void CLumenTimer::RegeditMyTimer(TimerCallback callback) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_csLock);
+        m_pfnCallback = callback;
+    }
+    CreateTimerWindows();
+}
+
+bool CLumenTimer::CreateTimerWindows() {
+    std::lock_guard<std::recursive_mutex> lock(m_csLock);
+    if (!m_host) return false;
+    if (m_bStarted) return true;
+    m_bStarted = m_host->Start(this);
+    return m_bStarted;
+}
+
+uint32_t CLumenTimer::SetMyTimer(uint32_t id, int32_t elapseMs, int32_t repeat) {
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_csLock);
+        if (m_pfnCallback == nullptr) return kTimerArmFailed;
+        if (m_mapTimers.count(id) != 0) return kTimerAlreadyArmed;
+        if (!m_host || !m_bStarted) return kTimerArmFailed;
+    }
+    // Bounded wait, outside the lock, for the timer thread to get ready.
+    for (int i = 0; i < kReadyWaitSteps && !m_host->Ready(); ++i) {
+        outlinkwatch::CurrentOs()->SleepMs(kReadyWaitStepMs);
+    }
+    std::lock_guard<std::recursive_mutex> lock(m_csLock);
+    if (m_mapTimers.count(id) != 0) return kTimerAlreadyArmed;
+    if (!m_host->Ready() || !m_host->Arm(id, static_cast<uint32_t>(elapseMs < 0 ? 0 : elapseMs))) {
+        return kTimerArmFailed;
+    }
+    m_mapTimers[id] = repeat;
+    return kTimerArmed;
+}
+
+uint32_t CLumenTimer::KillMyTimer(uint32_t id) {
+    std::lock_guard<std::recursive_mutex> lock(m_csLock);
+    auto it = m_mapTimers.find(id);
+    if (it == m_mapTimers.end()) return kTimerNotArmed;
+    if (m_host) m_host->Disarm(id);
+    m_mapTimers.erase(it);
+    return kTimerStopped;
+}
+
+void CLumenTimer::OnTimer(uint32_t id) {
+    std::lock_guard<std::recursive_mutex> lock(m_csLock);
+    if (m_pfnCallback == nullptr) return;
+    auto it = m_mapTimers.find(id);
+    if (it == m_mapTimers.end()) {
+        // A tick of a timer we no longer know: stop it at the platform.
+        if (m_host) m_host->Disarm(id);
+        return;
+    }
+    if (it->second == 0) {
+        if (m_host) m_host->Disarm(id);
+        m_mapTimers.erase(it);
+    }
+    m_pfnCallback(0, 0, id, 0, 0);
+}
+
+bool CLumenTimer::IsArmed(uint32_t id) {
+    std::lock_guard<std::recursive_mutex> lock(m_csLock);
+    return m_mapTimers.count(id) != 0;
+}
+
+}  // namespace lumenutil

@@ -1,0 +1,121 @@
+// The two monitor threads and the timer callback that wakes them.
+#include "plugin/policy.h"
+
+using outlinkwatch::Handle;
+using outlinkwatch::kInfinite;
+using outlinkwatch::kWaitObject0;
+
+uint32_t MonitorRouteThread(void* arg) {
+    CPolicy* policy = static_cast<CPolicy*>(arg);
+    outlinkwatch::Os* os = policy->os();
+    g_bRouteThreadStopped.store(0);
+    OW_LOG(policy, 2, "MonitorRouteThread", "Begin!!");
+
+    policy->TracertCallback();
+    policy->SetCheckConnTask();
+
+    Handle routeChange = os->CreateEventObject("Routechange", true, false);
+    if (routeChange == nullptr) {
+        OW_LOG(policy, 4, "MonitorRouteThread", "CreateEvent Routechange Fail");
+        g_bRouteThreadStopped.store(1);
+        return 0;
+    }
+    const Handle waitSet[3] = {policy->m_hConnExitEvent, routeChange, policy->m_hCheckCycleEvent.load()};
+
+    while (g_bExit.load() == 0) {
+        if (os->NotifyRouteChange(routeChange) != outlinkwatch::kErrorIoPending) {
+            os->SleepMs(1000);
+            OW_LOG(policy, 4, "MonitorRouteThread", "Fail!!");
+            continue;
+        }
+        const uint32_t wait = os->WaitForObjects(waitSet, 3, kInfinite);
+        if (wait == kWaitObject0) {
+            OW_LOG(policy, 2, "MonitorRouteThread", "WaitForMultipleObjects Exit");
+            g_bExit.store(1);
+        } else if (wait == kWaitObject0 + 1) {
+            OW_LOG(policy, 2, "MonitorRouteThread", "the route changed");
+            policy->m_tracer.m_bRouteChanged.store(1);
+            policy->TracertCallback();
+            os->ResetEventObject(routeChange);
+            os->SleepMs(100);
+        } else if (wait == kWaitObject0 + 2) {
+            OW_LOG(policy, 2, "MonitorRouteThread", "conn cyc event active!");
+            policy->m_tracer.m_bRouteChanged.store(1);
+            policy->TracertCallback();
+            os->SleepMs(100);
+        } else {
+            os->SleepMs(1000);
+            OW_LOG(policy, 2, "MonitorRouteThread", "WaitForMultipleObjects Default Error");
+        }
+        // The 60 s period of the minute count restarts after every wake-up.
+        policy->SetCheckConnTask();
+    }
+
+    // No platform request may outlive the event it would set.
+    os->CancelRouteChange(routeChange);
+    os->CloseObject(routeChange);
+    g_bRouteThreadStopped.store(1);
+    return 0;
+}
+
+uint32_t MonitorProxyThread(void* arg) {
+    CPolicy* policy = static_cast<CPolicy*>(arg);
+    outlinkwatch::Os* os = policy->os();
+    g_bProxyThreadStopped.store(0);
+    OW_LOG(policy, 2, "MonitorProxyThread", "Begin!!");
+
+    policy->CheckProxyConfig();
+    policy->SetCheckProxyTask();
+
+    const Handle waitSet[2] = {policy->m_hProxyExitEvent, policy->m_hProxyChangeEvent.load()};
+    while (g_bExit.load() == 0) {
+        const uint32_t wait = os->WaitForObjects(waitSet, 2, kInfinite);
+        if (wait == kWaitObject0) {
+            OW_LOG(policy, 2, "MonitorProxyThread", "WaitForMultipleObjects Exit");
+            g_bExit.store(1);
+        } else if (wait == kWaitObject0 + 1) {
+            policy->CheckProxyConfig();
+            os->SleepMs(100);
+        } else {
+            os->SleepMs(1000);
+            OW_LOG(policy, 2, "MonitorProxyThread", "WaitForMultipleObjects Default Error");
+        }
+        policy->SetCheckProxyTask();
+    }
+
+    g_bProxyThreadStopped.store(1);
+    return 0;
+}
+
+void CPolicy::SetCheckConnTask() {
+    OW_LOG(this, 2, "CPolicy::SetCheckConnTask", "Set Connection check Task");
+    m_timer.KillMyTimer(kConnTimerId);
+    m_timer.SetMyTimer(kConnTimerId, kConnTimerMs, 1);
+}
+
+void CPolicy::SetCheckProxyTask() {
+    OW_LOG(this, 2, "CPolicy::SetCheckProxyTask", "Set Proxy check Task");
+    m_timer.KillMyTimer(kProxyTimerId);
+    m_timer.SetMyTimer(kProxyTimerId, kProxyTimerMs, 1);
+}
+
+void Timer_CallBack(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t) {
+    if (id == kProxyTimerId) {
+        outlinkwatch::CurrentOs()->DebugOutput("PROXY_SLEEPONEMIN_ID");
+        CPolicy* policy = g_pPolicy.load();
+        if (policy == nullptr) return;
+        OW_LOG(policy, 4, "Timer_CallBack", "check proxy");
+        if (Handle h = policy->m_hProxyChangeEvent.load()) policy->os()->SetEventObject(h);
+    } else if (id == kConnTimerId) {
+        outlinkwatch::CurrentOs()->DebugOutput("CONN_SLEEPONEMIN_ID");
+        CPolicy* policy = g_pPolicy.load();
+        if (policy == nullptr) return;
+        if (policy->m_nCycleMinutes < policy->m_nCheckCycle.load()) {
+            ++policy->m_nCycleMinutes;
+            return;
+        }
+        OW_LOG(policy, 4, "Timer_CallBack", "Conn Task");
+        policy->m_nCycleMinutes = 1;
+        if (Handle h = policy->m_hCheckCycleEvent.load()) policy->os()->SetEventObject(h);
+    }
+}

@@ -1,0 +1,174 @@
+#include "lumenutil/langmap.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/os.h"
+
+namespace lumenutil {
+namespace {
+
+// A map line longer than this is not a language entry; skip it rather than
+// let a damaged file grow one string without bound.
+constexpr size_t kMaxMapLine = 4096;
+constexpr size_t kMaxPath = 260;
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string DirectoryOf(const std::string& path, char sep) {
+    const size_t pos = path.rfind(sep);
+    if (pos == std::string::npos) return path;
+    if (pos == 0) return std::string(1, sep);
+    return path.substr(0, pos);
+}
+
+void LangMap::LoadText(const std::string& text) {
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.size() > kMaxMapLine) continue;
+        std::istringstream fields(line);
+        int32_t id = 0;
+        std::string name, abbr;
+        if (fields >> id >> name >> abbr) m_mapLang[id] = LangEntry{name, abbr, std::string()};
+    }
+    m_bLoaded = !m_mapLang.empty();
+}
+
+void LangMap::Load(outlinkwatch::Os* os) {
+    const char sep = os->PathSeparator();
+    std::string exe = os->ExecutablePath();
+    if (exe.size() >= kMaxPath) exe.resize(kMaxPath - 1);
+    const std::string file =
+        DirectoryOf(exe, sep) + sep + "language" + sep + "langmap.ini";
+    if (!os->FileExists(file)) return;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return;
+    std::ostringstream text;
+    text << in.rdbuf();
+    LoadText(text.str());
+}
+
+std::string LangMap::FieldOf(int id, std::string LangEntry::*field) const {
+    if (!m_bLoaded) return std::string();
+    auto it = m_mapLang.find(id);
+    if (it != m_mapLang.end() && !(it->second.*field).empty()) return it->second.*field;
+    return m_mapLang.begin()->second.*field;
+}
+
+std::string LangMap::GetLangAbbr(int id) const { return FieldOf(id, &LangEntry::abbr); }
+std::string LangMap::GetLangName(int id) const { return FieldOf(id, &LangEntry::name); }
+std::string LangMap::GetLangStdName(int id) const { return FieldOf(id, &LangEntry::stdName); }
+
+std::string LangMap::GetLangNameByAbbr(const std::string& abbr) const {
+    if (!m_bLoaded) return std::string();
+    for (const auto& kv : m_mapLang) {
+        if (kv.second.abbr == abbr) {
+            if (!kv.second.name.empty()) return kv.second.name;
+            break;
+        }
+    }
+    return m_mapLang.begin()->second.name;
+}
+
+int LangMap::GetLangID(const std::string& name) const {
+    if (!m_bLoaded) return -1;
+    std::string cleaned;
+    for (char c : name) {
+        if (std::isgraph(static_cast<unsigned char>(c))) cleaned += c;
+    }
+    for (const auto& kv : m_mapLang) {
+        if (EqualNoCase(kv.second.name, cleaned)) return kv.first;
+    }
+    return m_mapLang.begin()->first;
+}
+
+std::string LangMap::Print() const {
+    std::string out;
+    for (const auto& kv : m_mapLang) {
+        char head[32];
+        std::snprintf(head, sizeof(head), "ID:%d, Name:", static_cast<int>(kv.first));
+        out += head;
+        out += kv.second.name;
+        out += ", Abbr:";
+        out += kv.second.abbr;
+        out += "\n";
+    }
+    return out;
+}
+
+const LangMap& GlobalLangMap() {
+    static const LangMap* map = [] {
+        auto* m = new LangMap();  // lives as long as the module
+        m->Load(outlinkwatch::CurrentOs());
+        return m;
+    }();
+    return *map;
+}
+
+uint32_t ReadIniWithOverride(outlinkwatch::Os* os, const char* section, const char* key, const char* defaultValue,
+                             char* buffer, uint32_t size, const char* path) {
+    if (path == nullptr) return 0;
+    std::string custom(path, strnlen(path, kMaxPath - 1));
+    const size_t dot = custom.rfind('.');
+    if (dot != std::string::npos) {
+        custom.replace(dot, std::string::npos, "_cust.ini");
+        if (os->FileExists(custom) && buffer != nullptr && size > 0) {
+            const uint32_t n = os->ReadIniString(section, key, "", buffer, size, custom.c_str());
+            if (n > 0 && buffer[0] != '\0') return n;
+        }
+    }
+    return os->ReadIniString(section, key, defaultValue, buffer, size, path);
+}
+
+int GetLangID(const std::string& name) { return GlobalLangMap().GetLangID(name); }
+std::string GetLangAbbr(int id) { return GlobalLangMap().GetLangAbbr(id); }
+std::string GetLangName(int id) { return GlobalLangMap().GetLangName(id); }
+std::string GetLangStdName(int id) { return GlobalLangMap().GetLangStdName(id); }
+std::string GetLangNameByAbbr(const std::string& abbr) { return GlobalLangMap().GetLangNameByAbbr(abbr); }
+
+void PrintLangMap() {
+    const std::string text = GlobalLangMap().Print();
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+std::string getStringFromLangIni(const std::string& section, const std::string& key, int langId) {
+    const std::string abbr = GetLangAbbr(langId);
+    if (abbr.empty()) return std::string();
+    outlinkwatch::Os* os = outlinkwatch::CurrentOs();
+    const char sep = os->PathSeparator();
+    std::string exe = os->ExecutablePath();
+    if (exe.size() >= kMaxPath) exe.resize(kMaxPath - 1);
+    // Drive and directory keep their closing separator.
+    const size_t pos = exe.rfind(sep);
+    const std::string dir = pos == std::string::npos ? std::string() : exe.substr(0, pos + 1);
+    const std::string file = dir + "language" + sep + "UniLang_" + abbr + ".ini";
+    if (!os->FileExists(file)) return std::string();
+    char value[kMaxPath] = {0};
+    ReadIniWithOverride(os, section.c_str(), key.c_str(), "", value, sizeof(value), file.c_str());
+    std::string result(value, strnlen(value, sizeof(value)));
+    if (result.size() > 2 && result.front() == '"' && result.back() == '"') {
+        result = result.substr(1, result.size() - 2);
+    }
+    return result;
+}
+
+uint32_t LumenFile::GetInifileStringA(const char* section, const char* key, const char* defaultValue, char* buffer,
+                                      uint32_t size, const char* path) {
+    return ReadIniWithOverride(outlinkwatch::CurrentOs(), section, key, defaultValue, buffer, size, path);
+}
+
+}  // namespace lumenutil

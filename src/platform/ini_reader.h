@@ -1,0 +1,19 @@
+// Initialisation-file look-ups with the semantics of the Windows profile
+// reader, for backends that have no such reader: case-insensitive section
+// and key names, the first occurrence wins, values trimmed and unquoted,
+// NUL-separated lists for a null section or key.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace outlinkwatch {
+
+// Looks up in the text of an ini file; see Os::ReadIniString.
+uint32_t IniGetString(const std::string& text, const char* section, const char* key, const char* defaultValue,
+                      char* buf, uint32_t size);
+
+// Files larger than this are read only up to this size.
+constexpr size_t kMaxIniFileBytes = 4u << 20;
+
+}  // namespace outlinkwatch

@@ -1,0 +1,190 @@
+// The operating-system seam. Every Windows service the plug-in uses is
+// reached through one Os object, so that the Linux backend, the Win32
+// backend and the test fake can stand in for each other. Backends turn an
+// OS call into a plain result; decisions stay in the shared code.
+//
+// Method names stay clear of the Win32 macros (CreateEvent, GetObject...).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace outlinkwatch {
+
+// An opaque kernel object (event, mutex or thread). Null means none.
+using Handle = void*;
+
+// Wait results and error codes, with their Windows values.
+constexpr uint32_t kWaitObject0 = 0;
+constexpr uint32_t kWaitTimeout = 258;
+constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr uint32_t kErrorSuccess = 0;
+constexpr uint32_t kErrorBufferOverflow = 111;
+constexpr uint32_t kErrorNoData = 232;
+constexpr uint32_t kErrorIoPending = 997;
+constexpr uint32_t kErrorNotSupported = 50;
+
+// The size of one adapter record in the Windows adapter list; buffers for
+// the list are sized in whole records.
+constexpr uint32_t kAdapterRecordSize = 640;
+
+struct AdapterInfo {
+    std::string name;
+    std::vector<std::string> ipv4;  // dotted texts, "0.0.0.0" for an adapter without one
+};
+
+// Facts behind the operating-system code; the code itself is worked out in
+// shared code from these.
+struct OsVersionFacts {
+    bool versionExOk = false;       // GetVersionExA answered (either structure size)
+    bool ntNumbersOk = false;       // RtlGetNtVersionNumbers was available
+    uint32_t platformId = 0;
+    uint32_t major = 0, minor = 0;  // from GetVersionExA
+    uint32_t ntMajor = 0, ntMinor = 0, ntBuild = 0;
+    uint8_t productType = 0;        // 1 = workstation
+    int servicePackMajor = 0;
+    bool equalsMajor6 = false;      // VerifyVersionInfo: major == 6
+    bool equalsMinor3 = false;      // VerifyVersionInfo: minor == 3
+    bool is64bit = false;           // AMD64 or IA64 processor
+};
+
+// Receives the ticks of a TimerHost, on the host's own thread.
+class TimerSink {
+public:
+    virtual ~TimerSink() = default;
+    virtual void OnTimer(uint32_t id) = 0;
+};
+
+// The platform half of the task timer: a thread that owns numbered platform
+// timers and reports their ticks. Win32: a hidden window and its message
+// loop; elsewhere a timer thread.
+class TimerHost {
+public:
+    virtual ~TimerHost() = default;
+    // Starts the owning thread; false when it cannot be started.
+    virtual bool Start(TimerSink* sink) = 0;
+    // Whether the thread has set up what timers need (the window exists).
+    virtual bool Ready() = 0;
+    // Arms (or re-arms) a platform timer; false when the platform refuses.
+    virtual bool Arm(uint32_t id, uint32_t elapseMs) = 0;
+    virtual void Disarm(uint32_t id) = 0;
+    // Ends the thread, waiting at most waitMs; no tick is delivered afterwards.
+    virtual void Stop(uint32_t waitMs) = 0;
+};
+
+using ThreadFunction = uint32_t (*)(void*);
+
+class Os {
+public:
+    virtual ~Os() = default;
+
+    // The backend this build was made for (chosen by CMake).
+    static Os* Default();
+
+    // --- identity, files, debugger output
+    // Physical fully qualified DNS name in the system code page, at most 255 bytes.
+    virtual std::string ComputerDnsName() = 0;
+    virtual bool ComputerNetbiosName(std::string* name) = 0;
+    virtual void DebugOutput(const char* text) = 0;
+    // Full path of the host executable (at most 259 bytes); empty on failure.
+    virtual std::string ExecutablePath() = 0;
+    // The directory separator of the paths above ('\\' on Windows).
+    virtual char PathSeparator() = 0;
+    virtual bool FileExists(const std::string& path) = 0;
+    // GetPrivateProfileStringA: copies the value (or the default) into buf,
+    // NUL-terminated, and returns the number of characters copied.
+    virtual uint32_t ReadIniString(const char* section, const char* key, const char* defaultValue,
+                                   char* buf, uint32_t size, const char* path) = 0;
+    virtual OsVersionFacts VersionFacts() = 0;
+
+    // --- kernel objects and threads
+    // Named events are process-wide: a second creation under a name opens the first.
+    virtual Handle CreateEventObject(const char* name, bool manualReset, bool initialState) = 0;
+    virtual bool SetEventObject(Handle event) = 0;
+    virtual bool ResetEventObject(Handle event) = 0;
+    virtual Handle CreateMutexObject(bool initiallyOwned) = 0;
+    virtual bool ReleaseMutexObject(Handle mutex) = 0;
+    // Wait-any: kWaitObject0 + index of the first signalled object, kWaitTimeout
+    // or kWaitFailed. An auto-reset event is consumed, a mutex acquired.
+    virtual uint32_t WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) = 0;
+    virtual bool CloseObject(Handle object) = 0;
+    virtual Handle StartThread(ThreadFunction fn, void* arg) = 0;
+    virtual void SleepMs(uint32_t ms) = 0;
+
+    // --- network
+    virtual bool StartSockets() = 0;
+    virtual void StopSockets() = 0;
+    // gethostbyname: the host's IPv4 addresses in network order, resolver
+    // order; a dotted address resolves to itself. False when it does not resolve.
+    virtual bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) = 0;
+    // GetAdaptersInfo: with out null, or *size below the need, sets *size to
+    // the need (whole 640-byte records) and answers kErrorBufferOverflow;
+    // kErrorNoData without adapters; kErrorSuccess with the list filled.
+    virtual uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) = 0;
+    // NotifyRouteChange with an overlapped event: arms one request that sets
+    // the event at the next IPv4 routing-table change. kErrorIoPending when
+    // armed; anything else when no notification can be had.
+    virtual uint32_t NotifyRouteChange(Handle event) = 0;
+    // Withdraws a pending request of NotifyRouteChange for this event.
+    virtual void CancelRouteChange(Handle event) = 0;
+
+    // --- task timer
+    virtual std::unique_ptr<TimerHost> CreateTimerHost() = 0;
+};
+
+// Forwards every call to another Os, so a test overrides only what it needs.
+class OsWrapper : public Os {
+public:
+    explicit OsWrapper(Os* target) : target_(target) {}
+    Os* target() const { return target_; }
+
+    std::string ComputerDnsName() override { return target_->ComputerDnsName(); }
+    bool ComputerNetbiosName(std::string* name) override { return target_->ComputerNetbiosName(name); }
+    void DebugOutput(const char* text) override { target_->DebugOutput(text); }
+    std::string ExecutablePath() override { return target_->ExecutablePath(); }
+    char PathSeparator() override { return target_->PathSeparator(); }
+    bool FileExists(const std::string& path) override { return target_->FileExists(path); }
+    uint32_t ReadIniString(const char* section, const char* key, const char* defaultValue, char* buf,
+                           uint32_t size, const char* path) override {
+        return target_->ReadIniString(section, key, defaultValue, buf, size, path);
+    }
+    OsVersionFacts VersionFacts() override { return target_->VersionFacts(); }
+    Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override {
+        return target_->CreateEventObject(name, manualReset, initialState);
+    }
+    bool SetEventObject(Handle event) override { return target_->SetEventObject(event); }
+    bool ResetEventObject(Handle event) override { return target_->ResetEventObject(event); }
+    Handle CreateMutexObject(bool initiallyOwned) override { return target_->CreateMutexObject(initiallyOwned); }
+    bool ReleaseMutexObject(Handle mutex) override { return target_->ReleaseMutexObject(mutex); }
+    uint32_t WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) override {
+        return target_->WaitForObjects(handles, count, timeoutMs);
+    }
+    bool CloseObject(Handle object) override { return target_->CloseObject(object); }
+    Handle StartThread(ThreadFunction fn, void* arg) override { return target_->StartThread(fn, arg); }
+    void SleepMs(uint32_t ms) override { target_->SleepMs(ms); }
+    bool StartSockets() override { return target_->StartSockets(); }
+    void StopSockets() override { target_->StopSockets(); }
+    bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override {
+        return target_->ResolveHostIPv4(host, addrs);
+    }
+    uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) override {
+        return target_->GetAdapters(out, size);
+    }
+    uint32_t NotifyRouteChange(Handle event) override { return target_->NotifyRouteChange(event); }
+    void CancelRouteChange(Handle event) override { target_->CancelRouteChange(event); }
+    std::unique_ptr<TimerHost> CreateTimerHost() override { return target_->CreateTimerHost(); }
+
+private:
+    Os* target_;
+};
+
+// The Os the plug-in uses. Os::Default() unless a test replaced it (before
+// CreateObject; the factory takes no options).
+Os* CurrentOs();
+// Replaces the process-wide Os; null restores the default. Returns the previous one.
+Os* SetOsForTesting(Os* os);
+
+}  // namespace outlinkwatch

@@ -1,0 +1,50 @@
+// The plain-named entry points through which the agent finds and creates the policy.
+#include "outlinkwatch/plugin.h"
+#include "plugin/policy.h"
+
+namespace {
+
+// The build date as "Mmm d yyyy": __DATE__ pads a day below 10 with a
+// second blank, which the record does not carry.
+struct BuildDate {
+    char text[12];
+};
+constexpr BuildDate MakeBuildDate(const char* date) {
+    BuildDate b{};
+    int j = 0;
+    for (int i = 0; date[i] != '\0' && j < 11; ++i) {
+        if (date[i] == ' ' && date[i + 1] == ' ') continue;
+        b.text[j++] = date[i];
+    }
+    return b;
+}
+constexpr BuildDate kBuildDate = MakeBuildDate(__DATE__);
+
+const ComponentInfo kComponentInfo = {
+    "IPolicy",
+    "1.0.0.0",
+    nullptr,
+    "{6A1D2C44-3B7E-4F19-A2C5-0D8E91B47F36}",
+    "Tessel Vanta Security Policy.",
+    "OutlinkWatch developers",
+    kBuildDate.text,
+};
+
+}  // namespace
+
+int GetInterfaceList(ComponentInfo** ppInfo) {
+    if (ppInfo != nullptr) *ppInfo = const_cast<ComponentInfo*>(&kComponentInfo);
+    return 1;
+}
+
+IPolicy* CreateObject(const char* pszInterface, ICommonControl** ppControl, InterfaceEntry* pEntry) {
+    if (pszInterface == nullptr || std::string(pszInterface) != "IPolicy") return nullptr;
+    CPolicy* policy = new CPolicy();
+    if (pEntry != nullptr) policy->RegisterInterface(0x100, pEntry->pInterface, pEntry->nCompanion);
+    if (ppControl != nullptr) *ppControl = &policy->CommonControl();
+    IPolicy* result = &policy->Policy();
+    result->AddRef();
+    return result;
+}
+
+int QuerySupportedCommand(std::string /*command*/) { return -1; }

@@ -1,0 +1,241 @@
+// The policy object's life: construction, identity, start, stop, destruction.
+#include "plugin/policy.h"
+
+#include "lumenutil/system_info.h"
+
+using outlinkwatch::Handle;
+
+std::atomic<CPolicy*> g_pPolicy{nullptr};
+std::atomic<int32_t> g_bExit{0};
+std::atomic<int32_t> g_bRouteThreadStopped{1};
+std::atomic<int32_t> g_bProxyThreadStopped{1};
+std::atomic<int32_t> g_nOSCode{0};
+
+namespace {
+
+// Holds a check mutex for a scope, if it exists.
+class MutexHold {
+public:
+    MutexHold(outlinkwatch::Os* os, Handle h) : os_(os), h_(h) {
+        if (h_ != nullptr && os_->WaitForObjects(&h_, 1, outlinkwatch::kInfinite) != outlinkwatch::kWaitObject0) {
+            h_ = nullptr;
+        }
+    }
+    ~MutexHold() {
+        if (h_ != nullptr) os_->ReleaseMutexObject(h_);
+    }
+    MutexHold(const MutexHold&) = delete;
+    MutexHold& operator=(const MutexHold&) = delete;
+
+private:
+    outlinkwatch::Os* os_;
+    Handle h_;
+};
+
+}  // namespace
+
+CPolicy::CPolicy() : m_pOs(outlinkwatch::CurrentOs()) {
+    m_timer.RegeditMyTimer(Timer_CallBack);
+    g_pPolicy.store(this);
+    g_bExit.store(0);
+    g_bRouteThreadStopped.store(1);
+    g_bProxyThreadStopped.store(1);
+    m_pOs->StartSockets();
+}
+
+CPolicy::~CPolicy() {
+    EnableProxy();
+    m_timer.KillMyTimer(kProxyTimerId);
+    m_timer.KillMyTimer(kConnTimerId);
+    OW_LOG(this, 2, "CPolicy::~CPolicy", "Begin to release resourse.");
+    m_tracer.m_bRouteChanged.store(1);
+    StopRouteThread();
+    StopProxyThread();
+    CloseAndNull(m_hConnMutex);
+    CloseAndNull(m_hProxyMutex);
+    CloseAndNull(m_hConnExitEvent);
+    CloseAndNull(m_hProxyExitEvent);
+    CloseAndNull(m_hProxyChangeEvent);
+    CloseAndNull(m_hCheckCycleEvent);
+    m_lstTracertIP.clear();
+    m_pOs->StopSockets();
+    m_hRouteThread = nullptr;
+    m_hProxyThread = nullptr;
+    // The timer callback finds the policy through this pointer; both timers
+    // are stopped, so no tick is under way any more.
+    CPolicy* self = this;
+    g_pPolicy.compare_exchange_strong(self, nullptr);
+}
+
+void CPolicy::CloseAndNull(Handle& h) {
+    if (h != nullptr) {
+        m_pOs->CloseObject(h);
+        h = nullptr;
+    }
+}
+
+void CPolicy::CloseAndNull(std::atomic<Handle>& h) {
+    Handle old = h.exchange(nullptr);
+    if (old != nullptr) m_pOs->CloseObject(old);
+}
+
+int CPolicy::Initialize(std::string policyType) {
+    int osCode = -1;
+    int servicePack = -1;
+    lumenutil::LumenSystemInfo::GetOSVersionInfo(osCode, servicePack, 0);
+    g_nOSCode.store(osCode);
+    SetModuleName(kModuleName);
+    return policyType == kPolicyType ? 200 : -1;
+}
+
+int CPolicy::Reserved17(uint32_t, uint32_t) { return 0; }
+std::string CPolicy::GetInfo(uint32_t) { return std::string(); }
+int CPolicy::Reserved22() { return 0; }
+int CPolicy::Reserved23() { return 0; }
+int CPolicy::Reserved32() { return 1; }
+
+int CPolicy::Exec(uint32_t) {
+    // A repeated Exec while the threads run re-reads the parameters without
+    // any check running meanwhile, and does not start the threads twice.
+    const bool running = g_bRouteThreadStopped.load() == 0 || g_bProxyThreadStopped.load() == 0;
+    int result = 0;
+    {
+        MutexHold conn(m_pOs, running ? m_hConnMutex : nullptr);
+        MutexHold proxy(m_pOs, running ? m_hProxyMutex : nullptr);
+
+        m_strIEInvalidMsg.clear();
+        m_strFireFoxInvalidMsg.clear();
+        m_strTracertInfo.clear();
+        m_strConnInfo.clear();
+        m_lstTracertIP.clear();
+        m_lstValidProxyIP.clear();
+        m_lstValidProxyStr.clear();
+        m_lstUnresolvedProxy.clear();
+        m_lstUnresolvedConnect.clear();
+        m_lstUnresolvedTracert.clear();
+        m_lstUnresolvedRoute.clear();
+        m_strLastIEProxyServer.clear();
+        m_strLastFireFoxProxy.clear();
+        m_nLastIEProxyEnable = 0;
+        m_nLastFireFoxProxyEnable = 0;
+        g_bExit.store(0);
+
+        if (m_hConnExitEvent == nullptr) {
+            m_hConnExitEvent = m_pOs->CreateEventObject("OUTLINKEXIT", false, false);
+            OW_LOG(this, 2, "CPolicy::Exec", "Create Exit Event");
+        }
+        if (m_hProxyExitEvent == nullptr) {
+            m_hProxyExitEvent = m_pOs->CreateEventObject("INVALIDPROXYEXIT", false, false);
+            OW_LOG(this, 2, "CPolicy::Exec", "Create Proxy Exit Event");
+        }
+        if (m_hProxyChangeEvent == nullptr) {
+            m_hProxyChangeEvent = m_pOs->CreateEventObject("PROXY_CHANGE", false, false);
+            OW_LOG(this, 2, "CPolicy::Exec", "Create proxy change event!");
+        }
+        if (m_hCheckCycleEvent == nullptr) {
+            m_hCheckCycleEvent = m_pOs->CreateEventObject("CHECK_CYC", false, false);
+            OW_LOG(this, 2, "CPolicy::Exec", "Create check cycle event!");
+        }
+
+        if (GetPolicyParams() == 0) result = 1;
+    }
+    if (result != 0) return result;
+
+    if (m_hConnMutex == nullptr) {
+        m_hConnMutex = m_pOs->CreateMutexObject(true);
+        if (m_hConnMutex == nullptr) return 1;
+        m_hProxyMutex = m_pOs->CreateMutexObject(true);
+        if (m_hProxyMutex == nullptr) {
+            m_pOs->ReleaseMutexObject(m_hConnMutex);
+            return 1;
+        }
+        m_pOs->ReleaseMutexObject(m_hConnMutex);
+        m_pOs->ReleaseMutexObject(m_hProxyMutex);
+    }
+
+    m_timer.KillMyTimer(kProxyTimerId);
+    m_timer.KillMyTimer(kConnTimerId);
+
+    if (g_bRouteThreadStopped.load() != 0) {
+        CloseAndNull(m_hRouteThread);
+        m_hRouteThread = m_pOs->StartThread(MonitorRouteThread, this);
+        if (m_hRouteThread == nullptr) OW_LOG(this, 2, "CPolicy::Exec", "MonitorRouteThread create failed!");
+    }
+    if (g_bProxyThreadStopped.load() != 0) {
+        CloseAndNull(m_hProxyThread);
+        m_hProxyThread = m_pOs->StartThread(MonitorProxyThread, this);
+        if (m_hProxyThread == nullptr) OW_LOG(this, 2, "CPolicy::Exec", "MonitorProxyThread create failed!");
+    }
+    return 0;
+}
+
+void CPolicy::StopRouteThread() {
+    g_bExit.store(1);
+    if (m_hConnExitEvent != nullptr) {
+        m_pOs->SetEventObject(m_hConnExitEvent);
+        OW_LOG(this, 2, "CPolicy::StopRouteThread", "Stop monitor Route thread.");
+        // No time limit: the thread may be in the middle of a check, and the
+        // object must outlive it.
+        while (g_bRouteThreadStopped.load() == 0) m_pOs->SleepMs(200);
+    }
+    CloseAndNull(m_hRouteThread);
+    OW_LOG(this, 2, "CPolicy::StopRouteThread", "The Routethread is stopped.");
+}
+
+void CPolicy::StopProxyThread() {
+    g_bExit.store(1);
+    if (m_hProxyExitEvent != nullptr) {
+        OW_LOG(this, 2, "CPolicy::StopProxyThread", "Stop monitor proxy thread.");
+        m_pOs->SetEventObject(m_hProxyExitEvent);
+        while (g_bProxyThreadStopped.load() == 0) m_pOs->SleepMs(100);
+    }
+    CloseAndNull(m_hProxyThread);
+    OW_LOG(this, 2, "CPolicy::StopProxyThread", "The Proxythread is stopped.");
+}
+
+int CPolicy::done(std::string) {
+    m_strLastIEProxyServer.clear();
+    m_strLastFireFoxProxy.clear();
+    m_nLastIEProxyEnable = 0;
+    m_nLastFireFoxProxyEnable = 0;
+    m_strIEInvalidMsg.clear();
+    m_strFireFoxInvalidMsg.clear();
+    m_strIEProxyInfo.clear();
+    m_strFireFoxProxyInfo.clear();
+    m_strTracertInfo.clear();
+    m_strConnInfo.clear();
+
+    EnableProxy();
+
+    m_timer.KillMyTimer(kProxyTimerId);
+    m_timer.KillMyTimer(kConnTimerId);
+    m_tracer.m_bRouteChanged.store(1);
+
+    StopRouteThread();
+    StopProxyThread();
+
+    CloseAndNull(m_hConnExitEvent);
+    CloseAndNull(m_hProxyExitEvent);
+    CloseAndNull(m_hConnMutex);
+    CloseAndNull(m_hProxyMutex);
+    CloseAndNull(m_hProxyChangeEvent);
+    CloseAndNull(m_hCheckCycleEvent);
+
+    m_lstTracertIP.clear();
+    m_lstUnresolvedProxy.clear();
+    m_lstUnresolvedConnect.clear();
+    m_lstUnresolvedTracert.clear();
+    m_lstUnresolvedRoute.clear();
+
+    OW_LOG(this, 2, "CPolicy::done", "Done out");
+    return 0;
+}
+
+std::string CPolicy::GetLangString(const std::string& key) {
+    std::string text;
+    if (IAgent* agent = GetCheckedAgent()) {
+        const std::string module = kModuleName;
+        agent->GetLangString(module, key, &text);
+    }
+    return text;
+}

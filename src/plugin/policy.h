@@ -1,0 +1,146 @@
+// CPolicy: the policy object. Its members belong to several subsystems and
+// are defined in the folder of each (config/, engine/, probes/, ...).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <list>
+#include <string>
+
+#include "config/address_parsing.h"
+#include "engine/lumen_timer.h"
+#include "platform/os.h"
+#include "plugin/component.h"
+#include "probes/route_tracer.h"
+#include "proxy/proxy_record.h"
+
+class CPolicy;
+
+// Process-wide state; one policy object per loaded library. The flags are
+// written by one thread and polled by another, hence atomic.
+extern std::atomic<CPolicy*> g_pPolicy;
+extern std::atomic<int32_t> g_bExit;
+extern std::atomic<int32_t> g_bRouteThreadStopped;
+extern std::atomic<int32_t> g_bProxyThreadStopped;
+extern std::atomic<int32_t> g_nOSCode;
+
+constexpr const char* kPolicyType = "policy.win.outlink.watch";
+constexpr const char* kModuleName = "OutlinkWatch";
+
+// Timer ids and periods of the two periodic tasks.
+constexpr uint32_t kProxyTimerId = 100;
+constexpr uint32_t kConnTimerId = 101;
+constexpr int32_t kProxyTimerMs = 70000;
+constexpr int32_t kConnTimerMs = 60000;
+
+uint32_t MonitorRouteThread(void* policy);
+uint32_t MonitorProxyThread(void* policy);
+void Timer_CallBack(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t);
+
+class CPolicy : public CPolicyBase {
+public:
+    CPolicy();
+    ~CPolicy() override;
+
+    // The agent's interfaces of this object.
+    IPolicy& Policy() { return m_xPolicy; }
+    ICommonControl& CommonControl() { return m_xCommonControl; }
+
+    int Initialize(std::string policyType) override;
+    int done(std::string reason) override;
+    int Reserved17(uint32_t a, uint32_t b) override;
+    std::string GetInfo(uint32_t nWhat) override;
+    int Exec(uint32_t nArg) override;
+    int Reserved22() override;
+    int Reserved23() override;
+    int Reserved32() override;
+
+    void StopRouteThread();
+    void StopProxyThread();
+
+    // Language text of a key, from the agent; the caller's own copy.
+    std::string GetLangString(const std::string& key);
+
+    // Configuration.
+    int GetPolicyParams();
+    void ParseIPSec(const std::list<std::string>& in, std::list<std::string>& out);
+    void ResolveAddrList(const std::list<std::string>& in, int withPort, std::list<uint32_t>& outIP,
+                         std::list<std::string>& outText, std::list<outlinkwatch::ConnectAddrRecord>& outRecords,
+                         std::list<std::string>& outUnresolved);
+    void GetLocalIPList(std::list<uint32_t>& out);
+    int RetryUnresolved(const std::string& group);
+
+    // Monitoring engine.
+    void SetCheckConnTask();
+    void SetCheckProxyTask();
+    void TracertCallback();
+    int IsActivedNetwork();
+    int RunConnCheck();
+    int TraceRouteAddrs();
+
+    // Checks that the engine dispatches to.
+    int PrintTracert(const std::string& destination, int report);
+    int TCPCheckOutlink();
+    void CheckProxyConfig();
+    int EnableProxy();
+
+    // Field access for the engine's thread functions and for tests.
+    outlinkwatch::Os* os() const { return m_pOs; }
+
+    // --- fields, in their documented order
+    outlinkwatch::Handle m_hConnExitEvent = nullptr;
+    outlinkwatch::Handle m_hProxyExitEvent = nullptr;
+    lumenutil::CLumenTimer m_timer;
+    outlinkwatch::Handle m_hConnMutex = nullptr;
+    outlinkwatch::Handle m_hProxyMutex = nullptr;
+    // The timer thread sets these two while the agent's thread may close them.
+    std::atomic<outlinkwatch::Handle> m_hProxyChangeEvent{nullptr};
+    std::atomic<outlinkwatch::Handle> m_hCheckCycleEvent{nullptr};
+    int32_t m_nCycleMinutes = 1;
+    std::string m_strIEProxy;
+    std::string m_strFireFoxProxy;
+    std::list<uint32_t> m_lstIEProxyIP;
+    std::list<uint32_t> m_lstFireFoxProxyIP;
+    std::atomic<int32_t> m_nCheckCycle{0};  // read by the timer thread
+    std::string m_strIEInvalidMsg;
+    std::string m_strFireFoxInvalidMsg;
+    std::string m_strTracertInfo;
+    std::string m_strConnInfo;
+    std::string m_strIEProxyInfo;
+    std::string m_strFireFoxProxyInfo;
+    CRouteTracer m_tracer;
+    std::string m_strLastFireFoxProxy;
+    std::string m_strLastIEProxyServer;
+    uint32_t m_nLastIEProxyEnable = 0;
+    uint32_t m_nLastFireFoxProxyEnable = 0;
+    outlinkwatch::Handle m_hRouteThread = nullptr;
+    outlinkwatch::Handle m_hProxyThread = nullptr;
+    std::list<uint32_t> m_lstValidRouteIP;
+    std::list<std::string> m_lstValidProxyStr;
+    std::list<std::string> m_lstImageIP;
+    std::list<uint32_t> m_lstTracertIP;
+    std::list<outlinkwatch::ConnectAddrRecord> m_lstConnectAddr;
+    std::list<uint32_t> m_lstValidProxyIP;
+    std::string m_strRank;
+    std::string m_strBlock;
+    std::list<ProxyRecord> m_lstIEProxy;
+    std::list<ProxyRecord> m_lstFireFoxProxy;
+    std::list<std::string> m_lstUnresolvedProxy;
+    std::list<std::string> m_lstUnresolvedTracert;
+    std::list<std::string> m_lstUnresolvedConnect;
+    std::list<std::string> m_lstUnresolvedRoute;
+    int32_t m_nCheckType = -1;
+    int32_t m_bSameInvalidProxy = 0;
+    std::list<std::string> m_lstDenyAddr;
+
+private:
+    void CloseAndNull(outlinkwatch::Handle& h);
+    void CloseAndNull(std::atomic<outlinkwatch::Handle>& h);
+
+    // The seam this object was created with; kept so that a test's
+    // replacement cannot change under a running policy.
+    outlinkwatch::Os* m_pOs;
+};
+
+// Logs through the policy with the call site's line.
+#define OW_LOG(policy, level, function, ...) (policy)->WriteLog((level), (function), __LINE__, __VA_ARGS__)

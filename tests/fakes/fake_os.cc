@@ -1,0 +1,310 @@
+#include "fakes/fake_os.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "config/address_parsing.h"
+#include "platform/ini_reader.h"
+
+namespace outlinkwatch {
+
+class FakeTimerHost : public TimerHost {
+public:
+    explicit FakeTimerHost(FakeOs* os) : os_(os) { os_->Register(this); }
+    ~FakeTimerHost() override { Stop(0); }
+
+    bool Start(TimerSink* sink) override {
+        std::lock_guard<std::mutex> lock(os_->mu_);
+        sink_ = sink;
+        started_ = true;
+        return true;
+    }
+    bool Ready() override {
+        std::lock_guard<std::mutex> lock(os_->mu_);
+        return started_ && !stopped_;
+    }
+    bool Arm(uint32_t id, uint32_t elapseMs) override {
+        std::lock_guard<std::mutex> lock(os_->mu_);
+        if (!started_ || stopped_) return false;
+        const uint64_t period = elapseMs == 0 ? 1 : elapseMs;
+        timers_[id] = Timer{os_->nowMs_ + period, period};
+        return true;
+    }
+    void Disarm(uint32_t id) override {
+        std::lock_guard<std::mutex> lock(os_->mu_);
+        timers_.erase(id);
+    }
+    void Stop(uint32_t) override {
+        {
+            std::lock_guard<std::mutex> lock(os_->mu_);
+            if (stopped_) return;
+            stopped_ = true;
+            timers_.clear();
+        }
+        // Waits for a tick being delivered by AdvanceTime to finish.
+        std::lock_guard<std::mutex> wait(os_->advanceMu_);
+        os_->Unregister(this);
+    }
+
+    struct Timer {
+        uint64_t due;
+        uint64_t period;
+    };
+    FakeOs* os_;
+    TimerSink* sink_ = nullptr;
+    bool started_ = false;
+    bool stopped_ = false;
+    std::map<uint32_t, Timer> timers_;
+};
+
+FakeOs::FakeOs() {
+    facts_.versionExOk = true;
+    facts_.ntNumbersOk = true;
+    facts_.platformId = 2;
+    facts_.major = facts_.ntMajor = 10;
+    facts_.productType = 1;
+    adapters_.push_back(AdapterInfo{"lo", {"127.0.0.1"}});
+    adapters_.push_back(AdapterInfo{"eth0", {"192.0.2.10"}});
+}
+
+FakeOs::~FakeOs() = default;
+
+void FakeOs::SetDnsName(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mu_);
+    dnsName_ = name;
+}
+void FakeOs::SetNetbiosName(bool ok, const std::string& name) {
+    std::lock_guard<std::mutex> lock(mu_);
+    netbiosOk_ = ok;
+    netbiosName_ = name;
+}
+void FakeOs::SetExecutablePath(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mu_);
+    exePath_ = path;
+}
+void FakeOs::SetVersionFacts(const OsVersionFacts& facts) {
+    std::lock_guard<std::mutex> lock(mu_);
+    facts_ = facts;
+}
+void FakeOs::SetResolution(const std::string& host, const std::vector<std::string>& dotted) {
+    std::vector<uint32_t> addrs;
+    for (const std::string& d : dotted) addrs.push_back(InetAddr(d));
+    std::lock_guard<std::mutex> lock(mu_);
+    names_[host] = addrs;
+}
+void FakeOs::SetAdapters(const std::vector<AdapterInfo>& adapters) {
+    std::lock_guard<std::mutex> lock(mu_);
+    adapters_ = adapters;
+}
+void FakeOs::SetAdapterError(uint32_t code) {
+    std::lock_guard<std::mutex> lock(mu_);
+    adapterError_ = code;
+}
+void FakeOs::SetRouteNotifyResult(uint32_t code) {
+    std::lock_guard<std::mutex> lock(mu_);
+    routeNotifyResult_ = code;
+}
+
+int FakeOs::FireRouteChange() {
+    std::vector<Handle> pending;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        pending.swap(routeRequests_);
+    }
+    for (Handle h : pending) objects_.SetEvent(h);
+    return static_cast<int>(pending.size());
+}
+
+int FakeOs::PendingRouteRequests() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return static_cast<int>(routeRequests_.size());
+}
+
+int FakeOs::RouteRequestsArmed() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return routeArms_;
+}
+
+void FakeOs::Register(FakeTimerHost* host) {
+    std::lock_guard<std::mutex> lock(mu_);
+    timerHosts_.push_back(host);
+}
+
+void FakeOs::Unregister(FakeTimerHost* host) {
+    std::lock_guard<std::mutex> lock(mu_);
+    timerHosts_.erase(std::remove(timerHosts_.begin(), timerHosts_.end(), host), timerHosts_.end());
+}
+
+void FakeOs::AdvanceTime(uint32_t ms) {
+    std::lock_guard<std::mutex> serial(advanceMu_);
+    uint64_t target;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        target = nowMs_ + ms;
+    }
+    for (;;) {
+        FakeTimerHost* host = nullptr;
+        uint32_t id = 0;
+        TimerSink* sink = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            uint64_t best = target + 1;
+            for (FakeTimerHost* h : timerHosts_) {
+                for (auto& kv : h->timers_) {
+                    if (kv.second.due < best) {
+                        best = kv.second.due;
+                        host = h;
+                        id = kv.first;
+                    }
+                }
+            }
+            if (host == nullptr) {
+                nowMs_ = target;
+                return;
+            }
+            nowMs_ = best;
+            auto& t = host->timers_[id];
+            t.due = nowMs_ + t.period;
+            sink = host->sink_;
+        }
+        if (sink != nullptr) sink->OnTimer(id);
+    }
+}
+
+uint64_t FakeOs::NowMs() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return nowMs_;
+}
+
+bool FakeOs::TimerArmed(uint32_t id) {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (FakeTimerHost* h : timerHosts_) {
+        if (h->timers_.count(id) != 0) return true;
+    }
+    return false;
+}
+
+std::vector<std::string> FakeOs::DebugLines() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return debugLines_;
+}
+
+int FakeOs::SocketsStarted() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return socketsStarted_;
+}
+
+std::string FakeOs::ComputerDnsName() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return dnsName_;
+}
+
+bool FakeOs::ComputerNetbiosName(std::string* name) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (netbiosOk_) *name = netbiosName_;
+    return netbiosOk_;
+}
+
+void FakeOs::DebugOutput(const char* text) {
+    std::lock_guard<std::mutex> lock(mu_);
+    debugLines_.push_back(text != nullptr ? text : "");
+}
+
+std::string FakeOs::ExecutablePath() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return exePath_;
+}
+
+bool FakeOs::FileExists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+uint32_t FakeOs::ReadIniString(const char* section, const char* key, const char* defaultValue, char* buf,
+                               uint32_t size, const char* path) {
+    std::string text;
+    if (path != nullptr) {
+        std::ifstream in(path, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return IniGetString(text, section, key, defaultValue, buf, size);
+}
+
+OsVersionFacts FakeOs::VersionFacts() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return facts_;
+}
+
+Handle FakeOs::CreateEventObject(const char* name, bool manualReset, bool initialState) {
+    return objects_.CreateEvent(name, manualReset, initialState);
+}
+bool FakeOs::SetEventObject(Handle event) { return objects_.SetEvent(event); }
+bool FakeOs::ResetEventObject(Handle event) { return objects_.ResetEvent(event); }
+Handle FakeOs::CreateMutexObject(bool initiallyOwned) { return objects_.CreateMutex(initiallyOwned); }
+bool FakeOs::ReleaseMutexObject(Handle mutex) { return objects_.ReleaseMutex(mutex); }
+uint32_t FakeOs::WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) {
+    return objects_.WaitAny(handles, count, timeoutMs);
+}
+bool FakeOs::CloseObject(Handle object) { return objects_.Close(object); }
+Handle FakeOs::StartThread(ThreadFunction fn, void* arg) { return objects_.StartThread(fn, arg); }
+void FakeOs::SleepMs(uint32_t ms) { objects_.Sleep(ms); }
+
+bool FakeOs::StartSockets() {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++socketsStarted_;
+    return true;
+}
+void FakeOs::StopSockets() {
+    std::lock_guard<std::mutex> lock(mu_);
+    --socketsStarted_;
+}
+
+bool FakeOs::ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = names_.find(host);
+    if (it != names_.end()) {
+        if (it->second.empty()) return false;
+        *addrs = it->second;
+        return true;
+    }
+    // A dotted address resolves to itself; any other name fails.
+    const uint32_t a = InetAddr(host);
+    if (a == 0xFFFFFFFFu && host != "255.255.255.255") return false;
+    if (AddressText(a) != host) return false;
+    *addrs = {a};
+    return true;
+}
+
+uint32_t FakeOs::GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (adapterError_ != 0) return adapterError_;
+    if (adapters_.empty()) return kErrorNoData;
+    const uint32_t need = static_cast<uint32_t>(adapters_.size()) * kAdapterRecordSize;
+    if (out == nullptr || size == nullptr || *size < need) {
+        if (size != nullptr) *size = need;
+        return kErrorBufferOverflow;
+    }
+    *out = adapters_;
+    return kErrorSuccess;
+}
+
+uint32_t FakeOs::NotifyRouteChange(Handle event) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (routeNotifyResult_ != kErrorIoPending) return routeNotifyResult_;
+    ++routeArms_;
+    if (std::find(routeRequests_.begin(), routeRequests_.end(), event) == routeRequests_.end()) {
+        routeRequests_.push_back(event);
+    }
+    return kErrorIoPending;
+}
+
+void FakeOs::CancelRouteChange(Handle event) {
+    std::lock_guard<std::mutex> lock(mu_);
+    routeRequests_.erase(std::remove(routeRequests_.begin(), routeRequests_.end(), event), routeRequests_.end());
+}
+
+std::unique_ptr<TimerHost> FakeOs::CreateTimerHost() { return std::make_unique<FakeTimerHost>(this); }
+
+}  // namespace outlinkwatch

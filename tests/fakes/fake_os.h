@@ -1,0 +1,106 @@
+// An Os for tests: kernel objects are real (emulated) but their time-outs
+// and sleeps run 1000 times faster, timers run on a virtual clock that the
+// test advances, and names, adapters and route changes are set by the test.
+// Files are the real file system, so tests write what they need to a
+// temporary directory and point ExecutablePath there.
+#pragma once
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/kobjects.h"
+#include "platform/os.h"
+
+namespace outlinkwatch {
+
+class FakeTimerHost;
+
+class FakeOs : public Os {
+public:
+    FakeOs();
+    ~FakeOs() override;
+
+    // --- what the test sets
+    void SetDnsName(const std::string& name);
+    void SetNetbiosName(bool ok, const std::string& name);
+    void SetExecutablePath(const std::string& path);
+    void SetVersionFacts(const OsVersionFacts& facts);
+    // A name resolves to these addresses (dotted texts); an empty list makes it fail.
+    void SetResolution(const std::string& host, const std::vector<std::string>& dotted);
+    void SetAdapters(const std::vector<AdapterInfo>& adapters);
+    // Forces GetAdapters to answer this code (0 = normal behaviour).
+    void SetAdapterError(uint32_t code);
+    // What NotifyRouteChange answers; kErrorIoPending arms a request.
+    void SetRouteNotifyResult(uint32_t code);
+
+    // Sets the event of every pending route-change request (each request once).
+    // Returns how many were pending.
+    int FireRouteChange();
+    int PendingRouteRequests();
+    int RouteRequestsArmed();
+
+    // Runs the virtual clock forward, delivering every timer tick due on the way.
+    void AdvanceTime(uint32_t ms);
+    uint64_t NowMs();
+    // Whether a timer with this id is armed on any timer host.
+    bool TimerArmed(uint32_t id);
+
+    std::vector<std::string> DebugLines();
+    int SocketsStarted();
+
+    // --- Os
+    std::string ComputerDnsName() override;
+    bool ComputerNetbiosName(std::string* name) override;
+    void DebugOutput(const char* text) override;
+    std::string ExecutablePath() override;
+    char PathSeparator() override { return '/'; }
+    bool FileExists(const std::string& path) override;
+    uint32_t ReadIniString(const char* section, const char* key, const char* defaultValue, char* buf, uint32_t size,
+                           const char* path) override;
+    OsVersionFacts VersionFacts() override;
+    Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override;
+    bool SetEventObject(Handle event) override;
+    bool ResetEventObject(Handle event) override;
+    Handle CreateMutexObject(bool initiallyOwned) override;
+    bool ReleaseMutexObject(Handle mutex) override;
+    uint32_t WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) override;
+    bool CloseObject(Handle object) override;
+    Handle StartThread(ThreadFunction fn, void* arg) override;
+    void SleepMs(uint32_t ms) override;
+    bool StartSockets() override;
+    void StopSockets() override;
+    bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override;
+    uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) override;
+    uint32_t NotifyRouteChange(Handle event) override;
+    void CancelRouteChange(Handle event) override;
+    std::unique_ptr<TimerHost> CreateTimerHost() override;
+
+private:
+    friend class FakeTimerHost;
+    void Register(FakeTimerHost* host);
+    void Unregister(FakeTimerHost* host);
+
+    KernelObjects objects_{1000};
+    std::mutex mu_;
+    std::string dnsName_ = "fakehost.example.test";
+    bool netbiosOk_ = true;
+    std::string netbiosName_ = "FAKEHOST";
+    std::string exePath_ = "/nonexistent/outlinkwatch";
+    OsVersionFacts facts_;
+    std::map<std::string, std::vector<uint32_t>> names_;
+    std::vector<AdapterInfo> adapters_;
+    uint32_t adapterError_ = 0;
+    uint32_t routeNotifyResult_ = kErrorIoPending;
+    std::vector<Handle> routeRequests_;
+    int routeArms_ = 0;
+    std::vector<std::string> debugLines_;
+    int socketsStarted_ = 0;
+    uint64_t nowMs_ = 0;
+    std::vector<FakeTimerHost*> timerHosts_;
+    std::mutex advanceMu_;  // one AdvanceTime at a time
+};
+
+}  // namespace outlinkwatch

@@ -1,5 +1,6 @@
 #include "lumenutil/langmap.h"
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -109,13 +110,30 @@ std::string LangMap::Print() const {
     return out;
 }
 
+namespace {
+std::atomic<const LangMap*> g_langMap{nullptr};
+std::mutex g_langMapMutex;
+
+const LangMap* LoadGlobalLangMap() {
+    auto* map = new LangMap();  // lives as long as the module
+    map->Load(outlinkwatch::CurrentOs());
+    g_langMap.store(map, std::memory_order_release);
+    return map;
+}
+}  // namespace
+
 const LangMap& GlobalLangMap() {
-    static const LangMap* map = [] {
-        auto* m = new LangMap();  // lives as long as the module
-        m->Load(outlinkwatch::CurrentOs());
-        return m;
-    }();
-    return *map;
+    const LangMap* map = g_langMap.load(std::memory_order_acquire);
+    if (map != nullptr) return *map;
+    std::lock_guard<std::mutex> lock(g_langMapMutex);
+    map = g_langMap.load(std::memory_order_acquire);
+    return map != nullptr ? *map : *LoadGlobalLangMap();
+}
+
+void ReloadLangMapForTesting() {
+    // The previous map is left alive: another thread may still read it.
+    std::lock_guard<std::mutex> lock(g_langMapMutex);
+    LoadGlobalLangMap();
 }
 
 uint32_t ReadIniWithOverride(outlinkwatch::Os* os, const char* section, const char* key, const char* defaultValue,

@@ -47,6 +47,8 @@ private:
 
 // The process-wide map, loaded on first use.
 const LangMap& GlobalLangMap();
+// Loads the process-wide map again, from the current Os.
+void ReloadLangMapForTesting();
 
 // Directory of a path: the part before its last separator; the whole path
 // without one; the separator itself when it stands only at the start.

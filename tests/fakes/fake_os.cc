@@ -186,6 +186,11 @@ bool FakeOs::TimerArmed(uint32_t id) {
     return false;
 }
 
+bool FakeOs::WaitForWaits(uint32_t handles, int count, std::chrono::milliseconds bound) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return waitsCv_.wait_for(lock, bound, [&] { return waitsEntered_[handles] >= count; });
+}
+
 std::vector<std::string> FakeOs::DebugLines() {
     std::lock_guard<std::mutex> lock(mu_);
     return debugLines_;
@@ -245,6 +250,11 @@ bool FakeOs::ResetEventObject(Handle event) { return objects_.ResetEvent(event);
 Handle FakeOs::CreateMutexObject(bool initiallyOwned) { return objects_.CreateMutex(initiallyOwned); }
 bool FakeOs::ReleaseMutexObject(Handle mutex) { return objects_.ReleaseMutex(mutex); }
 uint32_t FakeOs::WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        ++waitsEntered_[count];
+        waitsCv_.notify_all();
+    }
     return objects_.WaitAny(handles, count, timeoutMs);
 }
 bool FakeOs::CloseObject(Handle object) { return objects_.Close(object); }

@@ -5,6 +5,7 @@
 // temporary directory and point ExecutablePath there.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -47,6 +48,10 @@ public:
     uint64_t NowMs();
     // Whether a timer with this id is armed on any timer host.
     bool TimerArmed(uint32_t id);
+
+    // Waits until WaitForObjects has been entered count times with this many
+    // handles (the route thread waits on 3, the proxy thread on 2).
+    bool WaitForWaits(uint32_t handles, int count, std::chrono::milliseconds bound = std::chrono::seconds(20));
 
     std::vector<std::string> DebugLines();
     int SocketsStarted();
@@ -100,7 +105,9 @@ private:
     int socketsStarted_ = 0;
     uint64_t nowMs_ = 0;
     std::vector<FakeTimerHost*> timerHosts_;
-    std::mutex advanceMu_;  // one AdvanceTime at a time
+    std::mutex advanceMu_;
+    std::condition_variable waitsCv_;
+    std::map<uint32_t, int> waitsEntered_;  // one AdvanceTime at a time
 };
 
 }  // namespace outlinkwatch

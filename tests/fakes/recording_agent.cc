@@ -1,0 +1,67 @@
+#include "fakes/recording_agent.h"
+
+namespace outlinkwatch {
+
+HRESULT STDMETHODCALLTYPE RecordingAgent::QueryInterface(REFIID, void** ppv) {
+    if (ppv != nullptr) *ppv = static_cast<IAgent*>(this);
+    return 0;
+}
+
+int RecordingAgent::GetPolicyInfo(std::string, std::string* pInfo) {
+    if (pInfo != nullptr) *pInfo = "test policy";
+    return 0;
+}
+
+IUnknown* RecordingAgent::GetComponent(const char*) { return nullptr; }
+
+void RecordingAgent::WriteLog(int32_t nLevel, const char* pszModule, const char* pszText) {
+    std::lock_guard<std::mutex> lock(mu_);
+    logs_.push_back(LogLine{nLevel, pszModule != nullptr ? pszModule : "", pszText != nullptr ? pszText : ""});
+    cv_.notify_all();
+}
+
+int RecordingAgent::SendNotify(std::string, std::list<NotifyMsg>*) { return 0; }
+int RecordingAgent::ShowPrompt(std::string, int32_t) { return 0; }
+
+int RecordingAgent::GetLangString(const std::string& module, const std::string& key, std::string* pText) {
+    std::lock_guard<std::mutex> lock(mu_);
+    langRequests_.emplace_back(module, key);
+    auto it = texts_.find(key);
+    if (pText != nullptr && it != texts_.end()) *pText = it->second;
+    return 0;
+}
+
+void RecordingAgent::SetLangText(const std::string& key, const std::string& text) {
+    std::lock_guard<std::mutex> lock(mu_);
+    texts_[key] = text;
+}
+
+std::vector<LogLine> RecordingAgent::Logs() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return logs_;
+}
+
+int RecordingAgent::CountLocked(const std::string& fragment) {
+    int n = 0;
+    for (const LogLine& l : logs_) {
+        if (l.text.find(fragment) != std::string::npos) ++n;
+    }
+    return n;
+}
+
+int RecordingAgent::CountLogs(const std::string& fragment) {
+    std::lock_guard<std::mutex> lock(mu_);
+    return CountLocked(fragment);
+}
+
+bool RecordingAgent::WaitForLogs(const std::string& fragment, int count, std::chrono::milliseconds bound) {
+    std::unique_lock<std::mutex> lock(mu_);
+    return cv_.wait_for(lock, bound, [&] { return CountLocked(fragment) >= count; });
+}
+
+std::vector<std::pair<std::string, std::string>> RecordingAgent::LangRequests() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return langRequests_;
+}
+
+}  // namespace outlinkwatch

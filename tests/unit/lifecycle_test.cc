@@ -1,0 +1,333 @@
+// Start, stop and the monitor threads on the fake OS with compressed time:
+// a minute of the task timer passes in a call, waits are bounded.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "fakes/fake_os.h"
+#include "fakes/recording_agent.h"
+#include "plugin/policy.h"
+
+namespace outlinkwatch {
+namespace {
+
+PolicyParam Param(const std::string& name, const std::string& value) {
+    PolicyParam p;
+    p.tag = "param";
+    p.name = name;
+    p.value = value;
+    return p;
+}
+
+// A connection check is visible by the adapter size line it logs.
+constexpr const char* kCheckLine = "[CPolicy::IsActivedNetwork]";
+
+// Holds the next adapter query until the test lets it go, so that a check
+// can be caught in the middle.
+class GatedOs : public OsWrapper {
+public:
+    using OsWrapper::OsWrapper;
+    void Close() {
+        std::lock_guard<std::mutex> lock(mu_);
+        closed_ = true;
+    }
+    void Open() {
+        std::lock_guard<std::mutex> lock(mu_);
+        closed_ = false;
+        cv_.notify_all();
+    }
+    bool WaitHeld() {
+        std::unique_lock<std::mutex> lock(mu_);
+        return cv_.wait_for(lock, std::chrono::seconds(20), [&] { return held_ > 0; });
+    }
+    uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) override {
+        {
+            std::unique_lock<std::mutex> lock(mu_);
+            if (closed_) {
+                ++held_;
+                cv_.notify_all();
+                cv_.wait_for(lock, std::chrono::seconds(20), [&] { return !closed_; });
+            }
+        }
+        return OsWrapper::GetAdapters(out, size);
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool closed_ = false;
+    int held_ = 0;
+};
+
+// A fake OS, an agent and a policy on them, made fresh for every case.
+struct Rig {
+    explicit Rig(bool gated = false) {
+        if (gated) gate = std::make_unique<GatedOs>(&fake);
+        previous = SetOsForTesting(gated ? static_cast<Os*>(gate.get()) : &fake);
+        policy = new CPolicy();
+        policy->SetAgent(&agent);
+        EXPECT_EQ(policy->Initialize("policy.win.outlink.watch"), 200);
+    }
+    ~Rig() {
+        delete policy;
+        SetOsForTesting(previous);
+    }
+
+    void Start(std::list<PolicyParam> params) {
+        policy->SetPolicyParams(params);
+        ASSERT_EQ(policy->Exec(0), 0);
+        WaitIdle(1, 1);
+    }
+
+    // Waits until the route thread has gone to sleep on its events for the
+    // n-th time and the proxy thread for the m-th time; by then each has
+    // re-armed its timer.
+    void WaitIdle(int routeWaits, int proxyWaits) {
+        ASSERT_TRUE(fake.WaitForWaits(3, routeWaits));
+        ASSERT_TRUE(fake.WaitForWaits(2, proxyWaits));
+    }
+
+    int Checks() { return agent.CountLogs(kCheckLine); }
+    int ConnTicks() {
+        const std::vector<std::string> lines = fake.DebugLines();
+        return static_cast<int>(std::count(lines.begin(), lines.end(), "CONN_SLEEPONEMIN_ID"));
+    }
+
+    FakeOs fake;
+    std::unique_ptr<GatedOs> gate;
+    RecordingAgent agent;
+    Os* previous = nullptr;
+    CPolicy* policy = nullptr;
+};
+
+class LifecycleTest : public ::testing::Test {
+protected:
+    void SetUp() override { rig_ = std::make_unique<Rig>(); }
+    void TearDown() override { rig_.reset(); }
+    void Fresh() {
+        rig_.reset();
+        rig_ = std::make_unique<Rig>();
+    }
+
+    std::unique_ptr<Rig> rig_;
+};
+
+std::list<PolicyParam> RouteParams(const std::string& cycle) {
+    return {Param("Type", "0"), Param("TrancertAddr", "192.0.2.1"), Param("checkcyc", cycle)};
+}
+
+TEST_F(LifecycleTest, InitializeChecksTheTypeAndRecordsTheOsCode) {
+    struct Case {
+        const char* type;
+        int result;
+    } cases[] = {{"policy.win.outlink.watch", 200}, {"policy.win.outlink.watch ", -1}, {"", -1}};
+    for (const Case& c : cases) {
+        CPolicy policy;
+        policy.SetModuleName("x");
+        EXPECT_EQ(policy.Initialize(c.type), c.result) << c.type;
+        EXPECT_EQ(policy.GetModuleName(), "OutlinkWatch") << "set in either case";
+    }
+    EXPECT_EQ(g_nOSCode.load(), 122) << "the fake answers as the newest NT family";
+}
+
+TEST_F(LifecycleTest, ExecRefusesUnusableParametersAndStartsNothing) {
+    rig_->policy->SetPolicyParams({Param("Route", "198.51.100.0/24"), Param("Type", "0")});
+    EXPECT_EQ(rig_->policy->Exec(0), 1);
+    EXPECT_EQ(rig_->agent.CountLogs("Invalid parameters Exit!"), 1);
+    EXPECT_EQ(rig_->agent.CountLogs("Create Exit Event"), 1) << "events come before the parameters";
+    EXPECT_EQ(rig_->policy->m_hRouteThread, nullptr);
+    EXPECT_EQ(rig_->policy->m_hProxyThread, nullptr);
+    EXPECT_EQ(rig_->policy->m_hConnMutex, nullptr);
+    EXPECT_EQ(rig_->policy->done(""), 0);
+}
+
+TEST_F(LifecycleTest, DoneOnAPolicyThatNeverRan) {
+    EXPECT_EQ(rig_->policy->done(""), 0);
+    EXPECT_EQ(rig_->agent.CountLogs("Done out"), 1);
+    EXPECT_EQ(rig_->agent.CountLogs("Stop monitor"), 0) << "no exit event, no wait";
+    EXPECT_EQ(g_bExit.load(), 1);
+}
+
+TEST_F(LifecycleTest, RunAndStopInOrder) {
+    rig_->Start(RouteParams("1"));
+    EXPECT_EQ(rig_->agent.CountLogs("[MonitorRouteThread] [line="), 1);
+    EXPECT_EQ(rig_->Checks(), 1) << "one check at start";
+    EXPECT_EQ(g_bRouteThreadStopped.load(), 0);
+    EXPECT_EQ(g_bProxyThreadStopped.load(), 0);
+
+    EXPECT_EQ(rig_->policy->done(""), 0);
+    EXPECT_EQ(g_bRouteThreadStopped.load(), 1);
+    EXPECT_EQ(g_bProxyThreadStopped.load(), 1);
+    EXPECT_EQ(g_bExit.load(), 1);
+    EXPECT_EQ(rig_->policy->m_hConnExitEvent, nullptr);
+    EXPECT_EQ(rig_->policy->m_hCheckCycleEvent.load(), nullptr);
+    EXPECT_EQ(rig_->fake.PendingRouteRequests(), 0) << "the route request is withdrawn";
+
+    // The stop messages come in the documented order.
+    std::vector<std::string> order;
+    for (const LogLine& l : rig_->agent.Logs()) {
+        for (const char* m : {"Stop monitor Route thread.", "The Routethread is stopped.", "Stop monitor proxy thread.",
+                              "The Proxythread is stopped.", "Done out"}) {
+            if (l.text.find(m) != std::string::npos) order.push_back(m);
+        }
+    }
+    const std::vector<std::string> expected = {"Stop monitor Route thread.", "The Routethread is stopped.",
+                                               "Stop monitor proxy thread.", "The Proxythread is stopped.", "Done out"};
+    EXPECT_EQ(order, expected);
+
+    // And it starts again.
+    ASSERT_EQ(rig_->policy->Exec(0), 0);
+    EXPECT_EQ(g_bExit.load(), 0);
+    ASSERT_TRUE(rig_->agent.WaitForLogs("Begin!!", 4));
+}
+
+TEST_F(LifecycleTest, ExecTwiceKeepsTheEventsAndTheThreads) {
+    rig_->Start(RouteParams("1"));
+    const Handle exitEvent = rig_->policy->m_hConnExitEvent;
+    const Handle routeThread = rig_->policy->m_hRouteThread;
+    ASSERT_EQ(rig_->policy->Exec(0), 0);
+    EXPECT_EQ(rig_->policy->m_hConnExitEvent, exitEvent);
+    EXPECT_EQ(rig_->policy->m_hRouteThread, routeThread);
+    EXPECT_EQ(rig_->agent.CountLogs("Create Exit Event"), 1);
+    EXPECT_EQ(rig_->agent.CountLogs("Begin!!"), 2) << "no second pair of threads";
+    EXPECT_EQ(rig_->agent.CountLogs("ValidProxy"), 2) << "parameters read again";
+}
+
+TEST_F(LifecycleTest, RouteChangeWakesTheRouteThread) {
+    rig_->Start(RouteParams("1"));
+    ASSERT_EQ(rig_->fake.FireRouteChange(), 1);
+    ASSERT_TRUE(rig_->agent.WaitForLogs("the route changed", 1));
+    rig_->WaitIdle(2, 1);
+    EXPECT_EQ(rig_->Checks(), 2);
+    EXPECT_EQ(rig_->policy->m_tracer.m_bRouteChanged.load(), 1);
+}
+
+TEST_F(LifecycleTest, CheckCycleCountsMinutes) {
+    struct Case {
+        const char* cycle;
+        int ticksPerCheck;
+    } cases[] = {{"1", 1}, {"3", 3}, {"0", 1}, {"-4", 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cycle);
+        Fresh();
+        rig_->Start(RouteParams(c.cycle));
+        for (int check = 1; check <= 2; ++check) {
+            for (int tick = 1; tick < c.ticksPerCheck; ++tick) {
+                rig_->fake.AdvanceTime(60000);
+                EXPECT_EQ(rig_->agent.CountLogs("conn cyc event active!"), check - 1);
+            }
+            rig_->fake.AdvanceTime(60000);
+            ASSERT_TRUE(rig_->agent.WaitForLogs("conn cyc event active!", check));
+            rig_->WaitIdle(1 + check, 1);
+        }
+        EXPECT_EQ(rig_->agent.CountLogs("Conn Task"), 2);
+        EXPECT_EQ(rig_->Checks(), 3);
+        rig_->policy->done("");
+    }
+}
+
+TEST_F(LifecycleTest, RouteChangeRestartsThePeriodButNotTheMinuteCount) {
+    rig_->Start(RouteParams("3"));
+    rig_->fake.AdvanceTime(60000);  // tick 1
+    rig_->fake.AdvanceTime(50000);
+    ASSERT_EQ(rig_->fake.FireRouteChange(), 1);
+    rig_->WaitIdle(2, 1);  // timer 101 re-armed: its next tick is 60 s from now
+    rig_->fake.AdvanceTime(59999);
+    EXPECT_EQ(rig_->ConnTicks(), 1);
+    rig_->fake.AdvanceTime(1);  // tick 2
+    EXPECT_EQ(rig_->ConnTicks(), 2);
+    EXPECT_EQ(rig_->agent.CountLogs("conn cyc event active!"), 0);
+    rig_->fake.AdvanceTime(60000);  // tick 3: the third minute is due
+    ASSERT_TRUE(rig_->agent.WaitForLogs("conn cyc event active!", 1));
+}
+
+TEST_F(LifecycleTest, ProxyTimerWakesTheProxyThread) {
+    rig_->Start(RouteParams("1"));
+    rig_->fake.AdvanceTime(69999);
+    EXPECT_EQ(rig_->agent.CountLogs("check proxy"), 0);
+    rig_->fake.AdvanceTime(1);
+    ASSERT_TRUE(rig_->agent.WaitForLogs("check proxy", 1));
+    rig_->WaitIdle(2, 2);
+    const std::vector<std::string> debug = rig_->fake.DebugLines();
+    EXPECT_NE(std::find(debug.begin(), debug.end(), "PROXY_SLEEPONEMIN_ID"), debug.end());
+}
+
+TEST_F(LifecycleTest, TimerTickBeforeExecSetsNothing) {
+    Timer_CallBack(0, 0, kProxyTimerId, 0, 0);
+    Timer_CallBack(0, 0, kConnTimerId, 0, 0);
+    Timer_CallBack(0, 0, 7, 0, 0);
+    EXPECT_EQ(rig_->agent.CountLogs("check proxy"), 1);
+    EXPECT_EQ(rig_->agent.CountLogs("Conn Task"), 1) << "a cycle of 0 fires on every tick";
+    EXPECT_EQ(rig_->policy->m_hProxyChangeEvent.load(), nullptr);
+}
+
+TEST(LifecycleGatedTest, RouteChangeDuringACheckGivesExactlyOneMoreCheck) {
+    Rig rig(/*gated=*/true);
+    FakeOs& fake = rig.fake;
+    GatedOs& gated = *rig.gate;
+    rig.Start(RouteParams("1"));
+
+    gated.Close();
+    fake.AdvanceTime(60000);  // a cycle check starts and is held
+    ASSERT_TRUE(gated.WaitHeld());
+    EXPECT_EQ(fake.FireRouteChange(), 1) << "the request armed before the wait";
+    EXPECT_EQ(fake.FireRouteChange(), 0) << "no request while the check runs";
+    gated.Open();
+
+    ASSERT_TRUE(rig.agent.WaitForLogs("the route changed", 1));
+    rig.WaitIdle(3, 1);
+    EXPECT_EQ(rig.Checks(), 3) << "start, cycle, one for the change";
+    EXPECT_EQ(rig.agent.CountLogs("the route changed"), 1);
+    EXPECT_EQ(rig.agent.CountLogs("conn cyc event active!"), 1);
+}
+
+TEST_F(LifecycleTest, RouteNotificationFailureIsRetried) {
+    rig_->fake.SetRouteNotifyResult(kErrorNotSupported);
+    rig_->policy->SetPolicyParams(RouteParams("1"));
+    ASSERT_EQ(rig_->policy->Exec(0), 0);
+    ASSERT_TRUE(rig_->agent.WaitForLogs("Fail!!", 3));
+    for (const LogLine& l : rig_->agent.Logs()) {
+        if (l.text.find("Fail!!") != std::string::npos) {
+            EXPECT_EQ(l.level, 4);
+        }
+    }
+    EXPECT_EQ(rig_->policy->done(""), 0);
+}
+
+TEST_F(LifecycleTest, NoUsableAddressSkipsTheCheck) {
+    struct Case {
+        const char* name;
+        std::vector<AdapterInfo> adapters;
+        uint32_t error;
+        const char* line;
+    } cases[] = {
+        {"loopback and empty", {{"lo", {"127.0.0.1"}}, {"eth0", {"0.0.0.0"}}}, 0, "return FALSE;"},
+        {"no adapters", {}, 0, "GetAdaptersInfo size error!"},
+        {"query fails", {{"eth0", {"192.0.2.4"}}}, 31, "GetAdaptersInfo size error!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fresh();
+        rig_->fake.SetAdapters(c.adapters);
+        rig_->fake.SetAdapterError(c.error);
+        rig_->Start(RouteParams("1"));
+        EXPECT_EQ(rig_->agent.CountLogs(c.line), 1);
+        EXPECT_EQ(rig_->agent.CountLogs("Network is invalid. Cancel tracerting!"), 1);
+    }
+}
+
+TEST_F(LifecycleTest, DestructorStopsARunningPolicy) {
+    rig_->Start(RouteParams("1"));
+    delete rig_->policy;
+    rig_->policy = nullptr;
+    EXPECT_EQ(rig_->agent.CountLogs("Begin to release resourse."), 1);
+    EXPECT_EQ(g_bRouteThreadStopped.load(), 1);
+    EXPECT_EQ(g_bProxyThreadStopped.load(), 1);
+    EXPECT_EQ(g_pPolicy.load(), nullptr);
+}
+
+}  // namespace
+}  // namespace outlinkwatch

@@ -1,0 +1,365 @@
+#include "platform/linux/net_linux.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace outlinkwatch {
+namespace linuxnet {
+
+namespace {
+
+// getifaddrs names are at most IFNAMSIZ bytes (labels included); the bound
+// only guards against a name without its terminator.
+constexpr size_t kMaxIfNameBytes = 64;
+
+struct IfAddrsDeleter {
+    void operator()(ifaddrs* p) const { freeifaddrs(p); }
+};
+
+struct AddrInfoDeleter {
+    void operator()(addrinfo* p) const { freeaddrinfo(p); }
+};
+
+// The device an address entry belongs to: "eth0:1" is an address label on eth0.
+std::string DeviceName(const char* name) {
+    std::string s(name, strnlen(name, kMaxIfNameBytes));
+    size_t colon = s.find(':');
+    if (colon != std::string::npos) s.resize(colon);
+    return s;
+}
+
+// Whether the name ends in an all-numeric label ("1.2.3.4.5", "host.123"):
+// no host name does, as a top-level label always holds a letter, so such a
+// text is an address or nothing and a name server need not be asked.
+bool LooksNumeric(const std::string& host) {
+    std::string s = host;
+    if (!s.empty() && s.back() == '.') s.pop_back();
+    size_t start = s.rfind('.');
+    start = start == std::string::npos ? 0 : start + 1;
+    if (start >= s.size()) return false;
+    return std::all_of(s.begin() + static_cast<std::ptrdiff_t>(start), s.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
+void AddOnce(std::vector<uint32_t>* addrs, uint32_t a) {
+    if (addrs->size() >= kMaxHostAddresses) return;
+    if (std::find(addrs->begin(), addrs->end(), a) == addrs->end()) addrs->push_back(a);
+}
+
+// getaddrinfo for IPv4, each address once, at most kMaxHostAddresses.
+bool Lookup(const std::string& host, int flags, std::vector<uint32_t>* addrs) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    // One socket type, otherwise every address comes back once per type.
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
+    addrinfo* raw = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &raw) != 0) return false;
+    std::unique_ptr<addrinfo, AddrInfoDeleter> res(raw);
+    for (const addrinfo* ai = res.get(); ai != nullptr; ai = ai->ai_next) {
+        if (ai->ai_family != AF_INET || ai->ai_addr == nullptr || ai->ai_addrlen < sizeof(sockaddr_in))
+            continue;
+        sockaddr_in sin;
+        std::memcpy(&sin, ai->ai_addr, sizeof sin);
+        AddOnce(addrs, sin.sin_addr.s_addr);
+    }
+    return true;
+}
+
+void CloseFd(int* fd) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+}
+
+}  // namespace
+
+uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) {
+    if (size == nullptr) return kErrorInvalidParameter;
+    ifaddrs* raw = nullptr;
+    if (getifaddrs(&raw) != 0) return kErrorNotSupported;
+    std::unique_ptr<ifaddrs, IfAddrsDeleter> list(raw);
+
+    struct Entry {
+        AdapterInfo info;
+        bool up = false;
+    };
+    std::vector<Entry> entries;  // in the order getifaddrs first names them
+    for (const ifaddrs* ifa = list.get(); ifa != nullptr; ifa = ifa->ifa_next) {
+        if (ifa->ifa_name == nullptr) continue;
+        std::string name = DeviceName(ifa->ifa_name);
+        if (name.empty()) continue;
+        auto it = std::find_if(entries.begin(), entries.end(),
+                               [&](const Entry& e) { return e.info.name == name; });
+        if (it == entries.end()) {
+            entries.emplace_back();
+            it = entries.end() - 1;
+            it->info.name = name;
+        }
+        if (ifa->ifa_flags & IFF_UP) it->up = true;
+        if (ifa->ifa_addr != nullptr && ifa->ifa_addr->sa_family == AF_INET) {
+            sockaddr_in sin;
+            std::memcpy(&sin, ifa->ifa_addr, sizeof sin);
+            char text[INET_ADDRSTRLEN] = {};
+            if (inet_ntop(AF_INET, &sin.sin_addr, text, sizeof text) != nullptr)
+                it->info.ipv4.push_back(text);
+        }
+    }
+
+    std::vector<AdapterInfo> adapters;
+    for (Entry& e : entries) {
+        if (!e.up) continue;
+        if (e.info.ipv4.empty()) e.info.ipv4.push_back("0.0.0.0");
+        adapters.push_back(std::move(e.info));
+    }
+    if (adapters.empty()) return kErrorNoData;
+
+    // Saturates rather than wraps, so an absurd count still reads as "too small".
+    uint64_t need64 = static_cast<uint64_t>(adapters.size()) * kAdapterRecordSize;
+    uint32_t need = need64 > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(need64);
+    if (out == nullptr || *size < need) {
+        *size = need;
+        return kErrorBufferOverflow;
+    }
+    *out = std::move(adapters);
+    return kErrorSuccess;
+}
+
+bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) {
+    if (addrs == nullptr) return false;
+    addrs->clear();
+    if (host.empty() || host.size() > kMaxHostNameLength) return false;
+    for (unsigned char c : host) {
+        if (c <= 0x20 || c == 0x7f) return false;  // NUL, controls, space
+    }
+
+    in_addr a;
+    if (inet_pton(AF_INET, host.c_str(), &a) == 1) {
+        addrs->push_back(a.s_addr);
+        return true;
+    }
+
+    // The short forms inet_addr takes ("127.1", "0x7f.0.0.1"), still without a query.
+    if (Lookup(host, AI_NUMERICHOST, addrs)) return !addrs->empty();
+    if (LooksNumeric(host)) return false;
+    return Lookup(host, 0, addrs) && !addrs->empty();
+}
+
+bool HoldsIPv4RouteChange(const void* buf, size_t len) {
+    if (buf == nullptr || reinterpret_cast<uintptr_t>(buf) % alignof(nlmsghdr) != 0) return false;
+    // NLMSG_OK works on an int; a datagram never comes near that bound.
+    int remaining = static_cast<int>(std::min<size_t>(len, INT32_MAX));
+    for (auto* nh = static_cast<const nlmsghdr*>(buf); NLMSG_OK(nh, remaining); nh = NLMSG_NEXT(nh, remaining)) {
+        if (nh->nlmsg_type == NLMSG_OVERRUN) return true;
+        if (nh->nlmsg_type != RTM_NEWROUTE && nh->nlmsg_type != RTM_DELROUTE) continue;
+        if (nh->nlmsg_len < NLMSG_LENGTH(sizeof(rtmsg))) continue;
+        rtmsg rt;
+        std::memcpy(&rt, NLMSG_DATA(nh), sizeof rt);
+        if (rt.rtm_family == AF_INET) return true;
+    }
+    return false;
+}
+
+struct RouteWatcher::Request {
+    Handle event = nullptr;
+    int sock = -1;
+    int wake = -1;  // eventfd that cuts the watcher's wait short on cancel
+    std::atomic<bool> cancelled{false};
+    std::atomic<bool> exited{false};  // the watcher will not touch this request again
+    std::thread thread;
+
+    ~Request() {
+        CloseFd(&sock);
+        CloseFd(&wake);
+    }
+};
+
+RouteWatcher::RouteWatcher(std::function<bool(Handle)> setEvent) : setEvent_(std::move(setEvent)) {}
+
+RouteWatcher::~RouteWatcher() {
+    std::vector<std::unique_ptr<Request>> all;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        for (auto& kv : pending_) {
+            kv.second->cancelled = true;
+            uint64_t one = 1;
+            if (write(kv.second->wake, &one, sizeof one) < 0) {
+                // The watcher still sees the flag at its next poll timeout.
+            }
+            all.push_back(std::move(kv.second));
+        }
+        pending_.clear();
+        for (auto& r : finished_) all.push_back(std::move(r));
+        finished_.clear();
+    }
+    Finish(&all);
+}
+
+uint32_t RouteWatcher::Arm(Handle event) {
+    std::vector<std::unique_ptr<Request>> reap;
+    uint32_t rc = kErrorIoPending;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        TakeExited(&reap);
+        if (pending_.count(event) == 0) {
+            auto req = std::make_unique<Request>();
+            req->event = event;
+            // Opened here, on the caller's thread, so that the socket lives in
+            // the caller's network namespace.
+            req->sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+            sockaddr_nl sa{};
+            sa.nl_family = AF_NETLINK;
+            sa.nl_groups = RTMGRP_IPV4_ROUTE;
+            if (req->sock < 0 || bind(req->sock, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+                rc = kErrorNotSupported;
+            } else if ((req->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) {
+                rc = kErrorNotSupported;
+            } else {
+                try {
+                    // The watcher takes mu_ before it reads the map, so it cannot
+                    // look for its request before the insertion below.
+                    req->thread = std::thread(&RouteWatcher::Watch, this, req.get());
+                    pending_[event] = std::move(req);
+                } catch (const std::system_error&) {
+                    rc = kErrorNotSupported;
+                }
+            }
+        }
+    }
+    Finish(&reap);
+    return rc;
+}
+
+void RouteWatcher::Cancel(Handle event) {
+    std::vector<std::unique_ptr<Request>> done;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = pending_.find(event);
+        if (it != pending_.end()) {
+            it->second->cancelled = true;
+            uint64_t one = 1;
+            if (write(it->second->wake, &one, sizeof one) < 0) {
+                // The watcher still sees the flag at its next poll timeout.
+            }
+            done.push_back(std::move(it->second));
+            pending_.erase(it);
+        }
+        // A request for this event that already fired may still be inside
+        // setEvent: wait that out too, unless it is the caller itself.
+        const auto self = std::this_thread::get_id();
+        for (auto f = finished_.begin(); f != finished_.end();) {
+            if ((*f)->event == event && (*f)->thread.get_id() != self) {
+                done.push_back(std::move(*f));
+                f = finished_.erase(f);
+            } else {
+                ++f;
+            }
+        }
+        TakeExited(&done);
+    }
+    Finish(&done);
+}
+
+void RouteWatcher::TakeExited(std::vector<std::unique_ptr<Request>>* out) {
+    for (auto f = finished_.begin(); f != finished_.end();) {
+        if ((*f)->exited.load()) {
+            out->push_back(std::move(*f));
+            f = finished_.erase(f);
+        } else {
+            ++f;
+        }
+    }
+}
+
+void RouteWatcher::Finish(std::vector<std::unique_ptr<Request>>* reqs) {
+    for (auto& r : *reqs) {
+        if (r->thread.joinable()) r->thread.join();
+    }
+    reqs->clear();
+}
+
+void RouteWatcher::Watch(Request* req) {
+    // Route messages are a few hundred bytes; the kernel sends one per datagram.
+    alignas(nlmsghdr) char buf[16384];
+    bool changed = false;
+    while (!changed && !req->cancelled.load()) {
+        pollfd fds[2] = {{req->sock, POLLIN, 0}, {req->wake, POLLIN, 0}};
+        int n = poll(fds, 2, kPollMs);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            // The request can no longer be served. Windows completes such a
+            // request with an error, which sets its event as well; the caller
+            // then re-reads the routes and re-arms.
+            changed = true;
+            break;
+        }
+        // POLLERR, POLLHUP and POLLNVAL go to recvmsg too, which reports them,
+        // instead of making poll return at once forever.
+        if (n == 0 || !(fds[0].revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL))) continue;
+        // Drains what is queued; stops at the first route change.
+        while (!changed && !req->cancelled.load()) {
+            sockaddr_nl from{};
+            iovec iov{buf, sizeof buf};
+            msghdr msg{};
+            msg.msg_name = &from;
+            msg.msg_namelen = sizeof from;
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            ssize_t len = recvmsg(req->sock, &msg, MSG_DONTWAIT);
+            if (len < 0) {
+                if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+                if (errno == EINTR) continue;
+                // ENOBUFS: the kernel dropped notifications, a change may be
+                // among them. Anything else ends the request as above.
+                changed = true;
+                break;
+            }
+            // Only the kernel speaks for the routing table; anything another
+            // process sends to this socket is ignored.
+            if (msg.msg_namelen < sizeof from || from.nl_family != AF_NETLINK || from.nl_pid != 0) continue;
+            size_t got = static_cast<size_t>(len);
+            if (got > sizeof buf) got = sizeof buf;
+            if (HoldsIPv4RouteChange(buf, got)) changed = true;
+        }
+    }
+
+    if (changed) {
+        bool fire = false;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            if (!req->cancelled.load()) {
+                // Used up: the next Arm for this event starts a new request,
+                // while this thread is joined later.
+                auto it = pending_.find(req->event);
+                if (it != pending_.end() && it->second.get() == req) {
+                    finished_.push_back(std::move(it->second));
+                    pending_.erase(it);
+                    fire = true;
+                }
+            }
+        }
+        if (fire) setEvent_(req->event);
+    }
+    req->exited.store(true);
+}
+
+}  // namespace linuxnet
+}  // namespace outlinkwatch

@@ -1,0 +1,188 @@
+// The route watcher against a real kernel: requests are armed inside named
+// network namespaces made by the test, and routes are changed with `ip -n`,
+// the way an administrator (or a VPN client) changes them. The machine's
+// own namespace is never changed.
+#include "platform/linux/net_linux.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace outlinkwatch {
+namespace linuxnet {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kEventBound{10000};
+// How long a change elsewhere is given to (wrongly) set the event. The
+// kernel delivers the notification before `ip` returns, so this is ample.
+constexpr milliseconds kQuietBound{1000};
+
+bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Records the setEvent calls of a RouteWatcher.
+class EventRecorder {
+public:
+    bool Set(Handle h) {
+        std::lock_guard<std::mutex> lock(mu_);
+        calls_.push_back(h);
+        cv_.notify_all();
+        return true;
+    }
+    bool WaitForCalls(size_t n, milliseconds bound) {
+        std::unique_lock<std::mutex> lock(mu_);
+        return cv_.wait_for(lock, bound, [&] { return calls_.size() >= n; });
+    }
+    size_t Count() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return calls_.size();
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::vector<Handle> calls_;
+};
+
+// A named network namespace with its loopback up, removed again however the
+// test ends.
+class TestNetns {
+public:
+    explicit TestNetns(const std::string& suffix)
+        : name_("owtest-" + std::to_string(getpid()) + "-" + suffix) {
+        Shell("ip netns del " + name_);  // left over from a killed run with the same pid
+        ok_ = Shell("ip netns add " + name_) && Shell("ip -n " + name_ + " link set lo up");
+    }
+    ~TestNetns() { Shell("ip netns del " + name_); }
+    TestNetns(const TestNetns&) = delete;
+    TestNetns& operator=(const TestNetns&) = delete;
+
+    bool ok() const { return ok_; }
+    const std::string& name() const { return name_; }
+    bool Ip(const std::string& args) const { return Shell("ip -n " + name_ + " " + args); }
+
+    // Runs fn on a thread of its own that has entered this namespace, so the
+    // calling thread (and the rest of the process) stays where it is.
+    bool RunInside(const std::function<void()>& fn) const {
+        bool entered = false;
+        std::thread t([&] {
+            int fd = open(("/var/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0) return;
+            entered = setns(fd, CLONE_NEWNET) == 0;
+            close(fd);
+            if (entered) fn();
+        });
+        t.join();
+        return entered;
+    }
+
+private:
+    std::string name_;
+    bool ok_ = false;
+};
+
+ino_t OwnNetnsInode() {
+    struct stat st {};
+    return stat("/proc/self/ns/net", &st) == 0 ? st.st_ino : 0;
+}
+
+class RouteWatchNetnsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces";
+        if (!Shell("command -v ip")) GTEST_SKIP() << "needs the ip tool";
+        ownNetns_ = OwnNetnsInode();
+    }
+    void TearDown() override {
+        if (ownNetns_ != 0) {
+            EXPECT_EQ(OwnNetnsInode(), ownNetns_) << "the process left its own namespace";
+        }
+    }
+
+    ino_t ownNetns_ = 0;
+};
+
+TEST_F(RouteWatchNetnsTest, RouteAddedInTheArmingNamespaceSetsTheEvent) {
+    TestNetns ns("a");
+    ASSERT_TRUE(ns.ok()) << "cannot make " << ns.name();
+    EventRecorder rec;
+    RouteWatcher watcher([&](Handle h) { return rec.Set(h); });
+    int eventTag = 0;
+    Handle event = &eventTag;
+
+    uint32_t rc = 0;
+    ASSERT_TRUE(ns.RunInside([&] { rc = watcher.Arm(event); }));
+    ASSERT_EQ(rc, kErrorIoPending);
+
+    ASSERT_TRUE(ns.Ip("route add 198.51.100.0/24 dev lo"));
+    ASSERT_TRUE(rec.WaitForCalls(1, kEventBound)) << "no set after a route was added in " << ns.name();
+    watcher.Cancel(event);
+    EXPECT_EQ(rec.Count(), 1u);
+
+    // Armed again, a removal is a change just the same.
+    ASSERT_TRUE(ns.RunInside([&] { rc = watcher.Arm(event); }));
+    ASSERT_EQ(rc, kErrorIoPending);
+    ASSERT_TRUE(ns.Ip("route del 198.51.100.0/24 dev lo"));
+    ASSERT_TRUE(rec.WaitForCalls(2, kEventBound)) << "no set after a route was removed";
+    watcher.Cancel(event);
+    EXPECT_EQ(rec.Count(), 2u);
+}
+
+TEST_F(RouteWatchNetnsTest, RouteChangeInAnotherNamespaceDoesNotSetTheEvent) {
+    TestNetns armed("a");
+    TestNetns other("b");
+    ASSERT_TRUE(armed.ok()) << "cannot make " << armed.name();
+    ASSERT_TRUE(other.ok()) << "cannot make " << other.name();
+    EventRecorder rec;
+    RouteWatcher watcher([&](Handle h) { return rec.Set(h); });
+    int eventTag = 0;
+    Handle event = &eventTag;
+
+    uint32_t rc = 0;
+    ASSERT_TRUE(armed.RunInside([&] { rc = watcher.Arm(event); }));
+    ASSERT_EQ(rc, kErrorIoPending);
+
+    ASSERT_TRUE(other.Ip("route add 198.51.100.0/24 dev lo"));
+    EXPECT_FALSE(rec.WaitForCalls(1, kQuietBound)) << "a change in " << other.name() << " set the event";
+
+    // The request was live all along: its own namespace still reaches it.
+    ASSERT_TRUE(armed.Ip("route add 203.0.113.0/24 dev lo"));
+    EXPECT_TRUE(rec.WaitForCalls(1, kEventBound)) << "no set after a route was added in " << armed.name();
+    watcher.Cancel(event);
+    EXPECT_EQ(rec.Count(), 1u);
+}
+
+TEST_F(RouteWatchNetnsTest, DestroyingTheWatcherWithAPendingRequestJoinsIt) {
+    TestNetns ns("a");
+    ASSERT_TRUE(ns.ok()) << "cannot make " << ns.name();
+    EventRecorder rec;
+    int eventTag = 0;
+    auto start = std::chrono::steady_clock::now();
+    {
+        RouteWatcher watcher([&](Handle h) { return rec.Set(h); });
+        uint32_t rc = 0;
+        ASSERT_TRUE(ns.RunInside([&] { rc = watcher.Arm(&eventTag); }));
+        ASSERT_EQ(rc, kErrorIoPending);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(2000));
+    // No watcher is left to see this.
+    ASSERT_TRUE(ns.Ip("route add 198.51.100.0/24 dev lo"));
+    EXPECT_EQ(rec.Count(), 0u);
+}
+
+}  // namespace
+}  // namespace linuxnet
+}  // namespace outlinkwatch

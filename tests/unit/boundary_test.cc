@@ -1,0 +1,93 @@
+// The agent boundary as a separately built agent meets it: the plug-in is
+// loaded with dlopen and driven by slot position; an agent from another
+// shared object is recognised by the checked cast.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include "fakes/recording_agent.h"
+#include "outlinkwatch/plugin.h"
+#include "plugin/policy.h"
+
+namespace outlinkwatch {
+namespace {
+
+struct Library {
+    explicit Library(const char* path) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {}
+    ~Library() {
+        if (handle != nullptr) dlclose(handle);
+    }
+    template <typename T>
+    T Symbol(const char* name) {
+        return reinterpret_cast<T>(dlsym(handle, name));
+    }
+    void* handle;
+};
+
+PolicyParam Param(const std::string& name, const std::string& value) {
+    PolicyParam p;
+    p.tag = "param";
+    p.name = name;
+    p.value = value;
+    return p;
+}
+
+TEST(BoundaryTest, AgentFromAnotherSharedObjectPassesTheCheckedCast) {
+    Library fixture(OW_FIXTURE_PATH);
+    ASSERT_NE(fixture.handle, nullptr) << dlerror();
+    auto agent = fixture.Symbol<IUnknown* (*)()>("OwFixtureAgent");
+    auto other = fixture.Symbol<IUnknown* (*)()>("OwFixtureOther");
+    auto lastLog = fixture.Symbol<const char* (*)(int)>("OwFixtureLastLog");
+    ASSERT_TRUE(agent && other && lastLog);
+
+    CPolicy policy;
+    policy.Initialize("policy.win.outlink.watch");
+    policy.SetAgent(agent());
+    EXPECT_NE(policy.GetCheckedAgent(), nullptr);
+    EXPECT_EQ(policy.GetLangString("rsTitle"), "OutlinkWatch:rsTitle");
+    policy.WriteLog(2, "F", 1, "to the agent");
+    EXPECT_STREQ(lastLog(0), "[F] [line=1]to the agent");
+
+    // Not an agent: no checked call, but the direct log call still happens.
+    policy.SetAgent(other());
+    EXPECT_EQ(policy.GetCheckedAgent(), nullptr);
+    EXPECT_EQ(policy.GetLangString("rsTitle"), "");
+    policy.WriteLog(2, "F", 2, "direct");
+    EXPECT_STREQ(lastLog(1), "[F] [line=2]direct");
+
+    policy.SetAgent(nullptr);
+    EXPECT_EQ(policy.GetLangString("rsTitle"), "");
+}
+
+TEST(BoundaryTest, LoadedPluginRunsAndStopsThroughItsInterfaces) {
+    Library plugin(OW_PLUGIN_PATH);
+    ASSERT_NE(plugin.handle, nullptr) << dlerror();
+    auto list = plugin.Symbol<PFN_GetInterfaceList>("GetInterfaceList");
+    auto create = plugin.Symbol<PFN_CreateObject>("CreateObject");
+    auto query = plugin.Symbol<PFN_QuerySupportedCommand>("QuerySupportedCommand");
+    ASSERT_TRUE(list && create && query);
+    EXPECT_EQ(plugin.Symbol<void*>("g_bExit"), nullptr) << "internals stay hidden";
+
+    ComponentInfo* info = nullptr;
+    ASSERT_EQ(list(&info), 1);
+    EXPECT_STREQ(info->pszInterfaceName, "IPolicy");
+    EXPECT_EQ(query("x"), -1);
+
+    RecordingAgent agent;
+    ICommonControl* control = nullptr;
+    InterfaceEntry entry{0, 0, &agent, 0};
+    IPolicy* policy = create("IPolicy", &control, &entry);
+    ASSERT_NE(policy, nullptr);
+    ASSERT_NE(control, nullptr);
+    policy->SetAgent(&agent);
+    policy->SetPolicyParams({Param("Type", "0"), Param("TrancertAddr", "192.0.2.1"), Param("checkcyc", "1")});
+    EXPECT_EQ(control->Initialize("policy.win.outlink.watch"), 200);
+    EXPECT_EQ(policy->Exec(0), 0);
+    EXPECT_TRUE(agent.WaitForLogs("Begin!!", 2));
+    EXPECT_EQ(control->done(""), 0);
+    EXPECT_EQ(agent.CountLogs("Done out"), 1);
+    for (const LogLine& l : agent.Logs()) EXPECT_EQ(l.module, "OutlinkWatch");
+    EXPECT_EQ(policy->Release(), 0u);
+}
+
+}  // namespace
+}  // namespace outlinkwatch

@@ -309,9 +309,9 @@ TEST_F(FrameTest, CommonParamsFromTheGroup) {
 }
 
 TEST_F(FrameTest, LogLineLayout) {
+    RecordingAgent agent;  // outlives the policy, which logs when destroyed
     CPolicy policy;
     policy.WriteLog(2, "CPolicy::done", 341, "Done out");  // no agent yet: dropped
-    RecordingAgent agent;
     policy.SetAgent(&agent);
     policy.WriteLog(2, "CPolicy::done", 341, "Done out");
     policy.Initialize("policy.win.outlink.watch");

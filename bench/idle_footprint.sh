@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Footprint of an idle policy: runs the reference host on a policy for a
+# given time, then stops it with SIGINT, and reports CPU time, peak RSS,
+# thread count while running, and how long the stop (done + release) took.
+#   bench/idle_footprint.sh [seconds] [host args...]
+# Defaults: 60 s on the built-in demo policy.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${1:-60}"
+shift || true
+host="${OW_HOST:-build/debug/tools/host/outlinkwatch}"
+[ -x "$host" ] || { echo "idle_footprint: build the host first (scripts/build.sh)" >&2; exit 2; }
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# GNU time is not always installed; the kernel's own accounting is enough.
+"$host" "$@" --log "$work/log" >"$work/out" 2>"$work/err" &
+pid=$!
+sleep "$seconds"
+threads="$(awk '/^Threads:/ { print $2 }' "/proc/$pid/status")"
+rss_kb="$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")"
+read -r utime stime < <(awk '{ print $14, $15 }' "/proc/$pid/stat")
+ticks="$(getconf CLK_TCK)"
+start_ns="$(date +%s%N)"
+kill -INT "$pid"
+wait "$pid" || true
+stop_ms=$(( ($(date +%s%N) - start_ns) / 1000000 ))
+
+printf 'run time:        %s s\n' "$seconds"
+printf 'CPU time:        user %.2f s, system %.2f s\n' "$(echo "$utime / $ticks" | bc -l)" "$(echo "$stime / $ticks" | bc -l)"
+printf 'peak RSS:        %s KiB\n' "$rss_kb"
+printf 'threads:         %s\n' "$threads"
+printf 'stop (done+release+exit): %s ms\n' "$stop_ms"
+printf 'log lines:       %s\n' "$(wc -l < "$work/log")"

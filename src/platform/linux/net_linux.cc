@@ -165,15 +165,25 @@ bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) {
 
 bool HoldsIPv4RouteChange(const void* buf, size_t len) {
     if (buf == nullptr || reinterpret_cast<uintptr_t>(buf) % alignof(nlmsghdr) != 0) return false;
-    // NLMSG_OK works on an int; a datagram never comes near that bound.
-    int remaining = static_cast<int>(std::min<size_t>(len, INT32_MAX));
-    for (auto* nh = static_cast<const nlmsghdr*>(buf); NLMSG_OK(nh, remaining); nh = NLMSG_NEXT(nh, remaining)) {
-        if (nh->nlmsg_type == NLMSG_OVERRUN) return true;
-        if (nh->nlmsg_type != RTM_NEWROUTE && nh->nlmsg_type != RTM_DELROUTE) continue;
-        if (nh->nlmsg_len < NLMSG_LENGTH(sizeof(rtmsg))) continue;
-        rtmsg rt;
-        std::memcpy(&rt, NLMSG_DATA(nh), sizeof rt);
-        if (rt.rtm_family == AF_INET) return true;
+    // The header walk of NLMSG_OK/NLMSG_NEXT, written out with sizes in
+    // size_t so that no signed length is compared with an unsigned one.
+    const char* p = static_cast<const char*>(buf);
+    size_t remaining = len;
+    while (remaining >= sizeof(nlmsghdr)) {
+        nlmsghdr nh;
+        std::memcpy(&nh, p, sizeof nh);
+        if (nh.nlmsg_len < sizeof(nlmsghdr) || nh.nlmsg_len > remaining) break;
+        if (nh.nlmsg_type == NLMSG_OVERRUN) return true;
+        if ((nh.nlmsg_type == RTM_NEWROUTE || nh.nlmsg_type == RTM_DELROUTE) &&
+            nh.nlmsg_len >= NLMSG_LENGTH(sizeof(rtmsg))) {
+            rtmsg rt;
+            std::memcpy(&rt, p + NLMSG_HDRLEN, sizeof rt);
+            if (rt.rtm_family == AF_INET) return true;
+        }
+        const size_t step = NLMSG_ALIGN(nh.nlmsg_len);
+        if (step >= remaining) break;
+        p += step;
+        remaining -= step;
     }
     return false;
 }

@@ -1,0 +1,382 @@
+// The Win32 backend of the OS seam: each method is the plain Windows call,
+// its result handed back as it came. Nothing here logs and nothing here
+// decides; the shared code does both.
+#include "platform/win32/win32_api.h"
+
+#include <io.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace outlinkwatch {
+namespace {
+
+// The structure sizes the version query is made with: the extended form
+// first, the basic one on systems that refuse it.
+static_assert(sizeof(OSVERSIONINFOEXA) == 156, "OSVERSIONINFOEXA layout");
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA layout");
+
+// Buffer sizes of the identity queries.
+constexpr DWORD kDnsNameWideChars = 1024;
+constexpr int kDnsNameBytes = 256;
+constexpr DWORD kNetbiosNameBytes = 256;
+constexpr DWORD kModulePathBytes = 260;  // MAX_PATH
+
+// An adapter list larger than this is not a list we asked for.
+constexpr uint32_t kMaxAdapterBufferBytes = 16u * 1024u * 1024u;
+
+using RtlGetNtVersionNumbersFn = void(WINAPI*)(DWORD*, DWORD*, DWORD*);
+using GetNativeSystemInfoFn = void(WINAPI*)(LPSYSTEM_INFO);
+
+bool HasEmbeddedNul(const std::string& s) { return s.find('\0') != std::string::npos; }
+
+// A fixed-size text field of a Windows structure, read no further than
+// the field even when the terminator is missing.
+template <size_t N>
+std::string FieldText(const char (&field)[N]) {
+    return std::string(field, strnlen(field, N));
+}
+
+class SrwGuard {
+public:
+    explicit SrwGuard(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockExclusive(lock_); }
+    ~SrwGuard() { ReleaseSRWLockExclusive(lock_); }
+    SrwGuard(const SrwGuard&) = delete;
+    SrwGuard& operator=(const SrwGuard&) = delete;
+
+private:
+    SRWLOCK* lock_;
+};
+
+// CreateThread wants a WINAPI function of one pointer; the seam's thread
+// functions are plain ones, so each start carries the pair on the heap.
+struct ThreadStart {
+    ThreadFunction fn;
+    void* arg;
+};
+
+DWORD WINAPI ThreadTrampoline(LPVOID param) {
+    ThreadStart start = *static_cast<ThreadStart*>(param);
+    delete static_cast<ThreadStart*>(param);
+    return start.fn(start.arg);
+}
+
+class Win32Os final : public Os {
+public:
+    Win32Os() = default;
+    Win32Os(const Win32Os&) = delete;
+    Win32Os& operator=(const Win32Os&) = delete;
+
+    // --- identity, files, debugger output
+
+    std::string ComputerDnsName() override {
+        wchar_t wide[kDnsNameWideChars];
+        DWORD wideLen = kDnsNameWideChars;
+        if (!GetComputerNameExW(ComputerNamePhysicalDnsFullyQualified, wide, &wideLen)) return std::string();
+        char narrow[kDnsNameBytes];
+        std::memset(narrow, 0, sizeof narrow);
+        // The source is NUL-terminated (-1), so a successful conversion
+        // includes the terminator and fits the 256 bytes.
+        if (WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, kDnsNameBytes, nullptr, nullptr) == 0) {
+            return std::string();
+        }
+        return std::string(narrow, strnlen(narrow, sizeof narrow - 1));
+    }
+
+    bool ComputerNetbiosName(std::string* name) override {
+        if (name == nullptr) return false;
+        char buf[kNetbiosNameBytes];
+        DWORD len = kNetbiosNameBytes;
+        if (!GetComputerNameA(buf, &len)) return false;
+        name->assign(buf, strnlen(buf, std::min<DWORD>(len, kNetbiosNameBytes - 1)));
+        return true;
+    }
+
+    void DebugOutput(const char* text) override {
+        if (text != nullptr) OutputDebugStringA(text);
+    }
+
+    std::string ExecutablePath() override {
+        char buf[kModulePathBytes];
+        DWORD len = GetModuleFileNameA(nullptr, buf, kModulePathBytes);
+        // A full buffer means a cut path (and, on older systems, no terminator).
+        if (len == 0 || len >= kModulePathBytes) return std::string();
+        return std::string(buf, len);
+    }
+
+    char PathSeparator() override { return '\\'; }
+
+    bool FileExists(const std::string& path) override {
+        if (path.empty() || HasEmbeddedNul(path)) return false;
+        return _access(path.c_str(), 0) == 0;
+    }
+
+    uint32_t ReadIniString(const char* section, const char* key, const char* defaultValue, char* buf,
+                           uint32_t size, const char* path) override {
+        if (buf == nullptr || size == 0) return 0;
+        return GetPrivateProfileStringA(section, key, defaultValue, buf, size, path);
+    }
+
+    OsVersionFacts VersionFacts() override {
+        OsVersionFacts facts;
+
+        OSVERSIONINFOEXA ex;
+        std::memset(&ex, 0, sizeof ex);
+        ex.dwOSVersionInfoSize = sizeof ex;
+        if (GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&ex))) {
+            facts.versionExOk = true;
+            facts.platformId = ex.dwPlatformId;
+            facts.major = ex.dwMajorVersion;
+            facts.minor = ex.dwMinorVersion;
+            facts.productType = ex.wProductType;
+            facts.servicePackMajor = ex.wServicePackMajor;
+        } else {
+            OSVERSIONINFOA basic;
+            std::memset(&basic, 0, sizeof basic);
+            basic.dwOSVersionInfoSize = sizeof basic;
+            if (GetVersionExA(&basic)) {
+                facts.versionExOk = true;
+                facts.platformId = basic.dwPlatformId;
+                facts.major = basic.dwMajorVersion;
+                facts.minor = basic.dwMinorVersion;
+            }
+        }
+
+        // The true numbers: GetVersionExA and VerifyVersionInfoA answer what
+        // the host executable's manifest lets them, ntdll does not.
+        if (HMODULE ntdll = LoadLibraryA("ntdll.dll")) {
+            auto fn = win32::ProcAs<RtlGetNtVersionNumbersFn>(GetProcAddress(ntdll, "RtlGetNtVersionNumbers"));
+            if (fn != nullptr) {
+                DWORD major = 0, minor = 0, build = 0;
+                fn(&major, &minor, &build);
+                facts.ntNumbersOk = true;
+                facts.ntMajor = major;
+                facts.ntMinor = minor;
+                facts.ntBuild = build & 0xFFFFu;  // the high bits flag checked/free builds
+            }
+            FreeLibrary(ntdll);
+        }
+
+        facts.equalsMajor6 = VersionEquals(VER_MAJORVERSION, 6);
+        facts.equalsMinor3 = VersionEquals(VER_MINORVERSION, 3);
+
+        SYSTEM_INFO si;
+        std::memset(&si, 0, sizeof si);
+        GetNativeSystemInfoFn native = nullptr;
+        if (HMODULE kernel32 = GetModuleHandleA("kernel32.dll")) {
+            native = win32::ProcAs<GetNativeSystemInfoFn>(GetProcAddress(kernel32, "GetNativeSystemInfo"));
+        }
+        if (native != nullptr) {
+            native(&si);
+        } else {
+            GetSystemInfo(&si);
+        }
+        facts.is64bit = si.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+                        si.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64;
+        return facts;
+    }
+
+    // --- kernel objects and threads
+
+    Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override {
+        const char* objectName = (name != nullptr && *name != '\0') ? name : nullptr;
+        return CreateEventA(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, objectName);
+    }
+
+    bool SetEventObject(Handle event) override { return event != nullptr && SetEvent(event) != FALSE; }
+
+    bool ResetEventObject(Handle event) override { return event != nullptr && ResetEvent(event) != FALSE; }
+
+    Handle CreateMutexObject(bool initiallyOwned) override {
+        return CreateMutexA(nullptr, initiallyOwned ? TRUE : FALSE, nullptr);
+    }
+
+    bool ReleaseMutexObject(Handle mutex) override { return mutex != nullptr && ReleaseMutex(mutex) != FALSE; }
+
+    uint32_t WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) override {
+        if (handles == nullptr || count == 0 || count > MAXIMUM_WAIT_OBJECTS) return kWaitFailed;
+        DWORD r = WaitForMultipleObjects(count, handles, FALSE, timeoutMs);
+        if (r < WAIT_OBJECT_0 + count) return kWaitObject0 + (r - WAIT_OBJECT_0);
+        // An abandoned mutex is still acquired by this wait; the seam knows
+        // only "acquired", so it reads as a plain success.
+        if (r >= WAIT_ABANDONED_0 && r < WAIT_ABANDONED_0 + count) return kWaitObject0 + (r - WAIT_ABANDONED_0);
+        if (r == WAIT_TIMEOUT) return kWaitTimeout;
+        return kWaitFailed;
+    }
+
+    bool CloseObject(Handle object) override {
+        if (object == nullptr) return false;
+        // A thread handle: give the thread a bounded time to end first, so
+        // that none outlives its owner by accident. GetThreadId answers 0
+        // for anything that is not a thread; a thread never waits on itself.
+        DWORD threadId = GetThreadId(object);
+        if (threadId != 0 && threadId != GetCurrentThreadId()) {
+            WaitForSingleObject(object, win32::kThreadCloseWaitMs);
+        }
+        return CloseHandle(object) != FALSE;
+    }
+
+    Handle StartThread(ThreadFunction fn, void* arg) override {
+        if (fn == nullptr) return nullptr;
+        auto* start = new (std::nothrow) ThreadStart{fn, arg};
+        if (start == nullptr) return nullptr;
+        HANDLE thread = CreateThread(nullptr, 0, ThreadTrampoline, start, 0, nullptr);
+        if (thread == nullptr) delete start;
+        return thread;
+    }
+
+    void SleepMs(uint32_t ms) override { Sleep(ms); }
+
+    // --- network
+
+    bool StartSockets() override {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+
+    void StopSockets() override { WSACleanup(); }
+
+    bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override {
+        if (addrs == nullptr) return false;
+        addrs->clear();
+        // A name with a NUL inside would be looked up as its first part.
+        if (host.empty() || HasEmbeddedNul(host)) return false;
+        const hostent* he = gethostbyname(host.c_str());
+        if (he == nullptr || he->h_addrtype != AF_INET || he->h_length != 4 || he->h_addr_list == nullptr) {
+            return false;
+        }
+        for (char** p = he->h_addr_list; *p != nullptr; ++p) {
+            uint32_t addr;  // stays in network order
+            std::memcpy(&addr, *p, sizeof addr);
+            addrs->push_back(addr);
+        }
+        return !addrs->empty();
+    }
+
+    uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) override {
+        if (size == nullptr) return ERROR_INVALID_PARAMETER;
+        if (out == nullptr) {
+            ULONG need = 0;
+            DWORD rc = GetAdaptersInfo(nullptr, &need);
+            *size = need;
+            return rc;
+        }
+
+        ULONG len = std::min(std::max(*size, kAdapterRecordSize), kMaxAdapterBufferBytes);
+        // Whole 8-byte words keep the records aligned as the structure needs.
+        std::unique_ptr<uint64_t[]> storage(new (std::nothrow) uint64_t[(len + 7) / 8]);
+        if (!storage) return ERROR_NOT_ENOUGH_MEMORY;
+        auto* base = reinterpret_cast<IP_ADAPTER_INFO*>(storage.get());
+        std::memset(base, 0, len);
+        DWORD rc = GetAdaptersInfo(base, &len);
+        if (rc == ERROR_BUFFER_OVERFLOW) *size = len;
+        if (rc != ERROR_SUCCESS) return rc;
+
+        // Every record of the answer lies inside the buffer; a link that
+        // leads outside it ends the walk rather than being followed.
+        const char* lo = reinterpret_cast<const char*>(base);
+        const char* hi = lo + len;
+        auto inside = [lo, hi](const void* p, size_t n) {
+            const char* c = static_cast<const char*>(p);
+            return c >= lo && c <= hi && static_cast<size_t>(hi - c) >= n;
+        };
+
+        std::vector<AdapterInfo> list;
+        size_t budget = len / sizeof(IP_ADDR_STRING) + 1;  // no chain can be longer than this
+        for (const IP_ADAPTER_INFO* a = base; a != nullptr && budget > 0 && inside(a, sizeof *a); a = a->Next) {
+            --budget;
+            AdapterInfo info;
+            info.name = FieldText(a->AdapterName);
+            for (const IP_ADDR_STRING* ip = &a->IpAddressList; ip != nullptr && budget > 0; ip = ip->Next) {
+                --budget;
+                if (ip != &a->IpAddressList && !inside(ip, sizeof *ip)) break;
+                info.ipv4.push_back(FieldText(ip->IpAddress.String));
+            }
+            list.push_back(std::move(info));
+        }
+        *out = std::move(list);
+        return rc;
+    }
+
+    uint32_t NotifyRouteChange(Handle event) override {
+        if (event == nullptr) return ERROR_INVALID_PARAMETER;
+        SrwGuard guard(&routeLock_);
+        PruneRetired();
+        std::unique_ptr<OVERLAPPED>& slot = routeRequests_[event];
+        if (slot && !HasOverlappedIoCompleted(slot.get())) {
+            // A request for this event is still out: a second one would be
+            // refused, and the first one already does what is asked.
+            return ERROR_IO_PENDING;
+        }
+        if (!slot) {
+            slot.reset(new (std::nothrow) OVERLAPPED);
+            if (!slot) {
+                routeRequests_.erase(event);
+                return ERROR_NOT_ENOUGH_MEMORY;
+            }
+        }
+        std::memset(slot.get(), 0, sizeof(OVERLAPPED));
+        slot->hEvent = event;
+        // The handle belongs to the IP helper; it must not be closed.
+        HANDLE notifyHandle = nullptr;
+        return ::NotifyRouteChange(&notifyHandle, slot.get());
+    }
+
+    void CancelRouteChange(Handle event) override {
+        if (event == nullptr) return;
+        SrwGuard guard(&routeLock_);
+        auto it = routeRequests_.find(event);
+        if (it == routeRequests_.end()) return;
+        std::unique_ptr<OVERLAPPED> ov = std::move(it->second);
+        routeRequests_.erase(it);
+        if (!HasOverlappedIoCompleted(ov.get())) CancelIPChangeNotify(ov.get());
+        // The system writes the cancelled request's status into the
+        // structure when it gets round to it; until then it must stay alive.
+        if (!HasOverlappedIoCompleted(ov.get())) retiredRequests_.push_back(std::move(ov));
+        PruneRetired();
+    }
+
+    // --- task timer
+
+    std::unique_ptr<TimerHost> CreateTimerHost() override { return win32::NewTimerHost(); }
+
+private:
+    bool VersionEquals(DWORD typeMask, DWORD value) {
+        OSVERSIONINFOEXA want;
+        std::memset(&want, 0, sizeof want);
+        want.dwOSVersionInfoSize = sizeof want;
+        if (typeMask == VER_MAJORVERSION) want.dwMajorVersion = value;
+        if (typeMask == VER_MINORVERSION) want.dwMinorVersion = value;
+        ULONGLONG condition = VerSetConditionMask(0, typeMask, VER_EQUAL);
+        return VerifyVersionInfoA(&want, typeMask, condition) != FALSE;
+    }
+
+    void PruneRetired() {  // routeLock_ held
+        retiredRequests_.erase(std::remove_if(retiredRequests_.begin(), retiredRequests_.end(),
+                                              [](const std::unique_ptr<OVERLAPPED>& ov) {
+                                                  return HasOverlappedIoCompleted(ov.get());
+                                              }),
+                               retiredRequests_.end());
+    }
+
+    SRWLOCK routeLock_ = SRWLOCK_INIT;
+    std::map<HANDLE, std::unique_ptr<OVERLAPPED>> routeRequests_;
+    std::vector<std::unique_ptr<OVERLAPPED>> retiredRequests_;
+};
+
+}  // namespace
+
+Os* Os::Default() {
+    // Never destroyed: threads of the host may still call in while the
+    // process is shutting down.
+    static Win32Os* const os = new Win32Os();
+    return os;
+}
+
+}  // namespace outlinkwatch

@@ -1,0 +1,47 @@
+// The Windows headers as the Win32 backend wants them, in one place: the
+// target version is Windows 7, the rarely used parts of windows.h are left
+// out, and min/max stay usable as the standard ones. winsock2.h must come
+// before windows.h, and iphlpapi.h after both.
+#pragma once
+
+#ifndef _WIN32_WINNT
+#  define _WIN32_WINNT 0x0601
+#endif
+#ifndef WINVER
+#  define WINVER _WIN32_WINNT
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#  define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#  define NOMINMAX
+#endif
+
+// clang-format off
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+// clang-format on
+
+#include <memory>
+
+#include "platform/os.h"
+
+namespace outlinkwatch {
+namespace win32 {
+
+// The hidden-window timer host (timer_host_win32.cc).
+std::unique_ptr<TimerHost> NewTimerHost();
+
+// How long closing a thread handle waits for the thread to end first.
+constexpr DWORD kThreadCloseWaitMs = 5000;
+
+// GetProcAddress hands back a generic function pointer; going through
+// void(*)(void) keeps the cast to the real signature free of warnings.
+template <typename Fn>
+Fn ProcAs(FARPROC proc) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)(void)>(proc));
+}
+
+}  // namespace win32
+}  // namespace outlinkwatch

@@ -24,9 +24,10 @@ trap cleanup EXIT
 ip netns add "$ns"
 ip -n "$ns" link set lo up
 # An address of the documentation range, so the policy sees a usable network.
-ip -n "$ns" link add owb0 type dummy
+ip -n "$ns" link add owb0 type veth peer name owb1
 ip -n "$ns" addr add 192.0.2.10/24 dev owb0
 ip -n "$ns" link set owb0 up
+ip -n "$ns" link set owb1 up
 
 ip netns exec "$ns" "$host" --duration 0 --log "$work/log" >/dev/null 2>&1 &
 pid=$!

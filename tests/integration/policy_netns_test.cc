@@ -1,0 +1,62 @@
+// A policy on the real Linux backend, running inside a network namespace
+// the test made: a route added there wakes its route thread at once.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "fakes/recording_agent.h"
+#include "fakes/test_netns.h"
+#include "plugin/policy.h"
+
+namespace outlinkwatch {
+namespace {
+
+PolicyParam Param(const std::string& name, const std::string& value) {
+    PolicyParam p;
+    p.tag = "param";
+    p.name = name;
+    p.value = value;
+    return p;
+}
+
+TEST(PolicyNetnsTest, RouteAddedInTheNamespaceWakesTheRouteThread) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces";
+    if (!Shell("command -v ip")) GTEST_SKIP() << "needs the ip tool";
+    TestNetns ns("policy");
+    ASSERT_TRUE(ns.ok());
+    // A usable address in a documentation range, so the check is not skipped.
+    ASSERT_TRUE(ns.Ip("link add ow0 type veth peer name ow1"));
+    ASSERT_TRUE(ns.Ip("addr add 192.0.2.10/24 dev ow0"));
+    ASSERT_TRUE(ns.Ip("link set ow0 up"));
+    ASSERT_TRUE(ns.Ip("link set ow1 up"));
+
+    RecordingAgent agent;
+    CPolicy* policy = nullptr;
+    // Threads inherit the namespace of the thread that starts them, so the
+    // policy is started from inside it; the test thread stays outside.
+    ASSERT_TRUE(ns.RunInside([&] {
+        policy = new CPolicy();
+        policy->SetAgent(&agent);
+        policy->Initialize("policy.win.outlink.watch");
+        policy->SetPolicyParams({Param("Type", "0"), Param("TrancertAddr", "192.0.2.1"), Param("checkcyc", "1")});
+        EXPECT_EQ(policy->Exec(0), 0);
+    }));
+    ASSERT_NE(policy, nullptr);
+    ASSERT_TRUE(agent.WaitForLogs("Set Connection check Task", 1));
+    EXPECT_EQ(agent.CountLogs("Network is invalid"), 0) << "the namespace's own adapters are seen";
+
+    // The request may be armed a moment after the timer; a few changes are
+    // allowed until one lands, each waited for with a bound.
+    bool woke = false;
+    for (int i = 1; i <= 20 && !woke; ++i) {
+        ASSERT_TRUE(ns.Ip("route add 198.51.100." + std::to_string(i) + "/32 dev ow0"));
+        woke = agent.WaitForLogs("the route changed", 1, std::chrono::milliseconds(500));
+    }
+    EXPECT_TRUE(woke);
+    EXPECT_TRUE(agent.WaitForLogs("Set Connection check Task", 2)) << "checked and re-armed";
+
+    EXPECT_EQ(policy->done(""), 0);
+    delete policy;
+}
+
+}  // namespace
+}  // namespace outlinkwatch

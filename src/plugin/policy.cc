@@ -156,15 +156,25 @@ int CPolicy::Exec(uint32_t) {
     m_timer.KillMyTimer(kProxyTimerId);
     m_timer.KillMyTimer(kConnTimerId);
 
+    // A thread counts as running from here, not only once it has begun: a
+    // stop that comes before the thread's first step must still wait for it.
     if (g_bRouteThreadStopped.load() != 0) {
         CloseAndNull(m_hRouteThread);
+        g_bRouteThreadStopped.store(0);
         m_hRouteThread = m_pOs->StartThread(MonitorRouteThread, this);
-        if (m_hRouteThread == nullptr) OW_LOG(this, 2, "CPolicy::Exec", "MonitorRouteThread create failed!");
+        if (m_hRouteThread == nullptr) {
+            g_bRouteThreadStopped.store(1);
+            OW_LOG(this, 2, "CPolicy::Exec", "MonitorRouteThread create failed!");
+        }
     }
     if (g_bProxyThreadStopped.load() != 0) {
         CloseAndNull(m_hProxyThread);
+        g_bProxyThreadStopped.store(0);
         m_hProxyThread = m_pOs->StartThread(MonitorProxyThread, this);
-        if (m_hProxyThread == nullptr) OW_LOG(this, 2, "CPolicy::Exec", "MonitorProxyThread create failed!");
+        if (m_hProxyThread == nullptr) {
+            g_bProxyThreadStopped.store(1);
+            OW_LOG(this, 2, "CPolicy::Exec", "MonitorProxyThread create failed!");
+        }
     }
     return 0;
 }

@@ -184,6 +184,18 @@ TEST_F(LifecycleTest, RunAndStopInOrder) {
     ASSERT_TRUE(rig_->agent.WaitForLogs("Begin!!", 4));
 }
 
+TEST_F(LifecycleTest, StopRightAfterExecWaitsForTheThreads) {
+    for (int round = 0; round < 20; ++round) {
+        rig_->policy->SetPolicyParams(RouteParams("1"));
+        ASSERT_EQ(rig_->policy->Exec(0), 0);
+        ASSERT_EQ(rig_->policy->done(""), 0);
+        EXPECT_EQ(g_bRouteThreadStopped.load(), 1);
+        EXPECT_EQ(g_bProxyThreadStopped.load(), 1);
+    }
+    // Every thread that began has also ended before done returned.
+    EXPECT_EQ(rig_->agent.CountLogs("Begin!!"), 40);
+}
+
 TEST_F(LifecycleTest, ExecTwiceKeepsTheEventsAndTheThreads) {
     rig_->Start(RouteParams("1"));
     const Handle exitEvent = rig_->policy->m_hConnExitEvent;

@@ -79,7 +79,7 @@ fi
 # The backend against a real Win32 implementation.
 smoke_exe="$build_dir/ow_win32_smoke.exe"
 "${triple}-g++-posix" -std=c++17 -Wall -Wextra -Werror -O2 -I"$root/include" -I"$root/src" \
-  "$root/src/platform/win32/smoke/backend_smoke.cc" \
+  "$root/tests/win32/backend_smoke.cc" \
   "$root/src/platform/win32/os_win32.cc" \
   "$root/src/platform/win32/timer_host_win32.cc" \
   "$root/src/platform/os.cc" \

@@ -11,4 +11,5 @@ flavour="${1:-debug}"
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
-ctest --test-dir "build/$flavour" --output-on-failure -j2 --timeout 600
+ctest --test-dir "build/$flavour" --output-on-failure -j2 --timeout 600 2>&1 | tee "build/$flavour/ctest.log"
+exit "${PIPESTATUS[0]}"

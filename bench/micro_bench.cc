@@ -1,0 +1,77 @@
+// Costs of the hot paths that run on every check or log line: formatting a
+// log line, expanding route ranges, looking parameters up by name.
+#include <benchmark/benchmark.h>
+
+#include "config/address_parsing.h"
+#include "outlinkwatch/interfaces.h"
+#include "plugin/policy.h"
+
+namespace {
+
+class NullAgent : public IAgent {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return 0; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    int GetPolicyInfo(std::string, std::string*) override { return 0; }
+    IUnknown* GetComponent(const char*) override { return nullptr; }
+    int AgentReserved6() override { return 0; }
+    int AgentReserved7() override { return 0; }
+    int AgentReserved8() override { return 0; }
+    void WriteLog(int32_t, const char*, const char* text) override { benchmark::DoNotOptimize(text); }
+    int AgentReserved10() override { return 0; }
+    int AgentReserved11() override { return 0; }
+    int SendNotify(std::string, std::list<NotifyMsg>*) override { return 0; }
+    int AgentReserved13() override { return 0; }
+    int AgentReserved14() override { return 0; }
+    int ShowPrompt(std::string, int32_t) override { return 0; }
+    int AgentReserved16() override { return 0; }
+    int32_t GetAgentTime() override { return 0; }
+    int AgentReserved18() override { return 0; }
+    int AgentReserved19() override { return 0; }
+    int AgentReserved20() override { return 0; }
+    int AgentReserved21() override { return 0; }
+    int AgentReserved22() override { return 0; }
+    int AgentReserved23() override { return 0; }
+    int AgentReserved24() override { return 0; }
+    int AgentReserved25() override { return 0; }
+    int GetLangString(const std::string&, const std::string&, std::string*) override { return 0; }
+};
+
+void BM_WriteLog(benchmark::State& state) {
+    NullAgent agent;
+    CPolicy policy;
+    policy.SetAgent(&agent);
+    policy.Initialize("policy.win.outlink.watch");
+    for (auto _ : state) policy.WriteLog(2, "CPolicy::GetPolicyParams", 42, "ValidProxy %s", "10.1.2.3;proxy.example");
+}
+BENCHMARK(BM_WriteLog);
+
+void BM_ParseIPSec(benchmark::State& state) {
+    std::list<std::string> in;
+    for (int i = 0; i < state.range(0); ++i) in.push_back("10." + std::to_string(i % 256) + ".0.0/24");
+    for (auto _ : state) {
+        std::list<std::string> out;
+        outlinkwatch::ParseIPSec(in, out, nullptr);
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0) * 256);
+}
+BENCHMARK(BM_ParseIPSec)->Arg(1)->Arg(100);
+
+void BM_FindParamValue(benchmark::State& state) {
+    CPolicy policy;
+    std::list<PolicyParam> params;
+    for (int i = 0; i < state.range(0); ++i) {
+        PolicyParam p;
+        p.name = "Param" + std::to_string(i);
+        p.value = "v";
+        params.push_back(p);
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(policy.FindParamValue("PARAM" + std::to_string(state.range(0) - 1), params));
+}
+BENCHMARK(BM_FindParamValue)->Arg(10)->Arg(1000);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,24 @@
+// Reading a whole file that someone else wrote, with a size cap.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace owhost {
+
+// Reads a regular file of at most maxBytes into text. On failure returns
+// false with a one-line reason that names the file. Non-regular files
+// (directories, FIFOs, devices) are refused: a FIFO would block the host
+// before the plug-in is even loaded.
+bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string* text, std::string* error);
+
+// The 1-based line of a byte offset into text.
+size_t LineOfOffset(const std::string& text, size_t offset);
+
+// Text fit for one line of a terminal or log file: control characters
+// (line ends included) become \xNN escapes so that neither a hostile
+// parameter nor a plug-in message can start a fake line or send escape
+// sequences; at most maxBytes of the input are kept.
+std::string OneLine(const std::string& text, size_t maxBytes = 16384);
+
+}  // namespace owhost

@@ -113,11 +113,17 @@ std::string LangMap::Print() const {
 namespace {
 std::atomic<const LangMap*> g_langMap{nullptr};
 std::mutex g_langMapMutex;
+// Maps replaced by a reload; kept until unload, since a reader may hold
+// one. Plain storage: the unload hook may run after static destructors.
+constexpr size_t kMaxRetiredLangMaps = 64;
+const LangMap* g_retiredLangMaps[kMaxRetiredLangMaps];
+size_t g_nRetiredLangMaps = 0;
 
 const LangMap* LoadGlobalLangMap() {
-    auto* map = new LangMap();  // lives as long as the module
+    auto* map = new LangMap();  // lives until the module is unloaded
     map->Load(outlinkwatch::CurrentOs());
-    g_langMap.store(map, std::memory_order_release);
+    const LangMap* old = g_langMap.exchange(map, std::memory_order_acq_rel);
+    if (old != nullptr && g_nRetiredLangMaps < kMaxRetiredLangMaps) g_retiredLangMaps[g_nRetiredLangMaps++] = old;
     return map;
 }
 }  // namespace
@@ -131,9 +137,14 @@ const LangMap& GlobalLangMap() {
 }
 
 void ReloadLangMapForTesting() {
-    // The previous map is left alive: another thread may still read it.
     std::lock_guard<std::mutex> lock(g_langMapMutex);
     LoadGlobalLangMap();
+}
+
+void ReleaseLangMaps() {
+    std::lock_guard<std::mutex> lock(g_langMapMutex);
+    delete g_langMap.exchange(nullptr, std::memory_order_acq_rel);
+    while (g_nRetiredLangMaps > 0) delete g_retiredLangMaps[--g_nRetiredLangMaps];
 }
 
 uint32_t ReadIniWithOverride(outlinkwatch::Os* os, const char* section, const char* key, const char* defaultValue,

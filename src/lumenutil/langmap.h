@@ -49,6 +49,8 @@ private:
 const LangMap& GlobalLangMap();
 // Loads the process-wide map again, from the current Os.
 void ReloadLangMapForTesting();
+// Frees the maps when the module is unloaded.
+void ReleaseLangMaps();
 
 // Directory of a path: the part before its last separator; the whole path
 // without one; the separator itself when it stands only at the start.

@@ -186,5 +186,9 @@ private:
 Os* CurrentOs();
 // Replaces the process-wide Os; null restores the default. Returns the previous one.
 Os* SetOsForTesting(Os* os);
+// Frees the default Os when the library is unloaded with no policy left.
+void ReleaseDefaultOs();
+// Made by the backend of this build; Os::Default() keeps the one instance.
+Os* NewDefaultOs();
 
 }  // namespace outlinkwatch

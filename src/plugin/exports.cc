@@ -1,5 +1,6 @@
 // The plain-named entry points through which the agent finds and creates the policy.
 #include "outlinkwatch/plugin.h"
+#include "lumenutil/langmap.h"
 #include "plugin/policy.h"
 
 namespace {
@@ -48,3 +49,19 @@ IPolicy* CreateObject(const char* pszInterface, ICommonControl** ppControl, Inte
 }
 
 int QuerySupportedCommand(std::string /*command*/) { return -1; }
+
+namespace {
+
+// When the agent unloads the library with every policy released, the
+// process-wide objects go with it; with a policy still alive (its threads
+// may run on) they are left in place.
+#if defined(__GNUC__)
+__attribute__((destructor))
+#endif
+void ReleaseOnUnload() {
+    if (CPolicy::LiveCount() != 0) return;
+    lumenutil::ReleaseLangMaps();
+    outlinkwatch::ReleaseDefaultOs();
+}
+
+}  // namespace

@@ -10,6 +10,7 @@ std::atomic<int32_t> g_bExit{0};
 std::atomic<int32_t> g_bRouteThreadStopped{1};
 std::atomic<int32_t> g_bProxyThreadStopped{1};
 std::atomic<int32_t> g_nOSCode{0};
+std::atomic<int> CPolicy::s_nLive{0};
 
 namespace {
 
@@ -35,6 +36,7 @@ private:
 }  // namespace
 
 CPolicy::CPolicy() : m_pOs(outlinkwatch::CurrentOs()) {
+    ++s_nLive;
     m_timer.RegeditMyTimer(Timer_CallBack);
     g_pPolicy.store(this);
     g_bExit.store(0);
@@ -65,6 +67,7 @@ CPolicy::~CPolicy() {
     // are stopped, so no tick is under way any more.
     CPolicy* self = this;
     g_pPolicy.compare_exchange_strong(self, nullptr);
+    --s_nLive;
 }
 
 void CPolicy::CloseAndNull(Handle& h) {

@@ -84,6 +84,10 @@ public:
     void CheckProxyConfig();
     int EnableProxy();
 
+    // How many policy objects exist; the library frees its process-wide
+    // objects at unload only when none is left.
+    static int LiveCount() { return s_nLive.load(); }
+
     // Field access for the engine's thread functions and for tests.
     outlinkwatch::Os* os() const { return m_pOs; }
 
@@ -140,6 +144,7 @@ private:
     // The seam this object was created with; kept so that a test's
     // replacement cannot change under a running policy.
     outlinkwatch::Os* m_pOs;
+    static std::atomic<int> s_nLive;
 };
 
 // Logs through the policy with the call site's line.

@@ -152,11 +152,6 @@ private:
 
 }  // namespace
 
-Os* Os::Default() {
-    // Never destroyed: threads of a policy may still use it while the
-    // process exits.
-    static Os* os = new LinuxOs();
-    return os;
-}
+Os* NewDefaultOs() { return new LinuxOs(); }
 
 }  // namespace outlinkwatch

@@ -372,11 +372,6 @@ private:
 
 }  // namespace
 
-Os* Os::Default() {
-    // Never destroyed: threads of the host may still call in while the
-    // process is shutting down.
-    static Win32Os* const os = new Win32Os();
-    return os;
-}
+Os* NewDefaultOs() { return new Win32Os(); }
 
 }  // namespace outlinkwatch

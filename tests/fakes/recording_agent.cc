@@ -2,11 +2,6 @@
 
 namespace outlinkwatch {
 
-HRESULT STDMETHODCALLTYPE RecordingAgent::QueryInterface(REFIID, void** ppv) {
-    if (ppv != nullptr) *ppv = static_cast<IAgent*>(this);
-    return 0;
-}
-
 int RecordingAgent::GetPolicyInfo(std::string, std::string* pInfo) {
     if (pInfo != nullptr) *pInfo = "test policy";
     return 0;

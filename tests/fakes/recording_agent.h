@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "outlinkwatch/interfaces.h"
+#include "outlinkwatch/agent_base.h"
 
 namespace outlinkwatch {
 
@@ -21,34 +21,14 @@ struct LogLine {
     std::string text;
 };
 
-class RecordingAgent : public IAgent {
+class RecordingAgent : public AgentBase {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
     int GetPolicyInfo(std::string policyType, std::string* pInfo) override;
     IUnknown* GetComponent(const char* pszName) override;
-    int AgentReserved6() override { return 0; }
-    int AgentReserved7() override { return 0; }
-    int AgentReserved8() override { return 0; }
     void WriteLog(int32_t nLevel, const char* pszModule, const char* pszText) override;
-    int AgentReserved10() override { return 0; }
-    int AgentReserved11() override { return 0; }
     int SendNotify(std::string policyType, std::list<NotifyMsg>* pMsgs) override;
-    int AgentReserved13() override { return 0; }
-    int AgentReserved14() override { return 0; }
     int ShowPrompt(std::string text, int32_t nKind) override;
-    int AgentReserved16() override { return 0; }
     int32_t GetAgentTime() override { return 1700000000; }
-    int AgentReserved18() override { return 0; }
-    int AgentReserved19() override { return 0; }
-    int AgentReserved20() override { return 0; }
-    int AgentReserved21() override { return 0; }
-    int AgentReserved22() override { return 0; }
-    int AgentReserved23() override { return 0; }
-    int AgentReserved24() override { return 0; }
-    int AgentReserved25() override { return 0; }
     int GetLangString(const std::string& module, const std::string& key, std::string* pText) override;
 
     void SetLangText(const std::string& key, const std::string& text);

@@ -105,12 +105,6 @@ int HostCommunication::GetServerAddress(std::string* pAddress, std::string*) {
 
 // ---------------------------------------------------------------- HostAgent
 
-HRESULT STDMETHODCALLTYPE HostAgent::QueryInterface(REFIID, void** ppvObject) {
-    if (ppvObject == nullptr) return -1;
-    *ppvObject = static_cast<IAgent*>(this);
-    return 0;
-}
-
 int HostAgent::GetPolicyInfo(std::string, std::string* pInfo) {
     if (pInfo == nullptr) return -1;
     *pInfo = kPolicyInfo;

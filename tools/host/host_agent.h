@@ -14,6 +14,7 @@
 #include <string>
 
 #include "lang_file.h"
+#include "outlinkwatch/agent_base.h"
 #include "outlinkwatch/interfaces.h"
 #include "outlinkwatch/records.h"
 
@@ -86,7 +87,7 @@ struct AgentOutputs {
 
 // The agent object. It lives for the whole run, so reference counting is
 // trivial; everything it reads after construction is immutable.
-class HostAgent final : public IAgent {
+class HostAgent final : public AgentBase {
 public:
     static constexpr const char* kPolicyInfo = "OutlinkWatch policy (reference host)";
 
@@ -94,32 +95,12 @@ public:
     HostAgent(AgentOutputs outputs, const LangTable* lang, HostCommunication* comm)
         : out_(outputs), lang_(lang), comm_(comm) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
     int GetPolicyInfo(std::string policyType, std::string* pInfo) override;
     IUnknown* GetComponent(const char* pszName) override;
-    int AgentReserved6() override { return 0; }
-    int AgentReserved7() override { return 0; }
-    int AgentReserved8() override { return 0; }
     void WriteLog(int32_t nLevel, const char* pszModule, const char* pszText) override;
-    int AgentReserved10() override { return 0; }
-    int AgentReserved11() override { return 0; }
     int SendNotify(std::string policyType, std::list<NotifyMsg>* pMsgs) override;
-    int AgentReserved13() override { return 0; }
-    int AgentReserved14() override { return 0; }
     int ShowPrompt(std::string text, int32_t nKind) override;
-    int AgentReserved16() override { return 0; }
     int32_t GetAgentTime() override;
-    int AgentReserved18() override { return 0; }
-    int AgentReserved19() override { return 0; }
-    int AgentReserved20() override { return 0; }
-    int AgentReserved21() override { return 0; }
-    int AgentReserved22() override { return 0; }
-    int AgentReserved23() override { return 0; }
-    int AgentReserved24() override { return 0; }
-    int AgentReserved25() override { return 0; }
     // 0 and the text when the module has the key; -1 and an empty text otherwise.
     int GetLangString(const std::string& module, const std::string& key, std::string* pText) override;
 

@@ -3,20 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "fakes/params.h"
 #include "fakes/recording_agent.h"
 #include "fakes/test_netns.h"
 #include "plugin/policy.h"
 
 namespace outlinkwatch {
 namespace {
-
-PolicyParam Param(const std::string& name, const std::string& value) {
-    PolicyParam p;
-    p.tag = "param";
-    p.name = name;
-    p.value = value;
-    return p;
-}
 
 TEST(PolicyNetnsTest, RouteAddedInTheNamespaceWakesTheRouteThread) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces";

@@ -3,6 +3,7 @@
 // the way an administrator (or a VPN client) changes them. The machine's
 // own namespace is never changed.
 #include "platform/linux/net_linux.h"
+#include "fakes/event_recorder.h"
 #include "fakes/test_netns.h"
 
 #include <fcntl.h>
@@ -33,29 +34,6 @@ constexpr milliseconds kEventBound{10000};
 constexpr milliseconds kQuietBound{1000};
 
 
-// Records the setEvent calls of a RouteWatcher.
-class EventRecorder {
-public:
-    bool Set(Handle h) {
-        std::lock_guard<std::mutex> lock(mu_);
-        calls_.push_back(h);
-        cv_.notify_all();
-        return true;
-    }
-    bool WaitForCalls(size_t n, milliseconds bound) {
-        std::unique_lock<std::mutex> lock(mu_);
-        return cv_.wait_for(lock, bound, [&] { return calls_.size() >= n; });
-    }
-    size_t Count() {
-        std::lock_guard<std::mutex> lock(mu_);
-        return calls_.size();
-    }
-
-private:
-    std::mutex mu_;
-    std::condition_variable cv_;
-    std::vector<Handle> calls_;
-};
 
 ino_t OwnNetnsInode() {
     struct stat st {};

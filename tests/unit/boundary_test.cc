@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include "fakes/params.h"
 #include "fakes/recording_agent.h"
 #include "outlinkwatch/plugin.h"
 #include "plugin/policy.h"
@@ -22,14 +23,6 @@ struct Library {
     }
     void* handle;
 };
-
-PolicyParam Param(const std::string& name, const std::string& value) {
-    PolicyParam p;
-    p.tag = "param";
-    p.name = name;
-    p.value = value;
-    return p;
-}
 
 TEST(BoundaryTest, AgentFromAnotherSharedObjectPassesTheCheckedCast) {
     Library fixture(OW_FIXTURE_PATH);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fakes/fake_os.h"
+#include "fakes/params.h"
 #include "fakes/recording_agent.h"
 #include "lumenutil/langmap.h"
 #include "outlinkwatch/plugin.h"
@@ -191,15 +192,6 @@ TEST_F(FrameTest, TriplesAndParameterLists) {
     EXPECT_EQ(out.size(), 2u);
 }
 
-PolicyParam Param(const std::string& name, const std::string& value, int kind = 0) {
-    PolicyParam p;
-    p.tag = "param";
-    p.name = name;
-    p.value = value;
-    p.kind = kind;
-    return p;
-}
-
 TEST_F(FrameTest, FindParamValueTable) {
     std::list<PolicyParam> params = {Param("checkcyc", "group", 1), Param("Other", "x"), Param("CheckCyc", "5"),
                                      Param("checkcyc", "6"), Param("odd", "kind2", 2)};
@@ -219,12 +211,6 @@ TEST_F(FrameTest, FindParamValueTable) {
     EXPECT_EQ(tag, "keep");
     EXPECT_EQ(policy.FindTriple("key", triples, tag, value), 0);
     EXPECT_EQ(tag + value, "t1v1");
-}
-
-PolicyParam Group(const std::string& name, const std::list<std::list<PolicyParam>>& occurrences) {
-    PolicyParam g = Param(name, "", 1);
-    g.children[name] = occurrences;
-    return g;
 }
 
 TEST_F(FrameTest, FindParamGroupTakesTheFirstGroupHoldingTheKey) {

@@ -8,19 +8,12 @@
 #include <mutex>
 
 #include "fakes/fake_os.h"
+#include "fakes/params.h"
 #include "fakes/recording_agent.h"
 #include "plugin/policy.h"
 
 namespace outlinkwatch {
 namespace {
-
-PolicyParam Param(const std::string& name, const std::string& value) {
-    PolicyParam p;
-    p.tag = "param";
-    p.name = name;
-    p.value = value;
-    return p;
-}
 
 // A connection check is visible by the adapter size line it logs.
 constexpr const char* kCheckLine = "[CPolicy::IsActivedNetwork]";

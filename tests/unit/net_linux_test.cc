@@ -2,6 +2,7 @@
 // or interface change make it in a private network namespace of their own
 // (one thread unshared from the process), never in the machine's.
 #include "platform/linux/net_linux.h"
+#include "fakes/event_recorder.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -40,32 +41,6 @@ uint32_t Ipv4(const char* text) {
     return a.s_addr;
 }
 
-// Records the setEvent calls of a RouteWatcher.
-class EventRecorder {
-public:
-    bool Set(Handle h) {
-        std::lock_guard<std::mutex> lock(mu_);
-        calls_.push_back(h);
-        cv_.notify_all();
-        return true;
-    }
-    bool WaitForCalls(size_t n, milliseconds bound) {
-        std::unique_lock<std::mutex> lock(mu_);
-        return cv_.wait_for(lock, bound, [&] { return calls_.size() >= n; });
-    }
-    std::vector<Handle> Calls() {
-        std::lock_guard<std::mutex> lock(mu_);
-        return calls_;
-    }
-    std::function<bool(Handle)> Callback() {
-        return [this](Handle h) { return Set(h); };
-    }
-
-private:
-    std::mutex mu_;
-    std::condition_variable cv_;
-    std::vector<Handle> calls_;
-};
 
 bool HaveIpTool() { return std::system("command -v ip >/dev/null 2>&1") == 0; }
 

@@ -43,17 +43,6 @@ std::string FieldText(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
 }
 
-class SrwGuard {
-public:
-    explicit SrwGuard(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockExclusive(lock_); }
-    ~SrwGuard() { ReleaseSRWLockExclusive(lock_); }
-    SrwGuard(const SrwGuard&) = delete;
-    SrwGuard& operator=(const SrwGuard&) = delete;
-
-private:
-    SRWLOCK* lock_;
-};
-
 // CreateThread wants a WINAPI function of one pointer; the seam's thread
 // functions are plain ones, so each start carries the pair on the heap.
 struct ThreadStart {
@@ -306,7 +295,7 @@ public:
 
     uint32_t NotifyRouteChange(Handle event) override {
         if (event == nullptr) return ERROR_INVALID_PARAMETER;
-        SrwGuard guard(&routeLock_);
+        win32::SrwGuard guard(&routeLock_);
         PruneRetired();
         std::unique_ptr<OVERLAPPED>& slot = routeRequests_[event];
         if (slot && !HasOverlappedIoCompleted(slot.get())) {
@@ -330,7 +319,7 @@ public:
 
     void CancelRouteChange(Handle event) override {
         if (event == nullptr) return;
-        SrwGuard guard(&routeLock_);
+        win32::SrwGuard guard(&routeLock_);
         auto it = routeRequests_.find(event);
         if (it == routeRequests_.end()) return;
         std::unique_ptr<OVERLAPPED> ov = std::move(it->second);

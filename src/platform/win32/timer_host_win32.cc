@@ -41,17 +41,6 @@ constexpr uint32_t kDestroyWaitMs = 5000;
 // ending never pulls the class from under another one starting.
 SRWLOCK g_classLock = SRWLOCK_INIT;
 
-class SrwGuard {
-public:
-    explicit SrwGuard(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockExclusive(lock_); }
-    ~SrwGuard() { ReleaseSRWLockExclusive(lock_); }
-    SrwGuard(const SrwGuard&) = delete;
-    SrwGuard& operator=(const SrwGuard&) = delete;
-
-private:
-    SRWLOCK* lock_;
-};
-
 class CsGuard {
 public:
     explicit CsGuard(CRITICAL_SECTION* cs) : cs_(cs) { EnterCriticalSection(cs_); }

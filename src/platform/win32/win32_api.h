@@ -43,5 +43,17 @@ Fn ProcAs(FARPROC proc) {
     return reinterpret_cast<Fn>(reinterpret_cast<void (*)(void)>(proc));
 }
 
+// Holds a slim reader/writer lock exclusively for a scope.
+class SrwGuard {
+public:
+    explicit SrwGuard(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockExclusive(lock_); }
+    ~SrwGuard() { ReleaseSRWLockExclusive(lock_); }
+    SrwGuard(const SrwGuard&) = delete;
+    SrwGuard& operator=(const SrwGuard&) = delete;
+
+private:
+    SRWLOCK* lock_;
+};
+
 }  // namespace win32
 }  // namespace outlinkwatch

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses with clang and runs each for a while on its
-# seed corpus (copied, so the checked-in seeds stay as they are).
+# starting corpus (copied, so the checked-in inputs stay as they are).
 #   scripts/fuzz.sh [seconds per harness]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <memory>
+#include <stdexcept>
 #include <mutex>
 
 #include "fakes/fake_os.h"
@@ -322,6 +323,40 @@ TEST_F(LifecycleTest, NoUsableAddressSkipsTheCheck) {
         EXPECT_EQ(rig_->agent.CountLogs(c.line), 1);
         EXPECT_EQ(rig_->agent.CountLogs("Network is invalid. Cancel tracerting!"), 1);
     }
+}
+
+// Throws from the adapter query of the first check only: Exec's own list of
+// local addresses takes the first two queries.
+class ThrowingOs : public OsWrapper {
+public:
+    using OsWrapper::OsWrapper;
+    uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) override {
+        if (++calls_ == 3) throw std::runtime_error("adapter query failed");
+        return OsWrapper::GetAdapters(out, size);
+    }
+
+private:
+    std::atomic<int> calls_{0};
+};
+
+TEST(LifecycleThrowTest, AnExceptionInACheckIsLoggedAndTheMutexReleased) {
+    FakeOs fake;
+    ThrowingOs throwing(&fake);
+    Os* previous = SetOsForTesting(&throwing);
+    {
+        RecordingAgent agent;
+        CPolicy policy;
+        policy.SetAgent(&agent);
+        policy.SetPolicyParams(RouteParams("1"));
+        ASSERT_EQ(policy.Exec(0), 0);
+        ASSERT_TRUE(agent.WaitForLogs("Catch an exception when calling TracertCallback.", 1));
+        ASSERT_TRUE(fake.WaitForWaits(3, 1));
+        ASSERT_EQ(fake.FireRouteChange(), 1);
+        ASSERT_TRUE(fake.WaitForWaits(3, 2));
+        EXPECT_EQ(agent.CountLogs("[CPolicy::IsActivedNetwork]"), 1) << "the next check ran";
+        policy.done("");
+    }
+    SetOsForTesting(previous);
 }
 
 TEST_F(LifecycleTest, DestructorStopsARunningPolicy) {

@@ -1,0 +1,151 @@
+// Reading the policy's parameters into its typed fields, and the retry of
+// names that did not resolve, on the fake resolver and adapters.
+#include <gtest/gtest.h>
+
+#include "fakes/fake_os.h"
+#include "fakes/params.h"
+#include "fakes/recording_agent.h"
+#include "plugin/policy.h"
+
+namespace outlinkwatch {
+namespace {
+
+class PolicyParamsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = SetOsForTesting(&fake_);
+        fake_.SetAdapters({{"lo", {"127.0.0.1"}}, {"eth0", {"192.0.2.10", "192.0.2.10"}}, {"wlan0", {"0.0.0.0"}}});
+        fake_.SetResolution("proxy.test", {"192.0.2.10", "198.51.100.7"});
+        fake_.SetResolution("multi.test", {"203.0.113.1", "203.0.113.2", "203.0.113.3"});
+        policy_ = std::make_unique<CPolicy>();
+        policy_->SetAgent(&agent_);
+    }
+    void TearDown() override {
+        policy_.reset();
+        SetOsForTesting(previous_);
+    }
+    int Read(std::list<PolicyParam> params) {
+        policy_->SetPolicyParams(params);
+        return policy_->GetPolicyParams();
+    }
+
+    FakeOs fake_;
+    Os* previous_ = nullptr;
+    RecordingAgent agent_;
+    std::unique_ptr<CPolicy> policy_;
+};
+
+uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+    return (uint32_t{a} << 24) | (uint32_t{b} << 16) | (uint32_t{c} << 8) | d;
+}
+
+TEST_F(PolicyParamsTest, RouteMode) {
+    ASSERT_EQ(Read({Param("type", "0"), Param("TrancertAddr", "multi.test;;nowhere.test"),
+                    Param("Route", "198.51.100.7/31;gone.test;10.0.0.1/23"), Param("Proxy", "proxy.test; 127.0.0.1"),
+                    Param("checkcyc", "x5"), Param("block", "2"), Param("rank", "high")}),
+              1);
+    EXPECT_EQ(policy_->m_nCheckType, 0);
+    EXPECT_EQ(policy_->m_nCheckCycle.load(), 0) << "atoi of a non-number";
+    EXPECT_EQ(policy_->m_strBlock + policy_->m_strRank, "2high");
+    EXPECT_EQ(policy_->m_lstTracertIP, (std::list<uint32_t>{Ip(203, 0, 113, 1), Ip(203, 0, 113, 2), Ip(203, 0, 113, 3)}));
+    EXPECT_EQ(policy_->m_lstUnresolvedTracert, std::list<std::string>{"nowhere.test"});
+    EXPECT_EQ(policy_->m_lstValidRouteIP, (std::list<uint32_t>{Ip(198, 51, 100, 6), Ip(198, 51, 100, 7)}));
+    EXPECT_EQ(policy_->m_lstUnresolvedRoute, std::list<std::string>{"gone.test"});
+    EXPECT_EQ(agent_.CountLogs("uMask is invalid."), 1);
+    // Proxies first, then each local address not yet listed.
+    EXPECT_EQ(policy_->m_lstValidProxyIP,
+              (std::list<uint32_t>{Ip(192, 0, 2, 10), Ip(198, 51, 100, 7), Ip(127, 0, 0, 1), 0}));
+    EXPECT_EQ(policy_->m_lstValidProxyStr, (std::list<std::string>{"192.0.2.10", "198.51.100.7", "127.0.0.1"}));
+    EXPECT_TRUE(policy_->m_lstConnectAddr.empty());
+
+    const char* lines[] = {"ValidProxy proxy.test; 127.0.0.1", "TracertAddr multi.test;;nowhere.test",
+                           "ValidRoute 198.51.100.7/31;gone.test;10.0.0.1/23", "ConnectAddr ", "ImageIP "};
+    for (const char* line : lines) EXPECT_EQ(agent_.CountLogs(line), 1) << line;
+}
+
+TEST_F(PolicyParamsTest, RouteModeWithoutProxiesAllowsTheLocalAddresses) {
+    ASSERT_EQ(Read({Param("TrancertAddr", "192.0.2.1")}), 1);
+    EXPECT_EQ(policy_->m_nCheckType, 0) << "a missing Type is route mode";
+    EXPECT_EQ(policy_->m_lstValidProxyIP, (std::list<uint32_t>{Ip(127, 0, 0, 1), Ip(192, 0, 2, 10), 0}));
+    EXPECT_TRUE(policy_->m_lstValidProxyStr.empty());
+}
+
+TEST_F(PolicyParamsTest, ConnectionMode) {
+    ASSERT_EQ(Read({Param("Type", "2"), Param("ConnectAddr", "multi.test:80;noport;[::1]:x:443; gone.test :8080"),
+                    Param("ImageIP", " 192.0.2.50 ;;192.0.2.51"), Param("checkcyc", " 3")}),
+              1);
+    EXPECT_EQ(policy_->m_nCheckCycle.load(), 3);
+    ASSERT_EQ(policy_->m_lstConnectAddr.size(), 3u);
+    EXPECT_EQ(policy_->m_lstConnectAddr.front().strAddr, "203.0.113.1");
+    EXPECT_EQ(policy_->m_lstConnectAddr.front().strPort, "80");
+    EXPECT_EQ(policy_->m_lstConnectAddr.front().strHost, "multi.test");
+    // No ":" at all: dropped; two ":": split at the last, and unresolved whole.
+    EXPECT_EQ(policy_->m_lstUnresolvedConnect, (std::list<std::string>{"[::1]:x:443", " gone.test :8080"}));
+    EXPECT_EQ(policy_->m_lstImageIP, (std::list<std::string>{" 192.0.2.50 ", "192.0.2.51"}));
+    EXPECT_EQ(policy_->m_lstValidProxyIP, (std::list<uint32_t>{Ip(127, 0, 0, 1), Ip(192, 0, 2, 10), Ip(192, 0, 2, 10), 0}))
+        << "connection mode keeps repeats";
+}
+
+TEST_F(PolicyParamsTest, UnusableParametersAreRefused) {
+    EXPECT_EQ(Read({Param("Route", "198.51.100.0/24"), Param("ImageIP", "192.0.2.1"), Param("rank", "r")}), 0);
+    EXPECT_EQ(agent_.CountLogs("Invalid parameters Exit!"), 1);
+    EXPECT_EQ(agent_.Logs().back().level, 4);
+    EXPECT_EQ(policy_->m_strRank, "r") << "fields read before the test keep their values";
+}
+
+TEST_F(PolicyParamsTest, NamesThatResolveLaterAreRetried) {
+    ASSERT_EQ(Read({Param("Type", "0"), Param("TrancertAddr", "late.test"), Param("Route", "later.test"),
+                    Param("Proxy", "late.test")}),
+              1);
+    EXPECT_TRUE(policy_->m_lstTracertIP.empty());
+    EXPECT_EQ(policy_->RetryUnresolved("Conn"), 1) << "something to retry, though it fails again";
+    EXPECT_EQ(policy_->m_lstUnresolvedTracert, std::list<std::string>{"late.test"});
+
+    fake_.SetResolution("late.test", {"192.0.2.77"});
+    EXPECT_EQ(policy_->RetryUnresolved("conn"), 0) << "group names compare exactly";
+    EXPECT_EQ(policy_->RetryUnresolved("Conn"), 1);
+    EXPECT_EQ(policy_->m_lstTracertIP, std::list<uint32_t>{Ip(192, 0, 2, 77)});
+    EXPECT_TRUE(policy_->m_lstUnresolvedTracert.empty());
+    EXPECT_EQ(policy_->m_lstUnresolvedRoute, std::list<std::string>{"later.test"});
+    EXPECT_EQ(policy_->RetryUnresolved("Proxy"), 1);
+    EXPECT_EQ(policy_->m_lstValidProxyStr.back(), "192.0.2.77");
+    EXPECT_TRUE(policy_->m_lstUnresolvedProxy.empty());
+    EXPECT_EQ(policy_->RetryUnresolved("Proxy"), 0);
+
+    // Connection entries are retried for Type 1 only.
+    for (const char* type : {"1", "2"}) {
+        ASSERT_EQ(Read({Param("Type", type), Param("ConnectAddr", "conn.test:443")}), 1);
+        fake_.SetResolution("conn.test", {"203.0.113.9"});
+        const bool retried = type[0] == '1';
+        EXPECT_EQ(policy_->RetryUnresolved("Conn"), retried ? 1 : 0) << type;
+        EXPECT_EQ(policy_->m_lstConnectAddr.size(), retried ? 1u : 0u) << type;
+        fake_.SetResolution("conn.test", {});
+    }
+}
+
+TEST_F(PolicyParamsTest, DispatchByMode) {
+    ASSERT_EQ(Read({Param("Type", "0"), Param("TrancertAddr", "nowhere.test")}), 1);
+    EXPECT_EQ(policy_->RunConnCheck(), 1) << "nothing to trace";
+    ASSERT_EQ(Read({Param("Type", "0"), Param("TrancertAddr", "192.0.2.1")}), 1);
+    EXPECT_EQ(policy_->RunConnCheck(), 0) << "no trace reported a route";
+}
+
+// Hostile parameter texts: large, many, not text. They must be taken or
+// refused without a crash; the time they take is the benchmark's concern.
+TEST_F(PolicyParamsTest, HostileParameterTexts) {
+    std::string many;
+    for (int i = 0; i < 10000; ++i) many += "n" + std::to_string(i) + ".invalid;";
+    std::string ranges;
+    for (int i = 0; i < 200; ++i) ranges += "10.1." + std::to_string(i) + ".0/24;";
+    const std::string huge(100 * 1024, 'h');
+    const std::string binary("\x01\xff\x00\x80;:\x00/\xfe", 9);
+    ASSERT_EQ(Read({Param("TrancertAddr", many), Param("Route", ranges + huge + ";" + binary), Param("Proxy", binary)}), 1);
+    EXPECT_EQ(policy_->m_lstUnresolvedTracert.size(), 10000u);
+    EXPECT_EQ(policy_->m_lstValidRouteIP.size(), 200u * 256u);
+    for (const LogLine& l : agent_.Logs()) EXPECT_LE(l.text.size(), 1024u + 64u);
+    ASSERT_EQ(Read({Param("Type", "1"), Param("ConnectAddr", huge + ":" + huge + ";" + binary)}), 1);
+    EXPECT_EQ(policy_->m_lstUnresolvedConnect.size(), 2u);
+}
+
+}  // namespace
+}  // namespace outlinkwatch

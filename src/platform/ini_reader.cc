@@ -27,7 +27,7 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 // Copies one text; returns the count of characters copied.
 uint32_t CopyText(std::string_view value, char* buf, uint32_t size) {
     const uint32_t n = static_cast<uint32_t>(value.size() < size - 1 ? value.size() : size - 1);
-    std::memcpy(buf, value.data(), n);
+    if (n > 0) std::memcpy(buf, value.data(), n);
     buf[n] = '\0';
     return n;
 }
@@ -44,13 +44,13 @@ uint32_t CopyList(const std::vector<std::string_view>& names, char* buf, uint32_
         if (pos + name.size() + 1 > size - 1) {
             const uint32_t room = size - 1 - pos;
             if (room > 0) {
-                std::memcpy(buf + pos, name.data(), room - 1);
+                if (room > 1) std::memcpy(buf + pos, name.data(), room - 1);
                 buf[pos + room - 1] = '\0';
             }
             buf[size - 1] = '\0';
             return size - 2;
         }
-        std::memcpy(buf + pos, name.data(), name.size());
+        if (!name.empty()) std::memcpy(buf + pos, name.data(), name.size());
         pos += static_cast<uint32_t>(name.size());
         buf[pos++] = '\0';
     }

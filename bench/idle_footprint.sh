@@ -9,8 +9,8 @@ cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
 shift || true
-host="${OW_HOST:-build/debug/tools/host/outlinkwatch}"
-[ -x "$host" ] || { echo "idle_footprint: build the host first (scripts/build.sh)" >&2; exit 2; }
+host="${OW_HOST:-build/release/tools/host/outlinkwatch}"
+[ -x "$host" ] || { echo "idle_footprint: build the host first (scripts/build.sh release)" >&2; exit 2; }
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -29,7 +29,7 @@ wait "$pid" || true
 stop_ms=$(( ($(date +%s%N) - start_ns) / 1000000 ))
 
 printf 'run time:        %s s\n' "$seconds"
-printf 'CPU time:        user %.2f s, system %.2f s\n' "$(echo "$utime / $ticks" | bc -l)" "$(echo "$stime / $ticks" | bc -l)"
+awk -v u="$utime" -v s="$stime" -v t="$ticks" 'BEGIN { printf "CPU time:        user %.2f s, system %.2f s\n", u / t, s / t }'
 printf 'peak RSS:        %s KiB\n' "$rss_kb"
 printf 'threads:         %s\n' "$threads"
 printf 'stop (done+release+exit): %s ms\n' "$stop_ms"

@@ -84,10 +84,6 @@ void FakeOs::SetExecutablePath(const std::string& path) {
     std::lock_guard<std::mutex> lock(mu_);
     exePath_ = path;
 }
-void FakeOs::SetVersionFacts(const OsVersionFacts& facts) {
-    std::lock_guard<std::mutex> lock(mu_);
-    facts_ = facts;
-}
 void FakeOs::SetResolution(const std::string& host, const std::vector<std::string>& dotted) {
     std::vector<uint32_t> addrs;
     for (const std::string& d : dotted) addrs.push_back(InetAddr(d));
@@ -120,11 +116,6 @@ int FakeOs::FireRouteChange() {
 int FakeOs::PendingRouteRequests() {
     std::lock_guard<std::mutex> lock(mu_);
     return static_cast<int>(routeRequests_.size());
-}
-
-int FakeOs::RouteRequestsArmed() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return routeArms_;
 }
 
 void FakeOs::Register(FakeTimerHost* host) {
@@ -173,11 +164,6 @@ void FakeOs::AdvanceTime(uint32_t ms) {
     }
 }
 
-uint64_t FakeOs::NowMs() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return nowMs_;
-}
-
 bool FakeOs::TimerArmed(uint32_t id) {
     std::lock_guard<std::mutex> lock(mu_);
     for (FakeTimerHost* h : timerHosts_) {
@@ -194,11 +180,6 @@ bool FakeOs::WaitForWaits(uint32_t handles, int count, std::chrono::milliseconds
 std::vector<std::string> FakeOs::DebugLines() {
     std::lock_guard<std::mutex> lock(mu_);
     return debugLines_;
-}
-
-int FakeOs::SocketsStarted() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return socketsStarted_;
 }
 
 std::string FakeOs::ComputerDnsName() {
@@ -261,15 +242,8 @@ bool FakeOs::CloseObject(Handle object) { return objects_.Close(object); }
 Handle FakeOs::StartThread(ThreadFunction fn, void* arg) { return objects_.StartThread(fn, arg); }
 void FakeOs::SleepMs(uint32_t ms) { objects_.Sleep(ms); }
 
-bool FakeOs::StartSockets() {
-    std::lock_guard<std::mutex> lock(mu_);
-    ++socketsStarted_;
-    return true;
-}
-void FakeOs::StopSockets() {
-    std::lock_guard<std::mutex> lock(mu_);
-    --socketsStarted_;
-}
+bool FakeOs::StartSockets() { return true; }
+void FakeOs::StopSockets() {}
 
 bool FakeOs::ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -303,7 +277,6 @@ uint32_t FakeOs::GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) {
 uint32_t FakeOs::NotifyRouteChange(Handle event) {
     std::lock_guard<std::mutex> lock(mu_);
     if (routeNotifyResult_ != kErrorIoPending) return routeNotifyResult_;
-    ++routeArms_;
     if (std::find(routeRequests_.begin(), routeRequests_.end(), event) == routeRequests_.end()) {
         routeRequests_.push_back(event);
     }

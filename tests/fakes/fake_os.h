@@ -28,7 +28,6 @@ public:
     void SetDnsName(const std::string& name);
     void SetNetbiosName(bool ok, const std::string& name);
     void SetExecutablePath(const std::string& path);
-    void SetVersionFacts(const OsVersionFacts& facts);
     // A name resolves to these addresses (dotted texts); an empty list makes it fail.
     void SetResolution(const std::string& host, const std::vector<std::string>& dotted);
     void SetAdapters(const std::vector<AdapterInfo>& adapters);
@@ -41,11 +40,9 @@ public:
     // Returns how many were pending.
     int FireRouteChange();
     int PendingRouteRequests();
-    int RouteRequestsArmed();
 
     // Runs the virtual clock forward, delivering every timer tick due on the way.
     void AdvanceTime(uint32_t ms);
-    uint64_t NowMs();
     // Whether a timer with this id is armed on any timer host.
     bool TimerArmed(uint32_t id);
 
@@ -54,7 +51,6 @@ public:
     bool WaitForWaits(uint32_t handles, int count, std::chrono::milliseconds bound = std::chrono::seconds(20));
 
     std::vector<std::string> DebugLines();
-    int SocketsStarted();
 
     // --- Os
     std::string ComputerDnsName() override;
@@ -100,9 +96,7 @@ private:
     uint32_t adapterError_ = 0;
     uint32_t routeNotifyResult_ = kErrorIoPending;
     std::vector<Handle> routeRequests_;
-    int routeArms_ = 0;
     std::vector<std::string> debugLines_;
-    int socketsStarted_ = 0;
     uint64_t nowMs_ = 0;
     std::vector<FakeTimerHost*> timerHosts_;
     std::mutex advanceMu_;

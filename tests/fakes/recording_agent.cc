@@ -18,9 +18,8 @@ void RecordingAgent::WriteLog(int32_t nLevel, const char* pszModule, const char*
 int RecordingAgent::SendNotify(std::string, std::list<NotifyMsg>*) { return 0; }
 int RecordingAgent::ShowPrompt(std::string, int32_t) { return 0; }
 
-int RecordingAgent::GetLangString(const std::string& module, const std::string& key, std::string* pText) {
+int RecordingAgent::GetLangString(const std::string&, const std::string& key, std::string* pText) {
     std::lock_guard<std::mutex> lock(mu_);
-    langRequests_.emplace_back(module, key);
     auto it = texts_.find(key);
     if (pText != nullptr && it != texts_.end()) *pText = it->second;
     return 0;
@@ -54,9 +53,5 @@ bool RecordingAgent::WaitForLogs(const std::string& fragment, int count, std::ch
     return cv_.wait_for(lock, bound, [&] { return CountLocked(fragment) >= count; });
 }
 
-std::vector<std::pair<std::string, std::string>> RecordingAgent::LangRequests() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return langRequests_;
-}
 
 }  // namespace outlinkwatch

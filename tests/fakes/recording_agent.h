@@ -39,7 +39,6 @@ public:
     // Waits until at least count lines contain the fragment; false at the bound.
     bool WaitForLogs(const std::string& fragment, int count,
                      std::chrono::milliseconds bound = std::chrono::seconds(20));
-    std::vector<std::pair<std::string, std::string>> LangRequests();
 
 private:
     int CountLocked(const std::string& fragment);
@@ -48,7 +47,6 @@ private:
     std::condition_variable cv_;
     std::vector<LogLine> logs_;
     std::map<std::string, std::string> texts_;
-    std::vector<std::pair<std::string, std::string>> langRequests_;
 };
 
 }  // namespace outlinkwatch

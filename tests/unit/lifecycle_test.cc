@@ -202,15 +202,6 @@ TEST_F(LifecycleTest, ExecTwiceKeepsTheEventsAndTheThreads) {
     EXPECT_EQ(rig_->agent.CountLogs("ValidProxy"), 2) << "parameters read again";
 }
 
-TEST_F(LifecycleTest, RouteChangeWakesTheRouteThread) {
-    rig_->Start(RouteParams("1"));
-    ASSERT_EQ(rig_->fake.FireRouteChange(), 1);
-    ASSERT_TRUE(rig_->agent.WaitForLogs("the route changed", 1));
-    rig_->WaitIdle(2, 1);
-    EXPECT_EQ(rig_->Checks(), 2);
-    EXPECT_EQ(rig_->policy->m_tracer.m_bRouteChanged.load(), 1);
-}
-
 TEST_F(LifecycleTest, CheckCycleCountsMinutes) {
     struct Case {
         const char* cycle;

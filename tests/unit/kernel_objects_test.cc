@@ -83,7 +83,6 @@ TEST(KernelObjectsTest, MutexOwnershipAndThreads) {
     EXPECT_TRUE(k.Close(m));
 }
 
-void Record(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t);
 std::mutex g_ticksMu;
 std::vector<uint32_t> g_ticks;
 void Record(uint32_t a, uint32_t b, uint32_t id, uint32_t c, uint32_t d) {

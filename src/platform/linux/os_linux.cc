@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "platform/ini_reader.h"
 #include "platform/kobjects.h"

@@ -29,24 +29,6 @@ int DigitValue(char c, unsigned base) {
     return (v >= 0 && static_cast<unsigned>(v) < base) ? v : -1;
 }
 
-// Byte order by shifting and copying bytes, not by library calls, so this
-// builds the same with mingw-w64 and on any host byte order.
-uint32_t NetFromHost(uint32_t host) {
-    const unsigned char bytes[4] = {
-        static_cast<unsigned char>(host >> 24), static_cast<unsigned char>(host >> 16),
-        static_cast<unsigned char>(host >> 8), static_cast<unsigned char>(host)};
-    uint32_t net;
-    std::memcpy(&net, bytes, sizeof net);
-    return net;
-}
-
-uint32_t HostFromNet(uint32_t net) {
-    unsigned char bytes[4];
-    std::memcpy(bytes, &net, sizeof bytes);
-    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
-           uint32_t{bytes[3]};
-}
-
 // One number the way strtoul(p, &end, 0) reads it when p starts with a
 // digit: "0x" followed by a hex digit is hex, another leading '0' octal,
 // else decimal. Returns false if the value exceeds 32 bits; the digits are
@@ -106,6 +88,25 @@ void StripBoth(std::string& s, const char* set) {
 }
 
 }  // namespace
+
+// By shifting and copying bytes, not by library calls, so this builds the
+// same with mingw-w64 and on any host byte order.
+uint32_t NetFromHost(uint32_t host) {
+    const unsigned char bytes[4] = {
+        static_cast<unsigned char>(host >> 24), static_cast<unsigned char>(host >> 16),
+        static_cast<unsigned char>(host >> 8), static_cast<unsigned char>(host)};
+    uint32_t net;
+    std::memcpy(&net, bytes, sizeof net);
+    return net;
+}
+
+uint32_t HostFromNet(uint32_t net) {
+    unsigned char bytes[4];
+    std::memcpy(bytes, &net, sizeof bytes);
+    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
+           uint32_t{bytes[3]};
+}
+
 
 std::string TrimText(const std::string& s) {
     std::string out = s;

@@ -63,6 +63,11 @@ void SplitString(const std::string& text, const std::string& sep, bool keepEmpty
 // that InetAddr refuses counts as 255.255.255.255.
 void ParseIPSec(const std::list<std::string>& in, std::list<std::string>& out, const LogFn& log);
 
+// Between network order (the bytes as they travel) and host order (the
+// first dotted number in the most significant bits), on any host.
+uint32_t NetFromHost(uint32_t host);
+uint32_t HostFromNet(uint32_t net);
+
 // "a.b.c.d" of the four bytes of an address in network order.
 std::string AddressText(uint32_t addrNetOrder);
 

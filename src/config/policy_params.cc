@@ -2,19 +2,10 @@
 // lists, and retrying the names that did not resolve.
 #include <cstdlib>
 
+#include "platform/adapter_query.h"
 #include "plugin/policy.h"
 
 using outlinkwatch::ConnectAddrRecord;
-
-namespace {
-
-// Host order: the first dotted number in the most significant byte.
-uint32_t ToHostOrder(uint32_t netOrder) {
-    const auto* b = reinterpret_cast<const unsigned char*>(&netOrder);
-    return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | uint32_t{b[3]};
-}
-
-}  // namespace
 
 void CPolicy::ParseIPSec(const std::list<std::string>& in, std::list<std::string>& out) {
     outlinkwatch::ParseIPSec(in, out, [this](const char* message) {
@@ -35,14 +26,13 @@ void CPolicy::ResolveAddrList(const std::list<std::string>& in, int withPort, st
 void CPolicy::GetLocalIPList(std::list<uint32_t>& out) {
     out.clear();
     uint32_t size = 0;
-    if (m_pOs->GetAdapters(nullptr, &size) != outlinkwatch::kErrorBufferOverflow) return;
-    // The buffer is sized in whole adapter records, with one to spare.
-    size = (size / outlinkwatch::kAdapterRecordSize + 1) * outlinkwatch::kAdapterRecordSize;
-    std::vector<outlinkwatch::AdapterInfo> adapters;
-    if (m_pOs->GetAdapters(&adapters, &size) != outlinkwatch::kErrorSuccess) return;
-    for (const auto& adapter : adapters) {
+    if (outlinkwatch::QueryAdapters(m_pOs, nullptr, &size) != outlinkwatch::kErrorBufferOverflow) return;
+    outlinkwatch::AdapterBuffer buffer;
+    if (!buffer.Allocate(size) || outlinkwatch::QueryAdapters(m_pOs, &buffer, &size) != outlinkwatch::kErrorSuccess)
+        return;
+    for (const auto& adapter : buffer.adapters()) {
         for (const std::string& ip : adapter.ipv4) {
-            out.push_back(ToHostOrder(outlinkwatch::InetAddr(ip)));
+            out.push_back(outlinkwatch::HostFromNet(outlinkwatch::InetAddr(ip)));
         }
     }
 }

@@ -1,18 +1,24 @@
 // One connection check: serialised by the connection mutex, skipped while
 // the computer has no usable IPv4 address, then the mode's check.
-#include <cstdio>
 #include <exception>
 
+#include "platform/adapter_query.h"
 #include "plugin/policy.h"
 
+using outlinkwatch::AdapterBuffer;
 using outlinkwatch::AdapterInfo;
 using outlinkwatch::kAdapterRecordSize;
 using outlinkwatch::kErrorBufferOverflow;
 using outlinkwatch::kErrorSuccess;
+using outlinkwatch::QueryAdapters;
 
 void CPolicy::TracertCallback() {
     m_pOs->WaitForObjects(&m_hConnMutex, 1, outlinkwatch::kInfinite);
     try {
+        // Parameters a repeated Exec could not read at once: the proxy
+        // thread never waits for this mutex, so waiting for its mutex here
+        // cannot deadlock.
+        ApplyPendingParams(m_hProxyMutex, outlinkwatch::kInfinite);
         if (IsActivedNetwork() == 0) {
             OW_LOG(this, 2, "CPolicy::TracertCallback", "Network is invalid. Cancel tracerting!");
         } else {
@@ -27,27 +33,33 @@ void CPolicy::TracertCallback() {
 int CPolicy::IsActivedNetwork() {
     const char* fn = "CPolicy::IsActivedNetwork";
     uint32_t size = 0;
-    uint32_t rc = m_pOs->GetAdapters(nullptr, &size);
+    uint32_t rc = QueryAdapters(m_pOs, nullptr, &size);
     if (rc != kErrorSuccess && rc != kErrorBufferOverflow) {
         OW_LOG(this, 2, fn, "GetAdaptersInfo size error!");
         return 0;
     }
-    // The platform figure is the byte size of the adapter list; the buffer
-    // is counted in whole 640-byte records with one to spare.
-    uint32_t capacity = (size / kAdapterRecordSize + 1) * kAdapterRecordSize;
-    std::vector<AdapterInfo> adapters;
-    rc = m_pOs->GetAdapters(&adapters, &capacity);
+    AdapterBuffer buffer;
+    if (!buffer.Allocate(size)) {
+        OW_LOG(this, 2, fn, "pAdapterListBuffer == NULL!");
+        return 0;
+    }
+    rc = QueryAdapters(m_pOs, &buffer, &size);
     OW_LOG(this, 2, fn, "%u", size);
     if (rc == kErrorBufferOverflow) {
+        // The list grew since the size was asked for: size is now what the
+        // failing call reported.
         OW_LOG(this, 2, fn, "ERROR_BUFFER_OVERFLOW ");
         size += kAdapterRecordSize;
-        capacity = (size / kAdapterRecordSize + 1) * kAdapterRecordSize;
+        const bool allocated = buffer.Allocate(size);
         OW_LOG(this, 2, fn, "%u", size);
-        adapters.clear();
-        rc = m_pOs->GetAdapters(&adapters, &capacity);
+        if (!allocated) {
+            OW_LOG(this, 2, fn, "pAdapterListBuffer == NULL!");
+            return 0;
+        }
+        rc = QueryAdapters(m_pOs, &buffer, &size);
     }
     if (rc != kErrorSuccess) return 0;
-    for (const AdapterInfo& adapter : adapters) {
+    for (const AdapterInfo& adapter : buffer.adapters()) {
         for (const std::string& ip : adapter.ipv4) {
             if (ip != "0.0.0.0" && ip != "127.0.0.1") return 1;
         }
@@ -65,11 +77,10 @@ int CPolicy::RunConnCheck() {
 int CPolicy::TraceRouteAddrs() {
     if (m_lstTracertIP.empty()) return 1;
     for (uint32_t ip : m_lstTracertIP) {
-        // Host order to dotted text: the first number is the top byte.
-        char text[16];
-        std::snprintf(text, sizeof(text), "%u.%u.%u.%u", (ip >> 24) & 0xFF, (ip >> 16) & 0xFF, (ip >> 8) & 0xFF,
-                      ip & 0xFF);
-        if (PrintTracert(text, 1) != 0) return 1;
+        // A repeated Exec waits for this check: the rest of the list is
+        // traced with the new parameters.
+        if (m_bParamsPending.load() != 0) return 0;
+        if (PrintTracert(outlinkwatch::AddressText(outlinkwatch::NetFromHost(ip)), 1) != 0) return 1;
     }
     return 0;
 }

@@ -2,14 +2,8 @@
 
 namespace lumenutil {
 
-namespace {
-// How long SetMyTimer waits for the timer thread to get ready before it
-// gives up: the first timers are armed right after the thread was started.
-constexpr int kReadyWaitSteps = 200;
-constexpr uint32_t kReadyWaitStepMs = 10;
-}  // namespace
-
-CLumenTimer::CLumenTimer() : m_host(outlinkwatch::CurrentOs()->CreateTimerHost()) {}
+CLumenTimer::CLumenTimer(outlinkwatch::Os* os)
+    : m_host((os != nullptr ? os : outlinkwatch::CurrentOs())->CreateTimerHost()) {}
 
 CLumenTimer::~CLumenTimer() {
     if (m_host) m_host->Stop(kStopWaitMs);
@@ -34,34 +28,38 @@ bool CLumenTimer::CreateTimerWindows() {
 }
 
 uint32_t CLumenTimer::SetMyTimer(uint32_t id, int32_t elapseMs, int32_t repeat) {
+    std::lock_guard<std::mutex> platform(m_platformLock);
     {
         std::lock_guard<std::recursive_mutex> lock(m_csLock);
         if (m_pfnCallback == nullptr) return kTimerArmFailed;
         if (m_mapTimers.count(id) != 0) return kTimerAlreadyArmed;
         if (!m_host || !m_bStarted) return kTimerArmFailed;
+        // In the map before the platform timer exists, so that its first
+        // tick, however soon, finds it.
+        m_mapTimers[id] = repeat;
     }
-    // Bounded wait, outside the lock, for the timer thread to get ready.
-    for (int i = 0; i < kReadyWaitSteps && !m_host->Ready(); ++i) {
-        outlinkwatch::CurrentOs()->SleepMs(kReadyWaitStepMs);
-    }
+    if (m_host->Arm(id, static_cast<uint32_t>(elapseMs < 0 ? 0 : elapseMs))) return kTimerArmed;
     std::lock_guard<std::recursive_mutex> lock(m_csLock);
-    if (m_mapTimers.count(id) != 0) return kTimerAlreadyArmed;
-    if (!m_host->Ready() || !m_host->Arm(id, static_cast<uint32_t>(elapseMs < 0 ? 0 : elapseMs))) {
-        return kTimerArmFailed;
-    }
-    m_mapTimers[id] = repeat;
-    return kTimerArmed;
+    m_mapTimers.erase(id);
+    return kTimerArmFailed;
 }
 
 uint32_t CLumenTimer::KillMyTimer(uint32_t id) {
-    std::lock_guard<std::recursive_mutex> lock(m_csLock);
-    auto it = m_mapTimers.find(id);
-    if (it == m_mapTimers.end()) return kTimerNotArmed;
-    if (m_host) m_host->Disarm(id);
-    m_mapTimers.erase(it);
+    std::lock_guard<std::mutex> platform(m_platformLock);
+    {
+        std::lock_guard<std::recursive_mutex> lock(m_csLock);
+        auto it = m_mapTimers.find(id);
+        if (it == m_mapTimers.end()) return kTimerNotArmed;
+        m_mapTimers.erase(it);
+    }
+    // A tick that comes before this no longer finds the id and stops the
+    // platform timer itself.
+    m_host->Disarm(id);
     return kTimerStopped;
 }
 
+// Runs on the timer's own thread, so the platform calls here do not wait
+// for another thread.
 void CLumenTimer::OnTimer(uint32_t id) {
     std::lock_guard<std::recursive_mutex> lock(m_csLock);
     if (m_pfnCallback == nullptr) return;

@@ -25,7 +25,8 @@ using TimerCallback = void (*)(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t)
 
 class CLumenTimer : private outlinkwatch::TimerSink {
 public:
-    CLumenTimer();
+    // Timers on the given OS; null means the process-wide one.
+    explicit CLumenTimer(outlinkwatch::Os* os = nullptr);
     ~CLumenTimer() override;
     CLumenTimer(const CLumenTimer&) = delete;
     CLumenTimer& operator=(const CLumenTimer&) = delete;
@@ -46,7 +47,12 @@ private:
     TimerCallback m_pfnCallback = nullptr;
     // Recursive, like the critical section it stands for: the callback runs
     // under it and may arm or kill timers of this same object on this thread.
+    // No call that waits for the timer thread is made under it, since a tick
+    // under way holds it: that wait would only end at its time-out.
     std::recursive_mutex m_csLock;
+    // Serialises SetMyTimer and KillMyTimer around their platform calls;
+    // a tick never takes it.
+    std::mutex m_platformLock;
     std::unique_ptr<outlinkwatch::TimerHost> m_host;
     bool m_bStarted = false;
 };

@@ -23,7 +23,7 @@ uint32_t MonitorRouteThread(void* arg) {
     const Handle waitSet[3] = {policy->m_hConnExitEvent, routeChange, policy->m_hCheckCycleEvent.load()};
 
     while (g_bExit.load() == 0) {
-        if (os->NotifyRouteChange(routeChange) != outlinkwatch::kErrorIoPending) {
+        if (!os->NotifyRouteChange(routeChange)) {
             os->SleepMs(1000);
             OW_LOG(policy, 4, "MonitorRouteThread", "Fail!!");
             continue;
@@ -100,15 +100,16 @@ void CPolicy::SetCheckProxyTask() {
 }
 
 void Timer_CallBack(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t) {
+    CPolicy* policy = g_pPolicy.load();
+    // Before any policy exists there is only the process-wide OS to tell.
+    outlinkwatch::Os* os = policy != nullptr ? policy->os() : outlinkwatch::CurrentOs();
     if (id == kProxyTimerId) {
-        outlinkwatch::CurrentOs()->DebugOutput("PROXY_SLEEPONEMIN_ID");
-        CPolicy* policy = g_pPolicy.load();
+        os->DebugOutput("PROXY_SLEEPONEMIN_ID");
         if (policy == nullptr) return;
         OW_LOG(policy, 4, "Timer_CallBack", "check proxy");
-        if (Handle h = policy->m_hProxyChangeEvent.load()) policy->os()->SetEventObject(h);
+        if (Handle h = policy->m_hProxyChangeEvent.load()) os->SetEventObject(h);
     } else if (id == kConnTimerId) {
-        outlinkwatch::CurrentOs()->DebugOutput("CONN_SLEEPONEMIN_ID");
-        CPolicy* policy = g_pPolicy.load();
+        os->DebugOutput("CONN_SLEEPONEMIN_ID");
         if (policy == nullptr) return;
         if (policy->m_nCycleMinutes < policy->m_nCheckCycle.load()) {
             ++policy->m_nCycleMinutes;
@@ -116,6 +117,6 @@ void Timer_CallBack(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t) {
         }
         OW_LOG(policy, 4, "Timer_CallBack", "Conn Task");
         policy->m_nCycleMinutes = 1;
-        if (Handle h = policy->m_hCheckCycleEvent.load()) policy->os()->SetEventObject(h);
+        if (Handle h = policy->m_hCheckCycleEvent.load()) os->SetEventObject(h);
     }
 }

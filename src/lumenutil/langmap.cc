@@ -4,9 +4,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
+#include "platform/ini_reader.h"
 #include "platform/os.h"
 
 namespace lumenutil {
@@ -16,14 +16,18 @@ namespace {
 // let a damaged file grow one string without bound.
 constexpr size_t kMaxMapLine = 4096;
 constexpr size_t kMaxPath = 260;
+// A language map lists a few dozen languages; anything past this is not one.
+constexpr size_t kMaxMapFileBytes = 1u << 20;
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
+// Copies a profile string into the caller's buffer as the Windows reader
+// leaves it: the characters, then a terminator (two for a name list).
+uint32_t CopyProfileString(const std::string& value, char* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0) return 0;
+    const size_t n = value.size() < size ? value.size() : size - 1;
+    if (n > 0) std::memcpy(buffer, value.data(), n);
+    buffer[n] = '\0';
+    if (n + 1 < size) buffer[n + 1] = '\0';
+    return static_cast<uint32_t>(n);
 }
 
 }  // namespace
@@ -55,11 +59,8 @@ void LangMap::Load(outlinkwatch::Os* os) {
     const std::string file =
         DirectoryOf(exe, sep) + sep + "language" + sep + "langmap.ini";
     if (!os->FileExists(file)) return;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return;
-    std::ostringstream text;
-    text << in.rdbuf();
-    LoadText(text.str());
+    std::string text;
+    if (os->ReadFileText(file, kMaxMapFileBytes, &text)) LoadText(text);
 }
 
 std::string LangMap::FieldOf(int id, std::string LangEntry::*field) const {
@@ -91,7 +92,7 @@ int LangMap::GetLangID(const std::string& name) const {
         if (std::isgraph(static_cast<unsigned char>(c))) cleaned += c;
     }
     for (const auto& kv : m_mapLang) {
-        if (EqualNoCase(kv.second.name, cleaned)) return kv.first;
+        if (outlinkwatch::EqualsNoCase(kv.second.name, cleaned)) return kv.first;
     }
     return m_mapLang.begin()->first;
 }
@@ -155,11 +156,11 @@ uint32_t ReadIniWithOverride(outlinkwatch::Os* os, const char* section, const ch
     if (dot != std::string::npos) {
         custom.replace(dot, std::string::npos, "_cust.ini");
         if (os->FileExists(custom) && buffer != nullptr && size > 0) {
-            const uint32_t n = os->ReadIniString(section, key, "", buffer, size, custom.c_str());
-            if (n > 0 && buffer[0] != '\0') return n;
+            const std::string value = os->ReadProfileString(section, key, "", custom, size);
+            if (!value.empty() && value[0] != '\0') return CopyProfileString(value, buffer, size);
         }
     }
-    return os->ReadIniString(section, key, defaultValue, buffer, size, path);
+    return CopyProfileString(os->ReadProfileString(section, key, defaultValue, path, size), buffer, size);
 }
 
 int GetLangID(const std::string& name) { return GlobalLangMap().GetLangID(name); }

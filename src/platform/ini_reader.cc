@@ -15,15 +15,6 @@ std::string_view Trim(std::string_view s) {
     return s.substr(b, e - b);
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 // Copies one text; returns the count of characters copied.
 uint32_t CopyText(std::string_view value, char* buf, uint32_t size) {
     const uint32_t n = static_cast<uint32_t>(value.size() < size - 1 ? value.size() : size - 1);
@@ -88,6 +79,25 @@ Line ParseLine(std::string_view raw) {
 
 }  // namespace
 
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+std::string IniProfileString(const std::string& text, const char* section, const char* key,
+                             const char* defaultValue, uint32_t size) {
+    if (size == 0) return std::string();
+    if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
+    std::string buf(size, '\0');
+    const uint32_t n = IniGetString(text, section, key, defaultValue, &buf[0], size);
+    buf.resize(n < size ? n : size);
+    return buf;
+}
+
 uint32_t IniGetString(const std::string& text, const char* section, const char* key, const char* defaultValue,
                       char* buf, uint32_t size) {
     if (buf == nullptr || size == 0) return 0;
@@ -108,11 +118,11 @@ uint32_t IniGetString(const std::string& text, const char* section, const char* 
             }
             // Only the first section of a name is read.
             if (inSection) break;
-            inSection = EqualNoCase(line.name, section);
+            inSection = EqualsNoCase(line.name, section);
         } else if (line.kind == Line::kEntry && inSection) {
             if (key == nullptr) {
                 names.push_back(line.name);
-            } else if (EqualNoCase(line.name, key)) {
+            } else if (EqualsNoCase(line.name, key)) {
                 return CopyText(line.value, buf, size);
             }
         }

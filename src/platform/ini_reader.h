@@ -6,12 +6,24 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+
+#include "platform/os.h"
 
 namespace outlinkwatch {
 
-// Looks up in the text of an ini file; see Os::ReadIniString.
+// Looks up in the text of an ini file, into a buffer of size bytes as the
+// Windows profile reader fills it; returns the number of characters copied.
 uint32_t IniGetString(const std::string& text, const char* section, const char* key, const char* defaultValue,
                       char* buf, uint32_t size);
+
+// The same as the characters it copies (without the terminator); size is
+// capped at kMaxProfileBuffer. This is Os::ReadProfileString over a text.
+std::string IniProfileString(const std::string& text, const char* section, const char* key,
+                             const char* defaultValue, uint32_t size);
+
+// ASCII comparison without regard to case, as Windows compares names.
+bool EqualsNoCase(std::string_view a, std::string_view b);
 
 // Files larger than this are read only up to this size.
 constexpr size_t kMaxIniFileBytes = 4u << 20;

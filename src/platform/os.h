@@ -24,12 +24,16 @@ constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 constexpr uint32_t kErrorSuccess = 0;
 constexpr uint32_t kErrorBufferOverflow = 111;
 constexpr uint32_t kErrorNoData = 232;
+constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorIoPending = 997;
 constexpr uint32_t kErrorNotSupported = 50;
 
 // The size of one adapter record in the Windows adapter list; buffers for
 // the list are sized in whole records.
 constexpr uint32_t kAdapterRecordSize = 640;
+
+// Largest profile-string buffer the backends fill.
+constexpr uint32_t kMaxProfileBuffer = 64u * 1024u;
 
 struct AdapterInfo {
     std::string name;
@@ -66,12 +70,12 @@ public:
     virtual ~TimerHost() = default;
     // Starts the owning thread; false when it cannot be started.
     virtual bool Start(TimerSink* sink) = 0;
-    // Whether the thread has set up what timers need (the window exists).
-    virtual bool Ready() = 0;
-    // Arms (or re-arms) a platform timer; false when the platform refuses.
+    // Arms (or re-arms) a platform timer; waits, with a bound, for the
+    // thread to be ready first. False when the platform refuses.
     virtual bool Arm(uint32_t id, uint32_t elapseMs) = 0;
     virtual void Disarm(uint32_t id) = 0;
-    // Ends the thread, waiting at most waitMs; no tick is delivered afterwards.
+    // Ends the thread, waiting at most waitMs for it. A tick under way is
+    // always waited out: no tick reaches the sink after Stop returns.
     virtual void Stop(uint32_t waitMs) = 0;
 };
 
@@ -94,10 +98,13 @@ public:
     // The directory separator of the paths above ('\\' on Windows).
     virtual char PathSeparator() = 0;
     virtual bool FileExists(const std::string& path) = 0;
-    // GetPrivateProfileStringA: copies the value (or the default) into buf,
-    // NUL-terminated, and returns the number of characters copied.
-    virtual uint32_t ReadIniString(const char* section, const char* key, const char* defaultValue,
-                                   char* buf, uint32_t size, const char* path) = 0;
+    // The first cap bytes of a file, as they are; false when it cannot be read.
+    virtual bool ReadFileText(const std::string& path, size_t cap, std::string* text) = 0;
+    // GetPrivateProfileStringA into a buffer of size bytes: the characters it
+    // would copy, without the terminator (NUL-separated names for a null
+    // section or key). size is capped at kMaxProfileBuffer.
+    virtual std::string ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                                          const std::string& path, uint32_t size) = 0;
     virtual OsVersionFacts VersionFacts() = 0;
 
     // --- kernel objects and threads
@@ -114,20 +121,20 @@ public:
     virtual Handle StartThread(ThreadFunction fn, void* arg) = 0;
     virtual void SleepMs(uint32_t ms) = 0;
 
-    // --- network
-    virtual bool StartSockets() = 0;
-    virtual void StopSockets() = 0;
+    // --- network (the backend starts its socket library itself)
     // gethostbyname: the host's IPv4 addresses in network order, resolver
     // order; a dotted address resolves to itself. False when it does not resolve.
     virtual bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) = 0;
-    // GetAdaptersInfo: with out null, or *size below the need, sets *size to
-    // the need (whole 640-byte records) and answers kErrorBufferOverflow;
-    // kErrorNoData without adapters; kErrorSuccess with the list filled.
-    virtual uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) = 0;
+    // GetAdaptersInfo: the adapters in the platform's order, each with its
+    // IPv4 addresses ("0.0.0.0" for an adapter without one, or down); no
+    // loopback adapter. kErrorSuccess with the list, kErrorNoData without
+    // adapters, or the platform's error code. The shared code works out the
+    // record sizes of the Windows call from the count.
+    virtual uint32_t GetAdapters(std::vector<AdapterInfo>* out) = 0;
     // NotifyRouteChange with an overlapped event: arms one request that sets
-    // the event at the next IPv4 routing-table change. kErrorIoPending when
-    // armed; anything else when no notification can be had.
-    virtual uint32_t NotifyRouteChange(Handle event) = 0;
+    // the event at the next IPv4 routing-table change. False when no
+    // notification can be had (the request is not pending).
+    virtual bool NotifyRouteChange(Handle event) = 0;
     // Withdraws a pending request of NotifyRouteChange for this event.
     virtual void CancelRouteChange(Handle event) = 0;
 
@@ -147,9 +154,12 @@ public:
     std::string ExecutablePath() override { return target_->ExecutablePath(); }
     char PathSeparator() override { return target_->PathSeparator(); }
     bool FileExists(const std::string& path) override { return target_->FileExists(path); }
-    uint32_t ReadIniString(const char* section, const char* key, const char* defaultValue, char* buf,
-                           uint32_t size, const char* path) override {
-        return target_->ReadIniString(section, key, defaultValue, buf, size, path);
+    bool ReadFileText(const std::string& path, size_t cap, std::string* text) override {
+        return target_->ReadFileText(path, cap, text);
+    }
+    std::string ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                                  const std::string& path, uint32_t size) override {
+        return target_->ReadProfileString(section, key, defaultValue, path, size);
     }
     OsVersionFacts VersionFacts() override { return target_->VersionFacts(); }
     Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override {
@@ -165,15 +175,11 @@ public:
     bool CloseObject(Handle object) override { return target_->CloseObject(object); }
     Handle StartThread(ThreadFunction fn, void* arg) override { return target_->StartThread(fn, arg); }
     void SleepMs(uint32_t ms) override { target_->SleepMs(ms); }
-    bool StartSockets() override { return target_->StartSockets(); }
-    void StopSockets() override { target_->StopSockets(); }
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override {
         return target_->ResolveHostIPv4(host, addrs);
     }
-    uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) override {
-        return target_->GetAdapters(out, size);
-    }
-    uint32_t NotifyRouteChange(Handle event) override { return target_->NotifyRouteChange(event); }
+    uint32_t GetAdapters(std::vector<AdapterInfo>* out) override { return target_->GetAdapters(out); }
+    bool NotifyRouteChange(Handle event) override { return target_->NotifyRouteChange(event); }
     void CancelRouteChange(Handle event) override { target_->CancelRouteChange(event); }
     std::unique_ptr<TimerHost> CreateTimerHost() override { return target_->CreateTimerHost(); }
 

@@ -4,23 +4,23 @@
 
 namespace outlinkwatch {
 
-ThreadTimerHost::~ThreadTimerHost() { Stop(2000); }
+// A host is never destroyed from inside its own tick: the thread would
+// return into an object that is gone.
+ThreadTimerHost::~ThreadTimerHost() { Stop(0); }
 
 bool ThreadTimerHost::Start(TimerSink* sink) {
     std::lock_guard<std::mutex> lock(mu_);
     if (thread_.joinable() || stop_) return false;
-    sink_ = sink;
+    {
+        std::lock_guard<std::mutex> delivery(deliveryMu_);
+        sink_ = sink;
+    }
     try {
         thread_ = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
         return false;
     }
     return true;
-}
-
-bool ThreadTimerHost::Ready() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return thread_.joinable() && !stop_;
 }
 
 bool ThreadTimerHost::Arm(uint32_t id, uint32_t elapseMs) {
@@ -39,19 +39,23 @@ void ThreadTimerHost::Disarm(uint32_t id) {
     cv_.notify_all();
 }
 
-void ThreadTimerHost::Stop(uint32_t waitMs) {
-    std::unique_lock<std::mutex> lock(mu_);
-    stop_ = true;
-    cv_.notify_all();
-    if (!thread_.joinable()) return;
-    const bool ended = cv_.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return finished_; });
-    lock.unlock();
-    // A tick still running past the bound is let go rather than waited for.
-    if (ended) {
-        thread_.join();
-    } else {
-        thread_.detach();
+// waitMs is not needed here: once the sink is detached the thread has
+// nothing left to do but leave its loop, so joining it cannot hang.
+void ThreadTimerHost::Stop(uint32_t) {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        stop_ = true;
+        cv_.notify_all();
     }
+    const bool self = thread_.joinable() && thread_.get_id() == std::this_thread::get_id();
+    if (!self) {
+        // Waits out a tick being delivered; none comes after this.
+        std::lock_guard<std::mutex> delivery(deliveryMu_);
+        sink_ = nullptr;
+    }
+    // Stopped from inside its own tick, the thread ends when the tick
+    // returns; it is joined by the next Stop from another thread.
+    if (thread_.joinable() && !self) thread_.join();
 }
 
 void ThreadTimerHost::Run() {
@@ -73,13 +77,13 @@ void ThreadTimerHost::Run() {
         const uint32_t id = next->first;
         // Missed periods are not made up, as with window timers.
         next->second.due = Clock::now() + next->second.period;
-        TimerSink* sink = sink_;
         lock.unlock();
-        if (sink != nullptr) sink->OnTimer(id);
+        {
+            std::lock_guard<std::mutex> delivery(deliveryMu_);
+            if (sink_ != nullptr) sink_->OnTimer(id);
+        }
         lock.lock();
     }
-    finished_ = true;
-    cv_.notify_all();
 }
 
 }  // namespace outlinkwatch

@@ -1,6 +1,7 @@
 // A TimerHost on a plain thread: every armed timer repeats until disarmed,
-// like a platform window timer, and ticks are delivered without any lock
-// held so the sink may arm and disarm from its callback.
+// like a platform window timer. Ticks are delivered without the timer lock
+// held, so the sink may arm and disarm from its callback, but under a
+// delivery lock that Stop takes, so no tick outlives Stop.
 #pragma once
 
 #include <chrono>
@@ -19,7 +20,6 @@ public:
     ~ThreadTimerHost() override;
 
     bool Start(TimerSink* sink) override;
-    bool Ready() override;
     bool Arm(uint32_t id, uint32_t elapseMs) override;
     void Disarm(uint32_t id) override;
     void Stop(uint32_t waitMs) override;
@@ -35,9 +35,10 @@ private:
     std::mutex mu_;
     std::condition_variable cv_;
     std::map<uint32_t, Timer> timers_;
-    TimerSink* sink_ = nullptr;
     bool stop_ = false;
-    bool finished_ = false;
+    // Held while a tick is handed to the sink; guards sink_.
+    std::mutex deliveryMu_;
+    TimerSink* sink_ = nullptr;
     std::thread thread_;
 };
 

@@ -8,7 +8,7 @@
 
 constexpr uint32_t CIAComponent::kInterfaceIds[12];
 
-CIAComponent::CIAComponent() = default;
+CIAComponent::CIAComponent() : m_pOs(outlinkwatch::CurrentOs()) {}
 CIAComponent::~CIAComponent() = default;
 
 int CIAComponent::SlotOf(uint32_t nId) {
@@ -63,7 +63,7 @@ int CIAComponent::SetComponentId(uint32_t nId) {
 }
 
 std::string CIAComponent::GetComputerNameText() {
-    outlinkwatch::Os* os = outlinkwatch::CurrentOs();
+    outlinkwatch::Os* os = m_pOs;
     // The DNS name arrives converted and cut to the 255 bytes of its buffer.
     std::string name = os->ComputerDnsName();
     const size_t nul = name.find('\0');
@@ -128,17 +128,21 @@ int CPolicyBase::SetPolicyLabels(const char* pszLabel2, const char* pszLabel3) {
 
 int CPolicyBase::RemoveParamTriple(const char* pszTag) {
     const std::string tag = pszTag != nullptr ? pszTag : "";
+    std::lock_guard<std::mutex> lock(m_csParams);
     m_lstParamTriples.remove_if([&](const ParamTriple& t) { return t.tag == tag; });
     return 0;
 }
 
 int CPolicyBase::AddParamTriple(const char* pszTag, const char* pszName, const char* pszValue) {
-    m_lstParamTriples.push_back(ParamTriple{pszTag != nullptr ? pszTag : "", pszName != nullptr ? pszName : "",
-                                            pszValue != nullptr ? pszValue : ""});
+    ParamTriple triple{pszTag != nullptr ? pszTag : "", pszName != nullptr ? pszName : "",
+                       pszValue != nullptr ? pszValue : ""};
+    std::lock_guard<std::mutex> lock(m_csParams);
+    m_lstParamTriples.push_back(std::move(triple));
     return 0;
 }
 
 std::string CPolicyBase::GetParamTriple(std::string tag, std::string name) {
+    std::lock_guard<std::mutex> lock(m_csParams);
     for (const ParamTriple& t : m_lstParamTriples) {
         if (t.tag == tag && t.name == name) return t.value;
     }
@@ -146,6 +150,7 @@ std::string CPolicyBase::GetParamTriple(std::string tag, std::string name) {
 }
 
 void CPolicyBase::GetParamTriples(std::string tag, std::string name, std::list<std::string>& out) {
+    std::lock_guard<std::mutex> lock(m_csParams);
     for (const ParamTriple& t : m_lstParamTriples) {
         if (t.tag == tag && t.name == name) out.push_back(t.value);
     }
@@ -159,20 +164,40 @@ int CPolicyBase::SetFlag(uint8_t bFlag) {
     return 0;
 }
 
+// The copies are made outside the lock, so a reader waits only for a swap.
 void CPolicyBase::SetPolicyParams(const std::list<PolicyParam>& params) {
-    m_lstPolicyParams.clear();
-    m_lstPolicyParams = params;
+    std::list<PolicyParam> copy(params);
+    std::lock_guard<std::mutex> lock(m_csParams);
+    m_lstPolicyParams.swap(copy);
 }
 
 void CPolicyBase::SetCommParams(const std::list<PolicyParam>& params) {
-    m_lstCommParams.clear();
-    m_lstCommParams = params;
+    std::list<PolicyParam> copy(params);
+    std::lock_guard<std::mutex> lock(m_csParams);
+    m_lstCommParams.swap(copy);
 }
 
-void CPolicyBase::GetPolicyParamList(std::list<PolicyParam>& out) { out = m_lstPolicyParams; }
-void CPolicyBase::GetCommParamList(std::list<PolicyParam>& out) { out = m_lstCommParams; }
-void CPolicyBase::ClearPolicyParams() { m_lstPolicyParams.clear(); }
-void CPolicyBase::ClearCommParams() { m_lstCommParams.clear(); }
+void CPolicyBase::GetPolicyParamList(std::list<PolicyParam>& out) {
+    std::lock_guard<std::mutex> lock(m_csParams);
+    out = m_lstPolicyParams;
+}
+
+void CPolicyBase::GetCommParamList(std::list<PolicyParam>& out) {
+    std::lock_guard<std::mutex> lock(m_csParams);
+    out = m_lstCommParams;
+}
+
+void CPolicyBase::ClearPolicyParams() {
+    std::list<PolicyParam> old;
+    std::lock_guard<std::mutex> lock(m_csParams);
+    m_lstPolicyParams.swap(old);
+}
+
+void CPolicyBase::ClearCommParams() {
+    std::list<PolicyParam> old;
+    std::lock_guard<std::mutex> lock(m_csParams);
+    m_lstCommParams.swap(old);
+}
 
 void CPolicyBase::SetModuleName(const char* pszName) { m_strModuleName = pszName != nullptr ? pszName : ""; }
 
@@ -182,6 +207,27 @@ IAgent* CPolicyBase::GetCheckedAgent() const {
 }
 
 // ----------------------------------------------- nested interface objects
+
+namespace {
+
+template <typename R, typename F>
+R Guarded(R onFault, F&& call) noexcept {
+    try {
+        return call();
+    } catch (...) {
+        return onFault;
+    }
+}
+
+template <typename F>
+void GuardedVoid(F&& call) noexcept {
+    try {
+        call();
+    } catch (...) {
+    }
+}
+
+}  // namespace
 
 // Each nested object sits at a fixed place inside the outer object.
 #if defined(__GNUC__)
@@ -210,34 +256,71 @@ ULONG STDMETHODCALLTYPE CPolicyBase::XPolicy::Release() {
     CPolicyBase* outer = Outer();
     const uint32_t count = --outer->m_nRefCount;
     if (count != 0) return count;
+    outlinkwatch::Os* os = outer->os();
     delete outer;
-    outlinkwatch::CurrentOs()->DebugOutput("A CPolicy object was deleted!\n");
+    os->DebugOutput("A CPolicy object was deleted!\n");
     return 0;
 }
 
-int CPolicyBase::XPolicy::SetAgent(IUnknown* pAgent) { return Outer()->SetAgent(pAgent); }
-int CPolicyBase::XPolicy::Exec(uint32_t nArg) { return Outer()->Exec(nArg); }
-int CPolicyBase::XPolicy::Reserved22() { return Outer()->Reserved22(); }
-int CPolicyBase::XPolicy::Reserved23() { return Outer()->Reserved23(); }
-int CPolicyBase::XPolicy::SetPolicyLabel(const char* p) { return Outer()->SetPolicyLabel(p); }
-int CPolicyBase::XPolicy::SetPolicyLabels(const char* a, const char* b) { return Outer()->SetPolicyLabels(a, b); }
-int CPolicyBase::XPolicy::RemoveParamTriple(const char* t) { return Outer()->RemoveParamTriple(t); }
-int CPolicyBase::XPolicy::AddParamTriple(const char* t, const char* n, const char* v) {
-    return Outer()->AddParamTriple(t, n, v);
+// No exception crosses the interface: each operation answers its failure
+// value (or nothing) when its own code throws.
+int CPolicyBase::XPolicy::SetAgent(IUnknown* pAgent) {
+    return Guarded(0, [&] { return Outer()->SetAgent(pAgent); });
 }
-int CPolicyBase::XPolicy::Reserved32() { return Outer()->Reserved32(); }
-void CPolicyBase::XPolicy::SetMark() { Outer()->SetMark(); }
-int CPolicyBase::XPolicy::SetFlag(uint8_t b) { return Outer()->SetFlag(b); }
-void CPolicyBase::XPolicy::SetPolicyParams(const std::list<PolicyParam>& p) { Outer()->SetPolicyParams(p); }
-void CPolicyBase::XPolicy::SetCommParams(const std::list<PolicyParam>& p) { Outer()->SetCommParams(p); }
-void CPolicyBase::XPolicy::GetPolicyParamList(std::list<PolicyParam>& o) { Outer()->GetPolicyParamList(o); }
-void CPolicyBase::XPolicy::GetCommParamList(std::list<PolicyParam>& o) { Outer()->GetCommParamList(o); }
-void CPolicyBase::XPolicy::ClearPolicyParams() { Outer()->ClearPolicyParams(); }
-void CPolicyBase::XPolicy::ClearCommParams() { Outer()->ClearCommParams(); }
-int CPolicyBase::XPolicy::Reserved24(uint32_t n) { return Outer()->Reserved24(n); }
+int CPolicyBase::XPolicy::Exec(uint32_t nArg) {
+    return Guarded(1, [&] { return Outer()->Exec(nArg); });
+}
+int CPolicyBase::XPolicy::Reserved22() {
+    return Guarded(0, [&] { return Outer()->Reserved22(); });
+}
+int CPolicyBase::XPolicy::Reserved23() {
+    return Guarded(0, [&] { return Outer()->Reserved23(); });
+}
+int CPolicyBase::XPolicy::SetPolicyLabel(const char* p) {
+    return Guarded(0, [&] { return Outer()->SetPolicyLabel(p); });
+}
+int CPolicyBase::XPolicy::SetPolicyLabels(const char* a, const char* b) {
+    return Guarded(0, [&] { return Outer()->SetPolicyLabels(a, b); });
+}
+int CPolicyBase::XPolicy::RemoveParamTriple(const char* t) {
+    return Guarded(0, [&] { return Outer()->RemoveParamTriple(t); });
+}
+int CPolicyBase::XPolicy::AddParamTriple(const char* t, const char* n, const char* v) {
+    return Guarded(0, [&] { return Outer()->AddParamTriple(t, n, v); });
+}
+int CPolicyBase::XPolicy::Reserved32() {
+    return Guarded(1, [&] { return Outer()->Reserved32(); });
+}
+void CPolicyBase::XPolicy::SetMark() {
+    GuardedVoid([&] { Outer()->SetMark(); });
+}
+int CPolicyBase::XPolicy::SetFlag(uint8_t b) {
+    return Guarded(0, [&] { return Outer()->SetFlag(b); });
+}
+void CPolicyBase::XPolicy::SetPolicyParams(const std::list<PolicyParam>& p) {
+    GuardedVoid([&] { Outer()->SetPolicyParams(p); });
+}
+void CPolicyBase::XPolicy::SetCommParams(const std::list<PolicyParam>& p) {
+    GuardedVoid([&] { Outer()->SetCommParams(p); });
+}
+void CPolicyBase::XPolicy::GetPolicyParamList(std::list<PolicyParam>& o) {
+    GuardedVoid([&] { Outer()->GetPolicyParamList(o); });
+}
+void CPolicyBase::XPolicy::GetCommParamList(std::list<PolicyParam>& o) {
+    GuardedVoid([&] { Outer()->GetCommParamList(o); });
+}
+void CPolicyBase::XPolicy::ClearPolicyParams() {
+    GuardedVoid([&] { Outer()->ClearPolicyParams(); });
+}
+void CPolicyBase::XPolicy::ClearCommParams() {
+    GuardedVoid([&] { Outer()->ClearCommParams(); });
+}
+int CPolicyBase::XPolicy::Reserved24(uint32_t n) {
+    return Guarded(0, [&] { return Outer()->Reserved24(n); });
+}
 int CPolicyBase::XPolicy::Reserved25(std::string s1, std::string s2, std::string s3, std::string s4,
                                      std::string s5) {
-    return Outer()->Reserved25(s1, s2, s3, s4, s5);
+    return Guarded(0, [&] { return Outer()->Reserved25(s1, s2, s3, s4, s5); });
 }
 
 HRESULT STDMETHODCALLTYPE CPolicyBase::XCommonControl::QueryInterface(REFIID, void** ppv) {
@@ -246,19 +329,39 @@ HRESULT STDMETHODCALLTYPE CPolicyBase::XCommonControl::QueryInterface(REFIID, vo
 }
 ULONG STDMETHODCALLTYPE CPolicyBase::XCommonControl::AddRef() { return Outer()->m_nRefCount.load(); }
 ULONG STDMETHODCALLTYPE CPolicyBase::XCommonControl::Release() { return Outer()->m_nRefCount.load(); }
-int CPolicyBase::XCommonControl::Initialize(std::string t) { return Outer()->Initialize(t); }
-int CPolicyBase::XCommonControl::done(std::string r) { return Outer()->done(r); }
-int CPolicyBase::XCommonControl::Reserved17(uint32_t a, uint32_t b) { return Outer()->Reserved17(a, b); }
-uint32_t CPolicyBase::XCommonControl::GetState() { return Outer()->GetState(); }
-std::string CPolicyBase::XCommonControl::GetInfo(uint32_t n) { return Outer()->GetInfo(n); }
-std::string CPolicyBase::XCommonControl::GetName() { return Outer()->GetName(); }
-int CPolicyBase::XCommonControl::SetLanguage(uint32_t n) { return Outer()->SetLanguage(n); }
+int CPolicyBase::XCommonControl::Initialize(std::string t) {
+    return Guarded(-1, [&] { return Outer()->Initialize(t); });
+}
+int CPolicyBase::XCommonControl::done(std::string r) {
+    return Guarded(0, [&] { return Outer()->done(r); });
+}
+int CPolicyBase::XCommonControl::Reserved17(uint32_t a, uint32_t b) {
+    return Guarded(0, [&] { return Outer()->Reserved17(a, b); });
+}
+uint32_t CPolicyBase::XCommonControl::GetState() {
+    return Guarded(0u, [&] { return Outer()->GetState(); });
+}
+std::string CPolicyBase::XCommonControl::GetInfo(uint32_t n) {
+    return Guarded(std::string(), [&] { return Outer()->GetInfo(n); });
+}
+std::string CPolicyBase::XCommonControl::GetName() {
+    return Guarded(std::string(), [&] { return Outer()->GetName(); });
+}
+int CPolicyBase::XCommonControl::SetLanguage(uint32_t n) {
+    return Guarded(0, [&] { return Outer()->SetLanguage(n); });
+}
 int CPolicyBase::XCommonControl::RegisterInterface(uint32_t id, IUnknown* p, uint32_t c) {
-    return Outer()->RegisterInterface(id, p, c);
+    return Guarded(-1, [&] { return Outer()->RegisterInterface(id, p, c); });
 }
 int CPolicyBase::XCommonControl::UnregisterInterface(uint32_t id, uint32_t c) {
-    return Outer()->UnregisterInterface(id, c);
+    return Guarded(0, [&] { return Outer()->UnregisterInterface(id, c); });
 }
-int CPolicyBase::XCommonControl::QueryCommand(std::string c) { return Outer()->QueryCommand(c); }
-int CPolicyBase::XCommonControl::SetComponentId(uint32_t n) { return Outer()->SetComponentId(n); }
-std::string CPolicyBase::XCommonControl::GetComputerNameText() { return Outer()->GetComputerNameText(); }
+int CPolicyBase::XCommonControl::QueryCommand(std::string c) {
+    return Guarded(-1, [&] { return Outer()->QueryCommand(c); });
+}
+int CPolicyBase::XCommonControl::SetComponentId(uint32_t n) {
+    return Guarded(0, [&] { return Outer()->SetComponentId(n); });
+}
+std::string CPolicyBase::XCommonControl::GetComputerNameText() {
+    return Guarded(std::string(), [&] { return Outer()->GetComputerNameText(); });
+}

@@ -6,10 +6,15 @@
 #include <atomic>
 #include <cstdint>
 #include <list>
+#include <mutex>
 #include <string>
 
 #include "outlinkwatch/interfaces.h"
 #include "outlinkwatch/records.h"
+
+namespace outlinkwatch {
+class Os;
+}
 
 class CCommon {
 public:
@@ -45,6 +50,10 @@ public:
     // The pointer registered under an identifier; null when none or unknown.
     IUnknown* GetRegisteredInterface(uint32_t nId) const;
 
+    // The OS seam this object was created with; kept so that a test's
+    // replacement cannot change under a running object.
+    outlinkwatch::Os* os() const { return m_pOs; }
+
 protected:
     // Only IPolicy counts references; the agent's threads may call AddRef and
     // Release concurrently, so the count is atomic.
@@ -55,6 +64,7 @@ protected:
     uint32_t m_nLanguage = 0;
     uint32_t m_nComponentState = 0;
     IUnknown* m_pInterfaces[12] = {};
+    outlinkwatch::Os* const m_pOs;
 
 private:
     static int SlotOf(uint32_t nId);
@@ -179,6 +189,9 @@ protected:
     std::string m_strModuleName;
     uint32_t m_nMark = 0;
     uint8_t m_bFlag = 0;
+    // The agent's thread hands parameters in while the monitor threads read
+    // them: every access to the three lists below takes this lock.
+    mutable std::mutex m_csParams;
     std::list<ParamTriple> m_lstParamTriples;
     std::list<PolicyParam> m_lstCommParams;
     std::list<PolicyParam> m_lstPolicyParams;

@@ -1,4 +1,6 @@
 // The plain-named entry points through which the agent finds and creates the policy.
+#include <cstring>
+
 #include "outlinkwatch/plugin.h"
 #include "lumenutil/langmap.h"
 #include "plugin/policy.h"
@@ -39,8 +41,13 @@ int GetInterfaceList(ComponentInfo** ppInfo) {
 }
 
 IPolicy* CreateObject(const char* pszInterface, ICommonControl** ppControl, InterfaceEntry* pEntry) {
-    if (pszInterface == nullptr || std::string(pszInterface) != "IPolicy") return nullptr;
-    CPolicy* policy = new CPolicy();
+    if (pszInterface == nullptr || std::strcmp(pszInterface, "IPolicy") != 0) return nullptr;
+    CPolicy* policy = nullptr;
+    try {
+        policy = new CPolicy();
+    } catch (...) {
+        return nullptr;  // no exception crosses into the agent
+    }
     if (pEntry != nullptr) policy->RegisterInterface(0x100, pEntry->pInterface, pEntry->nCompanion);
     if (ppControl != nullptr) *ppControl = &policy->CommonControl();
     IPolicy* result = &policy->Policy();

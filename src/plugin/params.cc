@@ -24,8 +24,15 @@ std::string CPolicyBase::FindParamValue(std::string name, const std::list<Policy
     return std::string();
 }
 
-std::string CPolicyBase::GetPolicyParamValue(std::string name) { return FindParamValue(name, m_lstPolicyParams); }
-std::string CPolicyBase::GetCommParamValue(std::string name) { return FindParamValue(name, m_lstCommParams); }
+std::string CPolicyBase::GetPolicyParamValue(std::string name) {
+    std::lock_guard<std::mutex> lock(m_csParams);
+    return FindParamValue(name, m_lstPolicyParams);
+}
+
+std::string CPolicyBase::GetCommParamValue(std::string name) {
+    std::lock_guard<std::mutex> lock(m_csParams);
+    return FindParamValue(name, m_lstCommParams);
+}
 
 std::string CPolicyBase::FindGroupValue(std::string name, const std::list<ParamTriple>& triples) {
     const std::string wanted = Upper(name);
@@ -63,10 +70,12 @@ int CPolicyBase::FindParamGroup(std::string key, std::list<std::list<PolicyParam
 }
 
 int CPolicyBase::GetPolicyParamGroup(std::string key, std::list<std::list<PolicyParam>>& out) {
+    std::lock_guard<std::mutex> lock(m_csParams);
     return FindParamGroup(key, out, m_lstPolicyParams);
 }
 
 int CPolicyBase::GetCommParamGroup(std::string key, std::list<std::list<PolicyParam>>& out) {
+    std::lock_guard<std::mutex> lock(m_csParams);
     return FindParamGroup(key, out, m_lstCommParams);
 }
 

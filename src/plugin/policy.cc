@@ -2,6 +2,7 @@
 #include "plugin/policy.h"
 
 #include "lumenutil/system_info.h"
+#include "platform/os.h"
 
 using outlinkwatch::Handle;
 
@@ -14,19 +15,18 @@ std::atomic<int> CPolicy::s_nLive{0};
 
 namespace {
 
-// Holds a check mutex for a scope, if it exists.
+// Holds a check mutex for a scope, when it can be had within the bound.
 class MutexHold {
 public:
-    MutexHold(outlinkwatch::Os* os, Handle h) : os_(os), h_(h) {
-        if (h_ != nullptr && os_->WaitForObjects(&h_, 1, outlinkwatch::kInfinite) != outlinkwatch::kWaitObject0) {
-            h_ = nullptr;
-        }
+    MutexHold(outlinkwatch::Os* os, Handle h, uint32_t waitMs) : os_(os), h_(h) {
+        if (h_ != nullptr && os_->WaitForObjects(&h_, 1, waitMs) != outlinkwatch::kWaitObject0) h_ = nullptr;
     }
     ~MutexHold() {
         if (h_ != nullptr) os_->ReleaseMutexObject(h_);
     }
     MutexHold(const MutexHold&) = delete;
     MutexHold& operator=(const MutexHold&) = delete;
+    bool held() const { return h_ != nullptr; }
 
 private:
     outlinkwatch::Os* os_;
@@ -35,14 +35,14 @@ private:
 
 }  // namespace
 
-CPolicy::CPolicy() : m_pOs(outlinkwatch::CurrentOs()) {
+// The socket library is started by the OS backend itself.
+CPolicy::CPolicy() : m_timer(os()) {
     ++s_nLive;
     m_timer.RegeditMyTimer(Timer_CallBack);
     g_pPolicy.store(this);
     g_bExit.store(0);
     g_bRouteThreadStopped.store(1);
     g_bProxyThreadStopped.store(1);
-    m_pOs->StartSockets();
 }
 
 CPolicy::~CPolicy() {
@@ -60,7 +60,6 @@ CPolicy::~CPolicy() {
     CloseAndNull(m_hProxyChangeEvent);
     CloseAndNull(m_hCheckCycleEvent);
     m_lstTracertIP.clear();
-    m_pOs->StopSockets();
     m_hRouteThread = nullptr;
     m_hProxyThread = nullptr;
     // The timer callback finds the policy through this pointer; both timers
@@ -85,7 +84,7 @@ void CPolicy::CloseAndNull(std::atomic<Handle>& h) {
 int CPolicy::Initialize(std::string policyType) {
     int osCode = -1;
     int servicePack = -1;
-    lumenutil::LumenSystemInfo::GetOSVersionInfo(osCode, servicePack, 0);
+    lumenutil::OSCodeFromFacts(m_pOs->VersionFacts(), 0, osCode, servicePack);
     g_nOSCode.store(osCode);
     SetModuleName(kModuleName);
     return policyType == kPolicyType ? 200 : -1;
@@ -97,89 +96,136 @@ int CPolicy::Reserved22() { return 0; }
 int CPolicy::Reserved23() { return 0; }
 int CPolicy::Reserved32() { return 1; }
 
+bool CPolicy::ThreadsRunning() const {
+    return g_bRouteThreadStopped.load() == 0 || g_bProxyThreadStopped.load() == 0;
+}
+
 int CPolicy::Exec(uint32_t) {
-    // A repeated Exec while the threads run re-reads the parameters without
-    // any check running meanwhile, and does not start the threads twice.
-    const bool running = g_bRouteThreadStopped.load() == 0 || g_bProxyThreadStopped.load() == 0;
-    int result = 0;
-    {
-        MutexHold conn(m_pOs, running ? m_hConnMutex : nullptr);
-        MutexHold proxy(m_pOs, running ? m_hProxyMutex : nullptr);
-
-        m_strIEInvalidMsg.clear();
-        m_strFireFoxInvalidMsg.clear();
-        m_strTracertInfo.clear();
-        m_strConnInfo.clear();
-        m_lstTracertIP.clear();
-        m_lstValidProxyIP.clear();
-        m_lstValidProxyStr.clear();
-        m_lstUnresolvedProxy.clear();
-        m_lstUnresolvedConnect.clear();
-        m_lstUnresolvedTracert.clear();
-        m_lstUnresolvedRoute.clear();
-        m_strLastIEProxyServer.clear();
-        m_strLastFireFoxProxy.clear();
-        m_nLastIEProxyEnable = 0;
-        m_nLastFireFoxProxyEnable = 0;
-        g_bExit.store(0);
-
-        if (m_hConnExitEvent == nullptr) {
-            m_hConnExitEvent = m_pOs->CreateEventObject("OUTLINKEXIT", false, false);
-            OW_LOG(this, 2, "CPolicy::Exec", "Create Exit Event");
-        }
-        if (m_hProxyExitEvent == nullptr) {
-            m_hProxyExitEvent = m_pOs->CreateEventObject("INVALIDPROXYEXIT", false, false);
-            OW_LOG(this, 2, "CPolicy::Exec", "Create Proxy Exit Event");
-        }
-        if (m_hProxyChangeEvent == nullptr) {
-            m_hProxyChangeEvent = m_pOs->CreateEventObject("PROXY_CHANGE", false, false);
-            OW_LOG(this, 2, "CPolicy::Exec", "Create proxy change event!");
-        }
-        if (m_hCheckCycleEvent == nullptr) {
-            m_hCheckCycleEvent = m_pOs->CreateEventObject("CHECK_CYC", false, false);
-            OW_LOG(this, 2, "CPolicy::Exec", "Create check cycle event!");
-        }
-
-        if (GetPolicyParams() == 0) result = 1;
-    }
-    if (result != 0) return result;
-
-    if (m_hConnMutex == nullptr) {
-        m_hConnMutex = m_pOs->CreateMutexObject(true);
-        if (m_hConnMutex == nullptr) return 1;
-        m_hProxyMutex = m_pOs->CreateMutexObject(true);
-        if (m_hProxyMutex == nullptr) {
-            m_pOs->ReleaseMutexObject(m_hConnMutex);
-            return 1;
-        }
-        m_pOs->ReleaseMutexObject(m_hConnMutex);
-        m_pOs->ReleaseMutexObject(m_hProxyMutex);
-    }
-
+    g_bExit.store(0);
+    if (ThreadsRunning()) return ExecWhileRunning();
+    m_bParamsPending.store(0);
+    CreateNamedEvents();
+    if (ReadParams() == 0) return 1;
+    if (!CreateCheckMutexes()) return 1;
     m_timer.KillMyTimer(kProxyTimerId);
     m_timer.KillMyTimer(kConnTimerId);
-
-    // A thread counts as running from here, not only once it has begun: a
-    // stop that comes before the thread's first step must still wait for it.
-    if (g_bRouteThreadStopped.load() != 0) {
-        CloseAndNull(m_hRouteThread);
-        g_bRouteThreadStopped.store(0);
-        m_hRouteThread = m_pOs->StartThread(MonitorRouteThread, this);
-        if (m_hRouteThread == nullptr) {
-            g_bRouteThreadStopped.store(1);
-            OW_LOG(this, 2, "CPolicy::Exec", "MonitorRouteThread create failed!");
-        }
-    }
-    if (g_bProxyThreadStopped.load() != 0) {
-        CloseAndNull(m_hProxyThread);
-        g_bProxyThreadStopped.store(0);
-        m_hProxyThread = m_pOs->StartThread(MonitorProxyThread, this);
-        if (m_hProxyThread == nullptr) {
-            g_bProxyThreadStopped.store(1);
-            OW_LOG(this, 2, "CPolicy::Exec", "MonitorProxyThread create failed!");
-        }
-    }
+    StartMonitorThreads();
     return 0;
+}
+
+// A repeated Exec while the threads run: no second pair of threads, the
+// parameters read again while no check runs, and both timers running
+// afterwards. The agent's thread waits for a check only as long as a trace
+// takes to stop; a check that runs longer leaves the reading to the next.
+int CPolicy::ExecWhileRunning() {
+    m_bParamsPending.store(1);
+    m_tracer.m_bRouteChanged.store(1);
+    CreateNamedEvents();
+    int result = 0;
+    {
+        MutexHold conn(m_pOs, m_hConnMutex, kExecCheckWaitMs);
+        MutexHold proxy(m_pOs, conn.held() ? m_hProxyMutex : nullptr, kExecCheckWaitMs);
+        if (conn.held() && proxy.held()) {
+            m_bParamsPending.store(0);
+            result = ReadParams() == 0 ? 1 : 0;
+        } else {
+            OW_LOG(this, 2, "CPolicy::Exec", "A check is running; the parameters are read before the next one.");
+        }
+    }
+    SetCheckConnTask();
+    SetCheckProxyTask();
+    return result;
+}
+
+void CPolicy::ApplyPendingParams(Handle otherMutex, uint32_t waitMs) {
+    if (m_bParamsPending.load() == 0) return;
+    MutexHold other(m_pOs, otherMutex, waitMs);
+    if (!other.held()) return;
+    if (m_bParamsPending.exchange(0) != 0) ReadParams();
+}
+
+int CPolicy::ReadParams() {
+    ResetCheckState();
+    return GetPolicyParams();
+}
+
+void CPolicy::ResetCheckState() {
+    m_strIEInvalidMsg.clear();
+    m_strFireFoxInvalidMsg.clear();
+    m_strTracertInfo.clear();
+    m_strConnInfo.clear();
+    m_lstTracertIP.clear();
+    m_lstValidProxyIP.clear();
+    m_lstValidProxyStr.clear();
+    m_lstUnresolvedProxy.clear();
+    m_lstUnresolvedConnect.clear();
+    m_lstUnresolvedTracert.clear();
+    m_lstUnresolvedRoute.clear();
+    m_strLastIEProxyServer.clear();
+    m_strLastFireFoxProxy.clear();
+    m_nLastIEProxyEnable = 0;
+    m_nLastFireFoxProxyEnable = 0;
+}
+
+void CPolicy::CreateNamedEvents() {
+    // The message is written whether or not the creation succeeded; a
+    // thread that needs a missing event reports it.
+    if (m_hConnExitEvent == nullptr) {
+        m_hConnExitEvent = m_pOs->CreateEventObject("OUTLINKEXIT", false, false);
+        OW_LOG(this, 2, "CPolicy::Exec", "Create Exit Event");
+    }
+    if (m_hProxyExitEvent == nullptr) {
+        m_hProxyExitEvent = m_pOs->CreateEventObject("INVALIDPROXYEXIT", false, false);
+        OW_LOG(this, 2, "CPolicy::Exec", "Create Proxy Exit Event");
+    }
+    if (m_hProxyChangeEvent.load() == nullptr) {
+        m_hProxyChangeEvent = m_pOs->CreateEventObject("PROXY_CHANGE", false, false);
+        OW_LOG(this, 2, "CPolicy::Exec", "Create proxy change event!");
+    }
+    if (m_hCheckCycleEvent.load() == nullptr) {
+        m_hCheckCycleEvent = m_pOs->CreateEventObject("CHECK_CYC", false, false);
+        OW_LOG(this, 2, "CPolicy::Exec", "Create check cycle event!");
+    }
+}
+
+// Each missing mutex is made, owned and then released, so both start free;
+// one left from an earlier Exec is kept.
+bool CPolicy::CreateCheckMutexes() {
+    const bool newConn = m_hConnMutex == nullptr;
+    if (newConn) {
+        m_hConnMutex = m_pOs->CreateMutexObject(true);
+        if (m_hConnMutex == nullptr) return false;
+    }
+    const bool newProxy = m_hProxyMutex == nullptr;
+    if (newProxy) {
+        m_hProxyMutex = m_pOs->CreateMutexObject(true);
+        if (m_hProxyMutex == nullptr) {
+            if (newConn) m_pOs->ReleaseMutexObject(m_hConnMutex);
+            return false;
+        }
+    }
+    if (newConn) m_pOs->ReleaseMutexObject(m_hConnMutex);
+    if (newProxy) m_pOs->ReleaseMutexObject(m_hProxyMutex);
+    return true;
+}
+
+// A thread counts as running from here, not only once it has begun: a
+// stop that comes before the thread's first step must still wait for it.
+void CPolicy::StartMonitorThreads() {
+    CloseAndNull(m_hRouteThread);
+    g_bRouteThreadStopped.store(0);
+    m_hRouteThread = m_pOs->StartThread(MonitorRouteThread, this);
+    if (m_hRouteThread == nullptr) {
+        g_bRouteThreadStopped.store(1);
+        OW_LOG(this, 2, "CPolicy::Exec", "MonitorRouteThread create failed!");
+    }
+    CloseAndNull(m_hProxyThread);
+    g_bProxyThreadStopped.store(0);
+    m_hProxyThread = m_pOs->StartThread(MonitorProxyThread, this);
+    if (m_hProxyThread == nullptr) {
+        g_bProxyThreadStopped.store(1);
+        OW_LOG(this, 2, "CPolicy::Exec", "MonitorProxyThread create failed!");
+    }
 }
 
 void CPolicy::StopRouteThread() {

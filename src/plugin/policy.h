@@ -33,6 +33,11 @@ constexpr uint32_t kConnTimerId = 101;
 constexpr int32_t kProxyTimerMs = 70000;
 constexpr int32_t kConnTimerMs = 60000;
 
+// How long a repeated Exec waits for each check mutex: a trace asked to
+// stop gives its mutex back within one poll and the settle wait. A check
+// that takes longer gets the new parameters at its next start.
+constexpr uint32_t kExecCheckWaitMs = kTracePollMs + kTraceSettleMs;
+
 uint32_t MonitorRouteThread(void* policy);
 uint32_t MonitorProxyThread(void* policy);
 void Timer_CallBack(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t);
@@ -57,6 +62,8 @@ public:
 
     void StopRouteThread();
     void StopProxyThread();
+    // Whether a monitor thread is running (or starting).
+    bool ThreadsRunning() const;
 
     // Language text of a key, from the agent; the caller's own copy.
     std::string GetLangString(const std::string& key);
@@ -69,6 +76,10 @@ public:
                          std::list<std::string>& outUnresolved);
     void GetLocalIPList(std::list<uint32_t>& out);
     int RetryUnresolved(const std::string& group);
+    // Re-reads the parameters that a repeated Exec could not apply at once;
+    // the caller holds otherMutex's counterpart. False when it has to wait
+    // for a later check.
+    void ApplyPendingParams(outlinkwatch::Handle otherMutex, uint32_t waitMs);
 
     // Monitoring engine.
     void SetCheckConnTask();
@@ -87,9 +98,6 @@ public:
     // How many policy objects exist; the library frees its process-wide
     // objects at unload only when none is left.
     static int LiveCount() { return s_nLive.load(); }
-
-    // Field access for the engine's thread functions and for tests.
-    outlinkwatch::Os* os() const { return m_pOs; }
 
     // --- fields, in their documented order
     outlinkwatch::Handle m_hConnExitEvent = nullptr;
@@ -134,16 +142,27 @@ public:
     std::list<std::string> m_lstUnresolvedConnect;
     std::list<std::string> m_lstUnresolvedRoute;
     int32_t m_nCheckType = -1;
-    int32_t m_bSameInvalidProxy = 0;
+    std::atomic<int32_t> m_bSameInvalidProxy{0};
     std::list<std::string> m_lstDenyAddr;
+
+    // 1 from a repeated Exec until its parameters are read: a running check
+    // stops at its next target, and the next check reads them first.
+    std::atomic<int32_t> m_bParamsPending{0};
 
 private:
     void CloseAndNull(outlinkwatch::Handle& h);
     void CloseAndNull(std::atomic<outlinkwatch::Handle>& h);
 
-    // The seam this object was created with; kept so that a test's
-    // replacement cannot change under a running policy.
-    outlinkwatch::Os* m_pOs;
+    // The steps of Exec.
+    int ExecWhileRunning();
+    void ResetCheckState();
+    void CreateNamedEvents();
+    bool CreateCheckMutexes();
+    void StartMonitorThreads();
+    // Empties what the last parameters left and reads them again; the
+    // caller holds both check mutexes (or no thread runs).
+    int ReadParams();
+
     static std::atomic<int> s_nLive;
 };
 

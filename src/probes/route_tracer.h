@@ -6,6 +6,11 @@
 #include <atomic>
 #include <cstdint>
 
+// A running trace looks at its output, and at the cancel flag, once per
+// poll; after a cancelled trace the next one waits the settle time first.
+constexpr uint32_t kTracePollMs = 1000;
+constexpr uint32_t kTraceSettleMs = 1500;
+
 class CRouteTracer {
 public:
     // Set whenever the routes may have changed; written and read on

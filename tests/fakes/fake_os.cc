@@ -21,10 +21,6 @@ public:
         started_ = true;
         return true;
     }
-    bool Ready() override {
-        std::lock_guard<std::mutex> lock(os_->mu_);
-        return started_ && !stopped_;
-    }
     bool Arm(uint32_t id, uint32_t elapseMs) override {
         std::lock_guard<std::mutex> lock(os_->mu_);
         if (!started_ || stopped_) return false;
@@ -65,7 +61,6 @@ FakeOs::FakeOs() {
     facts_.platformId = 2;
     facts_.major = facts_.ntMajor = 10;
     facts_.productType = 1;
-    adapters_.push_back(AdapterInfo{"lo", {"127.0.0.1"}});
     adapters_.push_back(AdapterInfo{"eth0", {"192.0.2.10"}});
 }
 
@@ -94,13 +89,17 @@ void FakeOs::SetAdapters(const std::vector<AdapterInfo>& adapters) {
     std::lock_guard<std::mutex> lock(mu_);
     adapters_ = adapters;
 }
+void FakeOs::GrowAdaptersAfterNextQuery(const AdapterInfo& extra) {
+    std::lock_guard<std::mutex> lock(mu_);
+    growBy_.push_back(extra);
+}
 void FakeOs::SetAdapterError(uint32_t code) {
     std::lock_guard<std::mutex> lock(mu_);
     adapterError_ = code;
 }
-void FakeOs::SetRouteNotifyResult(uint32_t code) {
+void FakeOs::SetRouteNotifyArms(bool arms) {
     std::lock_guard<std::mutex> lock(mu_);
-    routeNotifyResult_ = code;
+    routeNotifyArms_ = arms;
 }
 
 int FakeOs::FireRouteChange() {
@@ -208,14 +207,20 @@ bool FakeOs::FileExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-uint32_t FakeOs::ReadIniString(const char* section, const char* key, const char* defaultValue, char* buf,
-                               uint32_t size, const char* path) {
+bool FakeOs::ReadFileText(const std::string& path, size_t cap, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    text->assign(cap, '\0');
+    in.read(&(*text)[0], static_cast<std::streamsize>(cap));
+    text->resize(static_cast<size_t>(in.gcount()));
+    return true;
+}
+
+std::string FakeOs::ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                                      const std::string& path, uint32_t size) {
     std::string text;
-    if (path != nullptr) {
-        std::ifstream in(path, std::ios::binary);
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    return IniGetString(text, section, key, defaultValue, buf, size);
+    ReadFileText(path, kMaxIniFileBytes, &text);
+    return IniProfileString(text, section, key, defaultValue, size);
 }
 
 OsVersionFacts FakeOs::VersionFacts() {
@@ -242,11 +247,9 @@ bool FakeOs::CloseObject(Handle object) { return objects_.Close(object); }
 Handle FakeOs::StartThread(ThreadFunction fn, void* arg) { return objects_.StartThread(fn, arg); }
 void FakeOs::SleepMs(uint32_t ms) { objects_.Sleep(ms); }
 
-bool FakeOs::StartSockets() { return true; }
-void FakeOs::StopSockets() {}
-
 bool FakeOs::ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) {
     std::lock_guard<std::mutex> lock(mu_);
+    addrs->clear();
     auto it = names_.find(host);
     if (it != names_.end()) {
         if (it->second.empty()) return false;
@@ -261,26 +264,24 @@ bool FakeOs::ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* add
     return true;
 }
 
-uint32_t FakeOs::GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) {
+uint32_t FakeOs::GetAdapters(std::vector<AdapterInfo>* out) {
     std::lock_guard<std::mutex> lock(mu_);
+    if (out == nullptr) return kErrorInvalidParameter;
     if (adapterError_ != 0) return adapterError_;
     if (adapters_.empty()) return kErrorNoData;
-    const uint32_t need = static_cast<uint32_t>(adapters_.size()) * kAdapterRecordSize;
-    if (out == nullptr || size == nullptr || *size < need) {
-        if (size != nullptr) *size = need;
-        return kErrorBufferOverflow;
-    }
     *out = adapters_;
+    adapters_.insert(adapters_.end(), growBy_.begin(), growBy_.end());
+    growBy_.clear();
     return kErrorSuccess;
 }
 
-uint32_t FakeOs::NotifyRouteChange(Handle event) {
+bool FakeOs::NotifyRouteChange(Handle event) {
     std::lock_guard<std::mutex> lock(mu_);
-    if (routeNotifyResult_ != kErrorIoPending) return routeNotifyResult_;
+    if (!routeNotifyArms_) return false;
     if (std::find(routeRequests_.begin(), routeRequests_.end(), event) == routeRequests_.end()) {
         routeRequests_.push_back(event);
     }
-    return kErrorIoPending;
+    return true;
 }
 
 void FakeOs::CancelRouteChange(Handle event) {

@@ -31,10 +31,12 @@ public:
     // A name resolves to these addresses (dotted texts); an empty list makes it fail.
     void SetResolution(const std::string& host, const std::vector<std::string>& dotted);
     void SetAdapters(const std::vector<AdapterInfo>& adapters);
+    // The list grows by this adapter right after the next query answers.
+    void GrowAdaptersAfterNextQuery(const AdapterInfo& extra);
     // Forces GetAdapters to answer this code (0 = normal behaviour).
     void SetAdapterError(uint32_t code);
-    // What NotifyRouteChange answers; kErrorIoPending arms a request.
-    void SetRouteNotifyResult(uint32_t code);
+    // Whether NotifyRouteChange arms a request.
+    void SetRouteNotifyArms(bool arms);
 
     // Sets the event of every pending route-change request (each request once).
     // Returns how many were pending.
@@ -59,8 +61,9 @@ public:
     std::string ExecutablePath() override;
     char PathSeparator() override { return '/'; }
     bool FileExists(const std::string& path) override;
-    uint32_t ReadIniString(const char* section, const char* key, const char* defaultValue, char* buf, uint32_t size,
-                           const char* path) override;
+    bool ReadFileText(const std::string& path, size_t cap, std::string* text) override;
+    std::string ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                                  const std::string& path, uint32_t size) override;
     OsVersionFacts VersionFacts() override;
     Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override;
     bool SetEventObject(Handle event) override;
@@ -71,11 +74,9 @@ public:
     bool CloseObject(Handle object) override;
     Handle StartThread(ThreadFunction fn, void* arg) override;
     void SleepMs(uint32_t ms) override;
-    bool StartSockets() override;
-    void StopSockets() override;
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override;
-    uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) override;
-    uint32_t NotifyRouteChange(Handle event) override;
+    uint32_t GetAdapters(std::vector<AdapterInfo>* out) override;
+    bool NotifyRouteChange(Handle event) override;
     void CancelRouteChange(Handle event) override;
     std::unique_ptr<TimerHost> CreateTimerHost() override;
 
@@ -93,8 +94,9 @@ private:
     OsVersionFacts facts_;
     std::map<std::string, std::vector<uint32_t>> names_;
     std::vector<AdapterInfo> adapters_;
+    std::vector<AdapterInfo> growBy_;
     uint32_t adapterError_ = 0;
-    uint32_t routeNotifyResult_ = kErrorIoPending;
+    bool routeNotifyArms_ = true;
     std::vector<Handle> routeRequests_;
     std::vector<std::string> debugLines_;
     uint64_t nowMs_ = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "fakes/fault_os.h"
 #include "fakes/params.h"
 #include "fakes/recording_agent.h"
 #include "fakes/test_netns.h"
@@ -23,6 +24,8 @@ TEST(PolicyNetnsTest, RouteAddedInTheNamespaceWakesTheRouteThread) {
     ASSERT_TRUE(ns.Ip("link set ow1 up"));
 
     RecordingAgent agent;
+    ArmSignallingOs os(Os::Default());
+    Os* previous = SetOsForTesting(&os);
     CPolicy* policy = nullptr;
     // Threads inherit the namespace of the thread that starts them, so the
     // policy is started from inside it; the test thread stays outside.
@@ -37,18 +40,14 @@ TEST(PolicyNetnsTest, RouteAddedInTheNamespaceWakesTheRouteThread) {
     ASSERT_TRUE(agent.WaitForLogs("Set Connection check Task", 1));
     EXPECT_EQ(agent.CountLogs("Network is invalid"), 0) << "the namespace's own adapters are seen";
 
-    // The request may be armed a moment after the timer; a few changes are
-    // allowed until one lands, each waited for with a bound.
-    bool woke = false;
-    for (int i = 1; i <= 20 && !woke; ++i) {
-        ASSERT_TRUE(ns.Ip("route add 198.51.100." + std::to_string(i) + "/32 dev ow0"));
-        woke = agent.WaitForLogs("the route changed", 1, std::chrono::milliseconds(500));
-    }
-    EXPECT_TRUE(woke);
+    ASSERT_TRUE(os.WaitArmed(1));
+    ASSERT_TRUE(ns.Ip("route add 198.51.100.1/32 dev ow0"));
+    EXPECT_TRUE(agent.WaitForLogs("the route changed", 1));
     EXPECT_TRUE(agent.WaitForLogs("Set Connection check Task", 2)) << "checked and re-armed";
 
     EXPECT_EQ(policy->done(""), 0);
     delete policy;
+    SetOsForTesting(previous);
 }
 
 }  // namespace

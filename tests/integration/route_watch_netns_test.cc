@@ -29,9 +29,9 @@ protected:
         if (geteuid() != 0 || !Shell("command -v ip")) GTEST_SKIP() << "needs root and the ip tool";
     }
     // Arm from a thread inside ns, so the request watches that namespace.
-    uint32_t ArmIn(const TestNetns& ns) {
-        uint32_t rc = 0;
-        return ns.RunInside([&] { rc = watcher_.Arm(event_); }) ? rc : kErrorNotSupported;
+    bool ArmIn(const TestNetns& ns) {
+        bool armed = false;
+        return ns.RunInside([&] { armed = watcher_.Arm(event_); }) && armed;
     }
 
     EventRecorder rec_;
@@ -43,12 +43,12 @@ protected:
 TEST_F(RouteWatchNetnsTest, RouteAddedInTheArmingNamespaceSetsTheEvent) {
     TestNetns ns("a");
     ASSERT_TRUE(ns.ok()) << "cannot make " << ns.name();
-    ASSERT_EQ(ArmIn(ns), kErrorIoPending);
+    ASSERT_TRUE(ArmIn(ns));
     ASSERT_TRUE(ns.Ip("route add 198.51.100.0/24 dev lo"));
     ASSERT_TRUE(rec_.WaitForCalls(1, kEventBound)) << "no set after a route was added in " << ns.name();
 
     // Armed again, a removal is a change just the same.
-    ASSERT_EQ(ArmIn(ns), kErrorIoPending);
+    ASSERT_TRUE(ArmIn(ns));
     ASSERT_TRUE(ns.Ip("route del 198.51.100.0/24 dev lo"));
     ASSERT_TRUE(rec_.WaitForCalls(2, kEventBound)) << "no set after a route was removed";
     watcher_.Cancel(event_);
@@ -58,7 +58,7 @@ TEST_F(RouteWatchNetnsTest, RouteAddedInTheArmingNamespaceSetsTheEvent) {
 TEST_F(RouteWatchNetnsTest, RouteChangeInAnotherNamespaceDoesNotSetTheEvent) {
     TestNetns armed("a"), other("b");
     ASSERT_TRUE(armed.ok() && other.ok()) << "cannot make " << armed.name() << " and " << other.name();
-    ASSERT_EQ(ArmIn(armed), kErrorIoPending);
+    ASSERT_TRUE(ArmIn(armed));
     ASSERT_TRUE(other.Ip("route add 198.51.100.0/24 dev lo"));
     EXPECT_FALSE(rec_.WaitForCalls(1, kQuietBound)) << "a change in " << other.name() << " set the event";
 
@@ -69,7 +69,7 @@ TEST_F(RouteWatchNetnsTest, RouteChangeInAnotherNamespaceDoesNotSetTheEvent) {
     EXPECT_EQ(rec_.Count(), 1u);
 
     // One left pending: the watcher's destructor must cancel and join it.
-    ASSERT_EQ(ArmIn(armed), kErrorIoPending);
+    ASSERT_TRUE(ArmIn(armed));
 }
 
 }  // namespace

@@ -5,10 +5,9 @@
 #include <algorithm>
 #include <condition_variable>
 #include <memory>
-#include <stdexcept>
-#include <mutex>
 
 #include "fakes/fake_os.h"
+#include "fakes/fault_os.h"
 #include "fakes/params.h"
 #include "fakes/recording_agent.h"
 #include "plugin/policy.h"
@@ -18,43 +17,6 @@ namespace {
 
 // A connection check is visible by the adapter size line it logs.
 constexpr const char* kCheckLine = "[CPolicy::IsActivedNetwork]";
-
-// Holds the next adapter query until the test lets it go, so that a check
-// can be caught in the middle.
-class GatedOs : public OsWrapper {
-public:
-    using OsWrapper::OsWrapper;
-    void Close() {
-        std::lock_guard<std::mutex> lock(mu_);
-        closed_ = true;
-    }
-    void Open() {
-        std::lock_guard<std::mutex> lock(mu_);
-        closed_ = false;
-        cv_.notify_all();
-    }
-    bool WaitHeld() {
-        std::unique_lock<std::mutex> lock(mu_);
-        return cv_.wait_for(lock, std::chrono::seconds(20), [&] { return held_ > 0; });
-    }
-    uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) override {
-        {
-            std::unique_lock<std::mutex> lock(mu_);
-            if (closed_) {
-                ++held_;
-                cv_.notify_all();
-                cv_.wait_for(lock, std::chrono::seconds(20), [&] { return !closed_; });
-            }
-        }
-        return OsWrapper::GetAdapters(out, size);
-    }
-
-private:
-    std::mutex mu_;
-    std::condition_variable cv_;
-    bool closed_ = false;
-    int held_ = 0;
-};
 
 // A fake OS, an agent and a policy on them, made fresh for every case.
 struct Rig {
@@ -200,6 +162,97 @@ TEST_F(LifecycleTest, ExecTwiceKeepsTheEventsAndTheThreads) {
     EXPECT_EQ(rig_->agent.CountLogs("Create Exit Event"), 1);
     EXPECT_EQ(rig_->agent.CountLogs("Begin!!"), 2) << "no second pair of threads";
     EXPECT_EQ(rig_->agent.CountLogs("ValidProxy"), 2) << "parameters read again";
+    // Both timers run on: the proxy check comes 70 s later.
+    EXPECT_TRUE(rig_->fake.TimerArmed(kProxyTimerId));
+    EXPECT_TRUE(rig_->fake.TimerArmed(kConnTimerId));
+    rig_->fake.AdvanceTime(70000);
+    EXPECT_TRUE(rig_->agent.WaitForLogs("check proxy", 1));
+}
+
+// A repeated Exec during a long check does not wait for it: the check is
+// asked to stop, and the next check reads the new parameters first.
+TEST(LifecycleGatedTest, ExecDuringACheckReturnsAndTheNextCheckReadsTheParameters) {
+    Rig rig(/*gated=*/true);
+    rig.Start(RouteParams("1"));
+    rig.gate->Close();
+    rig.fake.AdvanceTime(60000);
+    ASSERT_TRUE(rig.gate->WaitHeld());
+
+    rig.policy->SetPolicyParams({Param("Type", "0"), Param("TrancertAddr", "192.0.2.77")});
+    EXPECT_EQ(rig.policy->Exec(0), 0);
+    EXPECT_EQ(rig.policy->m_tracer.m_bRouteChanged.load(), 1) << "the running trace is asked to stop";
+    EXPECT_EQ(rig.policy->m_bParamsPending.load(), 1);
+    EXPECT_EQ(rig.agent.CountLogs("TracertAddr 192.0.2.77"), 0);
+
+    rig.gate->Open();
+    rig.WaitIdle(2, 1);
+    ASSERT_EQ(rig.fake.FireRouteChange(), 1);
+    ASSERT_TRUE(rig.agent.WaitForLogs("TracertAddr 192.0.2.77", 1));
+    EXPECT_EQ(rig.policy->m_bParamsPending.load(), 0);
+    EXPECT_TRUE(rig.fake.TimerArmed(kProxyTimerId));
+}
+
+// The adapter query keeps the two-step size protocol: a list that grows
+// between the two steps is asked for again with the size the failing step
+// reported, and a list too large to hold is refused.
+TEST_F(LifecycleTest, AdapterListSizeProtocol) {
+    struct Case {
+        const char* name;
+        size_t adapters;
+        size_t growBy;
+        std::vector<std::string> sizeLines;
+        const char* last;
+    } cases[] = {
+        {"steady", 1, 0, {"640"}, nullptr},
+        {"one more fits the spare record", 1, 1, {"640"}, nullptr},
+        {"grows by two", 1, 2, {"1920", "ERROR_BUFFER_OVERFLOW ", "2560"}, nullptr},
+        {"too large to hold", 30000, 0, {}, "pAdapterListBuffer == NULL!"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fresh();
+        std::vector<AdapterInfo> list(c.adapters, AdapterInfo{"eth", {"0.0.0.0"}});
+        list.back().ipv4 = {"192.0.2.10"};
+        rig_->fake.SetAdapters(list);
+        CPolicy& policy = *rig_->policy;
+        for (size_t i = 0; i < c.growBy; ++i) rig_->fake.GrowAdaptersAfterNextQuery(AdapterInfo{"new", {"0.0.0.0"}});
+        EXPECT_EQ(policy.IsActivedNetwork(), c.last == nullptr ? 1 : 0);
+        std::vector<std::string> lines;
+        for (const LogLine& l : rig_->agent.Logs()) {
+            const size_t at = l.text.rfind(']');
+            if (l.text.find("IsActivedNetwork") != std::string::npos && at != std::string::npos)
+                lines.push_back(l.text.substr(at + 1));
+        }
+        if (c.last != nullptr) {
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(lines.back(), c.last);
+        } else {
+            EXPECT_EQ(lines, c.sizeLines);
+        }
+    }
+}
+
+// Everything the policy asks of the OS goes to the seam it was made with,
+// even when the process-wide one is replaced later.
+TEST_F(LifecycleTest, ThePolicyKeepsItsOwnOs) {
+    FakeOs other;
+    Os* outer = SetOsForTesting(&other);
+    rig_->Start(RouteParams("1"));
+    rig_->fake.AdvanceTime(60000);
+    EXPECT_EQ(rig_->ConnTicks(), 1);
+    EXPECT_TRUE(other.DebugLines().empty());
+    SetOsForTesting(outer);
+}
+
+// The agent may hand parameters in while the threads read them.
+TEST_F(LifecycleTest, ParametersChangeWhileChecksRun) {
+    rig_->Start(RouteParams("1"));
+    for (int i = 0; i < 50; ++i) {
+        rig_->policy->SetPolicyParams(RouteParams(std::to_string(i % 3)));
+        if (i % 10 == 0) rig_->fake.FireRouteChange();
+        rig_->policy->ClearPolicyParams();
+    }
+    EXPECT_EQ(rig_->policy->done(""), 0);
 }
 
 TEST_F(LifecycleTest, CheckCycleCountsMinutes) {
@@ -282,7 +335,7 @@ TEST(LifecycleGatedTest, RouteChangeDuringACheckGivesExactlyOneMoreCheck) {
 }
 
 TEST_F(LifecycleTest, RouteNotificationFailureIsRetried) {
-    rig_->fake.SetRouteNotifyResult(kErrorNotSupported);
+    rig_->fake.SetRouteNotifyArms(false);
     rig_->policy->SetPolicyParams(RouteParams("1"));
     ASSERT_EQ(rig_->policy->Exec(0), 0);
     ASSERT_TRUE(rig_->agent.WaitForLogs("Fail!!", 3));
@@ -316,35 +369,50 @@ TEST_F(LifecycleTest, NoUsableAddressSkipsTheCheck) {
     }
 }
 
-// Throws from the adapter query of the first check only: Exec's own list of
-// local addresses takes the first two queries.
-class ThrowingOs : public OsWrapper {
-public:
-    using OsWrapper::OsWrapper;
-    uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) override {
-        if (++calls_ == 3) throw std::runtime_error("adapter query failed");
-        return OsWrapper::GetAdapters(out, size);
-    }
-
-private:
-    std::atomic<int> calls_{0};
-};
-
-TEST(LifecycleThrowTest, AnExceptionInACheckIsLoggedAndTheMutexReleased) {
+TEST(LifecycleFaultTest, ExceptionsStayInside) {
     FakeOs fake;
-    ThrowingOs throwing(&fake);
-    Os* previous = SetOsForTesting(&throwing);
+    FailingOs failing(&fake);
+    Os* previous = SetOsForTesting(&failing);
     {
         RecordingAgent agent;
         CPolicy policy;
         policy.SetAgent(&agent);
         policy.SetPolicyParams(RouteParams("1"));
-        ASSERT_EQ(policy.Exec(0), 0);
+        // Exec's own list of local addresses takes the first query: the
+        // agent gets the failure answer, not the exception.
+        failing.throwOnAdapterQuery = 1;
+        EXPECT_EQ(policy.Policy().Exec(0), 1);
+        // The first check's query throws (Exec's own take the next two):
+        // logged, and the mutex released for the next check.
+        failing.throwOnAdapterQuery = 4;
+        ASSERT_EQ(policy.Policy().Exec(0), 0);
         ASSERT_TRUE(agent.WaitForLogs("Catch an exception when calling TracertCallback.", 1));
         ASSERT_TRUE(fake.WaitForWaits(3, 1));
         ASSERT_EQ(fake.FireRouteChange(), 1);
         ASSERT_TRUE(fake.WaitForWaits(3, 2));
         EXPECT_EQ(agent.CountLogs("[CPolicy::IsActivedNetwork]"), 1) << "the next check ran";
+        policy.done("");
+    }
+    SetOsForTesting(previous);
+}
+
+// An Exec that got the first mutex and not the second: the next Exec makes
+// the missing one, so the proxy check is serialised again.
+TEST(LifecycleFaultTest, ExecMakesEachMissingMutex) {
+    FakeOs fake;
+    FailingOs failing(&fake);
+    Os* previous = SetOsForTesting(&failing);
+    {
+        RecordingAgent agent;
+        CPolicy policy;
+        policy.SetAgent(&agent);
+        policy.SetPolicyParams(RouteParams("1"));
+        failing.failOnMutex = 2;
+        EXPECT_EQ(policy.Exec(0), 1);
+        EXPECT_NE(policy.m_hConnMutex, nullptr);
+        EXPECT_EQ(policy.m_hProxyMutex, nullptr);
+        EXPECT_EQ(policy.Exec(0), 0);
+        EXPECT_NE(policy.m_hProxyMutex, nullptr);
         policy.done("");
     }
     SetOsForTesting(previous);

@@ -41,37 +41,29 @@ std::string Text(const std::vector<AdapterInfo>& list) {
 
 // The size protocol at each step of a namespace of known content. Listed: interfaces that
 // are up, an alias label under its device, 0.0.0.0 for an interface without an address.
-TEST(GetAdaptersTest, SizeProtocolAndList) {
+// As GetAdaptersInfo lists them: no loopback, a down adapter (or one
+// without an address) with "0.0.0.0".
+TEST(GetAdaptersTest, ListFollowsTheInterfaces) {
     if (!NetnsReady()) GTEST_SKIP() << "needs root and the ip tool";
     TestNetns ns("adapters");
     ASSERT_TRUE(ns.ok()) << "cannot make " << ns.name();
     const std::vector<std::pair<const char*, std::string>> steps = {
-        {"link add owv0 type veth peer name owv1", "lo 127.0.0.1"},
-        {"link set owv0 up", "lo 127.0.0.1, owv0 0.0.0.0"},
-        {"addr add 198.51.100.7/24 dev owv0 label owv0:1", "lo 127.0.0.1, owv0 198.51.100.7"},
-        {"addr add 198.51.100.8/24 dev owv0", "lo 127.0.0.1, owv0 198.51.100.7 198.51.100.8"},
-        {"link set owv0 down", "lo 127.0.0.1"},
-        {"link set lo down", ""},
+        {"link add owv0 type veth peer name owv1", "owv1 0.0.0.0, owv0 0.0.0.0"},
+        {"addr add 198.51.100.9/24 dev owv1", "owv1 0.0.0.0, owv0 0.0.0.0"},
+        {"link set owv0 up", "owv1 0.0.0.0, owv0 0.0.0.0"},
+        {"addr add 198.51.100.7/24 dev owv0 label owv0:1", "owv1 0.0.0.0, owv0 198.51.100.7"},
+        {"addr add 198.51.100.8/24 dev owv0", "owv1 0.0.0.0, owv0 198.51.100.7 198.51.100.8"},
+        {"link set owv0 down", "owv1 0.0.0.0, owv0 0.0.0.0"},
+        {"link del owv0", ""},
     };
     ASSERT_TRUE(ns.RunInside([&] {
         for (const auto& [cmd, want] : steps) {
             ASSERT_TRUE(ns.Ip(cmd)) << cmd;
-            const size_t adapters = want.empty() ? 0 : 1 + std::count(want.begin(), want.end(), ',');
-            const uint32_t need = static_cast<uint32_t>(adapters) * kAdapterRecordSize;
-            struct Row { bool withList, withSize; uint32_t given, rc; };  // rc while there are adapters
-            const Row rows[] = {
-                {true, false, 0, kErrorInvalidParameter},       {false, true, 1u << 20, kErrorBufferOverflow},
-                {true, true, 0, kErrorBufferOverflow},          {true, true, need - 1, kErrorBufferOverflow},
-                {true, true, need, kErrorSuccess},
-            };
-            for (const Row& row : rows) {
-                SCOPED_TRACE(testing::Message() << cmd << "; list " << row.withList << ", size " << row.given);
-                std::vector<AdapterInfo> out{{"sentinel", {}}};
-                uint32_t size = row.given;
-                const uint32_t wantRc = need == 0 && row.withSize ? kErrorNoData : row.rc;
-                EXPECT_EQ(GetAdapters(row.withList ? &out : nullptr, row.withSize ? &size : nullptr), wantRc);
-                EXPECT_EQ(size, wantRc == kErrorBufferOverflow ? need : row.given);
-                EXPECT_EQ(Text(out), wantRc == kErrorSuccess ? want : "sentinel");
+            std::vector<AdapterInfo> out{{"stale", {}}};
+            const uint32_t rc = GetAdapters(&out);
+            EXPECT_EQ(rc, want.empty() ? kErrorNoData : kErrorSuccess) << cmd;
+            if (rc == kErrorSuccess) {
+                EXPECT_EQ(Text(out), want) << cmd;
             }
         }
     }));
@@ -147,21 +139,19 @@ TEST(RouteWatcherTest, CancelJoinsAndEachRequestSetsOnce) {
     Handle a = &tags[0], b = &tags[1], unarmed = &tags[2];
     ASSERT_TRUE(ns.RunInside([&] {
         RouteWatcher watcher(rec.Callback());
-        ASSERT_EQ(watcher.Arm(b), kErrorIoPending);
-        const auto start = std::chrono::steady_clock::now();
-        watcher.Cancel(b);  // not left to its poll time-out
-        EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(RouteWatcher::kPollMs * 5));
+        ASSERT_TRUE(watcher.Arm(b));
+        watcher.Cancel(b);  // the watcher sleeps without a time-out: Cancel must wake it
         watcher.Cancel(b);  // again, and for an event never armed: nothing
         watcher.Cancel(unarmed);
 
-        ASSERT_EQ(watcher.Arm(a), kErrorIoPending);
-        ASSERT_EQ(watcher.Arm(a), kErrorIoPending);
+        ASSERT_TRUE(watcher.Arm(a));
+        ASSERT_TRUE(watcher.Arm(a));
         ASSERT_TRUE(ns.Ip("route add 198.51.100.0/24 dev lo"));
         ASSERT_TRUE(rec.WaitForCalls(1, kEventBound)) << "no set after a route was added";
         ASSERT_TRUE(ns.Ip("route add 203.0.113.0/24 dev lo"));  // seen by no request
 
-        ASSERT_EQ(watcher.Arm(a), kErrorIoPending);
-        ASSERT_EQ(watcher.Arm(b), kErrorIoPending);
+        ASSERT_TRUE(watcher.Arm(a));
+        ASSERT_TRUE(watcher.Arm(b));
         ASSERT_TRUE(ns.Ip("route del 198.51.100.0/24 dev lo"));
         ASSERT_TRUE(rec.WaitForCalls(3, kEventBound)) << "a removal must set both armed events";
         watcher.Cancel(a);  // after Cancel nothing is still on its way
@@ -187,7 +177,7 @@ TEST(RouteWatcherTest, CancelWaitsForASetEventUnderWay) {
             callbackDone = true;
             return true;
         });
-        ASSERT_EQ(watcher.Arm(&tag), kErrorIoPending);
+        ASSERT_TRUE(watcher.Arm(&tag));
         ASSERT_TRUE(ns.Ip("route add 198.51.100.0/24 dev lo"));
         ASSERT_TRUE(entered.WaitForCalls(1, kEventBound));
         std::future<bool> doneAtReturn = std::async(std::launch::async, [&] {

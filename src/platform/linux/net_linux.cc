@@ -1,5 +1,7 @@
 #include "platform/linux/net_linux.h"
 
+#include "config/address_parsing.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <linux/netlink.h>
@@ -61,11 +63,11 @@ bool LooksNumeric(const std::string& host) {
 }
 
 void AddOnce(std::vector<uint32_t>* addrs, uint32_t a) {
-    if (addrs->size() >= kMaxHostAddresses) return;
+    if (addrs->size() >= kMaxAddrsPerHost) return;
     if (std::find(addrs->begin(), addrs->end(), a) == addrs->end()) addrs->push_back(a);
 }
 
-// getaddrinfo for IPv4, each address once, at most kMaxHostAddresses.
+// getaddrinfo for IPv4, each address once, at most kMaxAddrsPerHost.
 bool Lookup(const std::string& host, int flags, std::vector<uint32_t>* addrs) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
@@ -92,8 +94,8 @@ void CloseFd(int* fd) {
 
 }  // namespace
 
-uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) {
-    if (size == nullptr) return kErrorInvalidParameter;
+uint32_t GetAdapters(std::vector<AdapterInfo>* out) {
+    if (out == nullptr) return kErrorInvalidParameter;
     ifaddrs* raw = nullptr;
     if (getifaddrs(&raw) != 0) return kErrorNotSupported;
     std::unique_ptr<ifaddrs, IfAddrsDeleter> list(raw);
@@ -104,7 +106,7 @@ uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) {
     };
     std::vector<Entry> entries;  // in the order getifaddrs first names them
     for (const ifaddrs* ifa = list.get(); ifa != nullptr; ifa = ifa->ifa_next) {
-        if (ifa->ifa_name == nullptr) continue;
+        if (ifa->ifa_name == nullptr || (ifa->ifa_flags & IFF_LOOPBACK) != 0) continue;
         std::string name = DeviceName(ifa->ifa_name);
         if (name.empty()) continue;
         auto it = std::find_if(entries.begin(), entries.end(),
@@ -118,28 +120,17 @@ uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) {
         if (ifa->ifa_addr != nullptr && ifa->ifa_addr->sa_family == AF_INET) {
             sockaddr_in sin;
             std::memcpy(&sin, ifa->ifa_addr, sizeof sin);
-            char text[INET_ADDRSTRLEN] = {};
-            if (inet_ntop(AF_INET, &sin.sin_addr, text, sizeof text) != nullptr)
-                it->info.ipv4.push_back(text);
+            it->info.ipv4.push_back(AddressText(sin.sin_addr.s_addr));
         }
     }
+    if (entries.empty()) return kErrorNoData;
 
-    std::vector<AdapterInfo> adapters;
+    out->clear();
     for (Entry& e : entries) {
-        if (!e.up) continue;
+        if (!e.up) e.info.ipv4.clear();
         if (e.info.ipv4.empty()) e.info.ipv4.push_back("0.0.0.0");
-        adapters.push_back(std::move(e.info));
+        out->push_back(std::move(e.info));
     }
-    if (adapters.empty()) return kErrorNoData;
-
-    // Saturates rather than wraps, so an absurd count still reads as "too small".
-    uint64_t need64 = static_cast<uint64_t>(adapters.size()) * kAdapterRecordSize;
-    uint32_t need = need64 > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(need64);
-    if (out == nullptr || *size < need) {
-        *size = need;
-        return kErrorBufferOverflow;
-    }
-    *out = std::move(adapters);
     return kErrorSuccess;
 }
 
@@ -212,7 +203,7 @@ RouteWatcher::~RouteWatcher() {
             kv.second->cancelled = true;
             uint64_t one = 1;
             if (write(kv.second->wake, &one, sizeof one) < 0) {
-                // The watcher still sees the flag at its next poll timeout.
+                // Cannot fail short of a full counter; the flag is set anyway.
             }
             all.push_back(std::move(kv.second));
         }
@@ -223,9 +214,9 @@ RouteWatcher::~RouteWatcher() {
     Finish(&all);
 }
 
-uint32_t RouteWatcher::Arm(Handle event) {
+bool RouteWatcher::Arm(Handle event) {
     std::vector<std::unique_ptr<Request>> reap;
-    uint32_t rc = kErrorIoPending;
+    bool armed = true;
     {
         std::lock_guard<std::mutex> lock(mu_);
         TakeExited(&reap);
@@ -239,9 +230,9 @@ uint32_t RouteWatcher::Arm(Handle event) {
             sa.nl_family = AF_NETLINK;
             sa.nl_groups = RTMGRP_IPV4_ROUTE;
             if (req->sock < 0 || bind(req->sock, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-                rc = kErrorNotSupported;
+                armed = false;
             } else if ((req->wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) {
-                rc = kErrorNotSupported;
+                armed = false;
             } else {
                 try {
                     // The watcher takes mu_ before it reads the map, so it cannot
@@ -249,13 +240,13 @@ uint32_t RouteWatcher::Arm(Handle event) {
                     req->thread = std::thread(&RouteWatcher::Watch, this, req.get());
                     pending_[event] = std::move(req);
                 } catch (const std::system_error&) {
-                    rc = kErrorNotSupported;
+                    armed = false;
                 }
             }
         }
     }
     Finish(&reap);
-    return rc;
+    return armed;
 }
 
 void RouteWatcher::Cancel(Handle event) {
@@ -267,7 +258,7 @@ void RouteWatcher::Cancel(Handle event) {
             it->second->cancelled = true;
             uint64_t one = 1;
             if (write(it->second->wake, &one, sizeof one) < 0) {
-                // The watcher still sees the flag at its next poll timeout.
+                // Cannot fail short of a full counter; the flag is set anyway.
             }
             done.push_back(std::move(it->second));
             pending_.erase(it);
@@ -312,7 +303,8 @@ void RouteWatcher::Watch(Request* req) {
     bool changed = false;
     while (!changed && !req->cancelled.load()) {
         pollfd fds[2] = {{req->sock, POLLIN, 0}, {req->wake, POLLIN, 0}};
-        int n = poll(fds, 2, kPollMs);
+        // No time-out: a route message or the cancel descriptor ends the wait.
+        int n = poll(fds, 2, -1);
         if (n < 0) {
             if (errno == EINTR) continue;
             // The request can no longer be served. Windows completes such a

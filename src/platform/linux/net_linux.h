@@ -17,43 +17,29 @@
 namespace outlinkwatch {
 namespace linuxnet {
 
-// ERROR_INVALID_PARAMETER: the adapter list was asked for without a place
-// to put its size.
-constexpr uint32_t kErrorInvalidParameter = 87;
-
-// At most this many addresses are reported for one host; a resolver answer
-// beyond it is cut (in resolver order).
-constexpr size_t kMaxHostAddresses = 64;
-
 // Longest host name handed to the resolver, in bytes.
 constexpr size_t kMaxHostNameLength = 255;
 
 // GetAdaptersInfo over getifaddrs.
 //
-// Which interfaces count as adapters: exactly those that are administratively
-// up (IFF_UP), loopback included (it shows as 127.0.0.1; callers skip that
-// address themselves). "Down" is what disabling an adapter is on Windows, and
-// Windows does not list disabled adapters, so a down interface is left out
-// even when it still carries an address. An interface that is up without a
-// carrier is listed, as Windows lists an adapter whose cable is out.
-// Address aliases ("eth0:1") belong to their device ("eth0"): Linux device
-// names cannot hold ':', and Windows shows one adapter with several addresses.
+// Every interface but loopback is an adapter, as Windows lists no loopback
+// adapter. Each comes with its IPv4 addresses as dotted texts in order, or
+// "0.0.0.0" when it has none or is down (Windows shows a disconnected
+// adapter without its address). Address aliases ("eth0:1") belong to their
+// device ("eth0"): Linux device names cannot hold ':', and Windows shows one
+// adapter with several addresses. Adapters come in the order getifaddrs
+// first names them.
 //
-// Adapters come in the order getifaddrs first names them, each with its
-// IPv4 addresses as dotted texts in order, or "0.0.0.0" when it has none.
-//
-// need = adapters * kAdapterRecordSize. size null: kErrorInvalidParameter.
-// No adapters: kErrorNoData (*size untouched). out null or *size < need:
-// *size = need, kErrorBufferOverflow. Otherwise *out is replaced by the list
-// and the answer is kErrorSuccess. getifaddrs failing: kErrorNotSupported.
-uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size);
+// kErrorSuccess with *out replaced; kErrorNoData without adapters;
+// kErrorNotSupported when getifaddrs fails.
+uint32_t GetAdapters(std::vector<AdapterInfo>* out);
 
 // gethostbyname over getaddrinfo (IPv4 only).
 //
 // addrs receives the addresses in network byte order, in resolver order,
 // each address once (gethostbyname lists an address once, where getaddrinfo
 // repeats it per socket type and per duplicate hosts-file line); at most
-// kMaxHostAddresses of them. An IPv4 text resolves to itself without any
+// kMaxAddrsPerHost of them. An IPv4 text resolves to itself without any
 // query, in every form Windows' inet_addr takes ("127.0.0.1", "127.1",
 // "0x7f.0.0.1"). Answers false, with addrs empty, for: an empty name, a name
 // longer than kMaxHostNameLength bytes, a name holding NUL, a control
@@ -72,21 +58,25 @@ bool HoldsIPv4RouteChange(const void* buf, size_t len);
 
 // NotifyRouteChange with an overlapped event, over rtnetlink.
 //
+// A watcher thread sleeps in poll without a time-out: it wakes for route
+// messages and for its cancel descriptor only, so an idle policy costs no
+// wake-ups here.
+//
 // Arm(event) opens a NETLINK_ROUTE socket subscribed to IPv4 route changes
 // on the calling thread, so the request watches the caller's network
 // namespace, and starts one watcher thread for it; it answers
-// kErrorIoPending. At the first IPv4 route added or removed (or when the
+// true. At the first IPv4 route added or removed (or when the
 // kernel reports it dropped notifications, as a change may be among them)
 // the watcher calls setEvent(event) once and ends: the request is used up
 // and the next Arm starts a new one. Arm while a request for the same event
-// is still pending reuses it (kErrorIoPending). When no socket can be had,
-// Arm answers kErrorNotSupported and starts nothing.
+// is still pending reuses it (true). When no socket can be had, Arm
+// answers false and starts nothing.
 //
 // Cancel(event) withdraws the pending request and joins its thread; it also
 // waits out a setEvent call for that event already under way, so after
 // Cancel returns no setEvent(event) comes from an earlier Arm. The watcher
-// wakes at once on cancel and never sleeps longer than kPollMs, so the join
-// takes about as long as a running setEvent call.
+// wakes at once on cancel, so the join takes about as long as a running
+// setEvent call.
 //
 // setEvent runs on a watcher thread, without the watcher's lock held: it may
 // call Arm and Cancel (re-arming from the callback is fine). Since Cancel
@@ -100,11 +90,8 @@ public:
     RouteWatcher(const RouteWatcher&) = delete;
     RouteWatcher& operator=(const RouteWatcher&) = delete;
 
-    uint32_t Arm(Handle event);
+    bool Arm(Handle event);
     void Cancel(Handle event);
-
-    // Longest single wait of a watcher thread, in milliseconds.
-    static constexpr int kPollMs = 100;
 
 private:
     struct Request;

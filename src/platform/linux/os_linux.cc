@@ -20,13 +20,13 @@
 namespace outlinkwatch {
 namespace {
 
-std::string ReadFileCapped(const std::string& path, size_t cap) {
+bool ReadFileCapped(const std::string& path, size_t cap, std::string* text) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return std::string();
-    std::string text(cap, '\0');
-    in.read(&text[0], static_cast<std::streamsize>(cap));
-    text.resize(static_cast<size_t>(in.gcount()));
-    return text;
+    if (!in || text == nullptr) return false;
+    text->assign(cap, '\0');
+    in.read(&(*text)[0], static_cast<std::streamsize>(cap));
+    text->resize(static_cast<size_t>(in.gcount()));
+    return !in.bad();
 }
 
 // The canonical (fully qualified) name the resolver gives for a host name.
@@ -96,10 +96,15 @@ public:
         return stat(path.c_str(), &st) == 0;
     }
 
-    uint32_t ReadIniString(const char* section, const char* key, const char* defaultValue, char* buf, uint32_t size,
-                           const char* path) override {
-        const std::string text = path != nullptr ? ReadFileCapped(path, kMaxIniFileBytes) : std::string();
-        return IniGetString(text, section, key, defaultValue, buf, size);
+    bool ReadFileText(const std::string& path, size_t cap, std::string* text) override {
+        return ReadFileCapped(path, cap, text);
+    }
+
+    std::string ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                                  const std::string& path, uint32_t size) override {
+        std::string text;
+        ReadFileCapped(path, kMaxIniFileBytes, &text);
+        return IniProfileString(text, section, key, defaultValue, size);
     }
 
     OsVersionFacts VersionFacts() override {
@@ -130,16 +135,11 @@ public:
     Handle StartThread(ThreadFunction fn, void* arg) override { return objects_.StartThread(fn, arg); }
     void SleepMs(uint32_t ms) override { objects_.Sleep(ms); }
 
-    bool StartSockets() override { return true; }
-    void StopSockets() override {}
-
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override {
         return linuxnet::ResolveHostIPv4(host, addrs);
     }
-    uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) override {
-        return linuxnet::GetAdapters(out, size);
-    }
-    uint32_t NotifyRouteChange(Handle event) override { return routes_.Arm(event); }
+    uint32_t GetAdapters(std::vector<AdapterInfo>* out) override { return linuxnet::GetAdapters(out); }
+    bool NotifyRouteChange(Handle event) override { return routes_.Arm(event); }
     void CancelRouteChange(Handle event) override { routes_.Cancel(event); }
 
     std::unique_ptr<TimerHost> CreateTimerHost() override { return std::make_unique<ThreadTimerHost>(); }

@@ -6,6 +6,7 @@
 #include <io.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <new>
@@ -58,7 +59,15 @@ DWORD WINAPI ThreadTrampoline(LPVOID param) {
 
 class Win32Os final : public Os {
 public:
-    Win32Os() = default;
+    // The socket library is this backend's own business: started with it,
+    // shut down with it.
+    Win32Os() {
+        WSADATA data;
+        socketsStarted_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+    ~Win32Os() override {
+        if (socketsStarted_) WSACleanup();
+    }
     Win32Os(const Win32Os&) = delete;
     Win32Os& operator=(const Win32Os&) = delete;
 
@@ -106,10 +115,26 @@ public:
         return _access(path.c_str(), 0) == 0;
     }
 
-    uint32_t ReadIniString(const char* section, const char* key, const char* defaultValue, char* buf,
-                           uint32_t size, const char* path) override {
-        if (buf == nullptr || size == 0) return 0;
-        return GetPrivateProfileStringA(section, key, defaultValue, buf, size, path);
+    bool ReadFileText(const std::string& path, size_t cap, std::string* text) override {
+        if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        FILE* f = std::fopen(path.c_str(), "rb");
+        if (f == nullptr) return false;
+        text->assign(cap, '\0');
+        const size_t n = cap == 0 ? 0 : std::fread(&(*text)[0], 1, cap, f);
+        const bool ok = std::ferror(f) == 0;
+        std::fclose(f);
+        text->resize(n);
+        return ok;
+    }
+
+    std::string ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                                  const std::string& path, uint32_t size) override {
+        if (size == 0 || HasEmbeddedNul(path)) return std::string();
+        if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
+        std::string buf(size, '\0');
+        const DWORD n = GetPrivateProfileStringA(section, key, defaultValue, &buf[0], size, path.c_str());
+        buf.resize(n < size ? n : size);
+        return buf;
     }
 
     OsVersionFacts VersionFacts() override {
@@ -224,13 +249,6 @@ public:
 
     // --- network
 
-    bool StartSockets() override {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-
-    void StopSockets() override { WSACleanup(); }
-
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override {
         if (addrs == nullptr) return false;
         addrs->clear();
@@ -248,24 +266,27 @@ public:
         return !addrs->empty();
     }
 
-    uint32_t GetAdapters(std::vector<AdapterInfo>* out, uint32_t* size) override {
-        if (size == nullptr) return ERROR_INVALID_PARAMETER;
-        if (out == nullptr) {
-            ULONG need = 0;
-            DWORD rc = GetAdaptersInfo(nullptr, &need);
-            *size = need;
-            return rc;
+    uint32_t GetAdapters(std::vector<AdapterInfo>* out) override {
+        if (out == nullptr) return ERROR_INVALID_PARAMETER;
+        ULONG need = 0;
+        DWORD rc = GetAdaptersInfo(nullptr, &need);
+        if (rc != ERROR_BUFFER_OVERFLOW) return rc == ERROR_SUCCESS ? ERROR_NO_DATA : rc;
+        // The list may grow between the two calls: one more try with the
+        // size the second call reports.
+        std::unique_ptr<uint64_t[]> storage;
+        ULONG len = 0;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            len = std::min(std::max<ULONG>(need, kAdapterRecordSize), kMaxAdapterBufferBytes);
+            // Whole 8-byte words keep the records aligned as the structure needs.
+            storage.reset(new (std::nothrow) uint64_t[(len + 7) / 8]);
+            if (!storage) return ERROR_NOT_ENOUGH_MEMORY;
+            std::memset(storage.get(), 0, len);
+            need = len;
+            rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(storage.get()), &need);
+            if (rc != ERROR_BUFFER_OVERFLOW) break;
         }
-
-        ULONG len = std::min(std::max(*size, kAdapterRecordSize), kMaxAdapterBufferBytes);
-        // Whole 8-byte words keep the records aligned as the structure needs.
-        std::unique_ptr<uint64_t[]> storage(new (std::nothrow) uint64_t[(len + 7) / 8]);
-        if (!storage) return ERROR_NOT_ENOUGH_MEMORY;
-        auto* base = reinterpret_cast<IP_ADAPTER_INFO*>(storage.get());
-        std::memset(base, 0, len);
-        DWORD rc = GetAdaptersInfo(base, &len);
-        if (rc == ERROR_BUFFER_OVERFLOW) *size = len;
         if (rc != ERROR_SUCCESS) return rc;
+        auto* base = reinterpret_cast<IP_ADAPTER_INFO*>(storage.get());
 
         // Every record of the answer lies inside the buffer; a link that
         // leads outside it ends the walk rather than being followed.
@@ -290,31 +311,31 @@ public:
             list.push_back(std::move(info));
         }
         *out = std::move(list);
-        return rc;
+        return out->empty() ? ERROR_NO_DATA : ERROR_SUCCESS;
     }
 
-    uint32_t NotifyRouteChange(Handle event) override {
-        if (event == nullptr) return ERROR_INVALID_PARAMETER;
+    bool NotifyRouteChange(Handle event) override {
+        if (event == nullptr) return false;
         win32::SrwGuard guard(&routeLock_);
         PruneRetired();
         std::unique_ptr<OVERLAPPED>& slot = routeRequests_[event];
         if (slot && !HasOverlappedIoCompleted(slot.get())) {
             // A request for this event is still out: a second one would be
             // refused, and the first one already does what is asked.
-            return ERROR_IO_PENDING;
+            return true;
         }
         if (!slot) {
             slot.reset(new (std::nothrow) OVERLAPPED);
             if (!slot) {
                 routeRequests_.erase(event);
-                return ERROR_NOT_ENOUGH_MEMORY;
+                return false;
             }
         }
         std::memset(slot.get(), 0, sizeof(OVERLAPPED));
         slot->hEvent = event;
         // The handle belongs to the IP helper; it must not be closed.
         HANDLE notifyHandle = nullptr;
-        return ::NotifyRouteChange(&notifyHandle, slot.get());
+        return ::NotifyRouteChange(&notifyHandle, slot.get()) == ERROR_IO_PENDING;
     }
 
     void CancelRouteChange(Handle event) override {
@@ -354,6 +375,7 @@ private:
                                retiredRequests_.end());
     }
 
+    bool socketsStarted_ = false;
     SRWLOCK routeLock_ = SRWLOCK_INIT;
     std::map<HANDLE, std::unique_ptr<OVERLAPPED>> routeRequests_;
     std::vector<std::unique_ptr<OVERLAPPED>> retiredRequests_;

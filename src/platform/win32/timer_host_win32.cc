@@ -210,8 +210,6 @@ public:
         return true;
     }
 
-    bool Ready() override { return state_->hwnd.load() != nullptr; }
-
     bool Arm(uint32_t id, uint32_t elapseMs) override {
         HWND hwnd = SettledWindow();
         if (hwnd == nullptr) return false;

@@ -1,0 +1,38 @@
+#include "platform/adapter_query.h"
+
+#include <iterator>
+#include <new>
+
+namespace outlinkwatch {
+
+bool AdapterBuffer::Allocate(uint32_t size) {
+    const uint64_t records = uint64_t{size} / kAdapterRecordSize + 1;
+    const uint64_t bytes = records * kAdapterRecordSize;
+    adapters_.clear();
+    capacity_ = 0;
+    if (bytes > kMaxAdapterListBytes) return false;
+    try {
+        adapters_.reserve(static_cast<size_t>(records));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    capacity_ = static_cast<uint32_t>(bytes);
+    return true;
+}
+
+uint32_t QueryAdapters(Os* os, AdapterBuffer* buffer, uint32_t* size) {
+    std::vector<AdapterInfo> list;
+    const uint32_t rc = os->GetAdapters(&list);
+    if (rc != kErrorSuccess) return rc;
+    if (list.empty()) return kErrorNoData;
+    const uint64_t need64 = uint64_t{list.size()} * kAdapterRecordSize;
+    const uint32_t need = need64 > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(need64);
+    if (buffer == nullptr || buffer->capacity() < need) {
+        *size = need;
+        return kErrorBufferOverflow;
+    }
+    buffer->adapters().assign(std::make_move_iterator(list.begin()), std::make_move_iterator(list.end()));
+    return kErrorSuccess;
+}
+
+}  // namespace outlinkwatch

@@ -1,0 +1,274 @@
+// What the shared code relies on from the OS seam, checked on the test fake
+// and on the backend of this build alike (Linux here, Win32 under Wine): a
+// test on the fake says something about the product only while the two
+// agree.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "fakes/fake_os.h"
+#include "platform/os.h"
+
+namespace outlinkwatch {
+namespace {
+
+using std::chrono::milliseconds;
+
+struct FakeBackend {
+    static std::unique_ptr<Os> Make() { return std::make_unique<FakeOs>(); }
+    // Time on the fake passes only when the test moves it.
+    static void Advance(Os* os, uint32_t ms) { static_cast<FakeOs*>(os)->AdvanceTime(ms); }
+};
+
+struct BuildBackend {
+    static std::unique_ptr<Os> Make() { return std::unique_ptr<Os>(NewDefaultOs()); }
+    static void Advance(Os*, uint32_t) {}
+};
+
+template <typename Backend>
+class OsContractTest : public testing::Test {
+protected:
+    std::unique_ptr<Os> os_ = Backend::Make();
+};
+
+using Backends = testing::Types<FakeBackend, BuildBackend>;
+TYPED_TEST_SUITE(OsContractTest, Backends);
+
+TYPED_TEST(OsContractTest, EventsAndWaits) {
+    Os* os = this->os_.get();
+    Handle autoEv = os->CreateEventObject("OwContractA", false, false);
+    Handle manual = os->CreateEventObject(nullptr, true, true);
+    Handle again = os->CreateEventObject("OwContractA", false, false);  // the same event
+    ASSERT_TRUE(autoEv && manual && again);
+    Handle set[2] = {autoEv, manual};
+
+    EXPECT_EQ(os->WaitForObjects(set, 2, 0), kWaitObject0 + 1) << "manual event starts signalled";
+    EXPECT_EQ(os->WaitForObjects(set, 2, 0), kWaitObject0 + 1) << "and stays so";
+    ASSERT_TRUE(os->ResetEventObject(manual));
+    EXPECT_EQ(os->WaitForObjects(set, 2, 20), kWaitTimeout);
+    ASSERT_TRUE(os->SetEventObject(again));
+    ASSERT_TRUE(os->SetEventObject(manual));
+    EXPECT_EQ(os->WaitForObjects(set, 2, 0), kWaitObject0) << "the lowest signalled index wins";
+    EXPECT_EQ(os->WaitForObjects(set, 2, 0), kWaitObject0 + 1) << "the auto-reset event was consumed";
+    EXPECT_EQ(os->WaitForObjects(set, 0, 0), kWaitFailed);
+
+    // Handles of one kind do not pass for another.
+    Handle mutex = os->CreateMutexObject(false);
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_FALSE(os->SetEventObject(mutex));
+    EXPECT_FALSE(os->ResetEventObject(mutex));
+    EXPECT_FALSE(os->ReleaseMutexObject(autoEv));
+    for (Handle h : {autoEv, manual, again, mutex}) EXPECT_TRUE(os->CloseObject(h));
+}
+
+TYPED_TEST(OsContractTest, MutexOwnershipAndThreads) {
+    Os* os = this->os_.get();
+    Handle m = os->CreateMutexObject(true);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(os->WaitForObjects(&m, 1, 0), kWaitObject0) << "recursive for its owner";
+
+    struct Arg {
+        Os* os;
+        Handle m;
+        uint32_t early = 0, late = 0;
+        bool foreignRelease = true;
+    } arg{os, m};
+    auto body = [](void* p) -> uint32_t {
+        Arg* a = static_cast<Arg*>(p);
+        a->early = a->os->WaitForObjects(&a->m, 1, 0);
+        a->foreignRelease = a->os->ReleaseMutexObject(a->m);
+        return 0;
+    };
+    Handle t = os->StartThread(body, &arg);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(os->WaitForObjects(&t, 1, kInfinite), kWaitObject0) << "a thread handle signals at its end";
+    EXPECT_EQ(arg.early, kWaitTimeout);
+    EXPECT_FALSE(arg.foreignRelease) << "only the owner releases";
+    EXPECT_TRUE(os->CloseObject(t));
+
+    EXPECT_TRUE(os->ReleaseMutexObject(m));
+    EXPECT_TRUE(os->ReleaseMutexObject(m));
+    EXPECT_FALSE(os->ReleaseMutexObject(m)) << "released as often as taken";
+    t = os->StartThread(
+        [](void* p) -> uint32_t {
+            Arg* a = static_cast<Arg*>(p);
+            a->late = a->os->WaitForObjects(&a->m, 1, kInfinite);
+            a->os->ReleaseMutexObject(a->m);
+            return 0;
+        },
+        &arg);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(os->WaitForObjects(&t, 1, kInfinite), kWaitObject0);
+    EXPECT_EQ(arg.late, kWaitObject0);
+    EXPECT_TRUE(os->CloseObject(t));
+    EXPECT_TRUE(os->CloseObject(m));
+}
+
+// The shape of the adapter list the shared code sizes its records from.
+TYPED_TEST(OsContractTest, AdapterList) {
+    Os* os = this->os_.get();
+    EXPECT_EQ(os->GetAdapters(nullptr), kErrorInvalidParameter);
+    std::vector<AdapterInfo> list{{"stale", {"203.0.113.1"}}};
+    const uint32_t rc = os->GetAdapters(&list);
+    ASSERT_TRUE(rc == kErrorSuccess || rc == kErrorNoData) << rc;
+    if (rc == kErrorNoData) return;
+    for (const AdapterInfo& a : list) {
+        SCOPED_TRACE(a.name);
+        EXPECT_NE(a.name, "stale");
+        ASSERT_FALSE(a.ipv4.empty()) << "an adapter without an address shows 0.0.0.0";
+        for (const std::string& ip : a.ipv4) EXPECT_NE(ip, "127.0.0.1") << "no loopback adapter";
+    }
+}
+
+TYPED_TEST(OsContractTest, Resolution) {
+    Os* os = this->os_.get();
+    std::vector<uint32_t> addrs{7};
+    ASSERT_TRUE(os->ResolveHostIPv4("192.0.2.33", &addrs));
+    const unsigned char want[4] = {192, 0, 2, 33};
+    ASSERT_EQ(addrs.size(), 1u);
+    EXPECT_EQ(std::memcmp(&addrs[0], want, 4), 0) << "network order";
+    addrs = {7};
+    EXPECT_FALSE(os->ResolveHostIPv4("", &addrs));
+    EXPECT_TRUE(addrs.empty()) << "a failed resolution leaves nothing behind";
+}
+
+TYPED_TEST(OsContractTest, ProfileStringsAndFiles) {
+    Os* os = this->os_.get();
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "ow_contract";
+    std::filesystem::create_directories(dir);
+    const std::string path = (dir / "test.ini").string();
+    {
+        std::ofstream f(path, std::ios::binary);
+        f << "[Main]\r\nKey = \"quoted value\"\r\nOther=1\r\n[main]\r\nKey=second\r\n";
+    }
+    struct Row {
+        const char* section;
+        const char* key;
+        uint32_t size;
+        std::string want;
+    } rows[] = {
+        {"MAIN", "key", 64, "quoted value"},
+        {"Main", "missing", 64, "dflt"},
+        {"Main", "Key", 7, "quoted"},
+        {"Main", nullptr, 64, std::string("Key\0Other\0", 10)},
+        {"Nowhere", "Key", 64, "dflt"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.section) + "/" + (r.key ? r.key : "(all)"));
+        std::string got = os->ReadProfileString(r.section, r.key, "dflt", path, r.size);
+        // A name list may carry its closing NUL or not; the names are what count.
+        if (r.key == nullptr && got.size() == r.want.size() - 1) got.push_back('\0');
+        EXPECT_EQ(got, r.want);
+    }
+    std::string text;
+    ASSERT_TRUE(os->ReadFileText(path, 6, &text));
+    EXPECT_EQ(text, "[Main]");
+    EXPECT_FALSE(os->ReadFileText((dir / "absent.ini").string(), 6, &text));
+    EXPECT_TRUE(os->FileExists(path));
+    std::filesystem::remove_all(dir);
+}
+
+// Route-change requests: armed and withdrawn; a withdrawn request sets
+// nothing. Where the system has no such notification (Wine answers "not
+// supported"), the policy's retry path covers it: see the lifecycle tests.
+TYPED_TEST(OsContractTest, RouteChangeRequest) {
+    Os* os = this->os_.get();
+    Handle ev = os->CreateEventObject(nullptr, true, false);
+    ASSERT_NE(ev, nullptr);
+    if (!os->NotifyRouteChange(ev)) {
+        os->CloseObject(ev);
+        GTEST_SKIP() << "route-change notification is not supported on this system";
+    }
+    EXPECT_TRUE(os->NotifyRouteChange(ev)) << "a second request for the same event is still pending";
+    os->CancelRouteChange(ev);
+    os->CancelRouteChange(ev);
+    EXPECT_EQ(os->WaitForObjects(&ev, 1, 0), kWaitTimeout);
+    EXPECT_TRUE(os->CloseObject(ev));
+}
+
+class CountingSink : public TimerSink {
+public:
+    void OnTimer(uint32_t id) override {
+        std::unique_lock<std::mutex> lock(mu_);
+        ++ticks_;
+        last_ = id;
+        cv_.notify_all();
+        if (holdTicks_) {
+            inTick_ = true;
+            cv_.notify_all();
+            cv_.wait_for(lock, std::chrono::seconds(10), [&] { return !holdTicks_; });
+            inTick_ = false;
+        }
+    }
+    template <typename Pred>
+    bool WaitFor(Pred pred) {
+        std::unique_lock<std::mutex> lock(mu_);
+        return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return pred(*this); });
+    }
+    void Hold(bool hold) {
+        std::lock_guard<std::mutex> lock(mu_);
+        holdTicks_ = hold;
+        cv_.notify_all();
+    }
+    int ticks() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return ticks_;
+    }
+    bool inTick() {
+        std::lock_guard<std::mutex> lock(mu_);
+        return inTick_;
+    }
+
+    int ticks_ = 0;
+    uint32_t last_ = 0;
+    bool holdTicks_ = false;
+    bool inTick_ = false;
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+};
+
+// A timer repeats until disarmed, and Stop waits out a tick under way,
+// however short its own bound: no tick reaches the sink after it.
+TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
+    Os* os = this->os_.get();
+    std::unique_ptr<TimerHost> host = os->CreateTimerHost();
+    CountingSink sink;
+    EXPECT_FALSE(host->Arm(1, 5)) << "not started";
+    ASSERT_TRUE(host->Start(&sink));
+    ASSERT_TRUE(host->Arm(3, 5));
+    std::atomic<bool> advancing{true};
+    std::thread clock([&] {
+        while (advancing.load()) TypeParam::Advance(os, 5);
+    });
+    EXPECT_TRUE(sink.WaitFor([](CountingSink& s) { return s.ticks_ >= 3; }));
+
+    sink.Hold(true);
+    EXPECT_TRUE(sink.WaitFor([](CountingSink& s) { return s.inTick_; }));
+    std::thread release([&] {
+        // Lets the held tick end only once Stop has had its bound twice over.
+        std::this_thread::sleep_for(milliseconds(40));
+        sink.Hold(false);
+    });
+    host->Stop(20);
+    EXPECT_FALSE(sink.inTick()) << "Stop returned during a tick";
+    const int after = sink.ticks();
+    release.join();
+    advancing = false;
+    clock.join();
+    EXPECT_EQ(sink.ticks(), after) << "a tick after Stop";
+    EXPECT_EQ(sink.last_, 3u);
+    EXPECT_FALSE(host->Arm(3, 5)) << "stopped for good";
+}
+
+}  // namespace
+}  // namespace outlinkwatch

@@ -276,7 +276,7 @@ public:
         std::unique_ptr<uint64_t[]> storage;
         ULONG len = 0;
         for (int attempt = 0; attempt < 2; ++attempt) {
-            len = std::min(std::max<ULONG>(need, kAdapterRecordSize), kMaxAdapterBufferBytes);
+            len = std::min<ULONG>(std::max<ULONG>(need, kAdapterRecordSize), kMaxAdapterBufferBytes);
             // Whole 8-byte words keep the records aligned as the structure needs.
             storage.reset(new (std::nothrow) uint64_t[(len + 7) / 8]);
             if (!storage) return ERROR_NOT_ENOUGH_MEMORY;

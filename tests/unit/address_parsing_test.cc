@@ -76,9 +76,9 @@ TEST(AddressParsing, InetAddrMatchesGlibcAndAddressTextReadsNetworkOrder) {
         "0x", "0x.1", "0xg", "017.0.0.1", "08.0.0.1", "1.2.3.04", "1.2.3.0x", "00000000000000000000001.2.3.4",
         "0x00000000000ff.1.1.1", "0xffffffff", "0x100000000", "18446744073709551616", "1.2.3.4 junk",
         "1.2.3.4\tx", "1.2.3.4\n", "1 .2", "1.2.3.4x", " 1.2.3.4", "+1.2.3.4", "1.-2.3.4", "1..2", "1.", ".1",
-        "", "1.2.3.4\x80", "\xff", std::string("1.2.3.4\0zz", 10)};
+        "", "1.2.3.4\x80", "\xff", std::string("1.2.3.4\0zz", 10), std::string(100 * 1024, '7')};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c);
+        SCOPED_TRACE(c.substr(0, 32));
         EXPECT_EQ(InetAddr(c), inet_addr(c.c_str()));
     }
     EXPECT_EQ(AddressText(Net(255, 0, 128, 9)), "255.0.128.9");
@@ -117,33 +117,6 @@ TEST(AddressParsing, ResolveAddrList) {
         EXPECT_EQ(recs, c.records);
         EXPECT_EQ(Vec(unresolved), c.unresolved);
     }
-}
-
-// Untrusted policy text: 10,000 entries, 100 KB entries, bytes that are not text.
-TEST(AddressParsing, SurvivesHostileInput) {
-    std::string bytes;
-    for (int b = 0; b < 256; ++b) bytes += static_cast<char>(b);
-    const std::string huge(100 * 1024, '7');
-    std::list<std::string> entries{bytes, huge, huge + "/24", "1.2.3.4/" + huge, "/" + bytes,
-                                   std::string(huge.size(), '/'), std::string(huge.size(), ':'),
-                                   std::string(huge.size(), ' ') + "x"};
-    for (int i = 0; i < 10000; ++i) {
-        entries.push_back("10." + std::to_string(i % 256) + ".0.1/" + std::to_string(20 + i % 16));
-    }
-    std::string joined;
-    for (const auto& e : entries) joined += e + ";";
-    std::list<std::string> pieces, expanded, text, unresolved;
-    SplitString(joined, ";", true, pieces);
-    EXPECT_EQ(pieces.size(), entries.size() + 2);  // the two byte-range entries hold a ';' each
-    for (const auto& e : entries) EXPECT_LE(TrimText(e).size(), e.size());
-    EXPECT_EQ(InetAddr(huge), 0xFFFFFFFFu);
-    ParseIPSec(entries, expanded, [](const char*) {});
-    EXPECT_GT(expanded.size(), 10000u);
-    std::list<uint32_t> ip;
-    std::list<ConnectAddrRecord> records;
-    const ResolveFn none = [](const std::string&, std::vector<uint32_t>*) { return false; };
-    ResolveAddrList(entries, 1, ip, text, records, unresolved, none);
-    EXPECT_EQ(unresolved.size(), 3u);  // only the byte-range and all-':' entries hold a ':'
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "fakes/params.h"
 #include "fakes/recording_agent.h"
 #include "outlinkwatch/plugin.h"
@@ -63,6 +65,8 @@ TEST(BoundaryTest, LoadedPluginRunsAndStopsThroughItsInterfaces) {
     ComponentInfo* info = nullptr;
     ASSERT_EQ(list(&info), 1);
     EXPECT_STREQ(info->pszInterfaceName, "IPolicy");
+    EXPECT_TRUE(std::regex_match(info->pszBuildDate, std::regex("[A-Z][a-z]{2} [1-9][0-9]? [0-9]{4}")))
+        << info->pszBuildDate;
     EXPECT_EQ(query("x"), -1);
 
     RecordingAgent agent;

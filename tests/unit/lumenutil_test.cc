@@ -2,8 +2,8 @@
 // their override files, and the operating-system code table.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "fakes/fake_os.h"
@@ -25,40 +25,46 @@ TEST(IniReaderTest, LookupTable) {
     const std::string text =
         "; comment\n[Main]\nName = Value  \n  quoted=\"a b\"\nsingle='x'\nhalf=\"open\nempty=\n"
         "dup=first\ndup=second\n[main]\nlater=1\n[ Other ]\nKey=v;not a comment\r\nnoequals\n";
-    struct Case {
-        const char* section;
-        const char* key;
-        const char* def;
+    const struct {
+        const char *section, *key, *def;
         uint32_t size;
         std::string expected;
     } cases[] = {
-        {"Main", "Name", "d", 64, "Value|5"},
-        {"MAIN", "name", "d", 64, "Value|5"},
-        {"Main", "quoted", "d", 64, "a b|3"},
-        {"Main", "single", "d", 64, "x|1"},
-        {"Main", "half", "d", 64, "\"open|5"},
-        {"Main", "empty", "d", 64, "|0"},
-        {"Main", "dup", "d", 64, "first|5"},
+        {"MAIN", "name", "d", 64, "Value|5"}, {"Main", "quoted", "d", 64, "a b|3"}, {"Main", "single", "d", 64, "x|1"},
+        {"Main", "half", "d", 64, "\"open|5"}, {"Main", "empty", "d", 64, "|0"}, {"Main", "dup", "d", 64, "first|5"},
         {"Main", "later", "dflt  ", 64, "dflt|4"},  // only the first section of a name; default loses trailing blanks
-        {"Other", "Key", "d", 64, "v;not a comment|15"},
-        {"Other", "noequals", nullptr, 64, "|0"},
-        {"Missing", "Name", "fallback", 64, "fallback|8"},
-        {"Main", "Name", "d", 3, "Va|2"},  // cut to the buffer
-        {"Main", "Name", "d", 1, "|0"},
+        {"Other", "Key", "d", 64, "v;not a comment|15"}, {"Other", "noequals", nullptr, 64, "|0"},
+        {"Missing", "Name", "fallback", 64, "fallback|8"}, {"Main", "Name", "d", 3, "Va|2"},  // cut to the buffer
+        {"Main", "Name", "d", 1, "|0"}, {"Main", "Name", "d", 0, "|0"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.section) + "/" + c.key);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.section) + "/" + c.key + "/" + std::to_string(c.size));
         EXPECT_EQ(Ini(text, c.section, c.key, c.def, c.size), c.expected);
     }
+    const std::string lists = "[a]\nk1=1\nk2=2\n[b]\n";  // a null section or key lists the names
+    EXPECT_EQ(Ini(lists, nullptr, nullptr, ""), std::string("a\0b\0|4", 6));
+    EXPECT_EQ(Ini(lists, "a", nullptr, ""), std::string("k1\0k2\0|6", 8));
+    EXPECT_EQ(Ini(lists, "a", nullptr, "", 5), std::string("k1\0|3", 5)) << "cut lists report size - 2";
 }
 
-TEST(IniReaderTest, NullSectionOrKeyListsNames) {
-    const std::string text = "[a]\nk1=1\nk2=2\n[b]\n";
-    EXPECT_EQ(Ini(text, nullptr, nullptr, ""), std::string("a\0b\0|4", 6));
-    EXPECT_EQ(Ini(text, "a", nullptr, ""), std::string("k1\0k2\0|6", 8));
-    EXPECT_EQ(Ini(text, "a", nullptr, "", 5), std::string("k1\0|3", 5)) << "cut lists report size - 2";
-    char none[1];
-    EXPECT_EQ(IniGetString(text, "a", "k1", "", none, 0), 0u);
+TEST(LangMapTest, Lookups) {
+    lumenutil::LangMap map;
+    map.LoadText("2 English en\n1 Chinese ch extra columns\nbad line\n3 Broken\n 5  Deutsch de \n");
+    EXPECT_EQ(map.GetLangAbbr(2), "en");
+    EXPECT_EQ(map.GetLangAbbr(7), "ch") << "unknown id: the first entry";
+    EXPECT_EQ(map.GetLangName(5), "Deutsch");
+    EXPECT_EQ(map.GetLangNameByAbbr("de"), "Deutsch");
+    EXPECT_EQ(map.GetLangNameByAbbr("EN"), "Chinese") << "abbreviations compare exactly";
+    const std::pair<const char*, int> ids[] = {{"english", 2}, {" Eng lish\t", 2}, {"DEUTSCH", 5}, {"nobody", 1}};
+    for (const auto& c : ids) EXPECT_EQ(map.GetLangID(c.first), c.second) << c.first;
+    EXPECT_EQ(map.Print(), "ID:1, Name:Chinese, Abbr:ch\nID:2, Name:English, Abbr:en\nID:5, Name:Deutsch, Abbr:de\n");
+    for (const char* text : {"1 English\n2 Chinese\n", ""}) {  // no complete line: not loaded
+        lumenutil::LangMap empty;
+        empty.LoadText(text);
+        EXPECT_FALSE(empty.loaded());
+        EXPECT_EQ(empty.GetLangAbbr(1) + empty.GetLangNameByAbbr("en"), "");
+        EXPECT_EQ(empty.GetLangID("English"), -1);
+    }
 }
 
 class LanguageFilesTest : public ::testing::Test {
@@ -67,17 +73,17 @@ protected:
         char dir[] = "/tmp/owlangXXXXXX";
         ASSERT_NE(mkdtemp(dir), nullptr);
         dir_ = dir;
-        ASSERT_EQ(system(("mkdir -p " + dir_ + "/language").c_str()), 0);
+        std::filesystem::create_directory(dir_ + "/language");
         fake_.SetExecutablePath(dir_ + "/agent.exe");
         previous_ = SetOsForTesting(&fake_);
     }
     void TearDown() override {
         SetOsForTesting(previous_);
         lumenutil::ReloadLangMapForTesting();
-        ASSERT_EQ(system(("rm -rf " + dir_).c_str()), 0);
+        std::filesystem::remove_all(dir_);
     }
     void Write(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
+        std::ofstream(dir_ + "/language/" + name, std::ios::binary) << text;
     }
 
     std::string dir_;
@@ -85,109 +91,90 @@ protected:
     Os* previous_ = nullptr;
 };
 
-TEST_F(LanguageFilesTest, MapLookups) {
-    Write("language/langmap.ini", "2 English en\n1 Chinese ch extra columns\nbad line\n3 Broken\n 5  Deutsch de \n");
-    lumenutil::ReloadLangMapForTesting();
-    EXPECT_EQ(lumenutil::GetLangAbbr(2), "en");
-    EXPECT_EQ(lumenutil::GetLangAbbr(7), "ch") << "unknown id: the first entry";
-    EXPECT_EQ(lumenutil::GetLangName(5), "Deutsch");
-    EXPECT_EQ(lumenutil::GetLangStdName(2), "");
-    EXPECT_EQ(lumenutil::GetLangNameByAbbr("de"), "Deutsch");
-    EXPECT_EQ(lumenutil::GetLangNameByAbbr("EN"), "Chinese") << "abbreviations compare exactly";
-    struct Case {
-        const char* name;
-        int id;
-    } ids[] = {{"english", 2}, {" Eng lish\t", 2}, {"DEUTSCH", 5}, {"nobody", 1}, {"", 1}};
-    for (const Case& c : ids) EXPECT_EQ(lumenutil::GetLangID(c.name), c.id) << c.name;
-    EXPECT_EQ(lumenutil::GlobalLangMap().Print(),
-              "ID:1, Name:Chinese, Abbr:ch\nID:2, Name:English, Abbr:en\nID:5, Name:Deutsch, Abbr:de\n");
-}
-
-TEST_F(LanguageFilesTest, MapWithoutCompleteLinesIsNotLoaded) {
-    for (const char* text : {"1 English\n2 Chinese\n", ""}) {
-        Write("language/langmap.ini", text);
-        lumenutil::ReloadLangMapForTesting();
-        EXPECT_FALSE(lumenutil::GlobalLangMap().loaded());
-        EXPECT_EQ(lumenutil::GetLangAbbr(1), "");
-        EXPECT_EQ(lumenutil::GetLangNameByAbbr("en"), "");
-        EXPECT_EQ(lumenutil::GetLangID("English"), -1);
-    }
-    ASSERT_EQ(system(("rm -f " + dir_ + "/language/langmap.ini").c_str()), 0);
-    lumenutil::ReloadLangMapForTesting();
-    EXPECT_FALSE(lumenutil::GlobalLangMap().loaded());
-}
-
 TEST_F(LanguageFilesTest, TextsWithTheOverrideFile) {
-    Write("language/langmap.ini", "1 English en\n");
-    Write("language/UniLang_en.ini",
-          "[S]\nplain=base\nquoted=\"hello\"\npair=\"\"\nboth=base-both\nonlybase=b\nemptycust=base-empty\n");
-    Write("language/UniLang_en_cust.ini", "[S]\nboth=custom\nemptycust=\n");
+    Write("UniLang_en.ini", "[S]\nplain=base\n");
     lumenutil::ReloadLangMapForTesting();
-    struct Case {
-        const char* key;
-        const char* expected;
-    } cases[] = {{"plain", "base"},          {"quoted", "hello"},  {"both", "custom"},
-                 {"emptycust", "base-empty"}, {"missing", ""},     {"onlybase", "b"}};
-    for (const Case& c : cases) EXPECT_EQ(lumenutil::getStringFromLangIni("S", c.key, 1), c.expected) << c.key;
+    EXPECT_EQ(lumenutil::getStringFromLangIni("S", "plain", 1), "") << "no map file";
+    Write("langmap.ini", "1 English en\n");
+    lumenutil::ReloadLangMapForTesting();
+    Write("UniLang_en.ini",
+          "[S]\nplain=base\nquoted=\"hello\"\nboth=base-both\nonlybase=b\nemptycust=base-empty\n");
+    Write("UniLang_en_cust.ini", "[S]\nboth=custom\nemptycust=\n");
+    const std::pair<const char*, const char*> cases[] = {
+        {"plain", "base"}, {"quoted", "hello"}, {"both", "custom"}, {"emptycust", "base-empty"},
+        {"missing", ""},   {"onlybase", "b"}};
+    for (const auto& c : cases) EXPECT_EQ(lumenutil::getStringFromLangIni("S", c.first, 1), c.second) << c.first;
     // The ini reader already drops one pair of quotes; a value written as
     // two pairs keeps its inner pair only when longer than two characters.
-    Write("language/UniLang_en.ini", "[S]\nq=\"\"x\"\"\ntwo=\"\"\"\"\n");
+    Write("UniLang_en.ini", "[S]\nq=\"\"x\"\"\ntwo=\"\"\"\"\n");
     EXPECT_EQ(lumenutil::getStringFromLangIni("S", "q", 1), "x");
     EXPECT_EQ(lumenutil::getStringFromLangIni("S", "two", 1), "\"\"");
 
-    char buf[32];
     const std::string base = dir_ + "/language/UniLang_en.ini";
-    Write("language/UniLang_en.ini", "[S]\nk=base\n");
-    EXPECT_EQ(lumenutil::LumenFile::GetInifileStringA("S", "k", "def", buf, sizeof(buf), base.c_str()), 4u);
-    EXPECT_STREQ(buf, "base");
-    EXPECT_EQ(lumenutil::LumenFile::GetInifileStringA("S", "nokey", "def", buf, sizeof(buf), base.c_str()), 3u);
-    EXPECT_STREQ(buf, "def");
-    EXPECT_EQ(lumenutil::LumenFile::GetInifileStringA("S", "both", "def", buf, sizeof(buf), base.c_str()), 6u);
-    EXPECT_STREQ(buf, "custom");
+    for (const auto& c : {std::make_pair("nokey", "def|3"), std::make_pair("both", "custom|6")}) {
+        char buf[32];
+        const uint32_t n = lumenutil::LumenFile::GetInifileStringA("S", c.first, "def", buf, sizeof(buf), base.c_str());
+        EXPECT_EQ(buf + ("|" + std::to_string(n)), c.second);
+    }
+    std::filesystem::remove(base);
+    EXPECT_EQ(lumenutil::getStringFromLangIni("S", "both", 1), "") << "no language file: no override either";
 }
 
-TEST_F(LanguageFilesTest, MissingLanguageFileGivesEmptyTexts) {
-    Write("language/langmap.ini", "1 English en\n");
-    lumenutil::ReloadLangMapForTesting();
-    EXPECT_EQ(lumenutil::getStringFromLangIni("S", "k", 1), "");
-}
-
+// Platform id 1 reads GetVersionExA's numbers; platform id 2 the true NT
+// numbers, since GetVersionExA answers 6.2 on newer systems to a program
+// without a compatibility manifest. In the rows of platform ids 1 and 2 the
+// two pairs would decide differently, so reading the wrong pair fails.
 TEST(SystemInfoTest, OsCodeTable) {
-    struct Case {
-        uint32_t platform, major, minor;
+    enum { kMajor6 = 1, kMinor3 = 2 };  // which VerifyVersionInfo checks say equal
+    const struct {
+        uint32_t platform, major, minor, ntMajor, ntMinor;
         uint8_t product;
-        bool equals63, is64;
+        int equals;
+        bool is64;
         int want64, code;
+        bool versionExOk = true, ntNumbersOk = true;
     } cases[] = {
-        {0, 3, 1, 0, false, false, 0, 100}, {1, 4, 0, 0, false, false, 0, 101}, {1, 4, 10, 0, false, false, 0, 102},
-        {1, 4, 90, 0, false, false, 0, 103}, {1, 5, 0, 0, false, false, 0, -1}, {2, 4, 0, 1, false, false, 0, 104},
-        {2, 5, 0, 1, false, false, 0, 105}, {2, 5, 1, 3, false, false, 0, 106}, {2, 5, 2, 1, false, false, 0, 106},
-        {2, 5, 2, 3, false, false, 0, 107}, {2, 6, 0, 1, false, false, 0, 108}, {2, 6, 0, 3, false, false, 0, 110},
-        {2, 6, 1, 1, false, true, 0, 109},  {2, 6, 1, 3, false, false, 0, 111}, {2, 6, 2, 1, false, false, 0, 118},
-        {2, 6, 3, 1, true, false, 0, 120},  {2, 6, 4, 1, false, false, 0, 118}, {2, 10, 0, 1, false, false, 0, 122},
-        {2, 11, 5, 3, false, false, 0, 122}, {2, 6, 1, 1, false, true, 1, 115}, {2, 10, 0, 1, false, true, 1, 123},
-        {2, 5, 0, 1, false, true, 1, 105},  {3, 6, 1, 1, false, false, 0, -1},
+        {0, 3, 1, 6, 1, 1, 0, false, 0, 100},       {1, 4, 0, 4, 10, 0, 0, false, 0, 101},
+        {1, 4, 10, 4, 0, 0, 0, false, 0, 102},      {1, 4, 90, 4, 0, 0, 0, false, 0, 103},
+        {1, 5, 0, 4, 0, 0, 0, false, 0, -1},        {2, 6, 2, 3, 51, 1, 0, false, 0, 104},
+        {2, 6, 2, 4, 0, 1, 0, false, 0, 104},       {2, 6, 2, 5, 0, 1, 0, false, 0, 105},
+        {2, 6, 2, 5, 1, 3, 0, false, 0, 106},       {2, 6, 2, 5, 2, 1, 0, false, 0, 106},
+        {2, 6, 2, 5, 2, 3, 0, false, 0, 107},       {2, 6, 2, 6, 0, 1, 0, false, 0, 108},
+        {2, 6, 2, 6, 0, 3, 0, false, 0, 110},       {2, 6, 2, 6, 1, 1, 0, true, 0, 109},
+        {2, 6, 2, 6, 1, 2, 0, false, 0, 111},       {2, 6, 1, 6, 2, 1, 0, false, 0, 118},
+        {2, 6, 2, 6, 3, 1, kMajor6 | kMinor3, false, 0, 120},
+        {2, 6, 2, 6, 3, 1, kMajor6, false, 0, 118}, {2, 6, 2, 6, 3, 1, kMinor3, false, 0, 118},
+        {2, 6, 0, 6, 4, 1, 0, false, 0, 118},       {2, 6, 2, 10, 0, 1, 0, false, 0, 122},
+        {2, 6, 2, 11, 5, 3, 0, false, 0, 122},      {3, 6, 1, 6, 1, 1, 0, false, 0, -1},
+        // 64-bit counterparts only on a 64-bit processor, when asked for, in 106..122.
+        {2, 6, 2, 6, 1, 1, 0, true, 1, 115},        {2, 6, 2, 5, 1, 1, 0, true, 1, 112},
+        {2, 6, 2, 10, 0, 1, 0, true, 1, 123},       {2, 6, 2, 5, 0, 1, 0, true, 1, 105},
+        {2, 6, 2, 6, 1, 1, 0, false, 1, 109},
+        // Either source of numbers missing is a failure.
+        {2, 6, 2, 6, 1, 1, 0, false, 0, -1, false}, {2, 6, 2, 6, 1, 1, 0, false, 0, -1, true, false},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
         OsVersionFacts f;
-        f.versionExOk = f.ntNumbersOk = true;
+        f.versionExOk = c.versionExOk;
+        f.ntNumbersOk = c.ntNumbersOk;
         f.platformId = c.platform;
-        f.major = f.ntMajor = c.major;
-        f.minor = f.ntMinor = c.minor;
+        f.major = c.major;
+        f.minor = c.minor;
+        f.ntMajor = c.ntMajor;
+        f.ntMinor = c.ntMinor;
         f.productType = c.product;
-        f.equalsMajor6 = f.equalsMinor3 = c.equals63;
+        f.equalsMajor6 = (c.equals & kMajor6) != 0;
+        f.equalsMinor3 = (c.equals & kMinor3) != 0;
         f.is64bit = c.is64;
         f.servicePackMajor = 2;
+        const bool ok = c.versionExOk && c.ntNumbersOk;
         int code = 0, sp = 0;
-        EXPECT_EQ(lumenutil::OSCodeFromFacts(f, c.want64, code, sp), lumenutil::UTIL_OK);
-        EXPECT_EQ(code, c.code) << c.platform << " " << c.major << "." << c.minor << " type " << int(c.product);
-        EXPECT_EQ(sp, 2);
+        const uint32_t result = lumenutil::OSCodeFromFacts(f, c.want64, code, sp);
+        EXPECT_EQ(result, ok ? lumenutil::UTIL_OK : lumenutil::UTIL_E_OSVERSION);
+        EXPECT_EQ(code, c.code);
+        EXPECT_EQ(sp, ok ? 2 : -1);
     }
-    OsVersionFacts broken;
-    int code = 0, sp = 0;
-    EXPECT_EQ(lumenutil::OSCodeFromFacts(broken, 0, code, sp), lumenutil::UTIL_E_OSVERSION);
-    EXPECT_EQ(code, -1);
-    EXPECT_EQ(sp, -1);
     for (int c : {100, 112, 124, -1}) EXPECT_EQ(lumenutil::LumenSystemInfo::Transform32To64(c), -1) << c;
 }
 

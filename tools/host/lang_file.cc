@@ -1,6 +1,7 @@
 #include "lang_file.h"
 
 #include <cctype>
+#include <optional>
 
 #include "bounded_file.h"
 
@@ -24,51 +25,60 @@ std::pair<std::string, std::string> Key(const std::string& module, const std::st
     return {Lower(module), Lower(key)};
 }
 
+// What one line of the file says.
+struct IniLine {
+    enum Kind { kNothing, kSection, kText } kind = kNothing;
+    std::string name;  // the section, or the key
+    std::string text;
+};
+
+// Reads one line (without its line end); the reason when it makes no sense.
+std::string ReadIniLine(const std::string& raw, IniLine* out) {
+    const std::string line = Trim(raw);
+    if (line.empty() || line[0] == ';' || line[0] == '#') return std::string();
+    if (line[0] == '[') {
+        if (line.back() != ']') return "section header without ']'";
+        out->kind = IniLine::kSection;
+        out->name = Trim(line.substr(1, line.size() - 2));
+        return out->name.empty() ? "empty section name" : "";
+    }
+    const size_t eq = line.find('=');
+    if (eq == std::string::npos) return "expected key = text";
+    out->kind = IniLine::kText;
+    out->name = Trim(line.substr(0, eq));
+    out->text = Trim(line.substr(eq + 1));
+    if (out->text.size() >= 2 && out->text.front() == '"' && out->text.back() == '"') {
+        out->text = out->text.substr(1, out->text.size() - 2);
+    }
+    return out->name.empty() ? "empty key" : "";
+}
+
 }  // namespace
 
 bool LangTable::Parse(const std::string& text, std::string* error, const LangLimits& limits) {
     texts_.clear();
     std::map<std::pair<std::string, std::string>, std::string> texts;
-    std::string section;
-    bool inSection = false;
+    std::optional<std::string> section;  // none before the first [section]
     size_t lineNo = 0;
-    size_t pos = 0;
     // A byte-order mark is not part of the first line.
-    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
-    auto fail = [&](const std::string& what) {
-        *error = "line " + std::to_string(lineNo) + ": " + what;
-        return false;
-    };
-    while (pos < text.size()) {
-        ++lineNo;
+    for (size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; pos < text.size(); ++lineNo) {
         size_t end = text.find('\n', pos);
         if (end == std::string::npos) end = text.size();
-        if (end - pos > limits.maxLineBytes) {
-            return fail("longer than " + std::to_string(limits.maxLineBytes) + " bytes");
+        IniLine line;
+        std::string why = end - pos > limits.maxLineBytes
+                              ? "longer than " + std::to_string(limits.maxLineBytes) + " bytes"
+                              : ReadIniLine(text.substr(pos, end - pos), &line);
+        if (why.empty() && line.kind == IniLine::kText) {
+            if (!section) why = "key before the first [section]";
+            if (texts.size() >= limits.maxEntries) why = "more than " + std::to_string(limits.maxEntries) + " texts";
         }
-        const std::string line = Trim(text.substr(pos, end - pos));
+        if (!why.empty()) {
+            *error = "line " + std::to_string(lineNo + 1) + ": " + why;
+            return false;
+        }
+        if (line.kind == IniLine::kSection) section = line.name;
+        if (line.kind == IniLine::kText) texts.emplace(Key(*section, line.name), line.text);  // the first one stays
         pos = end + 1;
-        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-        if (line[0] == '[') {
-            if (line.back() != ']') return fail("section header without ']'");
-            section = Trim(line.substr(1, line.size() - 2));
-            if (section.empty()) return fail("empty section name");
-            inSection = true;
-            continue;
-        }
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) return fail("expected key = text");
-        if (!inSection) return fail("key before the first [section]");
-        const std::string key = Trim(line.substr(0, eq));
-        if (key.empty()) return fail("empty key");
-        std::string value = Trim(line.substr(eq + 1));
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-            value = value.substr(1, value.size() - 2);
-        }
-        if (texts.size() >= limits.maxEntries) {
-            return fail("more than " + std::to_string(limits.maxEntries) + " texts");
-        }
-        texts.emplace(Key(section, key), value);  // the first one stays
     }
     texts_ = std::move(texts);
     return true;

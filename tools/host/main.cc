@@ -3,6 +3,10 @@
 // hands it a policy read from a file, runs it until told to stop and takes
 // it down again. Only the public boundary headers are used: the host is
 // built as if it were the separately shipped agent.
+//
+// stdout carries the notification JSON lines and nothing else, so the host
+// can feed a JSON reader directly; everything meant for a person (status,
+// log lines, prompts, warnings) goes to stderr.
 #include <dlfcn.h>
 #include <limits.h>
 #include <pthread.h>
@@ -11,7 +15,6 @@
 
 #include <arpa/inet.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -32,31 +35,47 @@
 #ifndef OW_HOST_VERSION
 #  define OW_HOST_VERSION "0.0.0"
 #endif
-#ifndef OW_DEFAULT_PLUGIN
-#  define OW_DEFAULT_PLUGIN "libOutlinkWatch.so"
-#endif
 
 namespace {
 
 constexpr int kExitOk = 0;
-constexpr int kExitUsage = 2;    // bad command line or input files; nothing was started
+constexpr int kExitUsage = 2;    // bad command line, input file or plug-in; nothing was started
 constexpr int kExitRefused = 3;  // the plug-in did not start the policy
+constexpr int kExitLeaked = 4;   // the policy held on to references after the last Release
+
+constexpr const char* kExitCodesHelp =
+    "Exit codes:\n"
+    "  0  the policy ran and was taken down cleanly\n"
+    "  2  bad option, input file or plug-in; nothing was started\n"
+    "  3  the policy refused to start (no object, Initialize not 200 or Exec not 0)\n"
+    "  4  the policy still held references after the last Release (wins over 3)\n"
+    "\n"
+    "stdout carries only the notification JSON lines; everything else goes to stderr.";
+
+// The plug-in's file name; the host looks for it in its own directory.
+constexpr const char* kPluginFileName = "libOutlinkWatch.so";
 constexpr uint32_t kDefaultLanguage = 1;
 // A run longer than this is a typo, not a plan.
 constexpr double kMaxDurationSeconds = 100.0 * 24 * 3600;
 
+// An option value and whether it was given at all (an empty value is a value).
+struct Given {
+    std::string value;
+    bool given = false;
+};
+
 struct Options {
-    std::string plugin = OW_DEFAULT_PLUGIN;
-    std::string policy;  // empty: the built-in demonstration policy
-    std::string duration;
-    std::string log;
-    std::string events;
-    std::string lang;
-    std::string language;
-    std::string commAddress;
-    std::string debugLog;
-    bool hasPolicy = false, hasDuration = false, hasLog = false, hasEvents = false, hasLang = false,
-         hasLanguage = false, hasComm = false, hasDebugLog = false;
+    Given plugin, policy, duration, log, events, lang, language, commAddress, debugLog;
+};
+
+// Everything checked and opened before the plug-in is loaded.
+struct Inputs {
+    double seconds = 0;  // meaningful only with --duration
+    owhost::PolicyDocument policy;
+    uint32_t language = kDefaultLanguage;
+    owhost::LangTable lang;
+    std::unique_ptr<owhost::LineSink> logFile, eventsFile;
+    std::string pluginPath;
 };
 
 int Fail(const std::string& message) {
@@ -83,13 +102,14 @@ bool ParseSeconds(const std::string& text, double* seconds) {
     return true;
 }
 
+// The directory the running executable lies in, wherever it was installed
+// or copied to; empty if the kernel does not say.
 std::string DirectoryOfExecutable() {
     char path[PATH_MAX] = {0};
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n <= 0) return ".";
-    std::string exe(path, static_cast<size_t>(n));
-    const size_t slash = exe.rfind('/');
-    return slash == std::string::npos ? std::string(".") : exe.substr(0, slash);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof(path) - 1) return std::string();
+    const std::string exe(path, static_cast<size_t>(n));
+    return exe.substr(0, exe.rfind('/'));
 }
 
 std::string Field(const char* text) {
@@ -97,29 +117,28 @@ std::string Field(const char* text) {
     return owhost::OneLine(std::string(text, strnlen(text, 1024)), 1024);
 }
 
+// ---------------------------------------------------------------- command line
+
+void AddOption(CLI::App& app, const char* name, Given* target, const char* type, const char* help) {
+    app.add_option(name, target->value, help)->type_name(type)->each([target](const std::string&) {
+        target->given = true;
+    });
+}
+
 // Returns the exit code when the program should end now, nothing to go on.
 std::optional<int> ParseCommandLine(int argc, char** argv, Options* o) {
     CLI::App app{"Runs the OutlinkWatch policy plug-in the way the endpoint agent does.", "outlinkwatch"};
+    app.footer(kExitCodesHelp);
     app.set_version_flag("--version", std::string("outlinkwatch ") + OW_HOST_VERSION);
-    app.add_option("--plugin", o->plugin, "the policy plug-in library")
-        ->type_name("PATH")
-        ->default_str(OW_DEFAULT_PLUGIN);
-    CLI::Option* policy = app.add_option("--policy", o->policy, "policy file (XML); default: built-in demo policy")
-                                 ->type_name("FILE");
-    CLI::Option* duration =
-        app.add_option("--duration", o->duration, "stop after SECONDS; default: run until SIGINT or SIGTERM")
-            ->type_name("SECONDS");
-    CLI::Option* log = app.add_option("--log", o->log, "append the policy's log lines to FILE instead of stderr")->type_name("FILE");
-    CLI::Option* events = app.add_option("--events", o->events, "append the notifications (JSON lines) to FILE instead of stdout")
-        ->type_name("FILE");
-    CLI::Option* lang = app.add_option("--lang", o->lang, "language texts (ini); default: lang/en.ini beside the host")
-                             ->type_name("FILE");
-    CLI::Option* language = app.add_option("--language", o->language, "language id passed to SetLanguage")->type_name("ID");
-    CLI::Option* comm =
-        app.add_option("--comm-address", o->commAddress, "answer the Communication component with this server IP")
-            ->type_name("IP");
-    CLI::Option* debugLog =
-        app.add_option("--debug-log", o->debugLog, "file for the plug-in's debugger-output lines")->type_name("FILE");
+    AddOption(app, "--plugin", &o->plugin, "PATH", "the plug-in library; default: libOutlinkWatch.so beside the host");
+    AddOption(app, "--policy", &o->policy, "FILE", "policy file (XML); default: built-in demo policy");
+    AddOption(app, "--duration", &o->duration, "SECONDS", "stop after SECONDS; default: run until SIGINT or SIGTERM");
+    AddOption(app, "--log", &o->log, "FILE", "append the policy's log lines to FILE instead of stderr");
+    AddOption(app, "--events", &o->events, "FILE", "append the notifications (JSON lines) to FILE instead of stdout");
+    AddOption(app, "--lang", &o->lang, "FILE", "language texts (ini); default: lang/en.ini beside the host");
+    AddOption(app, "--language", &o->language, "ID", "language id passed to SetLanguage");
+    AddOption(app, "--comm-address", &o->commAddress, "IP", "answer the Communication component with this server IP");
+    AddOption(app, "--debug-log", &o->debugLog, "FILE", "file for the plug-in's debugger-output lines");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -132,19 +151,96 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* o) {
         std::printf("%s\n", e.what());
         return kExitOk;
     } catch (const CLI::ParseError& e) {
-        std::string what = e.what();
+        const std::string what = e.what();
         return Fail(what.substr(0, what.find('\n')));
     }
-    o->hasPolicy = policy->count() > 0;
-    o->hasDuration = duration->count() > 0;
-    o->hasLog = log->count() > 0;
-    o->hasEvents = events->count() > 0;
-    o->hasLang = lang->count() > 0;
-    o->hasLanguage = language->count() > 0;
-    o->hasComm = comm->count() > 0;
-    o->hasDebugLog = debugLog->count() > 0;
     return std::nullopt;
 }
+
+// ---------------------------------------------------------------- input checks
+// Each returns an exit code when the input is bad, nothing when it is fine.
+
+std::optional<int> CheckDuration(const Options& o, Inputs* in) {
+    if (!o.duration.given || ParseSeconds(o.duration.value, &in->seconds)) return std::nullopt;
+    return Fail("--duration: \"" + o.duration.value + "\" is not a number of seconds (0 to " +
+                std::to_string(static_cast<long>(kMaxDurationSeconds)) + ")");
+}
+
+std::optional<int> LoadPolicy(const Options& o, Inputs* in) {
+    std::string error;
+    if (o.policy.given) {
+        if (!owhost::LoadPolicyFile(o.policy.value, &in->policy, &error)) return Fail(error);
+    } else if (!owhost::ParsePolicyText(owhost::DemoPolicyText(), &in->policy, &error)) {
+        return Fail("built-in policy: " + error);
+    }
+    in->language = in->policy.language.value_or(kDefaultLanguage);
+    if (o.language.given && !owhost::ParseUint32(o.language.value, &in->language)) {
+        return Fail("--language: \"" + o.language.value + "\" is not a language id (0 to 4294967295)");
+    }
+    return std::nullopt;
+}
+
+std::optional<int> CheckCommAddress(const Options& o) {
+    unsigned char buf[sizeof(struct in6_addr)];
+    const char* text = o.commAddress.value.c_str();
+    if (!o.commAddress.given || inet_pton(AF_INET, text, buf) == 1 || inet_pton(AF_INET6, text, buf) == 1) {
+        return std::nullopt;
+    }
+    return Fail("--comm-address: \"" + o.commAddress.value + "\" is not an IP address");
+}
+
+std::optional<int> LoadLanguageTexts(const Options& o, const std::string& hostDir, Inputs* in) {
+    std::string error;
+    const std::string path = o.lang.given ? o.lang.value : hostDir + "/lang/en.ini";
+    if (in->lang.Load(path, &error)) return std::nullopt;
+    if (o.lang.given) return Fail(error);
+    // The host still works without texts; the policy just gets empty ones.
+    std::fprintf(stderr, "outlinkwatch: warning: %s; language texts will be empty\n", owhost::OneLine(error).c_str());
+    return std::nullopt;
+}
+
+std::optional<int> OpenOutputs(const Options& o, Inputs* in) {
+    std::string error;
+    if (o.log.given && !(in->logFile = owhost::LineSink::OpenAppend(o.log.value, &error))) {
+        return Fail("--log: " + error);
+    }
+    if (o.events.given && !(in->eventsFile = owhost::LineSink::OpenAppend(o.events.value, &error))) {
+        return Fail("--events: " + error);
+    }
+    if (o.debugLog.given) {
+        // The plug-in appends to the file by name; find out now if it can.
+        if (!owhost::LineSink::OpenAppend(o.debugLog.value, &error)) return Fail("--debug-log: " + error);
+        // Still single-threaded: nothing reads the environment concurrently.
+        ::setenv("OUTLINKWATCH_DEBUG_LOG", o.debugLog.value.c_str(), 1);
+    }
+    return std::nullopt;
+}
+
+// --plugin if given, else the plug-in beside the executable: the two are
+// built, installed and copied together.
+std::optional<int> ChoosePlugin(const Options& o, const std::string& hostDir, Inputs* in) {
+    if (o.plugin.given) {
+        // A bare file name would make dlopen search the library path instead
+        // of loading the file the user named.
+        in->pluginPath = o.plugin.value.find('/') == std::string::npos ? "./" + o.plugin.value : o.plugin.value;
+        return std::nullopt;
+    }
+    if (hostDir.empty()) return Fail("cannot tell where the host lies; name the plug-in with --plugin");
+    in->pluginPath = hostDir + "/" + kPluginFileName;
+    return std::nullopt;
+}
+
+std::optional<int> CheckInputs(const Options& o, Inputs* in) {
+    const std::string hostDir = DirectoryOfExecutable();
+    if (auto code = CheckDuration(o, in)) return code;
+    if (auto code = LoadPolicy(o, in)) return code;
+    if (auto code = CheckCommAddress(o)) return code;
+    if (auto code = LoadLanguageTexts(o, hostDir, in)) return code;
+    if (auto code = OpenOutputs(o, in)) return code;
+    return ChoosePlugin(o, hostDir, in);
+}
+
+// ---------------------------------------------------------------- signals
 
 // SIGINT and SIGTERM are blocked in every thread and taken by the main
 // thread with sigtimedwait. Blocking happens before the plug-in is loaded,
@@ -156,6 +252,13 @@ sigset_t StopSignals() {
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     return set;
+}
+
+void BlockStopSignals() {
+    const sigset_t stopSignals = StopSignals();
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A reader that goes away must not kill the host mid-shutdown.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 // Waits for a stop signal or the end of the duration; the reason as text.
@@ -181,9 +284,15 @@ std::string WaitForStop(bool bounded, double seconds) {
     }
 }
 
-struct Library {
+// ---------------------------------------------------------------- the plug-in
+
+struct Plugin {
     void* handle = nullptr;
-    ~Library() {
+    PFN_GetInterfaceList getInterfaceList = nullptr;
+    PFN_CreateObject createObject = nullptr;
+    PFN_QuerySupportedCommand querySupported = nullptr;
+
+    ~Plugin() {
         if (handle != nullptr) ::dlclose(handle);
     }
     void Close() {
@@ -202,148 +311,123 @@ Fn Resolve(void* handle, const char* name) {
     return reinterpret_cast<Fn>(::dlsym(handle, name));
 }
 
-int Run(const Options& o) {
-    // --- everything that can be wrong with the input, before anything runs
-    double seconds = 0;
-    if (o.hasDuration && !ParseSeconds(o.duration, &seconds)) {
-        return Fail("--duration: \"" + o.duration + "\" is not a number of seconds (0 to " +
-                    std::to_string(static_cast<long>(kMaxDurationSeconds)) + ")");
+std::optional<int> LoadPlugin(const std::string& path, Plugin* p, ComponentInfo** info) {
+    p->handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (p->handle == nullptr) {
+        const char* why = ::dlerror();
+        return Fail("cannot load plug-in: " + std::string(why != nullptr ? why : path));
     }
-    owhost::PolicyDocument policy;
-    std::string error;
-    if (o.hasPolicy) {
-        if (!owhost::LoadPolicyFile(o.policy, &policy, &error)) return Fail(error);
-    } else if (!owhost::ParsePolicyText(owhost::DemoPolicyText(), &policy, &error)) {
-        return Fail("built-in policy: " + error);
+    p->getInterfaceList = Resolve<PFN_GetInterfaceList>(p->handle, "GetInterfaceList");
+    p->createObject = Resolve<PFN_CreateObject>(p->handle, "CreateObject");
+    p->querySupported = Resolve<PFN_QuerySupportedCommand>(p->handle, "QuerySupportedCommand");
+    for (const auto& [found, name] : {std::pair<bool, const char*>{p->getInterfaceList != nullptr, "GetInterfaceList"},
+                                      {p->createObject != nullptr, "CreateObject"},
+                                      {p->querySupported != nullptr, "QuerySupportedCommand"}}) {
+        if (!found) return Fail("plug-in " + path + " does not export " + name);
     }
-    uint32_t language = policy.language.value_or(kDefaultLanguage);
-    if (o.hasLanguage && !owhost::ParseUint32(o.language, &language)) {
-        return Fail("--language: \"" + o.language + "\" is not a language id (0 to 4294967295)");
+    if (p->getInterfaceList(info) != 1 || *info == nullptr) {
+        return Fail("plug-in " + path + " gave no component record");
     }
-    if (o.hasComm) {
-        unsigned char buf[sizeof(struct in6_addr)];
-        if (inet_pton(AF_INET, o.commAddress.c_str(), buf) != 1 &&
-            inet_pton(AF_INET6, o.commAddress.c_str(), buf) != 1) {
-            return Fail("--comm-address: \"" + o.commAddress + "\" is not an IP address");
+    return std::nullopt;
+}
+
+void PrintComponent(owhost::LineSink& status, const ComponentInfo& info) {
+    status.Write("interface: " + Field(info.pszInterfaceName));
+    status.Write("version: " + Field(info.pszInterfaceVersion));
+    status.Write("reserved: " + Field(info.pszReserved));
+    status.Write("class id: " + Field(info.pszClassId));
+    status.Write("description: " + Field(info.pszDescription));
+    status.Write("author: " + Field(info.pszAuthor));
+    status.Write("build date: " + Field(info.pszBuildDate));
+}
+
+// ---------------------------------------------------------------- one run
+
+// Hands the policy its parameters, starts it, waits for the stop and asks
+// it to finish; the exit code so far.
+int StartWaitAndFinish(IPolicy* object, ICommonControl* control, IUnknown* agent, const Options& o, const Inputs& in,
+                       owhost::LineSink& status) {
+    object->SetAgent(agent);
+    object->SetPolicyParams(in.policy.policyParams);
+    object->SetCommParams(in.policy.commParams);
+    control->SetLanguage(in.language);
+    int exitCode = kExitRefused;
+    const int init = control->Initialize(owhost::kPolicyType);
+    status.Write("Initialize: " + std::to_string(init));
+    if (init == 200) {
+        const int exec = object->Exec(0);
+        status.Write("Exec: " + std::to_string(exec));
+        if (exec == 0) {
+            status.Write("running");
+            status.Write("stop: " + WaitForStop(o.duration.given, in.seconds));
+            // A second stop request while the policy shuts down ends the
+            // host at once, as a user who presses Ctrl-C twice expects.
+            const sigset_t stopSignals = StopSignals();
+            pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+            exitCode = kExitOk;
         }
     }
-    owhost::LangTable lang;
-    const std::string langPath = o.hasLang ? o.lang : DirectoryOfExecutable() + "/lang/en.ini";
-    if (!lang.Load(langPath, &error)) {
-        if (o.hasLang) return Fail(error);
-        // The host still works without texts; the policy just gets empty ones.
-        std::fprintf(stderr, "outlinkwatch: warning: %s; language texts will be empty\n",
-                     owhost::OneLine(error).c_str());
-    }
+    status.Write("done: " + std::to_string(control->done("")));
+    return exitCode;
+}
 
-    owhost::LineSink out(stdout);
-    owhost::LineSink err(stderr);
-    std::unique_ptr<owhost::LineSink> logFile, eventsFile;
-    if (o.hasLog && !(logFile = owhost::LineSink::OpenAppend(o.log, &error))) return Fail("--log: " + error);
-    if (o.hasEvents && !(eventsFile = owhost::LineSink::OpenAppend(o.events, &error))) {
-        return Fail("--events: " + error);
+// Drops the host's reference. With references left the policy's threads may
+// still run code of the library and call the agent, so the host leaves at
+// once, without unmapping the one or destroying the other.
+void ReleaseOrLeave(IPolicy* object, owhost::LineSink& status) {
+    const ULONG left = object->Release();
+    if (left == 0) {
+        status.Write("released");
+        return;
     }
-    if (o.hasDebugLog) {
-        // The plug-in appends to the file by name; find out now if it can.
-        std::unique_ptr<owhost::LineSink> probe = owhost::LineSink::OpenAppend(o.debugLog, &error);
-        if (!probe) return Fail("--debug-log: " + error);
-        // Still single-threaded: nothing reads the environment concurrently.
-        ::setenv("OUTLINKWATCH_DEBUG_LOG", o.debugLog.c_str(), 1);
-    }
+    status.Write("outlinkwatch: the policy still holds " + std::to_string(left) +
+                 " references after the last Release");
+    std::fflush(nullptr);
+    std::_Exit(kExitLeaked);
+}
 
-    const sigset_t stopSignals = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    // A reader that goes away must not kill the host mid-shutdown.
-    ::signal(SIGPIPE, SIG_IGN);
-
-    // A bare file name would make dlopen search the library path instead of
-    // loading the file the user named.
-    const std::string pluginPath = o.plugin.find('/') == std::string::npos ? "./" + o.plugin : o.plugin;
-    Library lib;
-    lib.handle = ::dlopen(pluginPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (lib.handle == nullptr) {
-        const char* why = ::dlerror();
-        return Fail("cannot load plug-in: " + std::string(why != nullptr ? why : pluginPath));
-    }
-    const auto getInterfaceList = Resolve<PFN_GetInterfaceList>(lib.handle, "GetInterfaceList");
-    const auto createObject = Resolve<PFN_CreateObject>(lib.handle, "CreateObject");
-    const auto querySupported = Resolve<PFN_QuerySupportedCommand>(lib.handle, "QuerySupportedCommand");
-    for (const auto& [fn, name] : {std::pair<bool, const char*>{getInterfaceList != nullptr, "GetInterfaceList"},
-                                   {createObject != nullptr, "CreateObject"},
-                                   {querySupported != nullptr, "QuerySupportedCommand"}}) {
-        if (!fn) return Fail("plug-in " + pluginPath + " does not export " + name);
-    }
-    ComponentInfo* info = nullptr;
-    if (getInterfaceList(&info) != 1 || info == nullptr) {
-        return Fail("plug-in " + pluginPath + " gave no component record");
-    }
-
-    // --- start
-    out.Write("interface: " + Field(info->pszInterfaceName));
-    out.Write("version: " + Field(info->pszInterfaceVersion));
-    out.Write("reserved: " + Field(info->pszReserved));
-    out.Write("class id: " + Field(info->pszClassId));
-    out.Write("description: " + Field(info->pszDescription));
-    out.Write("author: " + Field(info->pszAuthor));
-    out.Write("build date: " + Field(info->pszBuildDate));
-    out.Write("policy: " + (o.hasPolicy ? owhost::OneLine(o.policy, 1024) : std::string("built-in demo")));
-
+// Creates the policy with the host's agent object, runs it and drops it.
+int RunPolicy(const Plugin& plugin, const Options& o, const Inputs& in, owhost::LineSink& status,
+              owhost::LineSink& events) {
     std::unique_ptr<owhost::HostCommunication> comm;
-    if (o.hasComm) comm = std::make_unique<owhost::HostCommunication>(o.commAddress);
-    owhost::AgentOutputs outputs;
-    outputs.log = logFile ? logFile.get() : &err;
-    outputs.events = eventsFile ? eventsFile.get() : &out;
-    outputs.prompts = &err;
-    owhost::HostAgent agent(outputs, &lang, comm.get());
+    if (o.commAddress.given) comm = std::make_unique<owhost::HostCommunication>(o.commAddress.value);
+    const owhost::AgentOutputs outputs{in.logFile ? in.logFile.get() : &status,
+                                       in.eventsFile ? in.eventsFile.get() : &events, &status};
+    owhost::HostAgent agent(outputs, &in.lang, comm.get());
     IUnknown* agentUnknown = static_cast<IAgent*>(&agent);
 
     ICommonControl* control = nullptr;
     InterfaceEntry entry{0, 0, agentUnknown, 0};
-    IPolicy* object = createObject("IPolicy", &control, &entry);
+    IPolicy* object = plugin.createObject("IPolicy", &control, &entry);
     if (object == nullptr) {
-        std::fprintf(stderr, "outlinkwatch: CreateObject(\"IPolicy\") returned no object\n");
+        status.Write("outlinkwatch: CreateObject(\"IPolicy\") returned no object");
         return kExitRefused;
     }
-    int exitCode = kExitOk;
+    int exitCode = kExitRefused;
     if (control == nullptr) {
-        std::fprintf(stderr, "outlinkwatch: CreateObject(\"IPolicy\") returned no control interface\n");
-        exitCode = kExitRefused;
+        status.Write("outlinkwatch: CreateObject(\"IPolicy\") returned no control interface");
     } else {
-        object->SetAgent(agentUnknown);
-        object->SetPolicyParams(policy.policyParams);
-        object->SetCommParams(policy.commParams);
-        control->SetLanguage(language);
-        const int init = control->Initialize(owhost::kPolicyType);
-        out.Write("Initialize: " + std::to_string(init));
-        if (init != 200) {
-            exitCode = kExitRefused;
-        } else {
-            const int exec = object->Exec(0);
-            out.Write("Exec: " + std::to_string(exec));
-            if (exec != 0) {
-                exitCode = kExitRefused;
-            } else {
-                out.Write("running");
-                out.Write("stop: " + WaitForStop(o.hasDuration, seconds));
-                // A second stop request while the policy shuts down ends the
-                // host at once, as a user who presses Ctrl-C twice expects.
-                pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
-            }
-        }
-        out.Write("done: " + std::to_string(control->done("")));
+        exitCode = StartWaitAndFinish(object, control, agentUnknown, o, in, status);
     }
+    ReleaseOrLeave(object, status);
+    return exitCode;
+}
 
-    const ULONG left = object->Release();
-    if (left != 0) {
-        // The policy's threads may still run code of the library and call the
-        // agent: leave without unmapping the one or destroying the other.
-        std::fprintf(stderr, "outlinkwatch: the policy still holds %lu references after the last Release\n",
-                     static_cast<unsigned long>(left));
-        std::fflush(nullptr);
-        std::_Exit(kExitRefused);
-    }
-    out.Write("released");
-    lib.Close();
+int Run(const Options& o) {
+    Inputs in;
+    if (auto code = CheckInputs(o, &in)) return *code;
+    BlockStopSignals();
+    Plugin plugin;
+    ComponentInfo* info = nullptr;
+    if (auto code = LoadPlugin(in.pluginPath, &plugin, &info)) return *code;
+
+    owhost::LineSink status(stderr);
+    owhost::LineSink events(stdout);
+    PrintComponent(status, *info);
+    status.Write("plug-in: " + owhost::OneLine(in.pluginPath, 1024));
+    status.Write("policy: " + (o.policy.given ? owhost::OneLine(o.policy.value, 1024) : std::string("built-in demo")));
+    const int exitCode = RunPolicy(plugin, o, in, status, events);
+    plugin.Close();
     return exitCode;
 }
 

@@ -25,7 +25,33 @@ public:
     }
     const std::string& error() const { return error_; }
 
-    bool ReadPolicy(const pugi::xml_node& root, PolicyDocument* out) {
+    // The one <policy> element and what it holds.
+    bool ReadDocument(const pugi::xml_document& doc, PolicyDocument* out) {
+        // Read as a fragment so that stray text at the top stays visible; a
+        // second element or such text is refused here rather than dropped.
+        pugi::xml_node root;
+        for (const pugi::xml_node& top : doc.children()) {
+            if (top.type() == pugi::node_pcdata || top.type() == pugi::node_cdata) {
+                return Fail(top, "text outside <policy>");
+            }
+            if (top.type() != pugi::node_element) continue;
+            if (root) return Fail(top, "a second top-level element <" + Shown(top.name()) + ">");
+            root = top;
+        }
+        if (!root) {
+            error_ = "line 1: no <policy> element";
+            return false;
+        }
+        if (std::strcmp(root.name(), "policy") != 0) {
+            return Fail(root, "the root element is <" + Shown(root.name()) + ">, not <policy>");
+        }
+        return ReadPolicyAttributes(root, out) && ReadPolicyChildren(root, out);
+    }
+
+private:
+    static std::string Shown(const std::string& s) { return OneLine(s, 80); }
+
+    bool ReadPolicyAttributes(const pugi::xml_node& root, PolicyDocument* out) {
         for (const pugi::xml_attribute& a : root.attributes()) {
             const std::string name = a.name();
             if (name == "type") {
@@ -43,6 +69,10 @@ public:
                 return Fail(root, "unknown attribute \"" + Shown(name) + "\" of <policy>");
             }
         }
+        return true;
+    }
+
+    bool ReadPolicyChildren(const pugi::xml_node& root, PolicyDocument* out) {
         bool sawCommon = false;
         std::set<std::string> groups;
         for (const pugi::xml_node& child : root.children()) {
@@ -60,9 +90,6 @@ public:
         }
         return true;
     }
-
-private:
-    static std::string Shown(const std::string& s) { return OneLine(s, 80); }
 
     bool CheckNoText(const pugi::xml_node& node) {
         if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
@@ -248,34 +275,8 @@ bool ParsePolicyText(const std::string& text, PolicyDocument* out, std::string* 
         return false;
     }
     Reader reader(text, limits);
-    // Read as a fragment so that stray text at the top stays visible; a
-    // second element or such text is refused here rather than dropped.
-    pugi::xml_node root;
-    for (const pugi::xml_node& top : doc.children()) {
-        if (top.type() == pugi::node_pcdata || top.type() == pugi::node_cdata) {
-            reader.Fail(top, "text outside <policy>");
-            *error = reader.error();
-            return false;
-        }
-        if (top.type() != pugi::node_element) continue;
-        if (root) {
-            reader.Fail(top, "a second top-level element <" + OneLine(top.name(), 80) + ">");
-            *error = reader.error();
-            return false;
-        }
-        root = top;
-    }
-    if (!root) {
-        *error = "line 1: no <policy> element";
-        return false;
-    }
-    if (std::strcmp(root.name(), "policy") != 0) {
-        reader.Fail(root, "the root element is <" + OneLine(root.name(), 80) + ">, not <policy>");
-        *error = reader.error();
-        return false;
-    }
     PolicyDocument doc_out;
-    if (!reader.ReadPolicy(root, &doc_out)) {
+    if (!reader.ReadDocument(doc, &doc_out)) {
         *error = reader.error();
         return false;
     }

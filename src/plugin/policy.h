@@ -93,7 +93,16 @@ public:
     int PrintTracert(const std::string& destination, int report);
     int TCPCheckOutlink();
     void CheckProxyConfig();
+
+    // Reaction to a finding: notification, prompt, filter driver.
+    void PackNotifyMsg(const std::string& kind, const std::string& info, const std::string& describe,
+                       const std::string& key);
+    int HandleResult(std::string kind);
+    int SendNfwCommand(uint32_t code, const void* buffer, uint32_t length);
+    int DenyProxyConfig();
+    int DenyProxySerer();
     int EnableProxy();
+    int BlockNetwork();
 
     // How many policy objects exist; the library frees its process-wide
     // objects at unload only when none is left.

@@ -212,19 +212,23 @@ bool CPolicy::CreateCheckMutexes() {
 // A thread counts as running from here, not only once it has begun: a
 // stop that comes before the thread's first step must still wait for it.
 void CPolicy::StartMonitorThreads() {
-    CloseAndNull(m_hRouteThread);
-    g_bRouteThreadStopped.store(0);
-    m_hRouteThread = m_pOs->StartThread(MonitorRouteThread, this);
-    if (m_hRouteThread == nullptr) {
-        g_bRouteThreadStopped.store(1);
-        OW_LOG(this, 2, "CPolicy::Exec", "MonitorRouteThread create failed!");
-    }
-    CloseAndNull(m_hProxyThread);
-    g_bProxyThreadStopped.store(0);
-    m_hProxyThread = m_pOs->StartThread(MonitorProxyThread, this);
-    if (m_hProxyThread == nullptr) {
-        g_bProxyThreadStopped.store(1);
-        OW_LOG(this, 2, "CPolicy::Exec", "MonitorProxyThread create failed!");
+    struct Monitor {
+        outlinkwatch::ThreadFunction fn;
+        Handle& thread;
+        std::atomic<int32_t>& stopped;
+        const char* failure;
+    } monitors[] = {
+        {MonitorRouteThread, m_hRouteThread, g_bRouteThreadStopped, "MonitorRouteThread create failed!"},
+        {MonitorProxyThread, m_hProxyThread, g_bProxyThreadStopped, "MonitorProxyThread create failed!"},
+    };
+    for (Monitor& m : monitors) {
+        CloseAndNull(m.thread);
+        m.stopped.store(0);
+        m.thread = m_pOs->StartThread(m.fn, this);
+        if (m.thread == nullptr) {
+            m.stopped.store(1);
+            OW_LOG(this, 2, "CPolicy::Exec", "%s", m.failure);
+        }
     }
 }
 

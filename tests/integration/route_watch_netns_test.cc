@@ -43,7 +43,11 @@ protected:
 TEST_F(RouteWatchNetnsTest, RouteAddedInTheArmingNamespaceSetsTheEvent) {
     TestNetns ns("a");
     ASSERT_TRUE(ns.ok()) << "cannot make " << ns.name();
+    // A pending request sleeps without a time-out: Cancel must wake it.
     ASSERT_TRUE(ArmIn(ns));
+    watcher_.Cancel(event_);
+    ASSERT_TRUE(ArmIn(ns));
+    ASSERT_TRUE(ArmIn(ns)) << "armed twice: one request";
     ASSERT_TRUE(ns.Ip("route add 198.51.100.0/24 dev lo"));
     ASSERT_TRUE(rec_.WaitForCalls(1, kEventBound)) << "no set after a route was added in " << ns.name();
 

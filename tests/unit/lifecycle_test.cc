@@ -369,53 +369,53 @@ TEST_F(LifecycleTest, NoUsableAddressSkipsTheCheck) {
     }
 }
 
-TEST(LifecycleFaultTest, ExceptionsStayInside) {
-    FakeOs fake;
-    FailingOs failing(&fake);
-    Os* previous = SetOsForTesting(&failing);
-    {
-        RecordingAgent agent;
-        CPolicy policy;
-        policy.SetAgent(&agent);
-        policy.SetPolicyParams(RouteParams("1"));
-        // Exec's own list of local addresses takes the first query: the
-        // agent gets the failure answer, not the exception.
-        failing.throwOnAdapterQuery = 1;
-        EXPECT_EQ(policy.Policy().Exec(0), 1);
-        // The first check's query throws (Exec's own take the next two):
-        // logged, and the mutex released for the next check.
-        failing.throwOnAdapterQuery = 4;
-        ASSERT_EQ(policy.Policy().Exec(0), 0);
-        ASSERT_TRUE(agent.WaitForLogs("Catch an exception when calling TracertCallback.", 1));
-        ASSERT_TRUE(fake.WaitForWaits(3, 1));
-        ASSERT_EQ(fake.FireRouteChange(), 1);
-        ASSERT_TRUE(fake.WaitForWaits(3, 2));
-        EXPECT_EQ(agent.CountLogs("[CPolicy::IsActivedNetwork]"), 1) << "the next check ran";
-        policy.done("");
+// A policy on a fake OS whose calls can be made to fail.
+class LifecycleFaultTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = SetOsForTesting(&failing_);
+        policy_ = std::make_unique<CPolicy>();
+        policy_->SetAgent(&agent_);
+        policy_->SetPolicyParams(RouteParams("1"));
     }
-    SetOsForTesting(previous);
+    void TearDown() override {
+        policy_->done("");
+        policy_.reset();
+        SetOsForTesting(previous_);
+    }
+
+    FakeOs fake_;
+    FailingOs failing_{&fake_};
+    RecordingAgent agent_;
+    std::unique_ptr<CPolicy> policy_;
+    Os* previous_ = nullptr;
+};
+
+TEST_F(LifecycleFaultTest, ExceptionsStayInside) {
+    // Exec's own list of local addresses takes the first query: the agent
+    // gets the failure answer, not the exception.
+    failing_.throwOnAdapterQuery = 1;
+    EXPECT_EQ(policy_->Policy().Exec(0), 1);
+    // The first check's query throws (Exec's own take the next two):
+    // logged, and the mutex released for the next check.
+    failing_.throwOnAdapterQuery = 4;
+    ASSERT_EQ(policy_->Policy().Exec(0), 0);
+    ASSERT_TRUE(agent_.WaitForLogs("Catch an exception when calling TracertCallback.", 1));
+    ASSERT_TRUE(fake_.WaitForWaits(3, 1));
+    ASSERT_EQ(fake_.FireRouteChange(), 1);
+    ASSERT_TRUE(fake_.WaitForWaits(3, 2));
+    EXPECT_EQ(agent_.CountLogs("[CPolicy::IsActivedNetwork]"), 1) << "the next check ran";
 }
 
 // An Exec that got the first mutex and not the second: the next Exec makes
 // the missing one, so the proxy check is serialised again.
-TEST(LifecycleFaultTest, ExecMakesEachMissingMutex) {
-    FakeOs fake;
-    FailingOs failing(&fake);
-    Os* previous = SetOsForTesting(&failing);
-    {
-        RecordingAgent agent;
-        CPolicy policy;
-        policy.SetAgent(&agent);
-        policy.SetPolicyParams(RouteParams("1"));
-        failing.failOnMutex = 2;
-        EXPECT_EQ(policy.Exec(0), 1);
-        EXPECT_NE(policy.m_hConnMutex, nullptr);
-        EXPECT_EQ(policy.m_hProxyMutex, nullptr);
-        EXPECT_EQ(policy.Exec(0), 0);
-        EXPECT_NE(policy.m_hProxyMutex, nullptr);
-        policy.done("");
-    }
-    SetOsForTesting(previous);
+TEST_F(LifecycleFaultTest, ExecMakesEachMissingMutex) {
+    failing_.failOnMutex = 2;
+    EXPECT_EQ(policy_->Exec(0), 1);
+    EXPECT_NE(policy_->m_hConnMutex, nullptr);
+    EXPECT_EQ(policy_->m_hProxyMutex, nullptr);
+    EXPECT_EQ(policy_->Exec(0), 0);
+    EXPECT_NE(policy_->m_hProxyMutex, nullptr);
 }
 
 TEST_F(LifecycleTest, DestructorStopsARunningPolicy) {

@@ -13,7 +13,6 @@
 #include <atomic>
 #include <chrono>
 #include <future>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -130,37 +129,6 @@ TEST(HoldsIPv4RouteChangeTest, Table) {
 
 // Cancel joins at once. Two Arms give one set; a spent request sets nothing
 // until armed again; a removal sets every armed event.
-TEST(RouteWatcherTest, CancelJoinsAndEachRequestSetsOnce) {
-    if (!NetnsReady()) GTEST_SKIP() << "needs root and the ip tool";
-    TestNetns ns("unit");
-    ASSERT_TRUE(ns.ok()) << "cannot make " << ns.name();
-    EventRecorder rec;
-    int tags[3] = {};
-    Handle a = &tags[0], b = &tags[1], unarmed = &tags[2];
-    ASSERT_TRUE(ns.RunInside([&] {
-        RouteWatcher watcher(rec.Callback());
-        ASSERT_TRUE(watcher.Arm(b));
-        watcher.Cancel(b);  // the watcher sleeps without a time-out: Cancel must wake it
-        watcher.Cancel(b);  // again, and for an event never armed: nothing
-        watcher.Cancel(unarmed);
-
-        ASSERT_TRUE(watcher.Arm(a));
-        ASSERT_TRUE(watcher.Arm(a));
-        ASSERT_TRUE(ns.Ip("route add 198.51.100.0/24 dev lo"));
-        ASSERT_TRUE(rec.WaitForCalls(1, kEventBound)) << "no set after a route was added";
-        ASSERT_TRUE(ns.Ip("route add 203.0.113.0/24 dev lo"));  // seen by no request
-
-        ASSERT_TRUE(watcher.Arm(a));
-        ASSERT_TRUE(watcher.Arm(b));
-        ASSERT_TRUE(ns.Ip("route del 198.51.100.0/24 dev lo"));
-        ASSERT_TRUE(rec.WaitForCalls(3, kEventBound)) << "a removal must set both armed events";
-        watcher.Cancel(a);  // after Cancel nothing is still on its way
-        watcher.Cancel(b);
-        const std::vector<Handle> calls = rec.Calls();
-        EXPECT_EQ(std::multiset<Handle>(calls.begin(), calls.end()), (std::multiset<Handle>{a, a, b}));
-    }));
-}
-
 // After Cancel returns no setEvent for that event is still running, so a
 // caller may close the event right away.
 TEST(RouteWatcherTest, CancelWaitsForASetEventUnderWay) {

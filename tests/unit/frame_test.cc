@@ -8,6 +8,7 @@
 #include "fakes/fake_os.h"
 #include "fakes/params.h"
 #include "fakes/recording_agent.h"
+#include "fakes/temp_dir.h"
 #include "lumenutil/langmap.h"
 #include "outlinkwatch/plugin.h"
 #include "plugin/policy.h"
@@ -224,11 +225,11 @@ TEST_F(FrameTest, CommonParamsFromTheGroup) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        char dir[] = "/tmp/owlangXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        const std::string base = dir;
+        TempDir dir;
+        const std::string& base = dir.path();
+        ASSERT_FALSE(base.empty());
         if (!c.langMap.empty()) {
-            ASSERT_EQ(system(("mkdir -p " + base + "/language").c_str()), 0);
+            ASSERT_TRUE(dir.MakeSubdir("language"));
             FILE* f = fopen((base + "/language/langmap.ini").c_str(), "w");
             fputs(c.langMap.c_str(), f);
             fclose(f);
@@ -248,7 +249,6 @@ TEST_F(FrameTest, CommonParamsFromTheGroup) {
         EXPECT_EQ(got.strOrgName, c.expected.strOrgName);
         EXPECT_EQ(got.strLocationName, c.expected.strLocationName);
         EXPECT_EQ(got.nLocationOnlineState, c.expected.nLocationOnlineState);
-        ASSERT_EQ(system(("rm -rf " + base).c_str()), 0);
     }
     lumenutil::ReloadLangMapForTesting();
 }

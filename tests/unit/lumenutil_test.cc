@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "fakes/fake_os.h"
+#include "fakes/temp_dir.h"
 #include "lumenutil/langmap.h"
 #include "lumenutil/system_info.h"
 #include "platform/ini_reader.h"
@@ -64,23 +65,20 @@ TEST(IniReaderTest, NullSectionOrKeyListsNames) {
 class LanguageFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/owlangXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        ASSERT_EQ(system(("mkdir -p " + dir_ + "/language").c_str()), 0);
-        fake_.SetExecutablePath(dir_ + "/agent.exe");
+        ASSERT_FALSE(dir_.path().empty());
+        ASSERT_TRUE(dir_.MakeSubdir("language"));
+        fake_.SetExecutablePath(dir_.path() + "/agent.exe");
         previous_ = SetOsForTesting(&fake_);
     }
     void TearDown() override {
         SetOsForTesting(previous_);
         lumenutil::ReloadLangMapForTesting();
-        ASSERT_EQ(system(("rm -rf " + dir_).c_str()), 0);
     }
     void Write(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
+        std::ofstream(dir_.path() + "/" + name, std::ios::binary) << text;
     }
 
-    std::string dir_;
+    TempDir dir_;
     FakeOs fake_;
     Os* previous_ = nullptr;
 };
@@ -112,7 +110,7 @@ TEST_F(LanguageFilesTest, MapWithoutCompleteLinesIsNotLoaded) {
         EXPECT_EQ(lumenutil::GetLangNameByAbbr("en"), "");
         EXPECT_EQ(lumenutil::GetLangID("English"), -1);
     }
-    ASSERT_EQ(system(("rm -f " + dir_ + "/language/langmap.ini").c_str()), 0);
+    ASSERT_EQ(std::remove((dir_.path() + "/language/langmap.ini").c_str()), 0);
     lumenutil::ReloadLangMapForTesting();
     EXPECT_FALSE(lumenutil::GlobalLangMap().loaded());
 }
@@ -136,7 +134,7 @@ TEST_F(LanguageFilesTest, TextsWithTheOverrideFile) {
     EXPECT_EQ(lumenutil::getStringFromLangIni("S", "two", 1), "\"\"");
 
     char buf[32];
-    const std::string base = dir_ + "/language/UniLang_en.ini";
+    const std::string base = dir_.path() + "/language/UniLang_en.ini";
     Write("language/UniLang_en.ini", "[S]\nk=base\n");
     EXPECT_EQ(lumenutil::LumenFile::GetInifileStringA("S", "k", "def", buf, sizeof(buf), base.c_str()), 4u);
     EXPECT_STREQ(buf, "base");

@@ -134,10 +134,11 @@ else
   fi
   echo "cross-build: running the Windows tests under Wine"
   run_start=$SECONDS
-  # gtest's summary goes to the log as well, for the CI's closing count.
+  # gtest's summary goes to the log as well, for the CI's closing count;
+  # Wine's console ends lines with CR LF.
   set +e
   (cd "$build_dir" && timeout 600 "$wine" "$tests_exe" --gtest_brief=1 </dev/null) 2>&1 |
-    tee "$build_dir/win-tests.log"
+    tr -d '\r' | tee "$build_dir/win-tests.log"
   rc=${PIPESTATUS[0]}
   set -e
   echo "cross-build: Windows tests ran in $((SECONDS - run_start)) s"

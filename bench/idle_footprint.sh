@@ -50,5 +50,5 @@ printf 'threads:         %s\n' "$threads"
 printf 'stop (done+release+exit): %s ms\n' "$stop_ms"
 printf 'log lines:       %s\n' "$(wc -l < "$work/log")"
 printf 'wake-ups per thread over the last %s s (context switches):\n' "$((seconds - settle))"
-join "$work/csw.before" "$work/csw.after" | awk '{ printf "  %-8s %-16s %d\n", $1, $2, $4 - $3 }'
+join "$work/csw.before" "$work/csw.after" | awk '{ printf "  %-8s %-16s %d\n", $1, $2, $5 - $3 }'
 

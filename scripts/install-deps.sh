@@ -1,5 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building, testing and cross-building need (Debian 12).
+#   scripts/install-deps.sh             the build, the test suite, the cross compiler
+#   scripts/install-deps.sh --windows   and what the Windows tests need: Wine to run
+#                                       them, dpkg-dev, make and perl to build ACE from
+#                                       its Debian source package (scripts/mingw-deps.sh)
 set -euo pipefail
 
 packages=(
@@ -10,6 +14,9 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix
 )
+if [ "${1:-}" = --windows ]; then
+  packages+=(wine64 dpkg-dev make perl)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,8 @@
 #include "config/address_parsing.h"
 
+#ifndef _WIN32
 #include <arpa/inet.h>
+#endif
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -70,6 +72,11 @@ TEST(AddressParsing, ParseIPSecExpandsAndLogs) {
 }
 
 TEST(AddressParsing, InetAddrMatchesGlibcAndAddressTextReadsNetworkOrder) {
+    EXPECT_EQ(AddressText(Net(255, 0, 128, 9)), "255.0.128.9");
+    EXPECT_EQ(AddressText(InetAddr("192.168.0.77")), "192.168.0.77");
+#ifdef _WIN32
+    GTEST_SKIP() << "glibc's inet_addr is the reference";
+#else
     const std::string cases[] = {
         "1.2.3.4", "0", "255.255.255.255", "4294967295", "4294967296", "1", "1.2", "1.2.3", "1.16777215",
         "1.16777216", "1.2.65535", "1.2.65536", "1.2.3.256", "256.1.2.3", "1.2.3.4.5", "0x7f.1", "0X7F.0.0.1",
@@ -81,8 +88,7 @@ TEST(AddressParsing, InetAddrMatchesGlibcAndAddressTextReadsNetworkOrder) {
         SCOPED_TRACE(c.substr(0, 32));
         EXPECT_EQ(InetAddr(c), inet_addr(c.c_str()));
     }
-    EXPECT_EQ(AddressText(Net(255, 0, 128, 9)), "255.0.128.9");
-    EXPECT_EQ(AddressText(InetAddr("192.168.0.77")), "192.168.0.77");
+#endif
 }
 
 TEST(AddressParsing, ResolveAddrList) {

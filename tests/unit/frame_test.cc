@@ -8,6 +8,7 @@
 #include "fakes/fake_os.h"
 #include "fakes/params.h"
 #include "fakes/recording_agent.h"
+#include "fakes/temp_dir.h"
 #include "lumenutil/langmap.h"
 #include "outlinkwatch/plugin.h"
 #include "plugin/policy.h"
@@ -117,11 +118,10 @@ TEST_F(FrameTest, ParameterLookups) {
 }
 
 TEST_F(FrameTest, CommonParamsFromTheGroup) {
-    char dir[] = "/tmp/owlangXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    std::filesystem::create_directory(std::string(dir) + "/language");
-    std::ofstream(std::string(dir) + "/language/langmap.ini") << "1 Chinese ch\n2 English en\n";
-    os_.SetExecutablePath(std::string(dir) + "/agent");
+    TempDir dir;
+    ASSERT_TRUE(dir.MakeSubdir("language"));
+    std::ofstream(dir.path() + "/language/langmap.ini") << "1 Chinese ch\n2 English en\n";
+    os_.SetExecutablePath(dir.path() + "/agent");
     lumenutil::ReloadLangMapForTesting();
 
     const struct {
@@ -152,7 +152,6 @@ TEST_F(FrameTest, CommonParamsFromTheGroup) {
                   c.expected)
             << c.name;
     }
-    std::filesystem::remove_all(dir);
     lumenutil::ReloadLangMapForTesting();
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "fakes/fake_os.h"
+#include "fakes/temp_dir.h"
 #include "lumenutil/langmap.h"
 #include "lumenutil/system_info.h"
 #include "platform/ini_reader.h"
@@ -70,23 +71,19 @@ TEST(LangMapTest, Lookups) {
 class LanguageFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char dir[] = "/tmp/owlangXXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        dir_ = dir;
-        std::filesystem::create_directory(dir_ + "/language");
-        fake_.SetExecutablePath(dir_ + "/agent.exe");
+        ASSERT_TRUE(dir_.MakeSubdir("language"));
+        fake_.SetExecutablePath(dir_.path() + "/agent.exe");
         previous_ = SetOsForTesting(&fake_);
     }
     void TearDown() override {
         SetOsForTesting(previous_);
         lumenutil::ReloadLangMapForTesting();
-        std::filesystem::remove_all(dir_);
     }
     void Write(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ + "/language/" + name, std::ios::binary) << text;
+        std::ofstream(dir_.path() + "/language/" + name, std::ios::binary) << text;
     }
 
-    std::string dir_;
+    TempDir dir_;
     FakeOs fake_;
     Os* previous_ = nullptr;
 };
@@ -110,7 +107,7 @@ TEST_F(LanguageFilesTest, TextsWithTheOverrideFile) {
     EXPECT_EQ(lumenutil::getStringFromLangIni("S", "q", 1), "x");
     EXPECT_EQ(lumenutil::getStringFromLangIni("S", "two", 1), "\"\"");
 
-    const std::string base = dir_ + "/language/UniLang_en.ini";
+    const std::string base = dir_.path() + "/language/UniLang_en.ini";
     for (const auto& c : {std::make_pair("nokey", "def|3"), std::make_pair("both", "custom|6")}) {
         char buf[32];
         const uint32_t n = lumenutil::LumenFile::GetInifileStringA("S", c.first, "def", buf, sizeof(buf), base.c_str());

@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# Builds the third-party libraries of the Windows cross build with the
+# mingw-w64 toolchain, once per machine, and prints where they are:
+#
+#   ACE (core library only, static)  from Debian's source package of libace-dev
+#   GoogleTest and GoogleMock        from Debian's googletest (/usr/src/googletest)
+#
+# Each goes to a directory of its own under the cache root, named after the
+# library's Debian version and the toolchain, with include/ and lib/ inside.
+# A directory that is there and complete is used as it is; a new library
+# version, toolchain or build recipe gets a new directory. Delete a
+# directory (or the whole cache root) to have it built again.
+#
+#   scripts/mingw-deps.sh      prints OW_ACE_ROOT=<dir> and OW_GTEST_ROOT=<dir>
+#
+# Environment: OW_MINGW_CACHE (cache root; default /var/cache/outlinkwatch,
+# or ~/.cache/outlinkwatch where that cannot be written), OW_JOBS (parallel
+# compile jobs, default 2).
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+jobs="${OW_JOBS:-2}"
+triple=x86_64-w64-mingw32
+cc="${triple}-gcc-posix"
+cxx="${triple}-g++-posix"
+
+# Bump when a build below changes in a way that changes its output.
+ace_recipe=1
+gtest_recipe=1
+
+log() { echo "mingw-deps: $*" >&2; }
+die() { log "$*"; exit 1; }
+
+for tool in "$cc" "$cxx" "${triple}-ar" cmake ninja make perl; do
+  command -v "$tool" >/dev/null 2>&1 || die "$tool not found (scripts/install-deps.sh --windows installs it)"
+done
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+
+cache="${OW_MINGW_CACHE:-/var/cache/outlinkwatch}"
+if ! mkdir -p "$cache" 2>/dev/null || [ ! -w "$cache" ]; then
+  [ -n "${OW_MINGW_CACHE:-}" ] && die "cannot write the cache root $cache"
+  cache="${XDG_CACHE_HOME:-$HOME/.cache}/outlinkwatch"
+  mkdir -p "$cache"
+fi
+
+# One builder at a time per machine: a second caller waits, then finds the
+# directories built.
+exec 9>"$cache/.lock"
+flock -w 3600 9 || die "timed out waiting for another build in $cache"
+
+pkg_version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || true; }
+
+# The toolchain part of a directory name: the compiler's version label and a
+# short hash of everything that makes its output differ.
+toolchain_id() {
+  local recipe="$1" hash
+  hash="$({
+    "$cxx" --version | head -n 1
+    pkg_version g++-mingw-w64-x86-64-posix
+    pkg_version mingw-w64-x86-64-dev
+    echo "recipe $recipe"
+  } | sha256sum | cut -c1-10)"
+  echo "gcc$("$cxx" -dumpversion)-$hash"
+}
+
+# A deb-src entry for the release's main archive, unless apt already knows
+# the source package of this version.
+ensure_source_list() {
+  local version="$1"
+  if apt-get source --print-uris -qq "libace-dev=$version" >/dev/null 2>&1; then
+    return
+  fi
+  local codename list=/etc/apt/sources.list.d/outlinkwatch-deb-src.sources
+  codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")"
+  log "adding $list (deb-src for $codename main) and updating the package lists"
+  $sudo tee "$list" >/dev/null <<EOF
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $codename $codename-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+
+Types: deb-src
+URIs: http://deb.debian.org/debian-security
+Suites: $codename-security
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+  $sudo apt-get update -q >/dev/null
+}
+
+build_ace() {
+  local version dest work start src
+  version="$(pkg_version libace-dev)"
+  [ -n "$version" ] || die "libace-dev is not installed (scripts/install-deps.sh); its version picks the ACE sources"
+  dest="$cache/ace-mingw-$version-$(toolchain_id "$ace_recipe")"
+  if [ -f "$dest/.complete" ]; then
+    log "ACE $version: cached in $dest"
+    echo "OW_ACE_ROOT=$dest"
+    return
+  fi
+  start=$SECONDS
+  command -v dpkg-source >/dev/null 2>&1 || die "dpkg-source not found (Debian: dpkg-dev)"
+  ensure_source_list "$version"
+
+  work="$(mktemp -d "$cache/.ace-build.XXXXXX")"
+  log "ACE $version: fetching the source package"
+  (cd "$work" && apt-get source -q "libace-dev=$version" >"$work/source.log" 2>&1) ||
+    { tail -n 20 "$work/source.log" >&2; die "apt-get source libace-dev=$version failed"; }
+  src="$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'ace-*' | head -n 1)"
+  [ -n "$src" ] && [ -f "$src/ace/ace.mpc" ] || die "no ACE source tree in $work"
+
+  # ACE's own build files: MPC makes the core library's makefile, and the
+  # mingw platform file supplies the compiler settings; a static library
+  # only, optimised, inlines in the headers.
+  export ACE_ROOT="$src" MPC_ROOT="$src/MPC"
+  (cd "$src/ace" && perl "$src/bin/mpc.pl" -type gnuace -noreldefs ace.mpc) >"$work/build.log" 2>&1 ||
+    { tail -n 20 "$work/build.log" >&2; die "MPC failed"; }
+  cat >"$src/ace/config.h" <<'EOF'
+// ACE for the Windows cross build: a static library with inline functions
+// in the headers. Users need the same settings as the library, so they are
+// fixed here rather than on compiler command lines.
+#ifndef ACE_AS_STATIC_LIBS
+#define ACE_AS_STATIC_LIBS 1
+#endif
+#ifndef __ACE_INLINE__
+#define __ACE_INLINE__ 1
+#endif
+#include "ace/config-win32.h"
+EOF
+  cat >"$src/include/makeinclude/platform_macros.GNU" <<EOF
+static_libs_only = 1
+debug = 0
+optimize = 1
+inline = 1
+CROSS_COMPILE = ${triple}-
+include \$(ACE_ROOT)/include/makeinclude/platform_mingw32.GNU
+CC = $cc
+CXX = $cxx
+EOF
+  log "ACE $version: building the core library (-j$jobs; log in $work/build.log)"
+  make -C "$src/ace" -f GNUmakefile.ACE -j"$jobs" >>"$work/build.log" 2>&1 ||
+    { tail -n 30 "$work/build.log" >&2; die "the ACE build failed"; }
+
+  # Headers, inline files, the template sources that headers include, and
+  # the library.
+  local stage="$work/stage"
+  mkdir -p "$stage/include/ace" "$stage/lib"
+  (cd "$src" && find ace -maxdepth 1 -type f \( -name '*.h' -o -name '*.inl' \) -print0 |
+    xargs -0 cp --parents -t "$stage/include")
+  (cd "$src" && find ace/os_include -type f -name '*.h' -print0 | xargs -0 cp --parents -t "$stage/include")
+  (cd "$src" && grep -rhoE '^[[:space:]]*#[[:space:]]*include[[:space:]]+"ace/[^"/]+\.cpp"' \
+      --include='*.h' --include='*.inl' ace | sed -E 's/.*"(ace\/[^"]+)"/\1/' | sort -u |
+    xargs cp --parents -t "$stage/include")
+  cp "$src/ace/libACE.a" "$stage/lib/"
+  {
+    echo "ACE $version (Debian source package of libace-dev), core library, static"
+    echo "compiler: $("$cxx" --version | head -n 1)"
+    echo "built in $((SECONDS - start)) s with -j$jobs on $(date -u +%Y-%m-%dT%H:%M:%SZ)"
+  } >"$stage/BUILD-INFO"
+  touch "$stage/.complete"
+  rm -rf "$dest"
+  mv "$stage" "$dest"
+  rm -rf "$work"
+  log "ACE $version: built in $((SECONDS - start)) s into $dest"
+  echo "OW_ACE_ROOT=$dest"
+}
+
+build_gtest() {
+  local version dest work start
+  version="$(pkg_version googletest)"
+  [ -n "$version" ] && [ -f /usr/src/googletest/CMakeLists.txt ] ||
+    die "googletest sources missing (Debian: googletest, installed with libgtest-dev)"
+  dest="$cache/gtest-mingw-$version-$(toolchain_id "$gtest_recipe")"
+  if [ -f "$dest/.complete" ]; then
+    log "GoogleTest $version: cached in $dest"
+    echo "OW_GTEST_ROOT=$dest"
+    return
+  fi
+  start=$SECONDS
+  work="$(mktemp -d "$cache/.gtest-build.XXXXXX")"
+  log "GoogleTest $version: building (-j$jobs; log in $work/build.log)"
+  {
+    cmake -S /usr/src/googletest -B "$work/build" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DBUILD_GMOCK=ON \
+      -DCMAKE_INSTALL_PREFIX="$work/stage" &&
+      cmake --build "$work/build" -j "$jobs" &&
+      cmake --install "$work/build"
+  } >"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log" >&2; die "the GoogleTest build failed"; }
+  {
+    echo "GoogleTest $version (Debian googletest), static"
+    echo "compiler: $("$cxx" --version | head -n 1)"
+    echo "built in $((SECONDS - start)) s with -j$jobs on $(date -u +%Y-%m-%dT%H:%M:%SZ)"
+  } >"$work/stage/BUILD-INFO"
+  touch "$work/stage/.complete"
+  rm -rf "$dest"
+  mv "$work/stage" "$dest"
+  rm -rf "$work"
+  log "GoogleTest $version: built in $((SECONDS - start)) s into $dest"
+  echo "OW_GTEST_ROOT=$dest"
+}
+
+build_ace
+build_gtest

@@ -140,6 +140,12 @@ public:
 
     // --- task timer
     virtual std::unique_ptr<TimerHost> CreateTimerHost() = 0;
+
+    // --- probe
+    // A network time-out (connect, send, receive) in microseconds, as it is
+    // to be applied: the real backends return it unchanged, the test fake
+    // shortens it as it does its waits.
+    virtual uint64_t NetworkTimeoutUs(uint64_t us) = 0;
 };
 
 // Forwards every call to another Os, so a test overrides only what it needs.
@@ -182,6 +188,9 @@ public:
     bool NotifyRouteChange(Handle event) override { return target_->NotifyRouteChange(event); }
     void CancelRouteChange(Handle event) override { target_->CancelRouteChange(event); }
     std::unique_ptr<TimerHost> CreateTimerHost() override { return target_->CreateTimerHost(); }
+
+    // --- probe
+    uint64_t NetworkTimeoutUs(uint64_t us) override { return target_->NetworkTimeoutUs(us); }
 
 private:
     Os* target_;

@@ -3,6 +3,7 @@
 
 #include "lumenutil/system_info.h"
 #include "platform/os.h"
+#include "probes/ace_session.h"
 
 using outlinkwatch::Handle;
 
@@ -37,6 +38,7 @@ private:
 
 // The socket library is started by the OS backend itself.
 CPolicy::CPolicy() : m_timer(os()) {
+    outlinkwatch::AceStart();
     ++s_nLive;
     m_timer.RegeditMyTimer(Timer_CallBack);
     g_pPolicy.store(this);
@@ -67,6 +69,7 @@ CPolicy::~CPolicy() {
     CPolicy* self = this;
     g_pPolicy.compare_exchange_strong(self, nullptr);
     --s_nLive;
+    outlinkwatch::AceStop();
 }
 
 void CPolicy::CloseAndNull(Handle& h) {

@@ -1,5 +1,69 @@
-// The connection check: probes the configured outside addresses.
-#include "plugin/policy.h"
+// The connection check: probes the configured outside addresses in order
+// and reports the first one this terminal can really reach.
+#include <ace/INET_Addr.h>
 
-// Not built yet: no address is probed, nothing is reported.
-int CPolicy::TCPCheckOutlink() { return 0; }
+#include <cstdint>
+
+#include "config/address_parsing.h"
+#include "plugin/policy.h"
+#include "probes/invalid_socket.h"
+
+namespace {
+
+// The port text as atoi reads it (blanks, a sign, leading digits; 0 when
+// there are none), kept in 16 bits. Counted modulo 65536 all the way, so a
+// long run of digits cannot overflow.
+uint16_t PortOf(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    uint32_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = (value * 10 + (text[i] - '0')) & 0xFFFFu;
+    return static_cast<uint16_t>(negative ? (0x10000u - value) & 0xFFFFu : value);
+}
+
+}  // namespace
+
+int CPolicy::TCPCheckOutlink() {
+    const char* fn = "CPolicy::TCPCheckOutlink";
+    if (m_lstConnectAddr.empty()) return 1;
+    m_lstDenyAddr.clear();
+
+    for (const outlinkwatch::ConnectAddrRecord& record : m_lstConnectAddr) {
+        const std::string endpoint = record.strAddr + ":" + record.strPort;
+        if (g_bExit.load() != 0) {
+            OW_LOG(this, 2, fn, "g_bExit is true when Telnet:%s", endpoint.c_str());
+            return 0;
+        }
+        // A repeated Exec waits for this check: the rest of the list is
+        // probed with the new parameters, by the next check.
+        if (m_bParamsPending.load() != 0) return 0;
+
+        const uint32_t ip = outlinkwatch::HostFromNet(outlinkwatch::InetAddr(record.strAddr));
+        const ACE_INET_Addr target(PortOf(record.strPort), ip);
+        const int result = CInvalidSocket(m_pOs).connect(target, m_lstImageIP);
+        if (result == PROBE_REDIRECTED) {
+            OW_LOG(this, 2, fn, "Connect redirectional:%s", endpoint.c_str());
+            continue;
+        }
+        if (result != PROBE_CONNECTED) {
+            OW_LOG(this, 2, fn, "Connect fail:%s", endpoint.c_str());
+            continue;
+        }
+        OW_LOG(this, 2, fn, "Connect succ:%s", endpoint.c_str());
+
+        // The route is traced for the log only.
+        PrintTracert(record.strAddr, 0);
+        const std::string info = record.strHost + GetLangString("rsSuccess");
+        const std::string describe = "3";
+        const std::string key = std::string(1, '\x02') + record.strHost;
+        if (info == m_strConnInfo) return 1;  // reported before
+        PackNotifyMsg("", info, describe, key);
+        m_lstDenyAddr.push_back(record.strAddr);
+        HandleResult("conn");
+        m_strConnInfo = info;
+        return 1;
+    }
+    return 0;
+}

@@ -291,4 +291,7 @@ void FakeOs::CancelRouteChange(Handle event) {
 
 std::unique_ptr<TimerHost> FakeOs::CreateTimerHost() { return std::make_unique<FakeTimerHost>(this); }
 
+void FakeOs::SetNetworkTimeScale(uint32_t scale) { networkScale_.store(scale == 0 ? 1 : scale); }
+uint64_t FakeOs::NetworkTimeoutUs(uint64_t us) { return us / networkScale_.load(); }
+
 }  // namespace outlinkwatch

@@ -5,6 +5,7 @@
 // temporary directory and point ExecutablePath there.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -80,6 +81,11 @@ public:
     void CancelRouteChange(Handle event) override;
     std::unique_ptr<TimerHost> CreateTimerHost() override;
 
+    // --- probe
+    // Network time-outs are divided by this (default 1000, like the waits).
+    void SetNetworkTimeScale(uint32_t scale);
+    uint64_t NetworkTimeoutUs(uint64_t us) override;
+
 private:
     friend class FakeTimerHost;
     void Register(FakeTimerHost* host);
@@ -104,6 +110,7 @@ private:
     std::mutex advanceMu_;
     std::condition_variable waitsCv_;
     std::map<uint32_t, int> waitsEntered_;  // one AdvanceTime at a time
+    std::atomic<uint32_t> networkScale_{1000};
 };
 
 }  // namespace outlinkwatch

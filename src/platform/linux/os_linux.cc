@@ -144,6 +144,9 @@ public:
 
     std::unique_ptr<TimerHost> CreateTimerHost() override { return std::make_unique<ThreadTimerHost>(); }
 
+    // --- probe
+    uint64_t NetworkTimeoutUs(uint64_t us) override { return us; }
+
 private:
     KernelObjects objects_;
     linuxnet::RouteWatcher routes_;

@@ -356,6 +356,10 @@ public:
 
     std::unique_ptr<TimerHost> CreateTimerHost() override { return win32::NewTimerHost(); }
 
+    // --- probe
+    // The socket calls wait for exactly the time they are given.
+    uint64_t NetworkTimeoutUs(uint64_t us) override { return us; }
+
 private:
     bool VersionEquals(DWORD typeMask, DWORD value) {
         OSVERSIONINFOEXA want;

@@ -1,0 +1,10 @@
+#include "probes/ace_session.h"
+
+#include <ace/ACE.h>
+
+namespace outlinkwatch {
+
+void AceStart() { ACE::init(); }
+void AceStop() { ACE::fini(); }
+
+}  // namespace outlinkwatch

@@ -1,6 +1,6 @@
 #include "probes/ace_session.h"
 
-#include <ace/ACE.h>
+#include <ace/Init_ACE.h>
 
 namespace outlinkwatch {
 

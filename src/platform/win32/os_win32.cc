@@ -373,7 +373,9 @@ public:
         return n;
     }
 
-    uint32_t UnixTime32() override { return static_cast<uint32_t>(_time32(nullptr)); }
+    // The system C library exports no _time32/_stat32 here; the 64-bit
+    // forms give the same values for every time and size the tracer sees.
+    uint32_t UnixTime32() override { return static_cast<uint32_t>(_time64(nullptr)); }
 
     bool StartHiddenCommand(const std::string& commandLine) override {
         if (commandLine.empty() || HasEmbeddedNul(commandLine)) return false;
@@ -382,9 +384,9 @@ public:
 
     bool FileSize(const std::string& path, uint64_t* size) override {
         if (size == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
-        struct _stat32 st;
-        if (_stat32(path.c_str(), &st) != 0) return false;
-        *size = static_cast<uint64_t>(static_cast<uint32_t>(st.st_size));
+        struct _stat64 st;
+        if (_stat64(path.c_str(), &st) != 0) return false;
+        *size = static_cast<uint64_t>(st.st_size);
         return true;
     }
 

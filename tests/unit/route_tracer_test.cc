@@ -80,8 +80,6 @@ TEST(TraceOutputTest, CompletionMarkersByTable) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(CRouteTracer::CompletedTraceText(c.bytes), c.text);
     }
-    EXPECT_EQ(CRouteTracer::TrimBlank(" \t a b\t \t"), "a b");
-    EXPECT_EQ(CRouteTracer::TrimBlank(" \t "), "");
 }
 
 // A fresh temporary directory, the fake and the process-wide flags.
@@ -175,21 +173,6 @@ TEST_F(TraceTest, TraceByTable) {
         }
         EXPECT_FALSE(FileLeft()) << "the output file is deleted on every way out";
     }
-}
-
-TEST_F(TraceTest, TempDirectoryAnswers) {
-    std::string path;
-    EXPECT_EQ(TempPathAnswer("/tmp", '/', 260, &path), 5u);
-    EXPECT_EQ(path, "/tmp/");
-    const std::string longDir(259, 'd');
-    path.clear();
-    EXPECT_EQ(TempPathAnswer(longDir, '/', 260, &path), 261u) << "the size it needs, with the separator and NUL";
-    EXPECT_EQ(path, "");
-    CRouteTracer tracer;
-    fake_.SetTempDirectory(longDir);
-    std::string route;
-    EXPECT_EQ(tracer.Trace(&fake_, kDest, {}, route), -2);
-    EXPECT_TRUE(fake_.CommandLines().empty());
 }
 
 // A policy on its own fake OS with the recording agent, for one report case.

@@ -8,9 +8,17 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DOW_BUILD_FUZZERS=ON -DOW_BUILD_TESTS=OFF -DOW_BUILD_HOST=OFF >/dev/null
-ninja -C build/fuzz -j2 fuzz_address_parsing fuzz_ini_reader fuzz_langmap fuzz_http_answer
+# One harness a line, so that a new one is one line more.
+harnesses=(
+  address_parsing
+  ini_reader
+  langmap
+  http_answer
+  trace_output
+)
+ninja -C build/fuzz -j2 "${harnesses[@]/#/fuzz_}"
 
-for harness in address_parsing ini_reader langmap http_answer; do
+for harness in "${harnesses[@]}"; do
   corpus="build/fuzz/corpus/$harness"
   mkdir -p "$corpus"
   cp -n tests/fuzz/corpus/"$harness"/* "$corpus"/ 2>/dev/null || true

@@ -146,6 +146,25 @@ public:
     // to be applied: the real backends return it unchanged, the test fake
     // shortens it as it does its waits.
     virtual uint64_t NetworkTimeoutUs(uint64_t us) = 0;
+    // --- route tracer
+    // GetTempPathA with a buffer of bufferSize bytes: the directory, ending in
+    // the separator, and its length; when it does not fit, the size it needs
+    // (terminator included) and no text; 0 on failure.
+    virtual uint32_t TempDirectory(uint32_t bufferSize, std::string* path) = 0;
+    // _time32: seconds since 1970-01-01 UTC.
+    virtual uint32_t UnixTime32() = 0;
+    // WinExec of a "cmd /C ..." line with the window hidden: starts it and
+    // returns at once, never waiting for the command. False when it could
+    // not be started.
+    virtual bool StartHiddenCommand(const std::string& commandLine) = 0;
+    // _stat32: the file's size; false when it has no status (missing).
+    virtual bool FileSize(const std::string& path, uint64_t* size) = 0;
+    // The path canonicalized into 260 bytes, opened in text mode ("r") and
+    // read for at most maxBytes bytes: each CR LF arrives as LF, and a
+    // Ctrl-Z ends the text. False when the path or the file cannot be used.
+    virtual bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) = 0;
+    // DeleteFileA.
+    virtual bool RemoveFile(const std::string& path) = 0;
 };
 
 // Forwards every call to another Os, so a test overrides only what it needs.
@@ -191,6 +210,19 @@ public:
 
     // --- probe
     uint64_t NetworkTimeoutUs(uint64_t us) override { return target_->NetworkTimeoutUs(us); }
+    // --- route tracer
+    uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override {
+        return target_->TempDirectory(bufferSize, path);
+    }
+    uint32_t UnixTime32() override { return target_->UnixTime32(); }
+    bool StartHiddenCommand(const std::string& commandLine) override {
+        return target_->StartHiddenCommand(commandLine);
+    }
+    bool FileSize(const std::string& path, uint64_t* size) override { return target_->FileSize(path, size); }
+    bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) override {
+        return target_->ReadTextFile(path, maxBytes, text);
+    }
+    bool RemoveFile(const std::string& path) override { return target_->RemoveFile(path); }
 
 private:
     Os* target_;

@@ -3,10 +3,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 
 #include "config/address_parsing.h"
 #include "platform/ini_reader.h"
+#include "platform/trace_files.h"
 
 namespace outlinkwatch {
 
@@ -245,7 +247,17 @@ uint32_t FakeOs::WaitForObjects(const Handle* handles, uint32_t count, uint32_t 
 }
 bool FakeOs::CloseObject(Handle object) { return objects_.Close(object); }
 Handle FakeOs::StartThread(ThreadFunction fn, void* arg) { return objects_.StartThread(fn, arg); }
-void FakeOs::SleepMs(uint32_t ms) { objects_.Sleep(ms); }
+void FakeOs::SleepMs(uint32_t ms) {
+    std::function<void(uint32_t)> hook;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        ++sleeps_;
+        hook = sleepHook_;
+    }
+    if (hook) hook(ms);
+    objects_.Sleep(ms);
+    WriteDueOutput();
+}
 
 bool FakeOs::ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -293,5 +305,88 @@ std::unique_ptr<TimerHost> FakeOs::CreateTimerHost() { return std::make_unique<F
 
 void FakeOs::SetNetworkTimeScale(uint32_t scale) { networkScale_.store(scale == 0 ? 1 : scale); }
 uint64_t FakeOs::NetworkTimeoutUs(uint64_t us) { return us / networkScale_.load(); }
+// --- route tracer
+
+void FakeOs::SetTempDirectory(const std::string& dir) {
+    std::lock_guard<std::mutex> lock(mu_);
+    tempDir_ = dir;
+}
+void FakeOs::SetUnixTime(uint32_t seconds) {
+    std::lock_guard<std::mutex> lock(mu_);
+    unixTime_ = seconds;
+}
+void FakeOs::ScriptCommandOutput(const std::string& output, int afterSleeps) {
+    std::lock_guard<std::mutex> lock(mu_);
+    commandWrites_ = true;
+    commandOutput_ = output;
+    commandDelay_ = afterSleeps;
+}
+void FakeOs::ScriptNoCommandOutput() {
+    std::lock_guard<std::mutex> lock(mu_);
+    commandWrites_ = false;
+}
+std::vector<std::string> FakeOs::CommandLines() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return commandLines_;
+}
+void FakeOs::OnSleep(std::function<void(uint32_t)> hook) {
+    std::lock_guard<std::mutex> lock(mu_);
+    sleepHook_ = std::move(hook);
+}
+int FakeOs::SleepCount() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return sleeps_;
+}
+
+uint32_t FakeOs::TempDirectory(uint32_t bufferSize, std::string* path) {
+    std::lock_guard<std::mutex> lock(mu_);
+    return TempPathAnswer(tempDir_, '/', bufferSize, path);
+}
+uint32_t FakeOs::UnixTime32() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return unixTime_;
+}
+
+bool FakeOs::StartHiddenCommand(const std::string& commandLine) {
+    std::string path, output;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        commandLines_.push_back(commandLine);
+        const size_t open = commandLine.find(">\"");
+        const size_t close = open == std::string::npos ? open : commandLine.find('"', open + 2);
+        if (!commandWrites_ || close == std::string::npos) return true;
+        pendingPath_ = commandLine.substr(open + 2, close - open - 2);
+        pendingSleeps_ = commandDelay_;
+        if (pendingSleeps_ > 0) return true;
+        pendingSleeps_ = -1;
+        path = pendingPath_;
+        output = commandOutput_;
+    }
+    std::ofstream(path, std::ios::binary) << output;
+    return true;
+}
+
+void FakeOs::WriteDueOutput() {
+    std::string path, output;
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (pendingSleeps_ <= 0 || --pendingSleeps_ > 0) return;
+        pendingSleeps_ = -1;
+        path = pendingPath_;
+        output = commandOutput_;
+    }
+    std::ofstream(path, std::ios::binary) << output;
+}
+
+bool FakeOs::FileSize(const std::string& path, uint64_t* size) {
+    struct stat st;
+    if (size == nullptr || stat(path.c_str(), &st) != 0) return false;
+    *size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+bool FakeOs::ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) {
+    return ReadTextModeFile(path, maxBytes, text);
+}
+bool FakeOs::RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
 }  // namespace outlinkwatch

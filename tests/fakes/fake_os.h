@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -85,6 +86,40 @@ public:
     // Network time-outs are divided by this (default 1000, like the waits).
     void SetNetworkTimeScale(uint32_t scale);
     uint64_t NetworkTimeoutUs(uint64_t us) override;
+    // --- route tracer
+    // The temporary directory it reports (empty: the query fails) and the clock.
+    void SetTempDirectory(const std::string& dir);
+    void SetUnixTime(uint32_t seconds);
+    // The scripted command runner: a started command writes this output to
+    // the file its line redirects to ('>"path"'), at once or during the
+    // afterSleeps-th SleepMs from then on (never: no file at all).
+    void ScriptCommandOutput(const std::string& output, int afterSleeps = 0);
+    void ScriptNoCommandOutput();
+    std::vector<std::string> CommandLines();
+    // Called at every SleepMs with its milliseconds, before the output due then is written.
+    void OnSleep(std::function<void(uint32_t ms)> hook);
+    int SleepCount();
+
+    uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override;
+    uint32_t UnixTime32() override;
+    bool StartHiddenCommand(const std::string& commandLine) override;
+    bool FileSize(const std::string& path, uint64_t* size) override;
+    bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) override;
+    bool RemoveFile(const std::string& path) override;
+
+private:
+    void WriteDueOutput();  // mu_ not held
+
+    std::string tempDir_;
+    uint32_t unixTime_ = 1700000000;
+    bool commandWrites_ = false;
+    std::string commandOutput_;
+    int commandDelay_ = 0;
+    std::vector<std::string> commandLines_;
+    std::string pendingPath_;
+    int pendingSleeps_ = -1;
+    std::function<void(uint32_t)> sleepHook_;
+    int sleeps_ = 0;
 
 private:
     friend class FakeTimerHost;

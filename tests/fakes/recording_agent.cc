@@ -7,7 +7,11 @@ int RecordingAgent::GetPolicyInfo(std::string, std::string* pInfo) {
     return 0;
 }
 
-IUnknown* RecordingAgent::GetComponent(const char*) { return nullptr; }
+IUnknown* RecordingAgent::GetComponent(const char* pszName) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!hasCommunication_ || pszName == nullptr || std::string(pszName) != "Communication") return nullptr;
+    return &communication_;
+}
 
 void RecordingAgent::WriteLog(int32_t nLevel, const char* pszModule, const char* pszText) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -15,7 +19,11 @@ void RecordingAgent::WriteLog(int32_t nLevel, const char* pszModule, const char*
     cv_.notify_all();
 }
 
-int RecordingAgent::SendNotify(std::string, std::list<NotifyMsg>*) { return 0; }
+int RecordingAgent::SendNotify(std::string, std::list<NotifyMsg>*) {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++notifies_;
+    return 0;
+}
 int RecordingAgent::ShowPrompt(std::string, int32_t) { return 0; }
 
 int RecordingAgent::GetLangString(const std::string&, const std::string& key, std::string* pText) {
@@ -53,5 +61,18 @@ bool RecordingAgent::WaitForLogs(const std::string& fragment, int count, std::ch
     return cv_.wait_for(lock, bound, [&] { return CountLocked(fragment) >= count; });
 }
 
+
+// --- route tracer
+
+void RecordingAgent::SetCommunicationAddress(const std::string& address) {
+    std::lock_guard<std::mutex> lock(mu_);
+    hasCommunication_ = true;
+    communication_.address = address;
+}
+
+int RecordingAgent::NotifyCount() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return notifies_;
+}
 
 }  // namespace outlinkwatch

@@ -33,6 +33,12 @@ public:
 
     void SetLangText(const std::string& key, const std::string& text);
 
+    // --- route tracer
+    // Serves a "Communication" component whose server address is this one.
+    void SetCommunicationAddress(const std::string& address);
+    // How many notification calls the agent received.
+    int NotifyCount();
+
     std::vector<LogLine> Logs();
     // Lines whose text contains the fragment.
     int CountLogs(const std::string& fragment);
@@ -41,12 +47,41 @@ public:
                      std::chrono::milliseconds bound = std::chrono::seconds(20));
 
 private:
+    class Communication : public ICommunication {
+    public:
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
+            if (ppv != nullptr) *ppv = this;
+            return 0;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+        ULONG STDMETHODCALLTYPE Release() override { return 1; }
+        int CommReserved4() override { return 0; }
+        int CommReserved5() override { return 0; }
+        int CommReserved6() override { return 0; }
+        int CommReserved7() override { return 0; }
+        int CommReserved8() override { return 0; }
+        int CommReserved9() override { return 0; }
+        int CommReserved10() override { return 0; }
+        int CommReserved11() override { return 0; }
+        int CommReserved12() override { return 0; }
+        int CommReserved13() override { return 0; }
+        int GetServerAddress(std::string* pAddress, std::string* pOther) override {
+            if (pAddress != nullptr) *pAddress = address;
+            if (pOther != nullptr) *pOther = "other";
+            return 0;
+        }
+        std::string address;
+    };
+
     int CountLocked(const std::string& fragment);
 
     std::mutex mu_;
     std::condition_variable cv_;
     std::vector<LogLine> logs_;
     std::map<std::string, std::string> texts_;
+    bool hasCommunication_ = false;
+    Communication communication_;
+    int notifies_ = 0;
 };
 
 }  // namespace outlinkwatch

@@ -9,13 +9,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 
 #include "platform/ini_reader.h"
 #include "platform/kobjects.h"
+#include "platform/linux/hidden_command.h"
 #include "platform/linux/net_linux.h"
 #include "platform/os.h"
 #include "platform/thread_timer_host.h"
+#include "platform/trace_files.h"
 
 namespace outlinkwatch {
 namespace {
@@ -146,6 +149,36 @@ public:
 
     // --- probe
     uint64_t NetworkTimeoutUs(uint64_t us) override { return us; }
+    // --- route tracer
+    uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override {
+        const char* dir = std::getenv("TMPDIR");
+        return TempPathAnswer(dir != nullptr && *dir != '\0' ? dir : "/tmp/", '/', bufferSize, path);
+    }
+
+    uint32_t UnixTime32() override { return static_cast<uint32_t>(std::time(nullptr)); }
+
+    // The tracert beside the host executable is found first.
+    bool StartHiddenCommand(const std::string& commandLine) override {
+        std::string dir = ExecutablePath();
+        const size_t slash = dir.rfind('/');
+        dir = slash == std::string::npos ? std::string() : dir.substr(0, slash == 0 ? 1 : slash);
+        return linuxcmd::StartHiddenCommand(commandLine, dir);
+    }
+
+    bool FileSize(const std::string& path, uint64_t* size) override {
+        struct stat st;
+        if (size == nullptr || path.find('\0') != std::string::npos || stat(path.c_str(), &st) != 0) return false;
+        *size = static_cast<uint64_t>(st.st_size);
+        return true;
+    }
+
+    bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) override {
+        return ReadTextModeFile(path, maxBytes, text);
+    }
+
+    bool RemoveFile(const std::string& path) override {
+        return path.find('\0') == std::string::npos && unlink(path.c_str()) == 0;
+    }
 
 private:
     KernelObjects objects_;

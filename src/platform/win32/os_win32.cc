@@ -4,6 +4,9 @@
 #include "platform/win32/win32_api.h"
 
 #include <io.h>
+#include <shlwapi.h>
+#include <sys/stat.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -28,6 +31,9 @@ constexpr DWORD kDnsNameWideChars = 1024;
 constexpr int kDnsNameBytes = 256;
 constexpr DWORD kNetbiosNameBytes = 256;
 constexpr DWORD kModulePathBytes = 260;  // MAX_PATH
+
+// Largest buffer the temporary-directory query is made with.
+constexpr uint32_t kMaxTempPathBuffer = 32768;
 
 // An adapter list larger than this is not a list we asked for.
 constexpr uint32_t kMaxAdapterBufferBytes = 16u * 1024u * 1024u;
@@ -359,6 +365,53 @@ public:
     // --- probe
     // The socket calls wait for exactly the time they are given.
     uint64_t NetworkTimeoutUs(uint64_t us) override { return us; }
+    // --- route tracer
+
+    uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override {
+        if (path == nullptr || bufferSize == 0 || bufferSize > kMaxTempPathBuffer) return 0;
+        std::string buf(bufferSize, '\0');
+        const DWORD n = GetTempPathA(bufferSize, &buf[0]);
+        if (n == 0 || n >= bufferSize) return n;  // failure, or the size it needs
+        path->assign(buf.data(), n);
+        return n;
+    }
+
+    // The system C library exports no _time32/_stat32 here; the 64-bit
+    // forms give the same values for every time and size the tracer sees.
+    uint32_t UnixTime32() override { return static_cast<uint32_t>(_time64(nullptr)); }
+
+    bool StartHiddenCommand(const std::string& commandLine) override {
+        if (commandLine.empty() || HasEmbeddedNul(commandLine)) return false;
+        return WinExec(commandLine.c_str(), SW_HIDE) > 31;
+    }
+
+    bool FileSize(const std::string& path, uint64_t* size) override {
+        if (size == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        struct _stat64 st;
+        if (_stat64(path.c_str(), &st) != 0) return false;
+        *size = static_cast<uint64_t>(st.st_size);
+        return true;
+    }
+
+    bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) override {
+        if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        char canonical[MAX_PATH] = {0};
+        if (!PathCanonicalizeA(canonical, path.c_str())) return false;
+        FILE* f = std::fopen(canonical, "r");
+        if (f == nullptr) return false;
+        std::string buf(maxBytes, '\0');
+        const size_t n = maxBytes == 0 ? 0 : std::fread(&buf[0], 1, maxBytes, f);
+        const bool ok = std::ferror(f) == 0;
+        std::fclose(f);
+        buf.resize(n);
+        *text = std::move(buf);
+        return ok;
+    }
+
+    bool RemoveFile(const std::string& path) override {
+        if (path.empty() || HasEmbeddedNul(path)) return false;
+        return DeleteFileA(path.c_str()) != FALSE;
+    }
 
 private:
     bool VersionEquals(DWORD typeMask, DWORD value) {

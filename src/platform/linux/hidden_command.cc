@@ -1,0 +1,91 @@
+#include "platform/linux/hidden_command.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+extern char** environ;
+
+namespace outlinkwatch {
+namespace linuxcmd {
+namespace {
+
+constexpr char kCmdPrefix[] = "cmd /C ";
+
+// The environment of the command: the host's, with exeDir put first on PATH.
+std::vector<std::string> CommandEnvironment(const std::string& exeDir) {
+    std::vector<std::string> env;
+    std::string path = "/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin";
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+        if (std::strncmp(*e, "PATH=", 5) == 0) {
+            path = *e + 5;
+        } else {
+            env.emplace_back(*e);
+        }
+    }
+    if (!exeDir.empty()) path = path.empty() ? exeDir : exeDir + ":" + path;
+    env.push_back("PATH=" + path);
+    return env;
+}
+
+// Only async-signal-safe calls from here on: the parent may have threads.
+[[noreturn]] void RunCommand(const char* const* argv, char* const* envp, int devNull) {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int sig = 1; sig < NSIG; ++sig) {
+        if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
+    }
+    if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(devNull, 1) < 0 || dup2(devNull, 2) < 0) _exit(126);
+#if defined(SYS_close_range)
+    syscall(SYS_close_range, 3u, ~0u, 0u);
+#else
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+#endif
+    execve("/bin/sh", const_cast<char* const*>(argv), envp);
+    _exit(127);
+}
+
+}  // namespace
+
+bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir) {
+    std::string command = commandLine;
+    if (command.compare(0, sizeof(kCmdPrefix) - 1, kCmdPrefix) == 0) command.erase(0, sizeof(kCmdPrefix) - 1);
+    if (command.empty() || command.find('\0') != std::string::npos) return false;
+
+    // Everything that allocates is made before the fork.
+    const std::vector<std::string> env = CommandEnvironment(exeDir);
+    std::vector<char*> envp;
+    envp.reserve(env.size() + 1);
+    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+
+    const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (devNull < 0) return false;
+    const pid_t child = fork();
+    if (child == 0) {
+        const pid_t grandchild = fork();
+        if (grandchild == 0) RunCommand(argv, envp.data(), devNull);
+        _exit(grandchild > 0 ? 0 : 1);
+    }
+    close(devNull);
+    if (child < 0) return false;
+    int status = 0;
+    pid_t r;
+    do {
+        r = waitpid(child, &status, 0);
+    } while (r < 0 && errno == EINTR);
+    // With SIGCHLD ignored the system reaps the child itself.
+    if (r < 0 && errno == ECHILD) return true;
+    return r == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace linuxcmd
+}  // namespace outlinkwatch

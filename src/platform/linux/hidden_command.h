@@ -1,0 +1,25 @@
+// Starting the route-trace command on Linux, the way WinExec starts a
+// hidden "cmd /C ..." line on Windows.
+#pragma once
+
+#include <string>
+
+namespace outlinkwatch {
+namespace linuxcmd {
+
+// Runs the part of commandLine after "cmd /C " (the whole line when it does
+// not start so) with /bin/sh -c, and returns without waiting for it.
+//
+// The command is a grandchild that nobody waits for: the child in between
+// forks it and ends at once, and only that child is reaped here (it exits
+// right after its fork, so the wait is short), so no zombie is left. The
+// command starts with an empty signal mask and default signal actions (the
+// host blocks SIGINT and SIGTERM and ignores SIGPIPE in its own threads),
+// /dev/null as stdin, stdout and stderr (its own redirection sends its
+// output to the file), none of the host's other descriptors, and
+// exeDir first on PATH so that the tracert shipped beside the host is found.
+// False when it could not be started.
+bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir);
+
+}  // namespace linuxcmd
+}  // namespace outlinkwatch

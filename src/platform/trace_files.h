@@ -1,0 +1,29 @@
+// File and directory answers shared by the backends that have no Windows
+// call to make them: the Linux backend and the test fake give the route
+// tracer the same answers the Windows calls would.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace outlinkwatch {
+
+// Longest path the Windows path calls take, terminator included.
+constexpr size_t kMaxWindowsPath = 260;
+
+// GetTempPathA's answer for a directory: the directory with one separator
+// at the end and its length, or, when that does not fit bufferSize bytes
+// with its terminator, the size needed and no text; 0 for an empty one.
+uint32_t TempPathAnswer(std::string dir, char separator, uint32_t bufferSize, std::string* path);
+
+// What a read in Windows text mode makes of raw bytes: each CR LF becomes
+// LF (a lone CR stays), and the first Ctrl-Z ends the text.
+std::string WindowsTextMode(const std::string& raw);
+
+// Reads at most maxBytes bytes of a file as a text-mode read would give
+// them. Paths that would not fit a 260-byte buffer are refused, as the
+// canonicalization before the Windows read refuses them.
+bool ReadTextModeFile(const std::string& path, size_t maxBytes, std::string* text);
+
+}  // namespace outlinkwatch

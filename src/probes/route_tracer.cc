@@ -1,0 +1,83 @@
+// The route trace: the platform's tracert, run hidden with its output in a
+// temporary file that is polled until the command has finished.
+#include "probes/route_tracer.h"
+
+#include <cstdio>
+
+#include "config/address_parsing.h"
+#include "platform/os.h"
+#include "plugin/policy.h"
+
+namespace {
+
+// Deletes the output file on every way out once the command was started.
+// A delete that fails (the command still holds the file) leaves it behind.
+class TraceFileRemover {
+public:
+    TraceFileRemover(outlinkwatch::Os* os, const std::string& path) : os_(os), path_(path) {}
+    ~TraceFileRemover() { os_->RemoveFile(path_); }
+    TraceFileRemover(const TraceFileRemover&) = delete;
+    TraceFileRemover& operator=(const TraceFileRemover&) = delete;
+
+private:
+    outlinkwatch::Os* os_;
+    const std::string& path_;
+};
+
+}  // namespace
+
+int CRouteTracer::Trace(outlinkwatch::Os* os, const std::string& destination,
+                        const std::list<uint32_t>& allowedRoutes, std::string& route) {
+    // The flag is not a lock: it only tells a waiting trace to stop.
+    if (m_bRouteChanged.exchange(0) == 0) return TRACE_ABORTED;
+
+    std::string tempDir;
+    const uint32_t answer = os->TempDirectory(kTraceTempPathBuffer, &tempDir);
+    if (answer == 0 || answer > kTraceTempPathBuffer || tempDir.empty()) return TRACE_ABORTED;
+
+    char stamp[16] = {0};
+    std::snprintf(stamp, sizeof(stamp), "%u", static_cast<unsigned>(os->UnixTime32()));
+    const std::string path = tempDir + stamp;
+    const std::string command = "cmd /C tracert -w 1000 " + destination + " >\"" + path + "\"";
+    // A command that fails to start shows only as output that never completes.
+    os->StartHiddenCommand(command);
+
+    std::string output;
+    {
+        TraceFileRemover remover(os, path);
+        for (int poll = 0; poll < kTraceMaxPolls; ++poll) {
+            if (g_bExit.load() != 0) return TRACE_ABORTED;
+            os->SleepMs(kTracePollMs);
+            output = ReadTraceFile(os, path);
+            if (!output.empty()) break;
+            if (m_bRouteChanged.load() == 1) return TRACE_ABORTED;
+        }
+        if (output.empty()) return TRACE_ABORTED;
+    }
+
+    std::list<std::string> hops;
+    bool answered = false;
+    ParseTraceOutput(output, destination, hops, answered, g_nOSCode.load());
+
+    route += "\n";
+    int number = 0;
+    for (const std::string& hop : hops) {
+        route += std::to_string(++number) + " " + hop + ";\n";
+        // A hop that is not a plain dotted address reads as 255.255.255.255.
+        const uint32_t hopAddr = outlinkwatch::InetAddr(hop);
+        for (uint32_t allowed : allowedRoutes) {
+            if (hopAddr == outlinkwatch::NetFromHost(allowed)) return TRACE_ALLOWED_ROUTE;
+        }
+    }
+    m_bRouteChanged.store(1);
+    return answered ? TRACE_RESPONSES : TRACE_NO_RESPONSE;
+}
+
+std::string CRouteTracer::ReadTraceFile(outlinkwatch::Os* os, const std::string& path) {
+    uint64_t size = 0;
+    if (!os->FileSize(path, &size)) return std::string();
+    const size_t cap = size < kMaxTraceFileBytes ? static_cast<size_t>(size) : kMaxTraceFileBytes;
+    std::string bytes;
+    if (!os->ReadTextFile(path, cap, &bytes) || bytes.empty()) return std::string();
+    return CompletedTraceText(bytes);
+}

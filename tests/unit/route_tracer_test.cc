@@ -1,0 +1,270 @@
+// The route tracer and the route report on the fake OS: its scripted
+// command runner writes the trace output, its sleeps are compressed.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+#include "fakes/fake_os.h"
+#include "fakes/recording_agent.h"
+#include "platform/trace_files.h"
+#include "plugin/policy.h"
+
+namespace outlinkwatch {
+namespace {
+
+const std::string kDest = "198.51.100.7";
+// An English trace as the command writes it (CR LF line ends).
+const std::string kEnglish =
+    "\r\nTracing route to 198.51.100.7 over a maximum of 30 hops\r\n\r\n"
+    "  1    <1 ms    <1 ms    <1 ms  192.0.2.1\r\n"
+    "  2     *        *        *     Request timed out.\r\n"
+    "  3    12 ms    11 ms    12 ms  edge.example.net [203.0.113.9]\r\n"
+    "  4    14 ms    13 ms    13 ms  198.51.100.7\r\n"
+    "\r\nTrace complete.\r\n";
+const std::string kEnglishRoute = "\n1 192.0.2.1;\n2 *;\n3 [203.0.113.9];\n4 198.51.100.7;\n";
+const std::string kSilent =
+    "Tracing route to 198.51.100.7\r\n  1  *  *  *  Request timed out.\r\n  2  *  Request timed out.\r\n"
+    "Trace complete.\r\n";
+
+TEST(TraceOutputTest, ParsesHopsByTable) {
+    const std::string lf = WindowsTextMode(kEnglish);
+    const struct {
+        const char* name;
+        std::string output, destination;
+        int32_t osCode;
+        std::list<std::string> hops;
+        bool answered;
+    } cases[] = {
+        {"CR LF output, code 108", kEnglish, kDest, 108, {"192.0.2.1", "*", "[203.0.113.9]", kDest}, true},
+        {"LF output, code 110", lf, kDest, 110, {"192.0.2.1", "*", "[203.0.113.9]", kDest}, true},
+        {"LF output, code 108: one line, no digit first", lf, kDest, 108, {}, false},
+        {"CR LF output, code 109 splits at LF", kEnglish, kDest, 109,
+         {"192.0.2.1\r", "*", "[203.0.113.9]\r", kDest}, true},
+        {"destination a prefix of an earlier hop", "1 <1 ms 10.0.0.15\n2 1 ms 10.0.0.1\n", "10.0.0.1", 122,
+         {"10.0.0.1"}, true},
+        {"only silent hops", WindowsTextMode(kSilent), kDest, 122, {"*", "*"}, false},
+        {"no blank in a digit line, tab-separated", "12345\n1\t192.0.2.1\n \t2 x 192.0.2.9 \t\n", kDest, 122,
+         {"192.0.2.9"}, true},
+        {"three or five dotted parts", "1 a 1.2.3\n2 a 1.2.3.4.5\n3 a 1..2.3.4\n", kDest, 122, {"*", "*", "1..2.3.4"},
+         true},
+        {"the stand-in's output", "\nTracing route to 198.51.100.7 over a maximum of 30 hops\n\n  1     <1 ms  192.0.2.1\n"
+         "  2     *        Request timed out.\n  3      1 ms  198.51.100.7\n\nTrace complete.\n", kDest, 122,
+         {"192.0.2.1", "*", kDest}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::list<std::string> hops;
+        bool answered = false;
+        EXPECT_EQ(CRouteTracer::ParseTraceOutput(c.output, c.destination, hops, answered, c.osCode), 0);
+        EXPECT_EQ(hops, c.hops);
+        EXPECT_EQ(answered, c.answered);
+    }
+}
+
+TEST(TraceOutputTest, CompletionMarkersByTable) {
+    const struct {
+        const char* name;
+        std::string bytes, text;
+    } cases[] = {
+        {"English, any case", "1 A.B\nTRACE Complete.\n", "1 a.b\ntrace complete.\n"},
+        {"GBK words", "X\n\xB8\xFA\xD7\xD9\xCD\xEA\xB3\xC9\xA1\xA3\n", "x\n\xB8\xFA\xD7\xD9\xCD\xEA\xB3\xC9\xA1\xA3\n"},
+        {"no marker yet", "Tracing route to x\n  1  192.0.2.1\n", ""},
+        {"marker behind a NUL", std::string("1\0trace complete", 16), ""},
+        {"marker split by a line end", "trace\ncomplete", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(CRouteTracer::CompletedTraceText(c.bytes), c.text);
+    }
+}
+
+// A fresh temporary directory, the fake and the process-wide flags.
+class TraceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/owtrace-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        fake_.SetTempDirectory(dir_);
+        file_ = dir_ + "/1700000000";
+        g_nOSCode.store(122);
+        g_bExit.store(0);
+    }
+    void TearDown() override {
+        g_bExit.store(0);
+        std::remove(file_.c_str());
+        rmdir(dir_.c_str());
+    }
+    bool FileLeft() {
+        struct stat st;
+        return stat(file_.c_str(), &st) == 0;
+    }
+
+    FakeOs fake_;
+    std::string dir_, file_;
+};
+
+TEST_F(TraceTest, TraceByTable) {
+    enum Stop { kNone, kCancel, kExit };
+    const std::string unfinished = "\r\nTracing route to 198.51.100.7\r\n  1  <1 ms  192.0.2.1\r\n";
+    const struct {
+        const char* name;
+        bool tempDir;
+        uint8_t flag;
+        const char* output;  // null: the command writes nothing
+        int afterSleeps;
+        std::list<uint32_t> allowed;
+        Stop stop;
+        int stopAt;
+        int result, sleeps;
+        std::string route;
+        uint8_t flagAfter;
+        bool started;
+    } cases[] = {
+        {"responses, nothing allowed", true, 1, kEnglish.c_str(), 0, {0xC0000263u}, kNone, 0, 3, 1, kEnglishRoute, 1, true},
+        {"output after five polls", true, 1, kEnglish.c_str(), 5, {}, kNone, 0, 3, 5, kEnglishRoute, 1, true},
+        {"the first hop allowed", true, 1, kEnglish.c_str(), 0, {0xCB000001u, 0xC0000201u}, kNone, 0, 1, 1,
+         "\n1 192.0.2.1;\n", 0, true},
+        {"the destination allowed", true, 1, kEnglish.c_str(), 0, {0xC6336407u}, kNone, 0, 1, 1, kEnglishRoute, 0, true},
+        {"brackets never match", true, 1, kEnglish.c_str(), 0, {0xCB007109u}, kNone, 0, 3, 1, kEnglishRoute, 1, true},
+        {"no hop answers", true, 1, kSilent.c_str(), 0, {0xFFFFFFFFu - 1}, kNone, 0, 4, 1, "\n1 *;\n2 *;\n", 1, true},
+        {"never complete: 600 polls", true, 1, unfinished.c_str(), 0, {}, kNone, 0, -2, 600, "", 0, true},
+        {"no file at all", true, 1, nullptr, 0, {}, kNone, 0, -2, 600, "", 0, true},
+        {"cancelled in the third poll", true, 1, unfinished.c_str(), 0, {}, kCancel, 3, -2, 3, "", 1, true},
+        {"stop flag in the second poll", true, 1, unfinished.c_str(), 0, {}, kExit, 2, -2, 2, "", 0, true},
+        {"another trace runs", true, 0, kEnglish.c_str(), 0, {}, kNone, 0, -2, 0, "", 0, false},
+        {"no temporary directory", false, 1, kEnglish.c_str(), 0, {}, kNone, 0, -2, 0, "", 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeOs fake;
+        fake.SetTempDirectory(c.tempDir ? dir_ : "");
+        if (c.output != nullptr) {
+            fake.ScriptCommandOutput(c.output, c.afterSleeps);
+        } else {
+            fake.ScriptNoCommandOutput();
+        }
+        CRouteTracer tracer;
+        tracer.m_bRouteChanged.store(c.flag);
+        std::vector<uint32_t> slept;
+        fake.OnSleep([&](uint32_t ms) {
+            slept.push_back(ms);
+            if (static_cast<int>(slept.size()) != c.stopAt) return;
+            if (c.stop == kCancel) tracer.m_bRouteChanged.store(1);
+            if (c.stop == kExit) g_bExit.store(1);
+        });
+        std::string route;
+        EXPECT_EQ(tracer.Trace(&fake, kDest, c.allowed, route), c.result);
+        g_bExit.store(0);
+        EXPECT_EQ(route, c.route);
+        EXPECT_EQ(static_cast<int>(slept.size()), c.sleeps);
+        for (uint32_t ms : slept) EXPECT_EQ(ms, kTracePollMs);
+        EXPECT_EQ(tracer.m_bRouteChanged.load(), c.flagAfter);
+        const std::vector<std::string> lines = fake.CommandLines();
+        if (c.started) {
+            ASSERT_EQ(lines.size(), 1u);
+            EXPECT_EQ(lines[0], "cmd /C tracert -w 1000 198.51.100.7 >\"" + file_ + "\"");
+        } else {
+            EXPECT_TRUE(lines.empty());
+        }
+        EXPECT_FALSE(FileLeft()) << "the output file is deleted on every way out";
+    }
+}
+
+// A policy on its own fake OS with the recording agent, for one report case.
+struct ReportRig {
+    explicit ReportRig(const std::string& dir) {
+        fake.SetTempDirectory(dir);
+        previous = SetOsForTesting(&fake);
+        policy = new CPolicy();
+        policy->SetAgent(&agent);
+        EXPECT_EQ(policy->Initialize("policy.win.outlink.watch"), 200);
+        agent.SetLangText("rsRouteAdrr", "Route to ");
+        agent.SetLangText("rsRouteInfo", " passes:");
+    }
+    ~ReportRig() {
+        delete policy;
+        SetOsForTesting(previous);
+    }
+    // The messages of the report's log lines, without function and line.
+    std::vector<std::string> Messages() {
+        std::vector<std::string> out;
+        for (const LogLine& l : agent.Logs()) {
+            if (l.text.rfind("[CPolicy::PrintTracert] [line=", 0) != 0) continue;
+            EXPECT_EQ(l.level, 2);
+            out.push_back(l.text.substr(l.text.find(']', l.text.find("[line=")) + 1));
+        }
+        return out;
+    }
+
+    FakeOs fake;
+    RecordingAgent agent;
+    Os* previous = nullptr;
+    CPolicy* policy = nullptr;
+};
+
+TEST_F(TraceTest, PrintTracertByTable) {
+    const std::string destLine = "Tracert destination: " + kDest;
+    const std::string info = "Route to " + kDest + " passes:" + kEnglishRoute;
+    const std::string success = "Tracert success, trace info:" + kEnglishRoute;
+    const std::string noValid = "No valid responses when tracert : " + destLine;
+    const struct {
+        const char* name;
+        std::string destination, comm;
+        std::string output;
+        std::list<uint32_t> allowed;
+        int report, calls;
+        uint8_t flag;
+        bool exiting;
+        int result;
+        std::vector<std::string> logs;
+        bool traced, settled;
+        std::string infoAfter;
+    } cases[] = {
+        {"loopback", "127.0.0.1", "", kEnglish, {}, 1, 1, 1, false, 1,
+         {"The tracert IP is 127.0.0.1, don't need tracert."}, false, false, ""},
+        {"the agent's own server", kDest, kDest, kEnglish, {}, 1, 1, 1, false, 0, {}, false, false, ""},
+        {"another server address", kDest, "192.0.2.200", kEnglish, {}, 0, 1, 1, false, 1,
+         {destLine, noValid, success}, true, false, ""},
+        {"reported once for two traces", kDest, "", kEnglish, {}, 1, 2, 1, false, 1,
+         {destLine, noValid, success, destLine, noValid, success}, true, false, info},
+        {"through an allowed address", kDest, "", kEnglish, {0xC0000201u}, 1, 1, 1, false, 0, {destLine}, true, false,
+         ""},
+        {"no hop answers", kDest, "", kSilent, {}, 1, 1, 1, false, 0, {destLine, "No Response when tracert: " + destLine},
+         true, false, ""},
+        {"an earlier trace ended early", kDest, "", kEnglish, {}, 0, 1, 0, false, 1, {destLine, noValid, success}, true,
+         true, ""},
+        {"stopping", kDest, "", kEnglish, {}, 1, 1, 1, true, 0, {destLine, "g_bExit is true when tracert"}, false, false,
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReportRig rig(dir_);
+        if (!c.comm.empty()) rig.agent.SetCommunicationAddress(c.comm);
+        rig.fake.ScriptCommandOutput(c.output);
+        std::vector<uint32_t> slept;
+        rig.fake.OnSleep([&](uint32_t ms) { slept.push_back(ms); });
+        rig.policy->m_lstValidRouteIP = c.allowed;
+        rig.policy->m_tracer.m_bRouteChanged.store(c.flag);
+        g_bExit.store(c.exiting ? 1 : 0);
+        int notifiesAfterFirst = -1;
+        for (int i = 0; i < c.calls; ++i) {
+            EXPECT_EQ(rig.policy->PrintTracert(c.destination, c.report), c.result);
+            if (i == 0) notifiesAfterFirst = rig.agent.NotifyCount();
+        }
+        g_bExit.store(0);
+        EXPECT_EQ(rig.Messages(), c.logs);
+        EXPECT_EQ(rig.fake.CommandLines().size(), c.traced ? static_cast<size_t>(c.calls) : 0u);
+        EXPECT_EQ(!slept.empty() && slept[0] == kTraceSettleMs, c.settled);
+        EXPECT_EQ(rig.policy->m_strTracertInfo, c.infoAfter);
+        EXPECT_EQ(rig.agent.NotifyCount(), notifiesAfterFirst) << "a route reported before is not reported again";
+        EXPECT_FALSE(FileLeft());
+    }
+}
+
+}  // namespace
+}  // namespace outlinkwatch

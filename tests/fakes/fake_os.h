@@ -80,6 +80,30 @@ public:
     void CancelRouteChange(Handle event) override;
     std::unique_ptr<TimerHost> CreateTimerHost() override;
 
+    // --- reaction (local time, filter device)
+    // Local time is UTC shifted by a fixed offset (0 unless set).
+    void SetLocalOffsetSeconds(int32_t offset);
+    // Whether the device opens, and what its control calls answer (1 unless set).
+    void SetDevicePresent(bool present);
+    void SetDeviceAnswer(int32_t answer);
+    struct DeviceCall {
+        std::string path;  // of the open the call went through
+        uint32_t disposition = 0;
+        uint32_t code = 0;
+        std::vector<uint8_t> input;
+    };
+    // Every open attempt (path and disposition; code 0, no input) ...
+    std::vector<DeviceCall> DeviceOpens();
+    // ... and every control call made on an open device.
+    std::vector<DeviceCall> DeviceCalls();
+    // Devices opened and not closed yet.
+    int OpenDevices();
+    bool LocalTime(int64_t unixTime, std::tm* out) override;
+    DeviceHandle OpenDevice(const std::string& path, uint32_t disposition) override;
+    int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
+                          uint32_t* returned) override;
+    bool CloseDevice(DeviceHandle device) override;
+
 private:
     friend class FakeTimerHost;
     void Register(FakeTimerHost* host);
@@ -104,6 +128,15 @@ private:
     std::mutex advanceMu_;
     std::condition_variable waitsCv_;
     std::map<uint32_t, int> waitsEntered_;  // one AdvanceTime at a time
+
+    // --- reaction (local time, filter device)
+    int32_t localOffset_ = 0;
+    bool devicePresent_ = false;
+    int32_t deviceAnswer_ = 1;
+    std::vector<DeviceCall> deviceOpens_;
+    std::vector<DeviceCall> deviceCalls_;
+    std::map<std::uintptr_t, DeviceCall> openDevices_;
+    std::uintptr_t nextDevice_ = 1;
 };
 
 }  // namespace outlinkwatch

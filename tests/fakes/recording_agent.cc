@@ -15,8 +15,17 @@ void RecordingAgent::WriteLog(int32_t nLevel, const char* pszModule, const char*
     cv_.notify_all();
 }
 
-int RecordingAgent::SendNotify(std::string, std::list<NotifyMsg>*) { return 0; }
-int RecordingAgent::ShowPrompt(std::string, int32_t) { return 0; }
+int RecordingAgent::SendNotify(std::string policyType, std::list<NotifyMsg>* pMsgs) {
+    std::lock_guard<std::mutex> lock(mu_);
+    notifications_.emplace_back(policyType, pMsgs != nullptr ? *pMsgs : std::list<NotifyMsg>());
+    return 0;
+}
+
+int RecordingAgent::ShowPrompt(std::string text, int32_t nKind) {
+    std::lock_guard<std::mutex> lock(mu_);
+    prompts_.push_back(Prompt{text, nKind});
+    return 0;
+}
 
 int RecordingAgent::GetLangString(const std::string&, const std::string& key, std::string* pText) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -53,5 +62,26 @@ bool RecordingAgent::WaitForLogs(const std::string& fragment, int count, std::ch
     return cv_.wait_for(lock, bound, [&] { return CountLocked(fragment) >= count; });
 }
 
+// --- reaction
+
+int32_t RecordingAgent::GetAgentTime() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return time_;
+}
+
+void RecordingAgent::SetAgentTime(int32_t time) {
+    std::lock_guard<std::mutex> lock(mu_);
+    time_ = time;
+}
+
+std::vector<RecordingAgent::Prompt> RecordingAgent::Prompts() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return prompts_;
+}
+
+std::vector<std::pair<std::string, std::list<NotifyMsg>>> RecordingAgent::Notifications() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return notifications_;
+}
 
 }  // namespace outlinkwatch

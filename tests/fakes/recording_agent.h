@@ -28,10 +28,20 @@ public:
     void WriteLog(int32_t nLevel, const char* pszModule, const char* pszText) override;
     int SendNotify(std::string policyType, std::list<NotifyMsg>* pMsgs) override;
     int ShowPrompt(std::string text, int32_t nKind) override;
-    int32_t GetAgentTime() override { return 1700000000; }
     int GetLangString(const std::string& module, const std::string& key, std::string* pText) override;
 
     void SetLangText(const std::string& key, const std::string& text);
+
+    // --- reaction: what the policy sent and prompted, and the agent's clock
+    int32_t GetAgentTime() override;
+    void SetAgentTime(int32_t time);
+    struct Prompt {
+        std::string text;
+        int32_t kind;
+    };
+    std::vector<Prompt> Prompts();
+    // Each SendNotify call: the policy type and the list as it was handed over.
+    std::vector<std::pair<std::string, std::list<NotifyMsg>>> Notifications();
 
     std::vector<LogLine> Logs();
     // Lines whose text contains the fragment.
@@ -47,6 +57,11 @@ private:
     std::condition_variable cv_;
     std::vector<LogLine> logs_;
     std::map<std::string, std::string> texts_;
+
+    // --- reaction
+    int32_t time_ = 1700000000;
+    std::vector<Prompt> prompts_;
+    std::vector<std::pair<std::string, std::list<NotifyMsg>>> notifications_;
 };
 
 }  // namespace outlinkwatch

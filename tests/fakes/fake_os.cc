@@ -293,49 +293,18 @@ std::unique_ptr<TimerHost> FakeOs::CreateTimerHost() { return std::make_unique<F
 
 // --- reaction (local time, filter device)
 
-void FakeOs::SetLocalOffsetSeconds(int32_t offset) {
-    std::lock_guard<std::mutex> lock(mu_);
-    localOffset_ = offset;
-}
-void FakeOs::SetDevicePresent(bool present) {
-    std::lock_guard<std::mutex> lock(mu_);
-    devicePresent_ = present;
-}
-void FakeOs::SetDeviceAnswer(int32_t answer) {
-    std::lock_guard<std::mutex> lock(mu_);
-    deviceAnswer_ = answer;
-}
-std::vector<FakeOs::DeviceCall> FakeOs::DeviceOpens() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return deviceOpens_;
-}
-std::vector<FakeOs::DeviceCall> FakeOs::DeviceCalls() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return deviceCalls_;
-}
-int FakeOs::OpenDevices() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return static_cast<int>(openDevices_.size());
-}
-
 bool FakeOs::LocalTime(int64_t unixTime, std::tm* out) {
-    int32_t offset;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        offset = localOffset_;
-    }
     if (out == nullptr || unixTime < 0 || unixTime > kMaxLocalTime) return false;
-    const time_t t = static_cast<time_t>(unixTime + offset);
+    const time_t t = static_cast<time_t>(unixTime);
     return gmtime_r(&t, out) != nullptr;
 }
 
 DeviceHandle FakeOs::OpenDevice(const std::string& path, uint32_t disposition) {
     std::lock_guard<std::mutex> lock(mu_);
-    DeviceCall open{path, disposition, 0, {}};
-    deviceOpens_.push_back(open);
+    ++deviceOpenAttempts_;
     if (!devicePresent_) return DeviceHandle();
     const std::uintptr_t id = nextDevice_++;
-    openDevices_[id] = open;
+    openDevices_[id] = DeviceCall{path, disposition, 0, {}};
     return DeviceHandle(id);
 }
 
@@ -345,13 +314,10 @@ int32_t FakeOs::DeviceControl(DeviceHandle device, uint32_t code, const void* in
     if (returned != nullptr) *returned = 0;
     auto it = openDevices_.find(device.value());
     if (it == openDevices_.end()) return 0;
-    DeviceCall call = it->second;
-    call.code = code;
-    if (input != nullptr) {
-        const uint8_t* bytes = static_cast<const uint8_t*>(input);
-        call.input.assign(bytes, bytes + inputLength);
-    }
-    deviceCalls_.push_back(std::move(call));
+    const uint8_t* bytes = static_cast<const uint8_t*>(input);
+    deviceCalls_.push_back(it->second);
+    deviceCalls_.back().code = code;
+    if (bytes != nullptr) deviceCalls_.back().input.assign(bytes, bytes + inputLength);
     return deviceAnswer_;
 }
 

@@ -81,23 +81,19 @@ public:
     std::unique_ptr<TimerHost> CreateTimerHost() override;
 
     // --- reaction (local time, filter device)
-    // Local time is UTC shifted by a fixed offset (0 unless set).
-    void SetLocalOffsetSeconds(int32_t offset);
-    // Whether the device opens, and what its control calls answer (1 unless set).
-    void SetDevicePresent(bool present);
-    void SetDeviceAnswer(int32_t answer);
+    // Local time is UTC. The device: whether it opens, what its control
+    // calls answer (1 unless set), every control call made on it, the open
+    // attempts and the devices opened and not closed yet.
     struct DeviceCall {
         std::string path;  // of the open the call went through
-        uint32_t disposition = 0;
-        uint32_t code = 0;
+        uint32_t disposition = 0, code = 0;
         std::vector<uint8_t> input;
     };
-    // Every open attempt (path and disposition; code 0, no input) ...
-    std::vector<DeviceCall> DeviceOpens();
-    // ... and every control call made on an open device.
-    std::vector<DeviceCall> DeviceCalls();
-    // Devices opened and not closed yet.
-    int OpenDevices();
+    void SetDevicePresent(bool present) { std::lock_guard<std::mutex> l(mu_); devicePresent_ = present; }
+    void SetDeviceAnswer(int32_t answer) { std::lock_guard<std::mutex> l(mu_); deviceAnswer_ = answer; }
+    std::vector<DeviceCall> DeviceCalls() { std::lock_guard<std::mutex> l(mu_); return deviceCalls_; }
+    int DeviceOpenAttempts() { std::lock_guard<std::mutex> l(mu_); return deviceOpenAttempts_; }
+    int OpenDevices() { std::lock_guard<std::mutex> l(mu_); return static_cast<int>(openDevices_.size()); }
     bool LocalTime(int64_t unixTime, std::tm* out) override;
     DeviceHandle OpenDevice(const std::string& path, uint32_t disposition) override;
     int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
@@ -130,10 +126,9 @@ private:
     std::map<uint32_t, int> waitsEntered_;  // one AdvanceTime at a time
 
     // --- reaction (local time, filter device)
-    int32_t localOffset_ = 0;
     bool devicePresent_ = false;
     int32_t deviceAnswer_ = 1;
-    std::vector<DeviceCall> deviceOpens_;
+    int deviceOpenAttempts_ = 0;
     std::vector<DeviceCall> deviceCalls_;
     std::map<std::uintptr_t, DeviceCall> openDevices_;
     std::uintptr_t nextDevice_ = 1;

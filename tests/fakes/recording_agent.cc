@@ -62,26 +62,4 @@ bool RecordingAgent::WaitForLogs(const std::string& fragment, int count, std::ch
     return cv_.wait_for(lock, bound, [&] { return CountLocked(fragment) >= count; });
 }
 
-// --- reaction
-
-int32_t RecordingAgent::GetAgentTime() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return time_;
-}
-
-void RecordingAgent::SetAgentTime(int32_t time) {
-    std::lock_guard<std::mutex> lock(mu_);
-    time_ = time;
-}
-
-std::vector<RecordingAgent::Prompt> RecordingAgent::Prompts() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return prompts_;
-}
-
-std::vector<std::pair<std::string, std::list<NotifyMsg>>> RecordingAgent::Notifications() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return notifications_;
-}
-
 }  // namespace outlinkwatch

@@ -2,6 +2,7 @@
 // with a bound, until a log line shows up.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -32,16 +33,17 @@ public:
 
     void SetLangText(const std::string& key, const std::string& text);
 
-    // --- reaction: what the policy sent and prompted, and the agent's clock
-    int32_t GetAgentTime() override;
-    void SetAgentTime(int32_t time);
+    // --- reaction: the agent's clock, and what the policy prompted and sent
+    // (each SendNotify call: the policy type and the list as handed over)
+    int32_t GetAgentTime() override { return time_.load(); }
+    void SetAgentTime(int32_t time) { time_.store(time); }
     struct Prompt {
         std::string text;
         int32_t kind;
     };
-    std::vector<Prompt> Prompts();
-    // Each SendNotify call: the policy type and the list as it was handed over.
-    std::vector<std::pair<std::string, std::list<NotifyMsg>>> Notifications();
+    std::vector<Prompt> Prompts() { std::lock_guard<std::mutex> l(mu_); return prompts_; }
+    using Notification = std::pair<std::string, std::list<NotifyMsg>>;
+    std::vector<Notification> Notifications() { std::lock_guard<std::mutex> l(mu_); return notifications_; }
 
     std::vector<LogLine> Logs();
     // Lines whose text contains the fragment.
@@ -59,9 +61,9 @@ private:
     std::map<std::string, std::string> texts_;
 
     // --- reaction
-    int32_t time_ = 1700000000;
+    std::atomic<int32_t> time_{1700000000};
     std::vector<Prompt> prompts_;
-    std::vector<std::pair<std::string, std::list<NotifyMsg>>> notifications_;
+    std::vector<Notification> notifications_;
 };
 
 }  // namespace outlinkwatch

@@ -1,10 +1,10 @@
 // The filter device end to end: the policy on the real Linux backend talks
 // to the outlinkwatch-nfw stand-in, which applies the deny list and the
 // network cut with nftables inside a network namespace the test made.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,65 +12,49 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <cstring>
+#include <functional>
 
 #include "fakes/recording_agent.h"
 #include "fakes/test_netns.h"
 #include "plugin/policy.h"
 
-extern char** environ;
-
 namespace outlinkwatch {
 namespace {
 
-// Lines of a child's output, each waited for with a bound.
-class LineReader {
-public:
-    explicit LineReader(int fd) : fd_(fd) {}
-    bool Next(std::string* line, int boundMs = 10000) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-        for (;;) {
-            const size_t end = buffer_.find('\n');
-            if (end != std::string::npos) {
-                *line = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                return true;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                   std::chrono::steady_clock::now());
-            struct pollfd p = {fd_, POLLIN, 0};
-            if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
-            char chunk[256];
-            const ssize_t n = read(fd_, chunk, sizeof(chunk));
-            if (n <= 0) return false;
-            buffer_.append(chunk, static_cast<size_t>(n));
-        }
+// The next line of a child's output, waited for with a bound.
+bool NextLine(int fd, std::string* buffer, std::string* line) {
+    for (size_t end; (end = buffer->find('\n')) == std::string::npos;) {
+        struct pollfd p = {fd, POLLIN, 0};
+        char chunk[256];
+        const ssize_t n = poll(&p, 1, 10000) == 1 ? read(fd, chunk, sizeof(chunk)) : -1;
+        if (n <= 0) return false;
+        buffer->append(chunk, static_cast<size_t>(n));
     }
+    *line = buffer->substr(0, buffer->find('\n'));
+    buffer->erase(0, line->size() + 1);
+    return true;
+}
 
-private:
-    int fd_;
-    std::string buffer_;
-};
+sockaddr_in Peer(uint16_t port) {
+    sockaddr_in at = {};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    inet_pton(AF_INET, "198.51.100.2", &at.sin_addr);
+    return at;
+}
 
-// A TCP connect from inside ns, bounded; true when it was accepted.
-bool Connects(const TestNetns& ns, const char* address, uint16_t port) {
+// A TCP connect from inside ns to the peer, bounded; true when accepted.
+bool Connects(const TestNetns& ns, uint16_t port) {
     bool connected = false;
     ns.RunInside([&] {
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        struct sockaddr_in to = {};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        inet_pton(AF_INET, address, &to.sin_addr);
-        if (connect(fd, reinterpret_cast<struct sockaddr*>(&to), sizeof(to)) == 0) {
-            connected = true;
-        } else if (errno == EINPROGRESS) {
-            struct pollfd p = {fd, POLLOUT, 0};
-            int error = -1;
-            socklen_t len = sizeof(error);
-            connected = poll(&p, 1, 1000) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
-        }
+        const sockaddr_in to = Peer(port);
+        struct pollfd p = {fd, POLLOUT, 0};
+        int error = -1;
+        socklen_t len = sizeof(error);
+        connected = connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof(to)) != 0 && errno == EINPROGRESS &&
+                    poll(&p, 1, 1000) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
         close(fd);
     });
     return connected;
@@ -90,80 +74,75 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
     uint16_t port = 0;
     ASSERT_TRUE(server.RunInside([&] {
         listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        struct sockaddr_in at = {};
-        at.sin_family = AF_INET;
-        inet_pton(AF_INET, "198.51.100.2", &at.sin_addr);
+        sockaddr_in at = Peer(0);
         socklen_t len = sizeof(at);
-        if (bind(listener, reinterpret_cast<struct sockaddr*>(&at), sizeof(at)) == 0 && listen(listener, 64) == 0 &&
-            getsockname(listener, reinterpret_cast<struct sockaddr*>(&at), &len) == 0) {
+        if (bind(listener, reinterpret_cast<sockaddr*>(&at), len) == 0 && listen(listener, 64) == 0 &&
+            getsockname(listener, reinterpret_cast<sockaddr*>(&at), &len) == 0) {
             port = ntohs(at.sin_port);
         }
     }));
     ASSERT_NE(port, 0);
 
-    char dirTemplate[] = "/tmp/ow-nfw-XXXXXX";
-    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
-    const std::string dir = dirTemplate;
-    ASSERT_EQ(setenv("OUTLINKWATCH_DEVICE_DIR", dir.c_str(), 1), 0);
-
+    char dir[] = "/tmp/ow-nfw-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(setenv("OUTLINKWATCH_DEVICE_DIR", dir, 1), 0);
+    // The stand-in, applying rules in the client namespace.
     int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::string netnsName = client.name(), nfwPath = OW_NFW_PATH;
-    std::vector<char*> argv = {const_cast<char*>("ip"), const_cast<char*>("netns"), const_cast<char*>("exec"),
-                               &netnsName[0], &nfwPath[0], nullptr};
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawnp(&pid, "ip", &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    const std::string netns = client.name();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        execlp("ip", "ip", "netns", "exec", netns.c_str(), OW_NFW_PATH, static_cast<char*>(nullptr));
+        _exit(127);
+    }
     close(out[1]);
-    LineReader lines(out[0]);
-    std::string line;
-    ASSERT_TRUE(lines.Next(&line));
-    EXPECT_EQ(line, "listening on " + dir + "/nfw");
+    std::string buffer, line;
+    auto next = [&] { return NextLine(out[0], &buffer, &line); };
+    ASSERT_TRUE(next());
+    EXPECT_EQ(line, "listening on " + std::string(dir) + "/nfw");
+    EXPECT_TRUE(Connects(client, port)) << "open before any command";
 
-    EXPECT_TRUE(Connects(client, "198.51.100.2", port)) << "open before any command";
+    const struct {
+        std::function<int(CPolicy&)> op;
+        const char* line;
+        bool open;
+    } steps[] = {
+        {[](CPolicy& p) { return p.DenyProxySerer(); }, "deny: 198.51.100.2, 192.0.2.77", false},
+        {[](CPolicy& p) { return p.EnableProxy(); }, "deny list lifted", true},
+        {[](CPolicy& p) { return p.BlockNetwork(); }, "network cut", false},
+    };
     {
         RecordingAgent agent;
         CPolicy policy;
         policy.SetAgent(&agent);
         policy.m_lstDenyAddr = {"198.51.100.2", "192.0.2.77"};
-        EXPECT_NE(policy.DenyProxySerer(), 0);
-        ASSERT_TRUE(lines.Next(&line));
-        EXPECT_EQ(line, "deny: 198.51.100.2, 192.0.2.77");
-        EXPECT_FALSE(Connects(client, "198.51.100.2", port)) << "denied";
-
-        EXPECT_NE(policy.EnableProxy(), 0);
-        ASSERT_TRUE(lines.Next(&line));
-        EXPECT_EQ(line, "deny list lifted");
-        EXPECT_TRUE(Connects(client, "198.51.100.2", port)) << "lifted";
-
-        EXPECT_NE(policy.BlockNetwork(), 0);
-        ASSERT_TRUE(lines.Next(&line));
-        EXPECT_EQ(line, "network cut");
-        EXPECT_FALSE(Connects(client, "198.51.100.2", port)) << "cut";
-        EXPECT_TRUE(Shell("ip netns exec " + client.name() + " nft list table inet outlinkwatch"));
-    }  // the destructor lifts the deny list once more
-    ASSERT_TRUE(lines.Next(&line));
+        for (const auto& step : steps) {
+            SCOPED_TRACE(step.line);
+            EXPECT_NE(step.op(policy), 0);
+            ASSERT_TRUE(next());
+            EXPECT_EQ(line, step.line);
+            EXPECT_EQ(Connects(client, port), step.open);
+        }
+    }  // the destructor lifts the deny list once more; the cut stays
+    ASSERT_TRUE(next());
     EXPECT_EQ(line, "deny list lifted");
+    EXPECT_FALSE(Connects(client, port));
 
     kill(pid, SIGTERM);
-    ASSERT_TRUE(lines.Next(&line));
+    ASSERT_TRUE(next());
     EXPECT_EQ(line, "stopping on SIGTERM");
-    EXPECT_FALSE(lines.Next(&line)) << "output ends: " << line;
+    EXPECT_FALSE(next()) << "output ends: " << line;
     int status = 0;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(access((dir + "/nfw").c_str(), F_OK), -1) << "socket removed";
-    EXPECT_FALSE(Shell("ip netns exec " + client.name() + " nft list table inet outlinkwatch")) << "rules removed";
-    EXPECT_TRUE(Connects(client, "198.51.100.2", port)) << "open again";
+    EXPECT_EQ(access((std::string(dir) + "/nfw").c_str(), F_OK), -1) << "socket removed";
+    EXPECT_TRUE(Connects(client, port)) << "its table went with it";
 
     close(out[0]);
     close(listener);
     unsetenv("OUTLINKWATCH_DEVICE_DIR");
-    rmdir(dir.c_str());
+    rmdir(dir);
 }
 
 }  // namespace

@@ -17,4 +17,4 @@ esac
 type=Debug
 [ "$flavour" = release ] && type=RelWithDebInfo
 cmake -S . -B "build/$flavour" -G Ninja "-DCMAKE_BUILD_TYPE=$type" "-DOW_SANITIZE=$sanitize" >/dev/null
-ninja -C "build/$flavour"
+ninja -j2 -C "build/$flavour"

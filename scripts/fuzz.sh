@@ -15,6 +15,7 @@ harnesses=(
   langmap
   http_answer
   trace_output
+  nfw_frame
 )
 ninja -C build/fuzz -j2 "${harnesses[@]/#/fuzz_}"
 

@@ -10,7 +10,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libace-dev libpugixml-dev nlohmann-json3-dev libcli11-dev
-  traceroute iproute2 procps
+  traceroute iproute2 procps nftables
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix
 )

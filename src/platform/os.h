@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,6 +81,30 @@ public:
 };
 
 using ThreadFunction = uint32_t (*)(void*);
+
+// An open device, a kind of handle of its own: it cannot be waited on,
+// closed as a kernel object or passed where an event is wanted, and an
+// event cannot be passed where it is wanted. Empty means none.
+class DeviceHandle {
+public:
+    DeviceHandle() = default;
+    explicit DeviceHandle(std::uintptr_t value) : value_(value) {}
+    std::uintptr_t value() const { return value_; }
+    explicit operator bool() const { return value_ != 0; }
+    bool operator==(const DeviceHandle& other) const { return value_ == other.value_; }
+    bool operator!=(const DeviceHandle& other) const { return value_ != other.value_; }
+
+private:
+    std::uintptr_t value_ = 0;
+};
+
+// Creation dispositions of a device open, with their Windows values.
+constexpr uint32_t kCreateAlways = 2;
+constexpr uint32_t kOpenExisting = 3;
+
+// The last Unix time the Windows local-time conversion accepts
+// (3000-12-31 23:59:59 UTC); earlier than 1970 it refuses as well.
+constexpr int64_t kMaxLocalTime = 32535215999;
 
 class Os {
 public:
@@ -165,6 +190,19 @@ public:
     virtual bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) = 0;
     // DeleteFileA.
     virtual bool RemoveFile(const std::string& path) = 0;
+    // --- reaction (local time, filter device)
+    // _localtime64_s: the local calendar time of a Unix time. False when the
+    // time cannot be converted (before 1970 or after kMaxLocalTime).
+    virtual bool LocalTime(int64_t unixTime, std::tm* out) = 0;
+    // CreateFileA of a device path (\\.\NFW): read and write
+    // access, no sharing, normal attributes, the given creation disposition
+    // (kCreateAlways, kOpenExisting). Empty when it cannot be opened.
+    virtual DeviceHandle OpenDevice(const std::string& path, uint32_t disposition) = 0;
+    // DeviceIoControl with an input buffer and no output buffer; *returned
+    // gets the output byte count. Non-zero on success, 0 on failure.
+    virtual int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
+                                  uint32_t* returned) = 0;
+    virtual bool CloseDevice(DeviceHandle device) = 0;
 };
 
 // Forwards every call to another Os, so a test overrides only what it needs.
@@ -223,6 +261,16 @@ public:
         return target_->ReadTextFile(path, maxBytes, text);
     }
     bool RemoveFile(const std::string& path) override { return target_->RemoveFile(path); }
+    // --- reaction (local time, filter device)
+    bool LocalTime(int64_t unixTime, std::tm* out) override { return target_->LocalTime(unixTime, out); }
+    DeviceHandle OpenDevice(const std::string& path, uint32_t disposition) override {
+        return target_->OpenDevice(path, disposition);
+    }
+    int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
+                          uint32_t* returned) override {
+        return target_->DeviceControl(device, code, input, inputLength, returned);
+    }
+    bool CloseDevice(DeviceHandle device) override { return target_->CloseDevice(device); }
 
 private:
     Os* target_;

@@ -1,6 +1,129 @@
 // What a finding leads to: the notification and the reaction "block" asks for.
-#include "plugin/policy.h"
+#include <list>
 
-// Not built yet: nothing is sent or prompted.
-void CPolicy::PackNotifyMsg(const std::string&, const std::string&, const std::string&, const std::string&) {}
-int CPolicy::HandleResult(std::string) { return 0; }
+#include "plugin/policy.h"
+#include "reaction/notify.h"
+
+namespace {
+
+// Longest "Information" value the agent takes, in bytes.
+constexpr size_t kMaxInformationBytes = 1023;
+constexpr size_t kTimeBufferBytes = 128;
+// How long the route thread waits for the proxy check to hand over the
+// proxy lists before it lets a repeated proxy finding go.
+constexpr uint32_t kProxyListWaitMs = 30000;
+
+CNotifyInfo Item(const char* name, const std::string& value) {
+    CNotifyInfo item;
+    item.m_strName = name;
+    item.m_strValue = value;
+    return item;
+}
+
+}  // namespace
+
+InvalidTimeError::InvalidTimeError(int64_t time)
+    : std::invalid_argument("time " + std::to_string(time) + " cannot be converted to local time") {}
+
+std::string FormatTime(outlinkwatch::Os* os, int64_t time, const char* format) {
+    std::tm local{};
+    if (os == nullptr || !os->LocalTime(time, &local)) throw InvalidTimeError(time);
+    char text[kTimeBufferBytes] = {0};
+    const size_t n = std::strftime(text, sizeof(text), format != nullptr ? format : "", &local);
+    return std::string(text, n);
+}
+
+void CPolicy::PackNotifyMsg(const std::string&, const std::string& info, const std::string& describe,
+                            const std::string& key) {
+    if (info.empty()) return;
+    IAgent* agent = GetCheckedAgent();
+    if (agent == nullptr) return;
+
+    std::string logText = "Send Invalid Connection:";
+
+    NotifyMsg msg;
+    msg.strTitle = GetLangString("rsTitle");
+    msg.strTag = "test";
+    agent->GetPolicyInfo(kPolicyType, &msg.strPolicyInfo);
+    msg.strReserved1.clear();
+    msg.strRank = m_strRank;
+    msg.nMsgCode = 101;
+    logText += msg.strPolicyInfo + "," + msg.strRank + ",";
+
+    msg.lstInfo.push_back(Item("Describe", describe));
+    logText += describe + ",";
+
+    const std::string information = info.substr(0, kMaxInformationBytes);
+    msg.lstInfo.push_back(Item("Information", information));
+    logText += information + ".";
+
+    // The key is made of the whole information text, not the cut one.
+    msg.strEventKey = m_strRank + (key.empty() ? info : key) + describe;
+
+    // The agent's time is signed; a time before 1970 cannot be shown and
+    // the error ends the report here, before anything is sent.
+    const int64_t now = static_cast<int64_t>(agent->GetAgentTime());
+    const std::string checkTime = FormatTime(m_pOs, now, "%Y-%m-%d %X");
+    logText += checkTime + ",";
+    msg.lstInfo.push_back(Item("checktime", checkTime));
+
+    msg.strReserved2.clear();
+    GetCommonParams(msg.common);
+
+    std::list<NotifyMsg> msgs;
+    msgs.push_back(std::move(msg));
+    agent->SendNotify(kPolicyType, &msgs);
+    msgs.clear();
+
+    // Proxy and host texts may hold '%': the line is data, not a format.
+    OW_LOG(this, 2, "CPolicy::PackNotifyMsg", "%s", logText.c_str());
+}
+
+int CPolicy::HandleResult(std::string kind) {
+    const std::string block = m_strBlock;
+    if (block == "0") return 0;
+
+    if (block == "3" && kind == "conn" && !m_lstDenyAddr.empty()) DenyProxySerer();
+
+    if (m_bSameInvalidProxy.load() != 0 && block == "3") {
+        // The proxy lists belong to the proxy check; the route thread gets
+        // here too and must not read them while that check changes them.
+        // The proxy thread already holds the mutex, and holding it again is
+        // allowed to its owner.
+        const outlinkwatch::Handle proxyMutex = m_hProxyMutex;
+        if (proxyMutex == nullptr) return DenyProxyConfig();
+        outlinkwatch::Handle wait = proxyMutex;
+        if (m_pOs->WaitForObjects(&wait, 1, kProxyListWaitMs) != outlinkwatch::kWaitObject0) {
+            OW_LOG(this, 2, "CPolicy::HandleResult", "The proxy check is busy; the proxy deny list is not set again.");
+            return 0;
+        }
+        const int denied = DenyProxyConfig();
+        m_pOs->ReleaseMutexObject(proxyMutex);
+        return denied;
+    }
+
+    if (kind == "Proxy" && m_bSameInvalidProxy.load() != 0 && block == "1") return 0;
+
+    IAgent* agent = GetCheckedAgent();
+    if (agent == nullptr) return 0;
+
+    std::string proxyPrompt = GetLangString("rsSecInfo") + GetLangString("rsMFProxy");
+    std::string routePrompt = GetLangString("rsSecInfo") + GetLangString("rsRoute") + GetLangString("rsConNotity");
+
+    if (block == "3" && kind == "Proxy") {
+        proxyPrompt += GetLangString("rsProxydisable");
+        if (DenyProxyConfig() == 0) return 0;
+        agent->ShowPrompt(proxyPrompt, 2);
+        return 1;
+    }
+
+    proxyPrompt += GetLangString("rsProxyNotify");
+
+    if (block == "2") {
+        if (BlockNetwork() == 0) return 0;
+        routePrompt += GetLangString("rsBlock");
+        proxyPrompt += GetLangString("rsBlock");
+    }
+    agent->ShowPrompt(kind == "Proxy" ? proxyPrompt : routePrompt, 2);
+    return 1;
+}

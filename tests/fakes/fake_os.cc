@@ -389,4 +389,39 @@ bool FakeOs::ReadTextFile(const std::string& path, size_t maxBytes, std::string*
 }
 bool FakeOs::RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
+// --- reaction (local time, filter device)
+
+bool FakeOs::LocalTime(int64_t unixTime, std::tm* out) {
+    if (out == nullptr || unixTime < 0 || unixTime > kMaxLocalTime) return false;
+    const time_t t = static_cast<time_t>(unixTime);
+    return gmtime_r(&t, out) != nullptr;
+}
+
+DeviceHandle FakeOs::OpenDevice(const std::string& path, uint32_t disposition) {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++deviceOpenAttempts_;
+    if (!devicePresent_) return DeviceHandle();
+    const std::uintptr_t id = nextDevice_++;
+    openDevices_[id] = DeviceCall{path, disposition, 0, {}};
+    return DeviceHandle(id);
+}
+
+int32_t FakeOs::DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
+                              uint32_t* returned) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (returned != nullptr) *returned = 0;
+    auto it = openDevices_.find(device.value());
+    if (it == openDevices_.end()) return 0;
+    const uint8_t* bytes = static_cast<const uint8_t*>(input);
+    deviceCalls_.push_back(it->second);
+    deviceCalls_.back().code = code;
+    if (bytes != nullptr) deviceCalls_.back().input.assign(bytes, bytes + inputLength);
+    return deviceAnswer_;
+}
+
+bool FakeOs::CloseDevice(DeviceHandle device) {
+    std::lock_guard<std::mutex> lock(mu_);
+    return openDevices_.erase(device.value()) == 1;
+}
+
 }  // namespace outlinkwatch

@@ -121,6 +121,27 @@ private:
     std::function<void(uint32_t)> sleepHook_;
     int sleeps_ = 0;
 
+public:
+    // --- reaction (local time, filter device)
+    // Local time is UTC. The device: whether it opens, what its control
+    // calls answer (1 unless set), every control call made on it, the open
+    // attempts and the devices opened and not closed yet.
+    struct DeviceCall {
+        std::string path;  // of the open the call went through
+        uint32_t disposition = 0, code = 0;
+        std::vector<uint8_t> input;
+    };
+    void SetDevicePresent(bool present) { std::lock_guard<std::mutex> l(mu_); devicePresent_ = present; }
+    void SetDeviceAnswer(int32_t answer) { std::lock_guard<std::mutex> l(mu_); deviceAnswer_ = answer; }
+    std::vector<DeviceCall> DeviceCalls() { std::lock_guard<std::mutex> l(mu_); return deviceCalls_; }
+    int DeviceOpenAttempts() { std::lock_guard<std::mutex> l(mu_); return deviceOpenAttempts_; }
+    int OpenDevices() { std::lock_guard<std::mutex> l(mu_); return static_cast<int>(openDevices_.size()); }
+    bool LocalTime(int64_t unixTime, std::tm* out) override;
+    DeviceHandle OpenDevice(const std::string& path, uint32_t disposition) override;
+    int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
+                          uint32_t* returned) override;
+    bool CloseDevice(DeviceHandle device) override;
+
 private:
     friend class FakeTimerHost;
     void Register(FakeTimerHost* host);
@@ -146,6 +167,14 @@ private:
     std::condition_variable waitsCv_;
     std::map<uint32_t, int> waitsEntered_;  // one AdvanceTime at a time
     std::atomic<uint32_t> networkScale_{1000};
+
+    // --- reaction (local time, filter device)
+    bool devicePresent_ = false;
+    int32_t deviceAnswer_ = 1;
+    int deviceOpenAttempts_ = 0;
+    std::vector<DeviceCall> deviceCalls_;
+    std::map<std::uintptr_t, DeviceCall> openDevices_;
+    std::uintptr_t nextDevice_ = 1;
 };
 
 }  // namespace outlinkwatch

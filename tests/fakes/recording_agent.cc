@@ -19,12 +19,17 @@ void RecordingAgent::WriteLog(int32_t nLevel, const char* pszModule, const char*
     cv_.notify_all();
 }
 
-int RecordingAgent::SendNotify(std::string, std::list<NotifyMsg>*) {
+int RecordingAgent::SendNotify(std::string policyType, std::list<NotifyMsg>* pMsgs) {
     std::lock_guard<std::mutex> lock(mu_);
-    ++notifies_;
+    notifications_.emplace_back(policyType, pMsgs != nullptr ? *pMsgs : std::list<NotifyMsg>());
     return 0;
 }
-int RecordingAgent::ShowPrompt(std::string, int32_t) { return 0; }
+
+int RecordingAgent::ShowPrompt(std::string text, int32_t nKind) {
+    std::lock_guard<std::mutex> lock(mu_);
+    prompts_.push_back(Prompt{text, nKind});
+    return 0;
+}
 
 int RecordingAgent::GetLangString(const std::string&, const std::string& key, std::string* pText) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -72,7 +77,7 @@ void RecordingAgent::SetCommunicationAddress(const std::string& address) {
 
 int RecordingAgent::NotifyCount() {
     std::lock_guard<std::mutex> lock(mu_);
-    return notifies_;
+    return static_cast<int>(notifications_.size());
 }
 
 }  // namespace outlinkwatch

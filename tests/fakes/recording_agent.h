@@ -2,6 +2,7 @@
 // with a bound, until a log line shows up.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -28,7 +29,6 @@ public:
     void WriteLog(int32_t nLevel, const char* pszModule, const char* pszText) override;
     int SendNotify(std::string policyType, std::list<NotifyMsg>* pMsgs) override;
     int ShowPrompt(std::string text, int32_t nKind) override;
-    int32_t GetAgentTime() override { return 1700000000; }
     int GetLangString(const std::string& module, const std::string& key, std::string* pText) override;
 
     void SetLangText(const std::string& key, const std::string& text);
@@ -38,6 +38,17 @@ public:
     void SetCommunicationAddress(const std::string& address);
     // How many notification calls the agent received.
     int NotifyCount();
+    // --- reaction: the agent's clock, and what the policy prompted and sent
+    // (each SendNotify call: the policy type and the list as handed over)
+    int32_t GetAgentTime() override { return time_.load(); }
+    void SetAgentTime(int32_t time) { time_.store(time); }
+    struct Prompt {
+        std::string text;
+        int32_t kind;
+    };
+    std::vector<Prompt> Prompts() { std::lock_guard<std::mutex> l(mu_); return prompts_; }
+    using Notification = std::pair<std::string, std::list<NotifyMsg>>;
+    std::vector<Notification> Notifications() { std::lock_guard<std::mutex> l(mu_); return notifications_; }
 
     std::vector<LogLine> Logs();
     // Lines whose text contains the fragment.
@@ -81,7 +92,11 @@ private:
     std::map<std::string, std::string> texts_;
     bool hasCommunication_ = false;
     Communication communication_;
-    int notifies_ = 0;
+
+    // --- reaction
+    std::atomic<int32_t> time_{1700000000};
+    std::vector<Prompt> prompts_;
+    std::vector<Notification> notifications_;
 };
 
 }  // namespace outlinkwatch

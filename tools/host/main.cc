@@ -29,6 +29,7 @@
 #include "bounded_file.h"
 #include "host_agent.h"
 #include "lang_file.h"
+#include "nfw_child.h"
 #include "outlinkwatch/plugin.h"
 #include "policy_file.h"
 
@@ -54,6 +55,8 @@ constexpr const char* kExitCodesHelp =
 
 // The plug-in's file name; the host looks for it in its own directory.
 constexpr const char* kPluginFileName = "libOutlinkWatch.so";
+// The filter device's stand-in, also beside the host.
+constexpr const char* kNfwFileName = "outlinkwatch-nfw";
 constexpr uint32_t kDefaultLanguage = 1;
 // A run longer than this is a typo, not a plan.
 constexpr double kMaxDurationSeconds = 100.0 * 24 * 3600;
@@ -66,6 +69,7 @@ struct Given {
 
 struct Options {
     Given plugin, policy, duration, log, events, lang, language, commAddress, debugLog;
+    bool nfw = false;
 };
 
 // Everything checked and opened before the plug-in is loaded.
@@ -139,6 +143,7 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* o) {
     AddOption(app, "--language", &o->language, "ID", "language id passed to SetLanguage");
     AddOption(app, "--comm-address", &o->commAddress, "IP", "answer the Communication component with this server IP");
     AddOption(app, "--debug-log", &o->debugLog, "FILE", "file for the plug-in's debugger-output lines");
+    app.add_flag("--nfw", o->nfw, "serve the filter device with outlinkwatch-nfw --dry-run (beside the host)");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
@@ -371,6 +376,9 @@ int StartWaitAndFinish(IPolicy* object, ICommonControl* control, IUnknown* agent
     return exitCode;
 }
 
+// The device stand-in of --nfw, if any; stopped even when the host leaves early.
+owhost::NfwChild* g_nfwChild = nullptr;
+
 // Drops the host's reference. With references left the policy's threads may
 // still run code of the library and call the agent, so the host leaves at
 // once, without unmapping the one or destroying the other.
@@ -382,6 +390,7 @@ void ReleaseOrLeave(IPolicy* object, owhost::LineSink& status) {
     }
     status.Write("outlinkwatch: the policy still holds " + std::to_string(left) +
                  " references after the last Release");
+    if (g_nfwChild != nullptr) g_nfwChild->Stop();
     std::fflush(nullptr);
     std::_Exit(kExitLeaked);
 }
@@ -417,17 +426,31 @@ int Run(const Options& o) {
     Inputs in;
     if (auto code = CheckInputs(o, &in)) return *code;
     BlockStopSignals();
+    owhost::LineSink status(stderr);
+    owhost::LineSink events(stdout);
+    // Started before the plug-in is loaded: the plug-in finds the device
+    // through the environment, which is set while the host has one thread.
+    std::unique_ptr<owhost::NfwChild> nfw;
+    if (o.nfw) {
+        const std::string hostDir = DirectoryOfExecutable();
+        nfw = std::make_unique<owhost::NfwChild>(&status);
+        std::string error;
+        if (hostDir.empty() || !nfw->Start(hostDir + "/" + kNfwFileName, &error)) {
+            return Fail(hostDir.empty() ? "--nfw: cannot tell where the host lies" : error);
+        }
+        g_nfwChild = nfw.get();
+    }
     Plugin plugin;
     ComponentInfo* info = nullptr;
     if (auto code = LoadPlugin(in.pluginPath, &plugin, &info)) return *code;
 
-    owhost::LineSink status(stderr);
-    owhost::LineSink events(stdout);
     PrintComponent(status, *info);
     status.Write("plug-in: " + owhost::OneLine(in.pluginPath, 1024));
     status.Write("policy: " + (o.policy.given ? owhost::OneLine(o.policy.value, 1024) : std::string("built-in demo")));
     const int exitCode = RunPolicy(plugin, o, in, status, events);
     plugin.Close();
+    if (nfw) nfw->Stop();
+    g_nfwChild = nullptr;
     return exitCode;
 }
 

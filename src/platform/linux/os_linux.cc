@@ -15,6 +15,7 @@
 #include "platform/ini_reader.h"
 #include "platform/kobjects.h"
 #include "platform/linux/hidden_command.h"
+#include "platform/linux/device_linux.h"
 #include "platform/linux/net_linux.h"
 #include "platform/os.h"
 #include "platform/thread_timer_host.h"
@@ -179,10 +180,27 @@ public:
     bool RemoveFile(const std::string& path) override {
         return path.find('\0') == std::string::npos && unlink(path.c_str()) == 0;
     }
+    // --- reaction (local time, filter device)
+    bool LocalTime(int64_t unixTime, std::tm* out) override {
+        // localtime_r converts far more than Windows does; keep to the
+        // Windows range so that both backends refuse the same times.
+        if (out == nullptr || unixTime < 0 || unixTime > kMaxLocalTime) return false;
+        const time_t t = static_cast<time_t>(unixTime);
+        return localtime_r(&t, out) != nullptr;
+    }
+    DeviceHandle OpenDevice(const std::string& path, uint32_t disposition) override {
+        return devices_.Open(path, disposition);
+    }
+    int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
+                          uint32_t* returned) override {
+        return devices_.Control(device, code, input, inputLength, returned);
+    }
+    bool CloseDevice(DeviceHandle device) override { return devices_.Close(device); }
 
 private:
     KernelObjects objects_;
     linuxnet::RouteWatcher routes_;
+    linuxdev::DeviceTable devices_;
 };
 
 }  // namespace

@@ -411,6 +411,33 @@ public:
     bool RemoveFile(const std::string& path) override {
         if (path.empty() || HasEmbeddedNul(path)) return false;
         return DeleteFileA(path.c_str()) != FALSE;
+    // --- reaction (local time, filter device)
+
+    bool LocalTime(int64_t unixTime, std::tm* out) override {
+        if (out == nullptr) return false;
+        const __time64_t t = static_cast<__time64_t>(unixTime);
+        return _localtime64_s(out, &t) == 0;
+    }
+
+    DeviceHandle OpenDevice(const std::string& path, uint32_t disposition) override {
+        if (HasEmbeddedNul(path)) return DeviceHandle();
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == nullptr || h == INVALID_HANDLE_VALUE) return DeviceHandle();
+        return DeviceHandle(reinterpret_cast<std::uintptr_t>(h));
+    }
+
+    int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
+                          uint32_t* returned) override {
+        DWORD bytes = 0;
+        const BOOL ok = DeviceIoControl(reinterpret_cast<HANDLE>(device.value()), code, const_cast<void*>(input),
+                                        inputLength, nullptr, 0, &bytes, nullptr);
+        if (returned != nullptr) *returned = bytes;
+        return ok;
+    }
+
+    bool CloseDevice(DeviceHandle device) override {
+        return CloseHandle(reinterpret_cast<HANDLE>(device.value())) != FALSE;
     }
 
 private:

@@ -1,0 +1,149 @@
+// The filter device end to end: the policy on the real Linux backend talks
+// to the outlinkwatch-nfw stand-in, which applies the deny list and the
+// network cut with nftables inside a network namespace the test made.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <cstdlib>
+#include <functional>
+
+#include "fakes/recording_agent.h"
+#include "fakes/test_netns.h"
+#include "plugin/policy.h"
+
+namespace outlinkwatch {
+namespace {
+
+// The next line of a child's output, waited for with a bound.
+bool NextLine(int fd, std::string* buffer, std::string* line) {
+    for (size_t end; (end = buffer->find('\n')) == std::string::npos;) {
+        struct pollfd p = {fd, POLLIN, 0};
+        char chunk[256];
+        const ssize_t n = poll(&p, 1, 10000) == 1 ? read(fd, chunk, sizeof(chunk)) : -1;
+        if (n <= 0) return false;
+        buffer->append(chunk, static_cast<size_t>(n));
+    }
+    *line = buffer->substr(0, buffer->find('\n'));
+    buffer->erase(0, line->size() + 1);
+    return true;
+}
+
+sockaddr_in Peer(uint16_t port) {
+    sockaddr_in at = {};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    inet_pton(AF_INET, "198.51.100.2", &at.sin_addr);
+    return at;
+}
+
+// A TCP connect from inside ns to the peer, bounded; true when accepted.
+bool Connects(const TestNetns& ns, uint16_t port) {
+    bool connected = false;
+    ns.RunInside([&] {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        const sockaddr_in to = Peer(port);
+        struct pollfd p = {fd, POLLOUT, 0};
+        int error = -1;
+        socklen_t len = sizeof(error);
+        connected = connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof(to)) != 0 && errno == EINPROGRESS &&
+                    poll(&p, 1, 1000) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+        close(fd);
+    });
+    return connected;
+}
+
+TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces";
+    if (!Shell("command -v ip") || !Shell("command -v nft")) GTEST_SKIP() << "needs the ip and nft tools";
+    TestNetns client("nfwc"), server("nfws");
+    ASSERT_TRUE(client.ok() && server.ok());
+    ASSERT_TRUE(client.Ip("link add owc0 type veth peer name ows0 netns " + server.name()));
+    ASSERT_TRUE(client.Ip("addr add 198.51.100.1/24 dev owc0") && client.Ip("link set owc0 up"));
+    ASSERT_TRUE(server.Ip("addr add 198.51.100.2/24 dev ows0") && server.Ip("link set ows0 up"));
+
+    // The listener lives in the server namespace; the test thread stays outside.
+    int listener = -1;
+    uint16_t port = 0;
+    ASSERT_TRUE(server.RunInside([&] {
+        listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in at = Peer(0);
+        socklen_t len = sizeof(at);
+        if (bind(listener, reinterpret_cast<sockaddr*>(&at), len) == 0 && listen(listener, 64) == 0 &&
+            getsockname(listener, reinterpret_cast<sockaddr*>(&at), &len) == 0) {
+            port = ntohs(at.sin_port);
+        }
+    }));
+    ASSERT_NE(port, 0);
+
+    char dir[] = "/tmp/ow-nfw-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_EQ(setenv("OUTLINKWATCH_DEVICE_DIR", dir, 1), 0);
+    // The stand-in, applying rules in the client namespace.
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    const std::string netns = client.name();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        execlp("ip", "ip", "netns", "exec", netns.c_str(), OW_NFW_PATH, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string buffer, line;
+    auto next = [&] { return NextLine(out[0], &buffer, &line); };
+    ASSERT_TRUE(next());
+    EXPECT_EQ(line, "listening on " + std::string(dir) + "/nfw");
+    EXPECT_TRUE(Connects(client, port)) << "open before any command";
+
+    const struct {
+        std::function<int(CPolicy&)> op;
+        const char* line;
+        bool open;
+    } steps[] = {
+        {[](CPolicy& p) { return p.DenyProxySerer(); }, "deny: 198.51.100.2, 192.0.2.77", false},
+        {[](CPolicy& p) { return p.EnableProxy(); }, "deny list lifted", true},
+        {[](CPolicy& p) { return p.BlockNetwork(); }, "network cut", false},
+    };
+    {
+        RecordingAgent agent;
+        CPolicy policy;
+        policy.SetAgent(&agent);
+        policy.m_lstDenyAddr = {"198.51.100.2", "192.0.2.77"};
+        for (const auto& step : steps) {
+            SCOPED_TRACE(step.line);
+            EXPECT_NE(step.op(policy), 0);
+            ASSERT_TRUE(next());
+            EXPECT_EQ(line, step.line);
+            EXPECT_EQ(Connects(client, port), step.open);
+        }
+    }  // the destructor lifts the deny list once more; the cut stays
+    ASSERT_TRUE(next());
+    EXPECT_EQ(line, "deny list lifted");
+    EXPECT_FALSE(Connects(client, port));
+
+    kill(pid, SIGTERM);
+    ASSERT_TRUE(next());
+    EXPECT_EQ(line, "stopping on SIGTERM");
+    EXPECT_FALSE(next()) << "output ends: " << line;
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(access((std::string(dir) + "/nfw").c_str(), F_OK), -1) << "socket removed";
+    EXPECT_TRUE(Connects(client, port)) << "its table went with it";
+
+    close(out[0]);
+    close(listener);
+    unsetenv("OUTLINKWATCH_DEVICE_DIR");
+    rmdir(dir);
+}
+
+}  // namespace
+}  // namespace outlinkwatch

@@ -1,0 +1,247 @@
+// The reaction to a finding on the fake device: the decision of
+// HandleResult, the notification record, the filter-driver buffers; and the
+// frame reader of the device socket.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "config/address_parsing.h"
+#include "fakes/fake_os.h"
+#include "fakes/recording_agent.h"
+#include "platform/linux/nfw_frame.h"
+#include "plugin/policy.h"
+#include "reaction/notify.h"
+
+namespace outlinkwatch {
+namespace {
+
+constexpr uint32_t kDeny = 0x804D21DC;
+constexpr uint32_t kCut = 0x804D21BC;
+const std::string kNfwUpper = "\\\\.\\NFW";
+
+// A policy on a fake OS and agent; language texts are the key without "rs".
+struct Rig {
+    explicit Rig(bool device = true) : previous(SetOsForTesting(&fake)) {
+        fake.SetDevicePresent(device);
+        for (const char* key : {"rsSecInfo", "rsMFProxy", "rsProxydisable", "rsProxyNotify", "rsBlock", "rsRoute",
+                                "rsConNotity", "rsTitle"}) {
+            agent.SetLangText(key, std::string(key + 2) + "|");
+        }
+        policy = std::make_unique<CPolicy>();
+        policy->SetAgent(&agent);
+    }
+    ~Rig() {
+        fake.SetDevicePresent(false);  // the destructor's EnableProxy is no case's subject
+        policy.reset();
+        SetOsForTesting(previous);
+    }
+    FakeOs fake;
+    Os* previous;
+    RecordingAgent agent;
+    std::unique_ptr<CPolicy> policy;
+};
+
+TEST(ReactionTest, HandleResultFollowsTheBlockValue) {
+    struct Case {
+        const char* block;
+        const char* kind;
+        int same;
+        bool device;
+        int result;
+        const char* prompt;  // nullptr: none
+        std::vector<uint32_t> codes;
+    } cases[] = {
+        {"0", "Proxy", 1, true, 0, nullptr, {}},
+        {"0", "conn", 0, true, 0, nullptr, {}},
+        {"1", "Proxy", 1, true, 0, nullptr, {}},
+        {"1", "Proxy", 0, true, 1, "SecInfo|MFProxy|ProxyNotify|", {}},
+        {"1", "route", 1, true, 1, "SecInfo|Route|ConNotity|", {}},
+        {"7", "Proxy", 1, true, 1, "SecInfo|MFProxy|ProxyNotify|", {}},
+        {"", "conn", 0, true, 1, "SecInfo|Route|ConNotity|", {}},
+        {"2", "route", 0, false, 0, nullptr, {}},
+        {"2", "Proxy", 0, true, 1, "SecInfo|MFProxy|ProxyNotify|Block|", {kCut}},
+        {"2", "conn", 1, true, 1, "SecInfo|Route|ConNotity|Block|", {kCut}},
+        {"3", "route", 1, true, 1, nullptr, {kDeny}},
+        {"3", "conn", 0, true, 1, "SecInfo|Route|ConNotity|", {kDeny}},
+        {"3", "conn", 1, true, 1, nullptr, {kDeny, kDeny}},
+        {"3", "Proxy", 0, true, 1, "SecInfo|MFProxy|Proxydisable|", {kDeny}},
+        {"3", "Proxy", 0, false, 0, nullptr, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("block \"") + c.block + "\" kind " + c.kind + " same " + std::to_string(c.same) +
+                     (c.device ? "" : " no device"));
+        Rig rig(c.device);
+        rig.policy->m_strBlock = c.block;
+        rig.policy->m_bSameInvalidProxy.store(c.same);
+        rig.policy->m_lstDenyAddr = {"192.0.2.1", "192.0.2.2"};
+        rig.policy->m_lstIEProxyIP = {InetAddr("203.0.113.9")};
+
+        EXPECT_EQ(rig.policy->HandleResult(c.kind), c.result);
+        std::string prompts;
+        for (const RecordingAgent::Prompt& p : rig.agent.Prompts()) prompts += p.text + "/" + std::to_string(p.kind);
+        EXPECT_EQ(prompts, c.prompt != nullptr ? c.prompt + std::string("/2") : "");
+        std::vector<uint32_t> codes;
+        for (const FakeOs::DeviceCall& call : rig.fake.DeviceCalls()) codes.push_back(call.code);
+        EXPECT_EQ(codes, c.codes);
+        EXPECT_EQ(rig.fake.DeviceOpenAttempts() == 0, std::string("23").find(c.block[0]) == std::string::npos);
+    }
+}
+
+TEST(ReactionTest, NotificationRecordKeyAndCut) {
+    const std::string longInfo(2000, 'x');
+    struct Case {
+        std::string info, describe, key, wantInformation, wantKey;
+    } cases[] = {
+        {longInfo, "3", "", longInfo.substr(0, 1023), "R7" + longInfo + "3"},
+        {"proxy 100% on", "1", "", "proxy 100% on", "R7proxy 100% on1"},
+        {"host.test reached", "3", "\2host.test", "host.test reached", "R7\2host.test3"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.info.substr(0, 20));
+        Rig rig;
+        rig.policy->m_strRank = "R7";
+        rig.policy->PackNotifyMsg("Proxy", c.info, c.describe, c.key);
+
+        const auto sent = rig.agent.Notifications();
+        ASSERT_EQ(sent.size(), 1u);
+        ASSERT_EQ(sent[0].second.size(), 1u);
+        const NotifyMsg& m = sent[0].second.front();
+        EXPECT_EQ(sent[0].first + "|" + m.strTag + "|" + m.strTitle + "|" + m.strPolicyInfo + "|" + m.strRank,
+                  "policy.win.outlink.watch|test|Title||test policy|R7");
+        EXPECT_EQ(m.nMsgCode * 10 + m.nReserved1, 1011);
+        EXPECT_EQ(m.strEventKey, c.wantKey);
+        std::vector<std::string> items;
+        for (const CNotifyInfo& i : m.lstInfo) items.push_back(i.m_strName + "=" + i.m_strValue);
+        EXPECT_EQ(items, (std::vector<std::string>{"Describe=" + c.describe, "Information=" + c.wantInformation,
+                                                   "checktime=2023-11-14 22:13:20"}));
+        // Written as it is, '%' included (and cut by the log's own bound).
+        const std::string line = "Send Invalid Connection:test policy,R7," + c.describe + "," + c.wantInformation +
+                                  ".2023-11-14 22:13:20,";
+        EXPECT_EQ(rig.agent.CountLogs(line.substr(0, 900)), 1);
+    }
+}
+
+TEST(ReactionTest, NotificationNeedsInfoAndAConvertibleTime) {
+    Rig rig;
+    rig.policy->PackNotifyMsg("", "", "3", "key");
+    rig.agent.SetAgentTime(-1);
+    try {
+        rig.policy->PackNotifyMsg("", "info", "3", "");
+        ADD_FAILURE() << "no error for a negative time";
+    } catch (const InvalidTimeError& e) {
+        EXPECT_EQ(e.code(), 0x80070057u);
+    }
+    EXPECT_TRUE(rig.agent.Notifications().empty());
+    EXPECT_TRUE(rig.agent.Logs().empty());
+    EXPECT_EQ(FormatTime(&rig.fake, 0, std::string(130, 'y').c_str()), "") << "longer than 127 bytes";
+    EXPECT_THROW(FormatTime(&rig.fake, kMaxLocalTime + 1, "%Y"), std::invalid_argument);
+}
+
+TEST(ReactionTest, FilterDriverBuffers) {
+    std::list<std::string> sixty;
+    std::vector<uint8_t> first196;
+    for (int i = 1; i <= 60; ++i) sixty.push_back("198.51.100." + std::to_string(i));
+    for (int i = 1; i <= 49; ++i) first196.insert(first196.end(), {static_cast<uint8_t>(i), 100, 51, 198});
+    struct Case {
+        const char* name;
+        std::function<int(CPolicy&)> op;
+        uint32_t code;
+        std::vector<uint8_t> input;
+        std::vector<std::string> logs;
+    } cases[] = {
+        {"config, one allowed",
+         [](CPolicy& p) {
+             p.m_lstIEProxyIP = {InetAddr("10.0.0.5"), InetAddr("10.0.0.6")};
+             p.m_lstValidProxyIP = {HostFromNet(InetAddr("10.0.0.6"))};
+             return p.DenyProxyConfig();
+         },
+         kDeny, {5, 0, 0, 10}, {"Start DenyProxyConfig", "index:1, " + std::to_string(InetAddr("10.0.0.5"))}},
+        {"server, three texts, one not an address",
+         [](CPolicy& p) {
+             p.m_lstDenyAddr = {"192.0.2.1", "no.such.host", "10.1.2.3"};
+             return p.DenyProxySerer();
+         },
+         kDeny, {1, 2, 0, 192, 255, 255, 255, 255, 3, 2, 1, 10}, {"addr: 192.0.2.1,no.such.host,10.1.2.3"}},
+        {"server, sixty",
+         [&](CPolicy& p) {
+             p.m_lstDenyAddr = sixty;
+             return p.DenyProxySerer();
+         },
+         kDeny, first196, {"Deny ip much max limit."}},
+        {"enable", [](CPolicy& p) { return p.EnableProxy(); }, kDeny, std::vector<uint8_t>(200, 0),
+         {"Start EnableProxy"}},
+        {"block", [](CPolicy& p) { return p.BlockNetwork(); }, kCut, {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.fake.SetDeviceAnswer(5);
+        EXPECT_EQ(c.op(*rig.policy), 5) << "the device's answer";
+        const std::vector<FakeOs::DeviceCall> calls = rig.fake.DeviceCalls();
+        ASSERT_EQ(calls.size(), 1u);
+        const bool cut = c.code == kCut;
+        EXPECT_EQ(calls[0].path, cut ? "\\\\.\\nfw" : kNfwUpper);
+        EXPECT_EQ(calls[0].disposition, cut ? kOpenExisting : kCreateAlways);
+        EXPECT_EQ(calls[0].code, c.code);
+        EXPECT_EQ(calls[0].input, c.input);
+        EXPECT_EQ(rig.fake.OpenDevices(), 0);
+        for (const std::string& line : c.logs) EXPECT_EQ(rig.agent.CountLogs(line), 1) << line;
+    }
+}
+
+TEST(ReactionTest, FilterDriverWithoutDeviceOrAddresses) {
+    Rig rig(false);
+    EXPECT_EQ(rig.policy->DenyProxyConfig() + rig.policy->DenyProxySerer(), 0);
+    const LogLine last = rig.agent.Logs().back();
+    EXPECT_NE(last.text.find("The deny ip address list is empty!"), std::string::npos);
+    EXPECT_EQ(last.level, 4);
+    EXPECT_EQ(rig.fake.DeviceOpenAttempts(), 0) << "nothing to deny opens nothing";
+    rig.policy->m_lstDenyAddr = {"192.0.2.1"};
+    EXPECT_EQ(rig.policy->DenyProxySerer() + rig.policy->BlockNetwork(), 0);
+    EXPECT_EQ(rig.fake.DeviceOpenAttempts(), 2);
+}
+
+TEST(NfwFrameTest, ReadFrameTable) {
+    auto frame = [](uint32_t code, uint32_t length, std::vector<uint8_t> body) {
+        std::vector<uint8_t> f(8);
+        nfw::PutU32(code, f.data());
+        nfw::PutU32(length, f.data() + 4);
+        f.insert(f.end(), body.begin(), body.end());
+        return f;
+    };
+    using S = nfw::FrameStatus;
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        S status;
+        size_t consumed;
+        std::vector<uint32_t> denied;
+        const char* error;
+    } cases[] = {
+        {"half a header", {0xDC, 0x21, 0x4D}, S::kIncomplete, 0, {}, ""},
+        {"deny two", frame(kDeny, 8, {3, 2, 1, 10, 7, 100, 51, 198}), S::kComplete, 16, {0x0A010203, 0xC6336407}, ""},
+        {"deny, body short", frame(kDeny, 8, {3, 2, 1, 10}), S::kIncomplete, 0, {}, ""},
+        {"lift: zero entries left out", frame(kDeny, 200, std::vector<uint8_t>(200, 0)), S::kComplete, 208, {}, ""},
+        {"cut and more", frame(kCut, 0, {1, 2}), S::kComplete, 8, {}, ""},
+        {"deny 204 bytes", frame(kDeny, 204, {}), S::kMalformed, 0, {}, "at most 200"},
+        {"deny 6 bytes", frame(kDeny, 6, {}), S::kMalformed, 0, {}, "not a multiple of 4"},
+        {"cut with input", frame(kCut, 4, {0, 0, 0, 0}), S::kMalformed, 0, {}, "input bytes"},
+        {"unknown code", frame(0x12345678, 0, {}), S::kMalformed, 0, {}, "0x12345678"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const nfw::FrameResult r = nfw::ReadFrame(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.consumed, c.consumed);
+        EXPECT_EQ(r.command.denied, c.denied);
+        EXPECT_NE(r.error.find(c.error), std::string::npos) << r.error;
+    }
+    // Device names are not case-sensitive; anything but a plain name is no device.
+    EXPECT_EQ(nfw::DeviceFileName("\\\\.\\NFW") + nfw::DeviceFileName("\\\\.\\nfw"), "nfwnfw");
+    for (const char* bad : {"NFW", "\\\\.\\", "\\\\.\\..", "\\\\.\\a/b", "\\\\?\\NFW"}) {
+        EXPECT_EQ(nfw::DeviceFileName(bad), "") << bad;
+    }
+}
+
+}  // namespace
+}  // namespace outlinkwatch

@@ -30,6 +30,7 @@
 #include "host_agent.h"
 #include "lang_file.h"
 #include "nfw_child.h"
+#include "outside_server.h"
 #include "outlinkwatch/plugin.h"
 #include "policy_file.h"
 
@@ -80,6 +81,8 @@ struct Inputs {
     owhost::LangTable lang;
     std::unique_ptr<owhost::LineSink> logFile, eventsFile;
     std::string pluginPath;
+    // The built-in demo's loopback "outside" server (listening, not serving yet).
+    std::unique_ptr<owhost::OutsideServer> outside;
 };
 
 int Fail(const std::string& message) {
@@ -175,8 +178,12 @@ std::optional<int> LoadPolicy(const Options& o, Inputs* in) {
     std::string error;
     if (o.policy.given) {
         if (!owhost::LoadPolicyFile(o.policy.value, &in->policy, &error)) return Fail(error);
-    } else if (!owhost::ParsePolicyText(owhost::DemoPolicyText(), &in->policy, &error)) {
-        return Fail("built-in policy: " + error);
+    } else {
+        in->outside = std::make_unique<owhost::OutsideServer>();
+        if (!in->outside->Listen(&error)) return Fail(error);
+        if (!owhost::ParsePolicyText(owhost::DemoPolicyText(in->outside->port()), &in->policy, &error)) {
+            return Fail("built-in policy: " + error);
+        }
     }
     in->language = in->policy.language.value_or(kDefaultLanguage);
     if (o.language.given && !owhost::ParseUint32(o.language.value, &in->language)) {
@@ -428,21 +435,30 @@ int Run(const Options& o) {
     BlockStopSignals();
     owhost::LineSink status(stderr);
     owhost::LineSink events(stdout);
-    // Started before the plug-in is loaded: the plug-in finds the device
-    // through the environment, which is set while the host has one thread.
+    Plugin plugin;
+    ComponentInfo* info = nullptr;
+    if (auto code = LoadPlugin(in.pluginPath, &plugin, &info)) return *code;
+    // Started before the policy exists: the plug-in finds the device through
+    // the environment, which is set while the host has one thread.
+    // The built-in demo shows its blocking on the stand-in when it lies
+    // beside the host; only an explicit --nfw insists on it.
     std::unique_ptr<owhost::NfwChild> nfw;
-    if (o.nfw) {
+    if (o.nfw || in.outside) {
         const std::string hostDir = DirectoryOfExecutable();
         nfw = std::make_unique<owhost::NfwChild>(&status);
         std::string error;
         if (hostDir.empty() || !nfw->Start(hostDir + "/" + kNfwFileName, &error)) {
-            return Fail(hostDir.empty() ? "--nfw: cannot tell where the host lies" : error);
+            if (o.nfw) return Fail(hostDir.empty() ? "--nfw: cannot tell where the host lies" : error);
+            status.Write("demo: no filter device (" + error + "); blocks answer 0 and their prompts are skipped");
+            nfw.reset();
         }
         g_nfwChild = nfw.get();
     }
-    Plugin plugin;
-    ComponentInfo* info = nullptr;
-    if (auto code = LoadPlugin(in.pluginPath, &plugin, &info)) return *code;
+    if (in.outside) {
+        std::string error;
+        if (!in.outside->Start(&error)) return Fail(error);
+        status.Write("demo outside server: 127.0.0.1:" + std::to_string(in.outside->port()));
+    }
 
     PrintComponent(status, *info);
     status.Write("plug-in: " + owhost::OneLine(in.pluginPath, 1024));

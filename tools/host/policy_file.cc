@@ -215,16 +215,14 @@ private:
 };
 
 const char kDemoPolicy[] = R"(<?xml version="1.0" encoding="UTF-8"?>
-<!-- Built-in demonstration policy: route mode, documentation addresses only. -->
+<!-- Built-in demonstration policy: connection mode against the demo's own
+     loopback "outside" server; what it reaches is denied (block 3). -->
 <policy type="policy.win.outlink.watch" language="1">
-  <param name="Type" value="0"/>
-  <param name="TrancertAddr" value="192.0.2.1"/>
-  <param name="Route" value="198.51.100.0/24"/>
-  <param name="Proxy" value="127.0.0.1"/>
-  <param name="ConnectAddr" value=""/>
+  <param name="Type" value="1"/>
+  <param name="ConnectAddr" value="127.0.0.1:@PORT@"/>
   <param name="ImageIP" value=""/>
   <param name="checkcyc" value="1"/>
-  <param name="block" value="0"/>
+  <param name="block" value="3"/>
   <param name="rank" value="1"/>
   <group name="PolicyCommParam">
     <occurrence>
@@ -298,8 +296,10 @@ bool LoadPolicyFile(const std::string& path, PolicyDocument* out, std::string* e
     return true;
 }
 
-const std::string& DemoPolicyText() {
-    static const std::string text(kDemoPolicy);
+std::string DemoPolicyText(uint16_t outsidePort) {
+    std::string text(kDemoPolicy);
+    const size_t at = text.find("@PORT@");
+    text.replace(at, 6, std::to_string(outsidePort));
     return text;
 }
 

@@ -47,10 +47,10 @@ bool ParsePolicyText(const std::string& text, PolicyDocument* out, std::string* 
 bool LoadPolicyFile(const std::string& path, PolicyDocument* out, std::string* error,
                     const PolicyLimits& limits = PolicyLimits());
 
-// The built-in demonstration policy, in the file format. It traces and
-// allows documentation addresses only, so it starts on any machine without
-// a network.
-const std::string& DemoPolicyText();
+// The built-in demonstration policy, in the file format: connection mode
+// against one loopback port (the demo's own "outside" server), blocking
+// what it reaches. It needs no network beyond loopback.
+std::string DemoPolicyText(uint16_t outsidePort);
 
 // Strict decimal numbers as the command line and the files write them: no
 // sign, no blanks, no exponent. False if the text is not one or is too big.

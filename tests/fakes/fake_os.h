@@ -80,6 +80,37 @@ public:
     void CancelRouteChange(Handle event) override;
     std::unique_ptr<TimerHost> CreateTimerHost() override;
 
+    // --- users and profiles
+    // A user as the fake hands it out; an empty sid or name makes that
+    // look-up fail. Files and directories are the real file system.
+    struct FakeUser {
+        std::string sid;
+        std::string name;
+        std::string profileDir;  // %USERPROFILE% and %APPDATA%
+    };
+    // Processes are found in the order they were added; names compare
+    // without regard to case.
+    void AddProcess(const std::string& image, const FakeUser& user, uint32_t sessionId = 1);
+    void SetProcessListFails(bool fails);
+    // The keys under HKEY_USERS; ok = false makes opening HKEY_USERS fail.
+    void SetUserKeys(bool ok, const std::vector<std::string>& names);
+    size_t OpenTokens() { return objects_.TokenCount(); }
+    // Impersonations begun and not yet ended.
+    int ImpersonationDepth();
+
+    ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token,
+                                               uint32_t* sessionId) override;
+    TokenSidStatus TokenUserSid(Handle token, std::string* sidText) override;
+    bool UserKeyNames(std::vector<std::string>* names) override;
+    bool ImpersonateToken(Handle token) override;
+    void RevertImpersonation() override;
+    bool ImpersonatedUserName(Handle token, std::string* name) override;
+    bool ExpandForUser(Handle token, const std::string& text, std::string* out) override;
+    bool ExpandEnvironment(const std::string& text, std::string* out) override;
+    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override;
+    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override;
+    bool UnloadModule(Handle module) override;
+
 private:
     friend class FakeTimerHost;
     void Register(FakeTimerHost* host);
@@ -104,6 +135,20 @@ private:
     std::mutex advanceMu_;
     std::condition_variable waitsCv_;
     std::map<uint32_t, int> waitsEntered_;  // one AdvanceTime at a time
+
+    // --- users and profiles
+    struct FakeProcess {
+        std::string image;
+        uint32_t user;  // index into users_
+        uint32_t sessionId;
+    };
+    bool UserOf(Handle token, FakeUser* user);
+    std::vector<FakeUser> users_;
+    std::vector<FakeProcess> processes_;
+    bool processListFails_ = false;
+    bool userKeysOk_ = true;
+    std::vector<std::string> userKeys_;
+    int impersonations_ = 0;
 };
 
 }  // namespace outlinkwatch

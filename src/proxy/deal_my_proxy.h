@@ -20,8 +20,7 @@ public:
 
     // Protocol labels for a proxy that serves every protocol.
     std::map<int, std::string> m_mapProtocol;
-    // Preference names looked for in prefs.js, quotes included: hosts 0-4
-    // (ftp, http, ssl, gopher, socks), ports 5-9 (http, ftp, gopher, socks, ssl).
+    // Preference names looked for in prefs.js (FirefoxPrefKeys).
     std::map<int, std::string> m_mapFireFoxKey;
 
     // 1 when one configured proxy answers.

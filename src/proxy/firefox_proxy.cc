@@ -6,6 +6,15 @@
 
 namespace outlinkwatch {
 
+std::map<int, std::string> FirefoxPrefKeys() {
+    return {
+        {0, "\"network.proxy.ftp\""},      {1, "\"network.proxy.http\""},        {2, "\"network.proxy.ssl\""},
+        {3, "\"network.proxy.gopher\""},   {4, "\"network.proxy.socks\""},       {5, "\"network.proxy.http_port\""},
+        {6, "\"network.proxy.ftp_port\""}, {7, "\"network.proxy.gopher_port\""}, {8, "\"network.proxy.socks_port\""},
+        {9, "\"network.proxy.ssl_port\""},
+    };
+}
+
 void ForEachPrefsSegment(std::string_view text, const std::function<void(std::string_view)>& visit) {
     text = text.substr(0, text.find('\0'));
     const size_t semicolon = text.find(';');

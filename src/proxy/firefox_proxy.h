@@ -23,6 +23,11 @@ constexpr size_t kMaxPrefsBytes = 4u * 1024u * 1024u;
 // The buffer the program folder is read into from compatibility.ini.
 constexpr uint32_t kPlatformDirBytes = 260;
 
+// The preference names looked for in prefs.js, quotes included: hosts
+// 0-4 (ftp, http, ssl, gopher, socks), ports 5-9 (http, ftp, gopher,
+// socks, ssl).
+std::map<int, std::string> FirefoxPrefKeys();
+
 // Calls visit for each segment of prefs.js text, in order: first the text
 // before the first ';' (empty when there is none), then each piece after
 // it up to the next line feed. The text after the last line feed is never

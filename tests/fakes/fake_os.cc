@@ -8,7 +8,6 @@
 
 #include "config/address_parsing.h"
 #include "platform/ini_reader.h"
-#include "platform/linux/users_linux.h"
 
 namespace outlinkwatch {
 
@@ -295,107 +294,42 @@ std::unique_ptr<TimerHost> FakeOs::CreateTimerHost() { return std::make_unique<F
 
 // --- users and profiles
 
-void FakeOs::AddProcess(const std::string& image, const FakeUser& user, uint32_t sessionId) {
-    std::lock_guard<std::mutex> lock(mu_);
-    users_.push_back(user);
-    processes_.push_back(FakeProcess{image, static_cast<uint32_t>(users_.size() - 1), sessionId});
-}
-void FakeOs::SetProcessListFails(bool fails) {
-    std::lock_guard<std::mutex> lock(mu_);
-    processListFails_ = fails;
-}
-void FakeOs::SetUserKeys(bool ok, const std::vector<std::string>& names) {
-    std::lock_guard<std::mutex> lock(mu_);
-    userKeysOk_ = ok;
-    userKeys_ = names;
-}
-int FakeOs::ImpersonationDepth() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return impersonations_;
-}
-
-bool FakeOs::UserOf(Handle token, FakeUser* user) {
+const FakeOs::FakeProcess* FakeOs::ProcessOf(Handle token) {
     uint32_t index = 0;
-    if (!objects_.TokenIds(token, &index, nullptr)) return false;
-    std::lock_guard<std::mutex> lock(mu_);
-    if (index >= users_.size()) return false;
-    *user = users_[index];
-    return true;
+    return objects_.TokenIds(token, &index, nullptr) && index < processes.size() ? &processes[index] : nullptr;
 }
 
-ProcessTokenStatus FakeOs::OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* sessionId) {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (processListFails_) return ProcessTokenStatus::kSnapshotFailed;
-    for (const FakeProcess& p : processes_) {
-        if (p.image.size() != imageName.size() || strncasecmp(p.image.c_str(), imageName.c_str(), p.image.size()) != 0) {
-            continue;
-        }
-        *sessionId = p.sessionId;
-        *token = objects_.CreateToken(p.user, 0);
+ProcessTokenStatus FakeOs::OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) {
+    if (processListFails) return ProcessTokenStatus::kSnapshotFailed;
+    for (size_t i = 0; i < processes.size(); ++i) {
+        if (strcasecmp(processes[i].image.c_str(), imageName.c_str()) != 0) continue;
+        *session = processes[i].sessionId;
+        *token = objects_.CreateToken(static_cast<uint32_t>(i), 0);
         return ProcessTokenStatus::kOpened;
     }
     return ProcessTokenStatus::kNoProcess;
 }
 
 TokenSidStatus FakeOs::TokenUserSid(Handle token, std::string* sidText) {
-    FakeUser user;
-    if (!UserOf(token, &user) || user.sid.empty()) return TokenSidStatus::kFailed;
-    *sidText = user.sid;
+    const FakeProcess* p = ProcessOf(token);
+    if (p == nullptr || p->sid.empty()) return TokenSidStatus::kFailed;
+    *sidText = p->sid;
     return TokenSidStatus::kOk;
 }
 
-bool FakeOs::UserKeyNames(std::vector<std::string>* names) {
-    std::lock_guard<std::mutex> lock(mu_);
-    *names = userKeys_;
-    return userKeysOk_;
-}
-
-bool FakeOs::ImpersonateToken(Handle token) {
-    FakeUser user;
-    if (!UserOf(token, &user)) return false;
-    std::lock_guard<std::mutex> lock(mu_);
-    ++impersonations_;
-    return true;
-}
-
-void FakeOs::RevertImpersonation() {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (impersonations_ > 0) --impersonations_;
-}
-
 bool FakeOs::ImpersonatedUserName(Handle token, std::string* name) {
-    FakeUser user;
-    if (!UserOf(token, &user) || user.name.empty()) return false;
-    *name = user.name;
+    const FakeProcess* p = ProcessOf(token);
+    if (p == nullptr || p->name.empty()) return false;
+    *name = p->name;
     return true;
 }
 
 bool FakeOs::ExpandForUser(Handle token, const std::string& text, std::string* out) {
-    FakeUser user;
-    if (!UserOf(token, &user)) return false;
-    return linuxusers::ExpandPercentVariables(
-        text, linuxusers::kMaxExpandedBytes,
-        [&](const std::string& var, std::string* value) {
-            if (var != "USERPROFILE" && var != "APPDATA") return false;
-            *value = user.profileDir;
-            return true;
-        },
-        out);
+    const FakeProcess* p = ProcessOf(token);
+    auto lookup = [&](const std::string& var, std::string* value) {
+        return (var == "USERPROFILE" || var == "APPDATA") && (*value = p->profileDir, true);
+    };
+    return p != nullptr && linuxusers::ExpandPercentVariables(text, linuxusers::kMaxExpandedBytes, lookup, out);
 }
-
-bool FakeOs::ExpandEnvironment(const std::string& text, std::string* out) {
-    *out = text;
-    return true;
-}
-
-bool FakeOs::ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) {
-    return linuxusers::ListDirectory(dir, cap, entries);
-}
-
-bool FakeOs::ReadWholeFile(const std::string& path, size_t cap, std::string* text) {
-    return linuxusers::ReadWholeFile(path, cap, text);
-}
-
-bool FakeOs::UnloadModule(Handle module) { return module != nullptr; }
 
 }  // namespace outlinkwatch

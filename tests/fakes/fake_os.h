@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/kobjects.h"
+#include "platform/linux/users_linux.h"
 #include "platform/os.h"
 
 namespace outlinkwatch {
@@ -80,36 +81,36 @@ public:
     void CancelRouteChange(Handle event) override;
     std::unique_ptr<TimerHost> CreateTimerHost() override;
 
-    // --- users and profiles
-    // A user as the fake hands it out; an empty sid or name makes that
-    // look-up fail. Files and directories are the real file system.
-    struct FakeUser {
-        std::string sid;
-        std::string name;
-        std::string profileDir;  // %USERPROFILE% and %APPDATA%
+    // --- users and profiles (set by the test before the look-ups run)
+    // A process's user; an empty sid or name makes that look-up fail.
+    // profileDir is %USERPROFILE% and %APPDATA%; files are the real ones.
+    struct FakeProcess {
+        std::string image;  // found in list order, case ignored
+        std::string sid, name, profileDir;
+        uint32_t sessionId = 1;
     };
-    // Processes are found in the order they were added; names compare
-    // without regard to case.
-    void AddProcess(const std::string& image, const FakeUser& user, uint32_t sessionId = 1);
-    void SetProcessListFails(bool fails);
-    // The keys under HKEY_USERS; ok = false makes opening HKEY_USERS fail.
-    void SetUserKeys(bool ok, const std::vector<std::string>& names);
+    std::vector<FakeProcess> processes;
+    bool processListFails = false;
+    bool userKeysOk = true;  // whether HKEY_USERS opens
+    std::vector<std::string> userKeys;
     size_t OpenTokens() { return objects_.TokenCount(); }
-    // Impersonations begun and not yet ended.
-    int ImpersonationDepth();
+    int impersonations = 0;  // begun and not yet ended
 
-    ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token,
-                                               uint32_t* sessionId) override;
+    ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) override;
     TokenSidStatus TokenUserSid(Handle token, std::string* sidText) override;
-    bool UserKeyNames(std::vector<std::string>* names) override;
-    bool ImpersonateToken(Handle token) override;
-    void RevertImpersonation() override;
+    bool UserKeyNames(std::vector<std::string>* names) override { return *names = userKeys, userKeysOk; }
+    bool ImpersonateToken(Handle token) override { return ProcessOf(token) != nullptr && ++impersonations > 0; }
+    void RevertImpersonation() override { --impersonations; }
     bool ImpersonatedUserName(Handle token, std::string* name) override;
     bool ExpandForUser(Handle token, const std::string& text, std::string* out) override;
-    bool ExpandEnvironment(const std::string& text, std::string* out) override;
-    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override;
-    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override;
-    bool UnloadModule(Handle module) override;
+    bool ExpandEnvironment(const std::string& text, std::string* out) override { return *out = text, true; }
+    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override {
+        return linuxusers::ListDirectory(dir, cap, entries);
+    }
+    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override {
+        return linuxusers::ReadWholeFile(path, cap, text);
+    }
+    bool UnloadModule(Handle module) override { return module != nullptr; }
 
 private:
     friend class FakeTimerHost;
@@ -137,18 +138,7 @@ private:
     std::map<uint32_t, int> waitsEntered_;  // one AdvanceTime at a time
 
     // --- users and profiles
-    struct FakeProcess {
-        std::string image;
-        uint32_t user;  // index into users_
-        uint32_t sessionId;
-    };
-    bool UserOf(Handle token, FakeUser* user);
-    std::vector<FakeUser> users_;
-    std::vector<FakeProcess> processes_;
-    bool processListFails_ = false;
-    bool userKeysOk_ = true;
-    std::vector<std::string> userKeys_;
-    int impersonations_ = 0;
+    const FakeProcess* ProcessOf(Handle token);
 };
 
 }  // namespace outlinkwatch

@@ -16,6 +16,8 @@ harnesses=(
   http_answer
   trace_output
   nfw_frame
+  prefs_js
+  sid_text
 )
 ninja -C build/fuzz -j2 "${harnesses[@]/#/fuzz_}"
 

@@ -1,5 +1,7 @@
 #include "lumenutil/system_info.h"
 
+#include <cctype>
+
 namespace lumenutil {
 
 int LumenSystemInfo::Transform32To64(const int& code) {
@@ -48,6 +50,112 @@ uint32_t OSCodeFromFacts(const outlinkwatch::OsVersionFacts& f, int want64, int&
 
 uint32_t LumenSystemInfo::GetOSVersionInfo(int& osCode, int& servicePackMajor, int want64) {
     return OSCodeFromFacts(outlinkwatch::CurrentOs()->VersionFacts(), want64, osCode, servicePackMajor);
+}
+
+// --- users and profiles
+
+namespace {
+
+bool SameIgnoringCase(const std::string& a, const char* b) {
+    size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+}  // namespace
+
+CAutoCloseHandle::~CAutoCloseHandle() {
+    if (m_handle != nullptr && m_handle != InvalidHandleValue()) outlinkwatch::CurrentOs()->CloseObject(m_handle);
+    m_handle = nullptr;
+}
+
+CAutoFreeLibrary::~CAutoFreeLibrary() {
+    if (m_module != nullptr && m_module != InvalidHandleValue()) outlinkwatch::CurrentOs()->UnloadModule(m_module);
+    m_module = nullptr;
+}
+
+bool ParseSidText(const std::string& text, SidValue* sid) {
+    constexpr size_t kMaxFields = 2 + kMaxSubAuthorities;
+    uint32_t fields[kMaxFields];
+    size_t count = 0;
+    size_t pos = 1;
+    if (text.empty() || text[0] != 'S') return false;
+    while (count < kMaxFields && pos < text.size() && text[pos] == '-') {
+        size_t p = pos + 1;
+        uint64_t value = 0;
+        while (p < text.size() && text[p] >= '0' && text[p] <= '9' && value <= 0xFFFFFFFFu) {
+            value = value * 10 + static_cast<uint64_t>(text[p] - '0');
+            ++p;
+        }
+        if (p == pos + 1 || value > 0xFFFFFFFFu) break;
+        fields[count++] = static_cast<uint32_t>(value);
+        pos = p;
+    }
+    if (count < 3) return false;
+    sid->authority = fields[1];
+    sid->subAuthorities.assign(fields + 2, fields + count);
+    return true;
+}
+
+uint32_t TokenByName(outlinkwatch::Os* os, const std::string& imageName, outlinkwatch::Handle& token,
+                     uint32_t& sessionId) {
+    if (imageName.empty()) return UTIL_E_INVALIDARG;
+    switch (os->OpenProcessTokenByImage(imageName, &token, &sessionId)) {
+        case outlinkwatch::ProcessTokenStatus::kOpened: return UTIL_OK;
+        case outlinkwatch::ProcessTokenStatus::kSnapshotFailed: return UTIL_E_SNAPSHOT;
+        default: return UTIL_E_NOPROCESS;
+    }
+}
+
+uint32_t CurrentUserSid(outlinkwatch::Os* os, const std::string& imageName, std::string& userKeyName) {
+    outlinkwatch::Handle token = nullptr;
+    uint32_t sessionId = 0;
+    // The token goes on every path, through the process's own Os or this one.
+    struct Closer {
+        outlinkwatch::Os* os;
+        outlinkwatch::Handle& token;
+        ~Closer() {
+            if (token != nullptr && token != InvalidHandleValue()) os->CloseObject(token);
+        }
+    } closer{os, token};
+    if (TokenByName(os, imageName, token, sessionId) != UTIL_OK) return UTIL_E_NOPROCESS;
+
+    std::string sidText;
+    switch (os->TokenUserSid(token, &sidText)) {
+        case outlinkwatch::TokenSidStatus::kOk: break;
+        case outlinkwatch::TokenSidStatus::kNoMemory: return UTIL_E_NOMEMORY;
+        default: return UTIL_E_NOUSERSID;
+    }
+    SidValue user;
+    if (!ParseSidText(sidText, &user)) return UTIL_E_NOUSERSID;
+
+    std::vector<std::string> keys;
+    if (!os->UserKeyNames(&keys)) return UTIL_E_OPENKEY;
+    // Every key is read as a SID and compared with the user's; the default
+    // profile and the per-user class keys are never a user's key. The walk
+    // goes to the end, so the last matching key wins.
+    bool found = false;
+    for (const std::string& name : keys) {
+        if (SameIgnoringCase(name, ".default") || name.find("Classes") != std::string::npos) continue;
+        SidValue key;
+        if (!ParseSidText(name, &key)) continue;
+        if (key.authority == user.authority && key.subAuthorities == user.subAuthorities) {
+            userKeyName = name;
+            found = true;
+        }
+    }
+    return found ? UTIL_OK : UTIL_E_NOUSERSID;
+}
+
+uint32_t LumenSystemInfo::GetTokenByName(const std::string& imageName, outlinkwatch::Handle& token,
+                                         uint32_t& sessionId) {
+    return TokenByName(outlinkwatch::CurrentOs(), imageName, token, sessionId);
+}
+
+uint32_t LumenSystemInfo::GetCurrentUserSID(const std::string& imageName, std::string& userKeyName) {
+    return CurrentUserSid(outlinkwatch::CurrentOs(), imageName, userKeyName);
 }
 
 }  // namespace lumenutil

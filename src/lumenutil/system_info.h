@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "outlinkwatch/export.h"
 #include "platform/os.h"
@@ -11,6 +13,44 @@ namespace lumenutil {
 constexpr uint32_t UTIL_OK = 0;
 constexpr uint32_t UTIL_E_OSVERSION = 0x3000000F;
 
+// --- users and profiles
+// The argument and registry codes are the registry functions' numbering.
+constexpr uint32_t UTIL_E_INVALIDARG = 0x20000003;
+constexpr uint32_t UTIL_E_OPENKEY = 0x3000000A;
+constexpr uint32_t UTIL_E_SNAPSHOT = 0x30000019;
+constexpr uint32_t UTIL_E_NOPROCESS = 0x3000001A;
+constexpr uint32_t UTIL_E_NOMEMORY = 0x3000001B;
+constexpr uint32_t UTIL_E_NOUSERSID = 0x30000020;
+constexpr uint32_t UTIL_E_MODULENAME = 0x30000021;
+
+// The marker of a failed handle-returning call, next to null.
+inline outlinkwatch::Handle InvalidHandleValue() { return reinterpret_cast<outlinkwatch::Handle>(~uintptr_t{0}); }
+
+// Closes the handle held in a variable when the guard goes, unless it is
+// null or the invalid-handle marker, and then sets the variable to null.
+class OW_EXPORT CAutoCloseHandle {
+public:
+    explicit CAutoCloseHandle(outlinkwatch::Handle& handle) : m_handle(handle) {}
+    virtual ~CAutoCloseHandle();
+    CAutoCloseHandle(const CAutoCloseHandle&) = delete;
+    CAutoCloseHandle& operator=(const CAutoCloseHandle&) = delete;
+
+private:
+    outlinkwatch::Handle& m_handle;
+};
+
+// The same for a module handle, released with FreeLibrary.
+class OW_EXPORT CAutoFreeLibrary {
+public:
+    explicit CAutoFreeLibrary(outlinkwatch::Handle& module) : m_module(module) {}
+    virtual ~CAutoFreeLibrary();
+    CAutoFreeLibrary(const CAutoFreeLibrary&) = delete;
+    CAutoFreeLibrary& operator=(const CAutoFreeLibrary&) = delete;
+
+private:
+    outlinkwatch::Handle& m_module;
+};
+
 class OW_EXPORT LumenSystemInfo {
 public:
     // The operating-system code (100 Win32s ... 122 Windows 10, -1 unknown)
@@ -18,7 +58,37 @@ public:
     // the 64-bit counterpart of the code.
     static uint32_t GetOSVersionInfo(int& osCode, int& servicePackMajor, int want64);
     static int Transform32To64(const int& code);
+
+    // --- users and profiles
+    // Opens the access token of the first process, in the system's order,
+    // whose image name is imageName (case ignored). The caller closes token.
+    // sessionId is written only when the process's session is known; token
+    // stays as it was when the process gives none.
+    static uint32_t GetTokenByName(const std::string& imageName, outlinkwatch::Handle& token, uint32_t& sessionId);
+    // The name of the key under HKEY_USERS that belongs to that process's
+    // user; userKeyName is written only on success.
+    static uint32_t GetCurrentUserSID(const std::string& imageName, std::string& userKeyName);
 };
+
+// The two look-ups above on a given Os (the policy's own).
+uint32_t TokenByName(outlinkwatch::Os* os, const std::string& imageName, outlinkwatch::Handle& token,
+                     uint32_t& sessionId);
+uint32_t CurrentUserSid(outlinkwatch::Os* os, const std::string& imageName, std::string& userKeyName);
+
+// A SID as its text form gives it: the identifier authority and the
+// sub-authorities (the revision is read but not kept: a SID built from
+// these has revision 1).
+struct SidValue {
+    uint64_t authority = 0;
+    std::vector<uint32_t> subAuthorities;
+};
+constexpr size_t kMaxSubAuthorities = 8;
+
+// Reads "S-<revision>-<authority>-<sub>..." field by field, each field a
+// "-" and a decimal number of 32 bits, stopping at the first field that
+// does not fit that form; fields after the eighth sub-authority are
+// ignored. False when fewer than three fields were read.
+bool ParseSidText(const std::string& text, SidValue* sid);
 
 // The decision table behind GetOSVersionInfo, on the facts the OS gave.
 uint32_t OSCodeFromFacts(const outlinkwatch::OsVersionFacts& facts, int want64, int& osCode, int& servicePackMajor);

@@ -119,7 +119,7 @@ uint32_t KernelObjects::WaitAny(const Handle* handles, uint32_t count, uint32_t 
     objs.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
         auto o = Lookup(handles[i]);
-        if (!o) return kWaitFailed;
+        if (!o || o->kind == Kind::Token) return kWaitFailed;
         objs.push_back(std::move(o));
     }
     const auto deadline = std::chrono::steady_clock::now() + Scaled(timeoutMs);
@@ -192,6 +192,33 @@ void KernelObjects::Sleep(uint32_t ms) {
         return;
     }
     std::this_thread::sleep_for(Scaled(ms));
+}
+
+// --- users and profiles
+
+Handle KernelObjects::CreateToken(uint32_t uid, uint32_t gid) {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto o = std::make_shared<Object>();
+    o->kind = Kind::Token;
+    o->uid = uid;
+    o->gid = gid;
+    return NewHandle(o);
+}
+
+bool KernelObjects::TokenIds(Handle h, uint32_t* uid, uint32_t* gid) {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto o = Lookup(h);
+    if (!o || o->kind != Kind::Token) return false;
+    if (uid != nullptr) *uid = o->uid;
+    if (gid != nullptr) *gid = o->gid;
+    return true;
+}
+
+size_t KernelObjects::TokenCount() {
+    std::lock_guard<std::mutex> lock(mu_);
+    size_t n = 0;
+    for (HandleRec* rec : handles_) n += rec->object->kind == Kind::Token ? 1 : 0;
+    return n;
 }
 
 }  // namespace outlinkwatch

@@ -41,8 +41,16 @@ public:
     // letting it go: threads are closed after they reported their end.
     static constexpr uint32_t kThreadJoinWaitMs = 5000;
 
+    // --- users and profiles
+    // An access token standing for a user and group id: closed like the
+    // others, but neither waitable nor usable as an event or mutex.
+    Handle CreateToken(uint32_t uid, uint32_t gid);
+    bool TokenIds(Handle h, uint32_t* uid, uint32_t* gid);
+    // Open token handles (for tests that check none is left behind).
+    size_t TokenCount();
+
 private:
-    enum class Kind { Event, Mutex, Thread };
+    enum class Kind { Event, Mutex, Thread, Token };
     struct Object {
         Kind kind = Kind::Event;
         std::string name;
@@ -52,6 +60,7 @@ private:
         uint32_t recursion = 0;
         std::thread thread;
         uint32_t refs = 0;  // open handles
+        uint32_t uid = 0, gid = 0;  // token
     };
     struct HandleRec {
         std::shared_ptr<Object> object;

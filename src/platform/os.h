@@ -80,6 +80,31 @@ public:
     virtual void Stop(uint32_t waitMs) = 0;
 };
 
+// --- users and profiles
+// One entry of a directory listing, in the file system's own order.
+struct DirEntry {
+    std::string name;
+    bool isDirectory = false;
+};
+
+// How the search for a process by its image name ended.
+enum class ProcessTokenStatus {
+    kOpened,          // the process was opened; the token may still be null
+    kSnapshotFailed,  // the process list could not be taken
+    kNoProcess,       // no process of that name, or it could not be opened
+};
+
+// How reading the user of a token ended.
+enum class TokenSidStatus {
+    kOk,
+    kNoMemory,  // no heap block for the token information
+    kFailed,    // the token information could not be read
+};
+
+// Bounds of the user and profile look-ups.
+constexpr size_t kMaxDirEntries = 4096;
+constexpr size_t kMaxUserKeys = 4096;
+
 using ThreadFunction = uint32_t (*)(void*);
 
 // An open device, a kind of handle of its own: it cannot be waited on,
@@ -203,6 +228,38 @@ public:
     virtual int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
                                   uint32_t* returned) = 0;
     virtual bool CloseDevice(DeviceHandle device) = 0;
+    // --- users and profiles
+    // Finds the first process, in the system's order, whose image name is
+    // imageName (case ignored) and opens its user's access token, closed
+    // with CloseObject. sessionId is written only when it is known; token
+    // only when the token could be opened.
+    virtual ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token,
+                                                       uint32_t* sessionId) = 0;
+    // The token's user as SID text ("S-1-5-21-...").
+    virtual TokenSidStatus TokenUserSid(Handle token, std::string* sidText) = 0;
+    // The names of the keys under HKEY_USERS, in enumeration order, at most
+    // kMaxUserKeys. False when HKEY_USERS cannot be opened.
+    virtual bool UserKeyNames(std::vector<std::string>* names) = 0;
+    // Makes the calling thread act as the token's user until
+    // RevertImpersonation.
+    virtual bool ImpersonateToken(Handle token) = 0;
+    virtual void RevertImpersonation() = 0;
+    // The name of the user the thread acts as (the token's user while
+    // impersonating), at most 255 bytes.
+    virtual bool ImpersonatedUserName(Handle token, std::string* name) = 0;
+    // Expands %name% variables in the token user's environment; the result
+    // holds at most 259 bytes.
+    virtual bool ExpandForUser(Handle token, const std::string& text, std::string* out) = 0;
+    // Expands %name% variables in this process's environment; unknown ones stay.
+    virtual bool ExpandEnvironment(const std::string& text, std::string* out) = 0;
+    // The entries of a directory ("." and ".." as the system gives them), at
+    // most cap. False when it is no directory or cannot be read.
+    virtual bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) = 0;
+    // Reads a file from its start while others are kept from writing it; a
+    // file longer than cap is cut at cap bytes.
+    virtual bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) = 0;
+    // Unloads a module handle (FreeLibrary).
+    virtual bool UnloadModule(Handle module) = 0;
 };
 
 // Forwards every call to another Os, so a test overrides only what it needs.
@@ -271,6 +328,33 @@ public:
         return target_->DeviceControl(device, code, input, inputLength, returned);
     }
     bool CloseDevice(DeviceHandle device) override { return target_->CloseDevice(device); }
+    // --- users and profiles
+    ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token,
+                                               uint32_t* sessionId) override {
+        return target_->OpenProcessTokenByImage(imageName, token, sessionId);
+    }
+    TokenSidStatus TokenUserSid(Handle token, std::string* sidText) override {
+        return target_->TokenUserSid(token, sidText);
+    }
+    bool UserKeyNames(std::vector<std::string>* names) override { return target_->UserKeyNames(names); }
+    bool ImpersonateToken(Handle token) override { return target_->ImpersonateToken(token); }
+    void RevertImpersonation() override { target_->RevertImpersonation(); }
+    bool ImpersonatedUserName(Handle token, std::string* name) override {
+        return target_->ImpersonatedUserName(token, name);
+    }
+    bool ExpandForUser(Handle token, const std::string& text, std::string* out) override {
+        return target_->ExpandForUser(token, text, out);
+    }
+    bool ExpandEnvironment(const std::string& text, std::string* out) override {
+        return target_->ExpandEnvironment(text, out);
+    }
+    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override {
+        return target_->ListDirectory(dir, cap, entries);
+    }
+    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override {
+        return target_->ReadWholeFile(path, cap, text);
+    }
+    bool UnloadModule(Handle module) override { return target_->UnloadModule(module); }
 
 private:
     Os* target_;

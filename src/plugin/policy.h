@@ -93,6 +93,8 @@ public:
     int PrintTracert(const std::string& destination, int report);
     int TCPCheckOutlink();
     void CheckProxyConfig();
+    // Proxy inspection: the interactive user's Firefox proxy.
+    int ReadFireFoxProxy();
 
     // Reaction to a finding: notification, prompt, filter driver.
     void PackNotifyMsg(const std::string& kind, const std::string& info, const std::string& describe,

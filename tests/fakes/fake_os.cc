@@ -1,5 +1,6 @@
 #include "fakes/fake_os.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -422,6 +423,46 @@ int32_t FakeOs::DeviceControl(DeviceHandle device, uint32_t code, const void* in
 bool FakeOs::CloseDevice(DeviceHandle device) {
     std::lock_guard<std::mutex> lock(mu_);
     return openDevices_.erase(device.value()) == 1;
+}
+
+// --- users and profiles
+
+const FakeOs::FakeProcess* FakeOs::ProcessOf(Handle token) {
+    uint32_t index = 0;
+    return objects_.TokenIds(token, &index, nullptr) && index < processes.size() ? &processes[index] : nullptr;
+}
+
+ProcessTokenStatus FakeOs::OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) {
+    if (processListFails) return ProcessTokenStatus::kSnapshotFailed;
+    for (size_t i = 0; i < processes.size(); ++i) {
+        if (strcasecmp(processes[i].image.c_str(), imageName.c_str()) != 0) continue;
+        *session = processes[i].sessionId;
+        *token = objects_.CreateToken(static_cast<uint32_t>(i), 0);
+        return ProcessTokenStatus::kOpened;
+    }
+    return ProcessTokenStatus::kNoProcess;
+}
+
+TokenSidStatus FakeOs::TokenUserSid(Handle token, std::string* sidText) {
+    const FakeProcess* p = ProcessOf(token);
+    if (p == nullptr || p->sid.empty()) return TokenSidStatus::kFailed;
+    *sidText = p->sid;
+    return TokenSidStatus::kOk;
+}
+
+bool FakeOs::ImpersonatedUserName(Handle token, std::string* name) {
+    const FakeProcess* p = ProcessOf(token);
+    if (p == nullptr || p->name.empty()) return false;
+    *name = p->name;
+    return true;
+}
+
+bool FakeOs::ExpandForUser(Handle token, const std::string& text, std::string* out) {
+    const FakeProcess* p = ProcessOf(token);
+    auto lookup = [&](const std::string& var, std::string* value) {
+        return (var == "USERPROFILE" || var == "APPDATA") && (*value = p->profileDir, true);
+    };
+    return p != nullptr && linuxusers::ExpandPercentVariables(text, linuxusers::kMaxExpandedBytes, lookup, out);
 }
 
 }  // namespace outlinkwatch

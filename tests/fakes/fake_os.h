@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/kobjects.h"
+#include "platform/linux/users_linux.h"
 #include "platform/os.h"
 
 namespace outlinkwatch {
@@ -141,6 +142,36 @@ public:
     int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
                           uint32_t* returned) override;
     bool CloseDevice(DeviceHandle device) override;
+    // --- users and profiles (set by the test before the look-ups run)
+    // A process's user; an empty sid or name makes that look-up fail.
+    // profileDir is %USERPROFILE% and %APPDATA%; files are the real ones.
+    struct FakeProcess {
+        std::string image;  // found in list order, case ignored
+        std::string sid, name, profileDir;
+        uint32_t sessionId = 1;
+    };
+    std::vector<FakeProcess> processes;
+    bool processListFails = false;
+    bool userKeysOk = true;  // whether HKEY_USERS opens
+    std::vector<std::string> userKeys;
+    size_t OpenTokens() { return objects_.TokenCount(); }
+    int impersonations = 0;  // begun and not yet ended
+
+    ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) override;
+    TokenSidStatus TokenUserSid(Handle token, std::string* sidText) override;
+    bool UserKeyNames(std::vector<std::string>* names) override { return *names = userKeys, userKeysOk; }
+    bool ImpersonateToken(Handle token) override { return ProcessOf(token) != nullptr && ++impersonations > 0; }
+    void RevertImpersonation() override { --impersonations; }
+    bool ImpersonatedUserName(Handle token, std::string* name) override;
+    bool ExpandForUser(Handle token, const std::string& text, std::string* out) override;
+    bool ExpandEnvironment(const std::string& text, std::string* out) override { return *out = text, true; }
+    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override {
+        return linuxusers::ListDirectory(dir, cap, entries);
+    }
+    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override {
+        return linuxusers::ReadWholeFile(path, cap, text);
+    }
+    bool UnloadModule(Handle module) override { return module != nullptr; }
 
 private:
     friend class FakeTimerHost;
@@ -175,6 +206,9 @@ private:
     std::vector<DeviceCall> deviceCalls_;
     std::map<std::uintptr_t, DeviceCall> openDevices_;
     std::uintptr_t nextDevice_ = 1;
+
+    // --- users and profiles
+    const FakeProcess* ProcessOf(Handle token);
 };
 
 }  // namespace outlinkwatch

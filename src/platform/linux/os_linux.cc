@@ -2,6 +2,7 @@
 // where it has none.
 #include <limits.h>
 #include <netdb.h>
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <strings.h>
 #include <fstream>
 
 #include "platform/ini_reader.h"
@@ -17,6 +19,7 @@
 #include "platform/linux/hidden_command.h"
 #include "platform/linux/device_linux.h"
 #include "platform/linux/net_linux.h"
+#include "platform/linux/users_linux.h"
 #include "platform/os.h"
 #include "platform/thread_timer_host.h"
 #include "platform/trace_files.h"
@@ -44,6 +47,23 @@ std::string CanonicalHostName(const char* host) {
     std::string name = res->ai_canonname != nullptr ? res->ai_canonname : "";
     freeaddrinfo(res);
     return name;
+}
+
+// The SID form of a Unix user, as Samba maps it.
+std::string UnixUserSid(uint32_t uid) { return "S-1-22-1-" + std::to_string(uid); }
+
+// The environment holds names as written; Windows compares them without case.
+constexpr size_t kMaxExpandedEnvBytes = 32767;
+bool EnvValue(const std::string& upperName, std::string* value) {
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+        const char* eq = std::strchr(*e, '=');
+        if (eq == nullptr || static_cast<size_t>(eq - *e) != upperName.size()) continue;
+        if (strncasecmp(*e, upperName.c_str(), upperName.size()) == 0) {
+            *value = eq + 1;
+            return true;
+        }
+    }
+    return false;
 }
 
 class LinuxOs : public Os {
@@ -196,6 +216,89 @@ public:
         return devices_.Control(device, code, input, inputLength, returned);
     }
     bool CloseDevice(DeviceHandle device) override { return devices_.Close(device); }
+    // --- users and profiles
+    // A token is the process's real uid and gid; nothing here changes this
+    // process's own identity.
+    ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token,
+                                               uint32_t* sessionId) override {
+        linuxusers::ProcessIds ids;
+        const ProcessTokenStatus status = linuxusers::FindProcess(imageName, &ids);
+        if (status != ProcessTokenStatus::kOpened) return status;
+        const pid_t session = getsid(static_cast<pid_t>(ids.pid));
+        if (session >= 0 && sessionId != nullptr) *sessionId = static_cast<uint32_t>(session);
+        if (token != nullptr) *token = objects_.CreateToken(ids.uid, ids.gid);
+        return status;
+    }
+
+    TokenSidStatus TokenUserSid(Handle token, std::string* sidText) override {
+        uint32_t uid = 0;
+        if (sidText == nullptr || !objects_.TokenIds(token, &uid, nullptr)) return TokenSidStatus::kFailed;
+        *sidText = UnixUserSid(uid);
+        return TokenSidStatus::kOk;
+    }
+
+    // The users with a running process stand for the loaded user hives,
+    // behind the two keys every system has.
+    bool UserKeyNames(std::vector<std::string>* names) override {
+        std::vector<uint32_t> uids;
+        if (names == nullptr || !linuxusers::RunningUserIds(&uids)) return false;
+        *names = {".DEFAULT", "S-1-5-18"};
+        for (uint32_t uid : uids) {
+            if (names->size() >= kMaxUserKeys) break;
+            names->push_back(UnixUserSid(uid));
+        }
+        return true;
+    }
+
+    bool ImpersonateToken(Handle token) override { return objects_.TokenIds(token, nullptr, nullptr); }
+    void RevertImpersonation() override {}
+
+    bool ImpersonatedUserName(Handle token, std::string* name) override {
+        uint32_t uid = 0;
+        std::string n;
+        if (name == nullptr || !objects_.TokenIds(token, &uid, nullptr) || !linuxusers::PasswdEntry(uid, &n, nullptr) ||
+            n.empty() || n.size() > 255) {
+            return false;
+        }
+        *name = n;
+        return true;
+    }
+
+    // %USERPROFILE%, %APPDATA% and %HOME% are the user's home directory
+    // (programs keep their settings in dot folders there), %USERNAME% the
+    // user's name; the rest comes from this process's environment.
+    bool ExpandForUser(Handle token, const std::string& text, std::string* out) override {
+        uint32_t uid = 0;
+        std::string name, home;
+        if (out == nullptr || !objects_.TokenIds(token, &uid, nullptr) || !linuxusers::PasswdEntry(uid, &name, &home)) {
+            return false;
+        }
+        return linuxusers::ExpandPercentVariables(
+            text, linuxusers::kMaxExpandedBytes,
+            [&](const std::string& var, std::string* value) {
+                if (var == "USERPROFILE" || var == "APPDATA" || var == "HOME") {
+                    *value = home;
+                } else if (var == "USERNAME") {
+                    *value = name;
+                } else {
+                    return EnvValue(var, value);
+                }
+                return true;
+            },
+            out);
+    }
+
+    bool ExpandEnvironment(const std::string& text, std::string* out) override {
+        return out != nullptr && linuxusers::ExpandPercentVariables(text, kMaxExpandedEnvBytes, EnvValue, out);
+    }
+
+    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override {
+        return entries != nullptr && linuxusers::ListDirectory(dir, cap, entries);
+    }
+    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override {
+        return text != nullptr && linuxusers::ReadWholeFile(path, cap, text);
+    }
+    bool UnloadModule(Handle module) override { return module != nullptr && dlclose(module) == 0; }
 
 private:
     KernelObjects objects_;

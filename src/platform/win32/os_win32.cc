@@ -31,6 +31,9 @@ constexpr DWORD kDnsNameWideChars = 1024;
 constexpr int kDnsNameBytes = 256;
 constexpr DWORD kNetbiosNameBytes = 256;
 constexpr DWORD kModulePathBytes = 260;  // MAX_PATH
+constexpr DWORD kKeyNameBytes = 260;
+constexpr DWORD kUserNameBytes = 256;
+constexpr DWORD kMaxExpandedBytes = 32768;
 
 // Largest buffer the temporary-directory query is made with.
 constexpr uint32_t kMaxTempPathBuffer = 32768;
@@ -438,6 +441,148 @@ public:
 
     bool CloseDevice(DeviceHandle device) override {
         return CloseHandle(reinterpret_cast<HANDLE>(device.value())) != FALSE;
+    // --- users and profiles
+
+    ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token,
+                                               uint32_t* sessionId) override {
+        if (HasEmbeddedNul(imageName)) return ProcessTokenStatus::kNoProcess;
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) return ProcessTokenStatus::kSnapshotFailed;
+        PROCESSENTRY32 entry;
+        std::memset(&entry, 0, sizeof entry);
+        entry.dwSize = sizeof entry;
+        bool found = false;
+        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+            if (_stricmp(FieldText(entry.szExeFile).c_str(), imageName.c_str()) == 0) {
+                found = true;
+                break;
+            }
+        }
+        CloseHandle(snapshot);
+        if (!found) return ProcessTokenStatus::kNoProcess;
+        DWORD session = 0;
+        if (ProcessIdToSessionId(entry.th32ProcessID, &session) && sessionId != nullptr) *sessionId = session;
+        HANDLE process = OpenProcess(MAXIMUM_ALLOWED, FALSE, entry.th32ProcessID);
+        if (process == nullptr) return ProcessTokenStatus::kNoProcess;
+        HANDLE opened = nullptr;
+        if (OpenProcessToken(process, TOKEN_ALL_ACCESS, &opened) && token != nullptr) *token = opened;
+        CloseHandle(process);
+        return ProcessTokenStatus::kOpened;
+    }
+
+    TokenSidStatus TokenUserSid(Handle token, std::string* sidText) override {
+        if (token == nullptr || sidText == nullptr) return TokenSidStatus::kFailed;
+        DWORD size = 0;
+        // The first call only asks for the size; its success would be a surprise.
+        if (GetTokenInformation(token, TokenUser, nullptr, 0, &size) || size == 0) return TokenSidStatus::kFailed;
+        HANDLE heap = GetProcessHeap();
+        if (heap == nullptr) return TokenSidStatus::kNoMemory;
+        void* block = HeapAlloc(heap, 0, size);
+        if (block == nullptr) return TokenSidStatus::kNoMemory;
+        TokenSidStatus status = TokenSidStatus::kFailed;
+        char* text = nullptr;
+        if (GetTokenInformation(token, TokenUser, block, size, &size) &&
+            ConvertSidToStringSidA(static_cast<TOKEN_USER*>(block)->User.Sid, &text) && text != nullptr) {
+            *sidText = text;
+            status = TokenSidStatus::kOk;
+        }
+        if (text != nullptr) LocalFree(text);
+        HeapFree(heap, 0, block);
+        return status;
+    }
+
+    bool UserKeyNames(std::vector<std::string>* names) override {
+        if (names == nullptr) return false;
+        HKEY users = nullptr;
+        if (RegOpenKeyA(HKEY_USERS, nullptr, &users) != ERROR_SUCCESS) return false;
+        names->clear();
+        for (DWORD index = 0; names->size() < kMaxUserKeys; ++index) {
+            char name[kKeyNameBytes];
+            DWORD len = kKeyNameBytes;
+            if (RegEnumKeyExA(users, index, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            names->emplace_back(name, strnlen(name, std::min<DWORD>(len, kKeyNameBytes - 1)));
+        }
+        RegCloseKey(users);
+        return true;
+    }
+
+    bool ImpersonateToken(Handle token) override {
+        return token != nullptr && ImpersonateLoggedOnUser(token) != FALSE;
+    }
+    void RevertImpersonation() override { RevertToSelf(); }
+
+    bool ImpersonatedUserName(Handle, std::string* name) override {
+        if (name == nullptr) return false;
+        char buf[kUserNameBytes];
+        std::memset(buf, 0, sizeof buf);
+        DWORD len = kUserNameBytes;
+        if (!GetUserNameA(buf, &len)) return false;
+        *name = FieldText(buf);
+        return true;
+    }
+
+    bool ExpandForUser(Handle token, const std::string& text, std::string* out) override {
+        if (out == nullptr || HasEmbeddedNul(text)) return false;
+        char buf[kModulePathBytes];
+        std::memset(buf, 0, sizeof buf);
+        if (!ExpandEnvironmentStringsForUserA(token, text.c_str(), buf, kModulePathBytes)) return false;
+        *out = FieldText(buf);
+        return true;
+    }
+
+    bool ExpandEnvironment(const std::string& text, std::string* out) override {
+        if (out == nullptr || HasEmbeddedNul(text)) return false;
+        const DWORD need = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+        if (need == 0 || need > kMaxExpandedBytes) return false;
+        std::string buf(need, '\0');
+        const DWORD n = ExpandEnvironmentStringsA(text.c_str(), &buf[0], need);
+        if (n == 0 || n > need) return false;
+        *out = std::string(buf.c_str());
+        return true;
+    }
+
+    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override {
+        if (entries == nullptr || HasEmbeddedNul(dir)) return false;
+        WIN32_FIND_DATAA data;
+        HANDLE find = FindFirstFileA((dir + "\\*.*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return false;
+        entries->clear();
+        do {
+            DirEntry entry;
+            entry.name = FieldText(data.cFileName);
+            entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            entries->push_back(std::move(entry));
+        } while (entries->size() < cap && FindNextFileA(find, &data));
+        FindClose(find);
+        return true;
+    }
+
+    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override {
+        if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        // Others may read meanwhile, but not write.
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        text->assign(cap, '\0');
+        size_t got = 0;
+        bool ok = true;
+        while (got < cap) {
+            DWORD n = 0;
+            const DWORD want = static_cast<DWORD>(std::min<size_t>(cap - got, 1u << 20));
+            if (!ReadFile(file, &(*text)[got], want, &n, nullptr)) {
+                ok = false;
+                break;
+            }
+            if (n == 0) break;
+            got += n;
+        }
+        CloseHandle(file);
+        text->resize(got);
+        return ok;
+    }
+
+    bool UnloadModule(Handle module) override {
+        return module != nullptr && FreeLibrary(static_cast<HMODULE>(module)) != FALSE;
     }
 
 private:

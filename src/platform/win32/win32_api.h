@@ -21,6 +21,9 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
+#include <sddl.h>
+#include <tlhelp32.h>
+#include <userenv.h>
 // clang-format on
 
 #include <memory>

@@ -1,0 +1,230 @@
+#include "platform/linux/users_linux.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace outlinkwatch {
+namespace linuxusers {
+namespace {
+
+std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string WithoutExe(const std::string& name) {
+    const size_t n = name.size();
+    if (n >= 4 && Upper(name.substr(n - 4)) == ".EXE") return name.substr(0, n - 4);
+    return name;
+}
+
+std::string FileNameOf(const std::string& path) {
+    const size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// The first cap bytes of a /proc file (these report a size of 0, so the
+// read goes until the end or the cap).
+bool ReadCapped(const std::string& path, size_t cap, std::string* text) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    text->assign(cap, '\0');
+    size_t got = 0;
+    bool ok = true;
+    while (got < cap) {
+        const ssize_t n = read(fd, &(*text)[got], cap - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    close(fd);
+    text->resize(got);
+    return ok;
+}
+
+bool ParseUnsigned(const char* p, const char* end, uint32_t* value) {
+    while (p < end && (*p == ' ' || *p == '\t')) ++p;
+    uint64_t v = 0;
+    const char* start = p;
+    while (p < end && *p >= '0' && *p <= '9' && v <= 0xFFFFFFFFu) v = v * 10 + static_cast<uint64_t>(*p++ - '0');
+    if (p == start || v > 0xFFFFFFFFu) return false;
+    *value = static_cast<uint32_t>(v);
+    return true;
+}
+
+// The first (real) id of the "Uid:" or "Gid:" line of a status text.
+bool StatusId(const std::string& status, const char* label, uint32_t* id) {
+    const std::string key = std::string("\n") + label;  // never the first line, which is "Name:"
+    const size_t at = status.find(key);
+    if (at == std::string::npos) return false;
+    const size_t from = at + key.size();
+    return ParseUnsigned(status.data() + from, status.data() + status.size(), id);
+}
+
+bool ReadIds(uint32_t pid, ProcessIds* ids) {
+    std::string status;
+    if (!ReadCapped("/proc/" + std::to_string(pid) + "/status", kMaxStatusBytes, &status)) return false;
+    ids->pid = pid;
+    return StatusId(status, "Uid:", &ids->uid) && StatusId(status, "Gid:", &ids->gid);
+}
+
+ProcessNames NamesOf(uint32_t pid) {
+    const std::string dir = "/proc/" + std::to_string(pid);
+    ProcessNames names;
+    char link[PATH_MAX];
+    const ssize_t n = readlink((dir + "/exe").c_str(), link, sizeof link - 1);
+    if (n > 0) {
+        std::string target(link, static_cast<size_t>(n));
+        const std::string deleted = " (deleted)";  // the program file was replaced while it ran
+        if (target.size() > deleted.size() && target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0) {
+            target.resize(target.size() - deleted.size());
+        }
+        names.exeBase = FileNameOf(target);
+    }
+    std::string cmdline;
+    if (ReadCapped(dir + "/cmdline", kMaxCmdlineBytes, &cmdline)) {
+        names.argv0Base = FileNameOf(std::string(cmdline.c_str()));
+    }
+    if (ReadCapped(dir + "/comm", kMaxCommBytes, &names.comm)) {
+        names.comm = std::string(names.comm.c_str());
+        if (!names.comm.empty() && names.comm.back() == '\n') names.comm.pop_back();
+    }
+    return names;
+}
+
+// Calls visit for each process id in /proc order, at most kMaxProcesses,
+// until it answers false. False when /proc cannot be read.
+template <typename Visit>
+bool ForEachProcess(Visit visit) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/proc"), closedir);
+    if (!dir) return false;
+    size_t seen = 0;
+    while (struct dirent* e = readdir(dir.get())) {
+        if (++seen > kMaxProcesses) break;
+        uint32_t pid = 0;
+        const char* name = e->d_name;
+        if (!ParseUnsigned(name, name + strnlen(name, sizeof e->d_name), &pid) || pid == 0) continue;
+        if (name[std::strspn(name, "0123456789")] != '\0') continue;
+        if (!visit(pid)) break;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ImageNameMatches(const std::string& imageName, const ProcessNames& names) {
+    const std::string wanted = Upper(WithoutExe(imageName));
+    if (wanted.empty()) return false;
+    auto same = [&](const std::string& name) { return !name.empty() && Upper(WithoutExe(name)) == wanted; };
+    if (same(names.exeBase) || same(names.argv0Base) || same(names.comm)) return true;
+    constexpr size_t kCommBytes = 15;
+    if (names.comm.size() != kCommBytes || !names.exeBase.empty() || !names.argv0Base.empty()) return false;
+    const std::string comm = Upper(names.comm);
+    return Upper(imageName).compare(0, kCommBytes, comm) == 0 || wanted.compare(0, kCommBytes, comm) == 0;
+}
+
+ProcessTokenStatus FindProcess(const std::string& imageName, ProcessIds* ids) {
+    bool found = false, opened = false;
+    const bool listed = ForEachProcess([&](uint32_t pid) {
+        if (!ImageNameMatches(imageName, NamesOf(pid))) return true;
+        found = true;
+        opened = ReadIds(pid, ids);  // the process may have ended meanwhile
+        return false;
+    });
+    if (!listed) return ProcessTokenStatus::kSnapshotFailed;
+    return found && opened ? ProcessTokenStatus::kOpened : ProcessTokenStatus::kNoProcess;
+}
+
+bool RunningUserIds(std::vector<uint32_t>* uids) {
+    uids->clear();
+    return ForEachProcess([&](uint32_t pid) {
+        ProcessIds ids;
+        if (ReadIds(pid, &ids) && std::find(uids->begin(), uids->end(), ids.uid) == uids->end()) {
+            uids->push_back(ids.uid);
+        }
+        return uids->size() < kMaxUserKeys;
+    });
+}
+
+bool PasswdEntry(uint32_t uid, std::string* name, std::string* home) {
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buf(size > 0 && size < 65536 ? static_cast<size_t>(size) : 16384);
+    struct passwd pw;
+    struct passwd* result = nullptr;
+    if (getpwuid_r(static_cast<uid_t>(uid), &pw, buf.data(), buf.size(), &result) != 0 || result == nullptr) {
+        return false;
+    }
+    if (name != nullptr) *name = pw.pw_name != nullptr ? pw.pw_name : "";
+    if (home != nullptr) *home = pw.pw_dir != nullptr ? pw.pw_dir : "";
+    return true;
+}
+
+bool ExpandPercentVariables(const std::string& text, size_t cap,
+                            const std::function<bool(const std::string&, std::string*)>& lookup, std::string* out) {
+    std::string result;
+    size_t i = 0;
+    while (i < text.size()) {
+        const size_t open = text.find('%', i);
+        const size_t close = open == std::string::npos ? std::string::npos : text.find('%', open + 1);
+        if (close == std::string::npos) {
+            result.append(text, i, std::string::npos);
+            break;
+        }
+        result.append(text, i, open - i);
+        std::string value;
+        if (close > open + 1 && lookup(Upper(text.substr(open + 1, close - open - 1)), &value)) {
+            result += value;
+        } else {
+            result.append(text, open, close + 1 - open);  // unknown: stays as written
+        }
+        i = close + 1;
+        if (result.size() > cap) return false;
+    }
+    if (result.size() > cap) return false;
+    *out = std::move(result);
+    return true;
+}
+
+bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) {
+    std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
+    if (!d) return false;
+    entries->clear();
+    while (entries->size() < cap) {
+        struct dirent* e = readdir(d.get());
+        if (e == nullptr) break;
+        DirEntry entry;
+        entry.name = e->d_name;
+        if (e->d_type == DT_DIR) {
+            entry.isDirectory = true;
+        } else if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+            struct stat st;
+            entry.isDirectory = stat((dir + "/" + entry.name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        }
+        entries->push_back(std::move(entry));
+    }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) {
+    if (path.empty() || path.find('\0') != std::string::npos) return false;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return ReadCapped(path, cap, text);
+}
+
+}  // namespace linuxusers
+}  // namespace outlinkwatch

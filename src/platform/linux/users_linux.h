@@ -1,0 +1,68 @@
+// Processes, users and directories on Linux, for the users-and-profiles
+// calls of the OS seam. A process's "token" is its real uid and gid; a
+// user's key under HKEY_USERS is the Unix-user SID text S-1-22-1-<uid>.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace outlinkwatch {
+namespace linuxusers {
+
+// Bounds of the /proc scan: processes looked at, and bytes read of each
+// one's comm, cmdline and status.
+constexpr size_t kMaxProcesses = 32768;
+constexpr size_t kMaxCommBytes = 64;
+constexpr size_t kMaxCmdlineBytes = 4096;
+constexpr size_t kMaxStatusBytes = 8192;
+// The longest expansion result, as a 260-byte Windows buffer holds.
+constexpr size_t kMaxExpandedBytes = 259;
+
+// The names a process goes by.
+struct ProcessNames {
+    std::string exeBase;    // file name of /proc/<pid>/exe; empty when unreadable
+    std::string argv0Base;  // file name of the first argument ('/' or '\\' ends a folder)
+    std::string comm;       // the kernel's name: the program's file name cut to 15 bytes
+};
+
+// Whether a process answers to the image name asked for. Case is ignored,
+// and so is a final ".exe" on either side (a program run under Wine keeps
+// it). The executable's or the first argument's file name must match in
+// full; the kernel's name matches in full too, or, when it holds the full
+// 15 bytes and nothing else could be read, as the first 15 bytes of the
+// name asked for.
+bool ImageNameMatches(const std::string& imageName, const ProcessNames& names);
+
+struct ProcessIds {
+    uint32_t pid = 0;
+    uint32_t uid = 0;  // real user id
+    uint32_t gid = 0;  // real group id
+};
+
+// The first process in /proc order that answers to imageName.
+ProcessTokenStatus FindProcess(const std::string& imageName, ProcessIds* ids);
+
+// The distinct real user ids of the running processes, in /proc order.
+bool RunningUserIds(std::vector<uint32_t>* uids);
+
+// Name and home directory of a user id from the password database.
+bool PasswdEntry(uint32_t uid, std::string* name, std::string* home);
+
+// Expands %name% as ExpandEnvironmentStrings does: a name is looked up
+// without regard to case; an unknown one, or a lone '%', stays as written.
+// False when the result is longer than cap bytes.
+bool ExpandPercentVariables(const std::string& text, size_t cap,
+                            const std::function<bool(const std::string& upperName, std::string* value)>& lookup,
+                            std::string* out);
+
+// Directory listing and capped whole-file read on plain POSIX calls.
+bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries);
+bool ReadWholeFile(const std::string& path, size_t cap, std::string* text);
+
+}  // namespace linuxusers
+}  // namespace outlinkwatch

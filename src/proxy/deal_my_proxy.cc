@@ -1,0 +1,8 @@
+#include "proxy/deal_my_proxy.h"
+
+#include "proxy/firefox_proxy.h"
+
+CDealMyProxy::CDealMyProxy(outlinkwatch::Os* os) : m_pOs(os != nullptr ? os : outlinkwatch::CurrentOs()) {
+    m_mapProtocol = {{0, "ftp:"}, {1, "http:"}, {2, "https:"}, {3, "gopher:"}, {4, "socks:"}};
+    m_mapFireFoxKey = outlinkwatch::FirefoxPrefKeys();
+}

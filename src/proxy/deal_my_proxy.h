@@ -1,0 +1,52 @@
+// CDealMyProxy: reads the interactive user's browser proxy settings. One is
+// made on the stack for each reading; it keeps nothing but two constant
+// tables.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <string>
+
+#include "config/address_parsing.h"
+#include "platform/os.h"
+#include "proxy/proxy_record.h"
+
+class CDealMyProxy {
+public:
+    // os: the policy's own; null means the process-wide one.
+    explicit CDealMyProxy(outlinkwatch::Os* os = nullptr);
+    virtual ~CDealMyProxy() = default;
+
+    // Protocol labels for a proxy that serves every protocol.
+    std::map<int, std::string> m_mapProtocol;
+    // Preference names looked for in prefs.js (FirefoxPrefKeys).
+    std::map<int, std::string> m_mapFireFoxKey;
+
+    // 1 when one configured proxy answers.
+    virtual int CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& configured,
+                                  std::list<std::string>& imageIPs);
+
+    // --- Firefox
+    // The whole reading: 1 only when a manual proxy is on, its hosts
+    // resolve and one of them answers.
+    int GetFirFoxProxy(std::string& prefsPath, std::list<std::string>& imageIPs, std::list<ProxyRecord>& records,
+                       std::list<uint32_t>& addresses);
+    // 1 with the prefs.js path of the interactive user's first profile.
+    int GetFireFoxConfigPath(std::string& prefsPath);
+    // 1 when a segment of prefs.js holds the proxy type key and a "1".
+    int IsFireFoxProxyEnable(std::string prefsPath);
+    // Appends the five configured records (http, ftp, ssl, socks, gopher).
+    void GetFireFoxProxyInfoFromFile(std::string prefsPath, std::list<outlinkwatch::ConnectAddrRecord>& configured,
+                                     std::string& rawValues);
+    // 1 when at least one configured host resolved.
+    int GetFireFoxProxyServer(std::string prefsPath, std::list<ProxyRecord>& records,
+                              std::list<outlinkwatch::ConnectAddrRecord>& configured, std::list<uint32_t>& addresses);
+
+protected:
+    // The probe's name resolution: dotted IPv4 texts in resolver order,
+    // without "127.0.0.1" and "0.0.0.0"; none for an empty host.
+    virtual std::list<std::string> ResolveHost(const std::string& host);
+
+    outlinkwatch::Os* const m_pOs;
+};

@@ -1,0 +1,78 @@
+// Debian's firefox-esr writes the proxy set in a throwaway profile's
+// user.js into prefs.js at exit; the reader must find that profile beside
+// the folders that are no profiles and read back the same hosts and ports.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "fakes/recording_agent.h"
+#include "plugin/policy.h"
+#include "proxy/deal_my_proxy.h"
+
+namespace outlinkwatch {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The real backend, except that the UI process is this test and the user's
+// profile directory the throwaway home.
+class ThisUserOs : public OsWrapper {
+public:
+    ThisUserOs(Os* real, std::string home) : OsWrapper(real), home_(std::move(home)) {}
+    ProcessTokenStatus OpenProcessTokenByImage(const std::string&, Handle* token, uint32_t* session) override {
+        return OsWrapper::OpenProcessTokenByImage(fs::read_symlink("/proc/self/exe").filename().string(), token, session);
+    }
+    bool ExpandForUser(Handle, const std::string&, std::string* out) override { return *out = home_, true; }
+
+private:
+    std::string home_;
+};
+
+TEST(FirefoxEsrTest, ReadsWhatFirefoxWrote) {
+    if (!fs::exists("/usr/bin/firefox-esr")) GTEST_SKIP() << "firefox-esr is not installed (apt-get install firefox-esr)";
+    const fs::path root = fs::temp_directory_path() / ("ow_firefox_esr_" + std::to_string(getpid()));
+    const fs::path home = root / "home", firefox = home / ".mozilla" / "firefox", profile = firefox / "q7w8.default-esr";
+    fs::remove_all(root);
+    for (const char* dir : {"Crash Reports", "Pending Pings", "q7w8.default-esr"}) fs::create_directories(firefox / dir);
+    std::ofstream js(profile / "user.js");
+    js << "user_pref(\"network.proxy.type\", 1);\n";
+    for (const char* p : {"http\", \"192.0.2.11", "ssl\", \"192.0.2.12", "ftp\", \"192.0.2.13", "socks\", \"192.0.2.14"})
+        js << "user_pref(\"network.proxy." << p << "\");\n";
+    for (const char* p : {"http_port\", 3128", "ssl_port\", 3129", "ftp_port\", 2121", "socks_port\", 1080"})
+        js << "user_pref(\"network.proxy." << p << ");\n";
+    js.close();
+    // A headless screenshot run loads the page and quits, writing prefs.js
+    // on the way out; timeout bounds it if it does not.
+    const std::string command = "cd '" + root.string() + "' && HOME='" + home.string() +
+                                "' MOZ_CRASHREPORTER_DISABLE=1 timeout -k 5 120 /usr/bin/firefox-esr --headless "
+                                "--no-remote --profile '" + profile.string() + "' --screenshot '" +
+                                (root / "shot.png").string() + "' about:blank >firefox.log 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "see " << (root / "firefox.log");
+
+    std::unique_ptr<Os> real(NewDefaultOs());
+    ThisUserOs os(real.get(), home.string());
+    Os* previous = SetOsForTesting(&os);
+    RecordingAgent agent;
+    {
+        CPolicy policy;
+        policy.SetAgent(&agent);
+        CDealMyProxy proxy(&os);
+        std::string path, raw, got;
+        ASSERT_EQ(proxy.GetFireFoxConfigPath(path), 1);
+        EXPECT_EQ(path, (profile / "prefs.js").string());
+        EXPECT_EQ(agent.CountLogs("Firefox is installed."), 1) << "compatibility.ini names /usr/lib/firefox-esr";
+        EXPECT_EQ(proxy.IsFireFoxProxyEnable(path), 1);
+        std::list<ConnectAddrRecord> configured;
+        proxy.GetFireFoxProxyInfoFromFile(path, configured, raw);
+        for (const auto& r : configured) got += r.strAddr + ":" + std::to_string(std::atoi(r.strPort.c_str())) + " ";
+        EXPECT_EQ(got, "192.0.2.11:3128 192.0.2.13:2121 192.0.2.12:3129 192.0.2.14:1080 :0 ");
+    }
+    SetOsForTesting(previous);
+    fs::remove_all(root);
+}
+
+}  // namespace
+}  // namespace outlinkwatch

@@ -1,0 +1,147 @@
+// The Firefox proxy reading: the prefs.js and compatibility.ini readers on
+// text, and the profile walk over a profile folder on disk.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "fakes/fake_os.h"
+#include "fakes/recording_agent.h"
+#include "platform/ini_reader.h"
+#include "plugin/policy.h"
+#include "proxy/deal_my_proxy.h"
+#include "proxy/firefox_proxy.h"
+
+namespace outlinkwatch {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The records as "host|port " in the order http, ftp, ssl, socks, gopher.
+std::string Summary(const std::list<ConnectAddrRecord>& records) {
+    std::string s;
+    for (const auto& r : records) s += r.strAddr + "|" + r.strPort + (r.strHost + r.strSpare) + " ";
+    return s;
+}
+
+std::string Pref(const std::string& name, const std::string& value) {
+    return "user_pref(\"network.proxy." + name + "\", " + value + ");\n";
+}
+
+TEST(PrefsJsTest, Table) {
+    const std::string header = "// Mozilla User Preferences\n\n// If you make changes, they are lost\n";
+    std::string all = header + "user_pref(\"app.first\", true);\n";
+    for (const char* p : {"ftp", "gopher", "http", "socks", "ssl"}) all += Pref(p, std::string("\"") + p[0] + ".test\"");
+    for (const char* p : {"ftp_port\", 21", "gopher_port\", 70", "http_port\", 80", "socks_port\", 1080", "ssl_port\", 443"}) {
+        all += "user_pref(\"network.proxy." + std::string(p) + ");\n";
+    }
+    const std::string none = "| | | | | ";
+    const struct {
+        const char* name;
+        std::string text;
+        bool on;
+        std::string records, raw;
+    } cases[] = {
+        {"every protocol", all + Pref("type", "1"), true, "h.test|80); f.test|21); s.test|443); s.test|1080); g.test|70); ",
+         "f.testg.testh.tests.tests.test21);70);80);1080);443);"},
+        {"automatic detection is off", "x;\n" + Pref("type", "4"), false, none, ""},
+        {"any 1 on the type line", "x;\n" + Pref("type", "5) // 1"), true, none, ""},
+        {"the last line without line feed", "x;\n" + Pref("http", "\"h\"") + Pref("type", "1").substr(0, 35), false,
+         "h| | | | | ", "h"},
+        {"quotes, blanks and CR LF",
+         "a;\r\nuser_pref( \"network.proxy.ssl\" ,  \" t.test \" );\r\nuser_pref(\"network.proxy.ssl_port\",\t443 );\r\n",
+         false, "| | t.test|443 ); | | ", "t.test443 );"},
+        {"a later line wins", "a;\n" + Pref("http", "\"one\"") + Pref("http", "\"two\""), false, "two| | | | | ", "onetwo"},
+        {"no comma, no quotes", "a;\nuser_pref(\"network.proxy.http\")\n" + Pref("socks", "bare"), false,
+         "| | | bare);| | ", "bare);"},
+        {"the first segment, header and all", header + Pref("socks", "\"s\""), false, "| | | network.proxy.socks| | ",
+         "network.proxy.socks"},
+        {"text ends at a NUL", "a;\n" + std::string("\0", 1) + Pref("type", "1"), false, none, ""},
+        {"no ';' at all", "\"network.proxy.type\" 1\n", true, none, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(PrefsProxyEnabled(c.text), c.on);
+        std::list<ConnectAddrRecord> records;
+        std::string raw;
+        PrefsProxyRecords(c.text, FirefoxPrefKeys(), records, raw);
+        EXPECT_EQ(Summary(records), c.records);
+        EXPECT_EQ(raw, c.raw);
+    }
+}
+
+TEST(CompatibilityIniTest, ProgramAndFolders) {
+    const struct {
+        char sep;
+        const char* ini;
+        const char* program;
+    } cases[] = {
+        {'/', "[Compatibility]\nLastVersion=153.8.0\nLastPlatformDir=/usr/lib/firefox-esr\n", "/usr/lib/firefox-esr/firefox-esr"},
+        {'\\', "[Compatibility]\r\nLastPlatformDir=C:\\Mozilla Firefox\r\n", "C:\\Mozilla Firefox\\firefox.exe"},
+        {'\\', "[Compatibility]\nLastVersion=3.6\n", "\\firefox.exe"},
+    };
+    for (const auto& c : cases) {
+        const std::string dir = IniProfileString(c.ini, "Compatibility", "LastPlatformDir", "", kPlatformDirBytes);
+        EXPECT_EQ(FirefoxPrograms(c.sep, dir).front(), c.program) << c.ini;
+    }
+    EXPECT_EQ(FirefoxProfileFolders('\\', DriveOf("D:\\WINDOWS"), "bob", "C:\\Users\\bob")[1],
+              "D:\\Documents and Settings\\Administrator\\Application Data\\Mozilla\\Firefox\\Profiles");
+}
+
+TEST(FirefoxProfileTest, Walk) {
+    const fs::path root = fs::temp_directory_path() / ("ow_firefox_" + std::to_string(getpid()));
+    const fs::path firefox = root / "home" / ".mozilla" / "firefox", profile = firefox / "ab12.default-esr";
+    const std::string on = "a;\n" + Pref("http", "\"proxy.test\"") + Pref("http_port", "8080") +
+                           Pref("ssl", "\"proxy.test\"") + Pref("type", "1");
+    const struct {
+        const char* name;
+        bool ui, compat, program;
+        std::string prefs;
+        bool records;  // the probe stand-in never answers, so the result is 0 throughout
+        const char* log;
+    } cases[] = {
+        {"proxy on", true, true, true, on, true, "Firefox is installed."},
+        {"no compatibility.ini", true, false, false, on, true, "Can not find compatibility.ini."},
+        {"program missing", true, true, false, on, false, "Firefox is not installed."},
+        {"proxy off", true, true, true, "a;\n" + Pref("type", "0"), false, "FireFox Proxy is Disable!"},
+        {"nothing resolves", true, true, true, "a;\n" + Pref("type", "1"), false, "Get FireFox proxy info failed!"},
+        {"no UI process", false, true, true, on, false, "Firefox"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root);
+        for (const char* dir : {"Crash Reports", "Pending Pings", "ab12.default-esr"}) fs::create_directories(firefox / dir);
+        std::ofstream(profile / "prefs.js") << c.prefs;
+        if (c.compat) std::ofstream(profile / "compatibility.ini") << "[Compatibility]\nLastPlatformDir=" << root.string();
+        if (c.program) std::ofstream(root / "firefox-esr") << "";
+        FakeOs fake;
+        Os* previous = SetOsForTesting(&fake);
+        if (c.ui) fake.processes.push_back({"AGENTUI.exe", "S-1-5-18", "alice", (root / "home").string()});
+        fake.SetResolution("proxy.test", {"192.0.2.7", "127.0.0.1"});
+        RecordingAgent agent;
+        {
+            CPolicy policy;
+            policy.SetAgent(&agent);
+            CDealMyProxy proxy(&fake);
+            std::string path;
+            std::list<ProxyRecord> records;
+            std::list<uint32_t> addresses;
+            EXPECT_EQ(proxy.GetFirFoxProxy(path, policy.m_lstImageIP, records, addresses), 0);
+            EXPECT_EQ(agent.CountLogs(c.log), c.ui ? 1 : 0);
+            if (c.records) {
+                EXPECT_EQ(path, (profile / "prefs.js").string());
+                ASSERT_EQ(records.size(), 2u);
+                EXPECT_EQ(records.back().strProtocol + "|" + records.back().strHost + "|" + records.back().strAddr,
+                          "|proxy.test|192.0.2.7");
+                EXPECT_EQ(addresses, std::list<uint32_t>(2, InetAddr("192.0.2.7")));
+            }
+            EXPECT_EQ(fake.impersonations, 0);
+            EXPECT_EQ(fake.OpenTokens(), 0u);
+        }
+        SetOsForTesting(previous);
+    }
+    fs::remove_all(root);
+}
+
+}  // namespace
+}  // namespace outlinkwatch

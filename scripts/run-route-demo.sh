@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Route mode for real, as root, in three network namespaces this script
+# makes (terminal -> router -> outside) with documentation addresses only:
+# the host runs the policy inside "terminal", traces the route to the
+# outside address with the tracert stand-in over Debian's traceroute, and
+# reports it once, with a prompt. Then the same with the router's address
+# allowed in "Route": the route passes an allowed hop and nothing is
+# reported. The namespaces are removed at the end.
+#   sudo ./scripts/run-route-demo.sh [seconds per run, default 12]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${1:-12}"
+[ "$(id -u)" -eq 0 ] || { echo "run-route-demo: needs root (network namespaces)" >&2; exit 2; }
+./scripts/install-deps.sh
+./scripts/build.sh debug >/dev/null
+host="$(realpath build/debug/tools/host/outlinkwatch)"
+
+t="owdt-$$"; r="owdr-$$"; o="owdo-$$"
+work="$(mktemp -d)"
+cleanup() {
+  for n in "$t" "$r" "$o"; do ip netns del "$n" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+for n in "$t" "$r" "$o"; do ip netns add "$n"; ip -n "$n" link set lo up; done
+ip -n "$t" link add owt0 type veth peer name owr0 netns "$r"
+ip -n "$o" link add owo0 type veth peer name owr1 netns "$r"
+ip -n "$t" addr add 192.0.2.2/24 dev owt0; ip -n "$t" link set owt0 up
+ip -n "$r" addr add 192.0.2.1/24 dev owr0; ip -n "$r" link set owr0 up
+ip -n "$r" addr add 198.51.100.1/24 dev owr1; ip -n "$r" link set owr1 up
+ip -n "$o" addr add 198.51.100.2/24 dev owo0; ip -n "$o" link set owo0 up
+ip -n "$t" route add default via 192.0.2.1
+ip -n "$o" route add default via 198.51.100.1
+ip netns exec "$r" sysctl -qw net.ipv4.ip_forward=1
+
+policy() {  # $1: the allowed route addresses
+  cat <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<policy type="policy.win.outlink.watch" language="1">
+  <param name="Type" value="0"/>
+  <param name="TrancertAddr" value="198.51.100.2"/>
+  <param name="Route" value="$1"/>
+  <param name="checkcyc" value="1"/>
+  <param name="block" value="1"/>
+  <param name="rank" value="2"/>
+</policy>
+XML
+}
+
+run() {  # $1: title, $2: allowed route addresses
+  echo
+  echo "=== $1"
+  policy "$2" >"$work/policy.xml"
+  # Each run has its own temporary directory: the trace file is named after the second.
+  mkdir -p "$work/tmp"
+  TMPDIR="$work/tmp" ip netns exec "$t" "$host" --policy "$work/policy.xml" --duration "$seconds" \
+    --log "$work/log" >"$work/events" 2>"$work/status" || true
+  grep -E "Tracert destination|No valid responses|Tracert success|No Response" "$work/log" | sed 's/^/log: /' || true
+  grep -E "^PROMPT" "$work/status" || echo "(no prompt)"
+  echo "findings (JSON lines): $(wc -l <"$work/events")"
+  head -c 600 "$work/events"; echo
+}
+
+run "the route leaves the managed network: reported once and prompted" "203.0.113.0/24"
+run "the router 192.0.2.1 is an allowed hop: not reported" "192.0.2.1"

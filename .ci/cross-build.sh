@@ -83,7 +83,7 @@ smoke_exe="$build_dir/ow_win32_smoke.exe"
   "$root/src/platform/win32/os_win32.cc" \
   "$root/src/platform/win32/timer_host_win32.cc" \
   "$root/src/platform/os.cc" \
-  -static -lws2_32 -liphlpapi -luser32 -o "$smoke_exe"
+  -static -lws2_32 -liphlpapi -luser32 -ladvapi32 -o "$smoke_exe"
 
 wine=""
 for candidate in wine64 /usr/lib/wine/wine64 wine; do

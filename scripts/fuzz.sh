@@ -8,9 +8,9 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DOW_BUILD_FUZZERS=ON -DOW_BUILD_TESTS=OFF -DOW_BUILD_HOST=OFF >/dev/null
-ninja -C build/fuzz fuzz_address_parsing fuzz_ini_reader fuzz_langmap
+ninja -C build/fuzz -j2 fuzz_address_parsing fuzz_ini_reader fuzz_langmap fuzz_reg_file
 
-for harness in address_parsing ini_reader langmap; do
+for harness in address_parsing ini_reader langmap reg_file; do
   corpus="build/fuzz/corpus/$harness"
   mkdir -p "$corpus"
   cp -n tests/fuzz/corpus/"$harness"/* "$corpus"/ 2>/dev/null || true

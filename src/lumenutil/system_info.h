@@ -3,12 +3,12 @@
 
 #include <cstdint>
 
+#include "lumenutil/result_codes.h"
 #include "outlinkwatch/export.h"
 #include "platform/os.h"
 
 namespace lumenutil {
 
-constexpr uint32_t UTIL_OK = 0;
 constexpr uint32_t UTIL_E_OSVERSION = 0x3000000F;
 
 class OW_EXPORT LumenSystemInfo {

@@ -303,49 +303,41 @@ void FakeOs::FailRegistryCall(const std::string& op, uint32_t code) {
     registryFailures_[op] = code;
 }
 
-uint32_t FakeOs::RegistryFailure(const std::string& op, const std::string& subkey, uint32_t access) {
+uint32_t FakeOs::RegistryFailure(const std::string& op, uint32_t access) {
     std::lock_guard<std::mutex> lock(registryMu_);
-    registryCalls_.push_back({op, subkey, access});
+    registryCalls_.push_back({op, access});
     const auto it = registryFailures_.find(op);
     return it == registryFailures_.end() ? kErrorSuccess : it->second;
 }
 
 uint32_t FakeOs::OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) {
-    const uint32_t rc = RegistryFailure("open", subkey, access);
-    return rc != kErrorSuccess ? rc : registry_.Open(parent, subkey, access, key);
+    if (const uint32_t rc = RegistryFailure("open", access)) return rc;
+    return backend_->Open(parent, subkey, access, key);
 }
-
 uint32_t FakeOs::CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) {
-    const uint32_t rc = RegistryFailure("create", subkey, access);
-    return rc != kErrorSuccess ? rc : registry_.Create(parent, subkey, access, key);
+    if (const uint32_t rc = RegistryFailure("create", access)) return rc;
+    return backend_->Create(parent, subkey, access, key);
 }
-
 uint32_t FakeOs::QueryRegistryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data, uint32_t* size) {
-    const uint32_t rc = RegistryFailure("query", name, 0);
-    return rc != kErrorSuccess ? rc : registry_.Query(key, name, type, data, size);
+    if (const uint32_t rc = RegistryFailure("query")) return rc;
+    return backend_->Query(key, name, type, data, size);
 }
-
-uint32_t FakeOs::SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
-                                  uint32_t size) {
-    const uint32_t rc = RegistryFailure("set", name, 0);
-    return rc != kErrorSuccess ? rc : registry_.Set(key, name, type, data, size);
+uint32_t FakeOs::SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data, uint32_t size) {
+    if (const uint32_t rc = RegistryFailure("set")) return rc;
+    return backend_->Set(key, name, type, data, size);
 }
-
 uint32_t FakeOs::DeleteRegistryValue(HKEY key, const std::string& name) {
-    const uint32_t rc = RegistryFailure("deletevalue", name, 0);
-    return rc != kErrorSuccess ? rc : registry_.DeleteValue(key, name);
+    if (const uint32_t rc = RegistryFailure("deletevalue")) return rc;
+    return backend_->DeleteValue(key, name);
 }
-
 uint32_t FakeOs::DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) {
-    const uint32_t rc = RegistryFailure("deletekey", subkey, viewFlag);
-    return rc != kErrorSuccess ? rc : registry_.DeleteKey(parent, subkey, viewFlag);
+    if (const uint32_t rc = RegistryFailure("deletekey", viewFlag)) return rc;
+    return backend_->DeleteKey(parent, subkey, viewFlag);
 }
-
 uint32_t FakeOs::RegistryKeyWriteDate(HKEY key, LocalDate* date) {
-    const uint32_t rc = RegistryFailure("date", std::string(), 0);
-    return rc != kErrorSuccess ? rc : registry_.WriteDate(key, date);
+    if (const uint32_t rc = RegistryFailure("date")) return rc;
+    return backend_->WriteDate(key, date);
 }
-
-uint32_t FakeOs::CloseRegistryKey(HKEY key) { return registry_.Close(key); }
+uint32_t FakeOs::CloseRegistryKey(HKEY key) { return backend_->Close(key); }
 
 }  // namespace outlinkwatch

@@ -107,15 +107,15 @@ private:
     std::map<uint32_t, int> waitsEntered_;  // one AdvanceTime at a time
 
 public:
-    // --- registry: an in-memory registry; every call is recorded, and a call
-    // ("open", "create", "query", "set", "deletevalue", "deletekey", "date")
-    // can be made to answer an error instead.
+    // --- registry: an in-memory registry, or another the test hands over;
+    // every call is recorded, and a call ("open", "create", "query", "set",
+    // "deletevalue", "deletekey", "date") can be made to answer an error.
     struct RegistryCall {
         std::string op;
-        std::string subkey;
         uint32_t access;  // open, create; the view flag for deletekey
     };
     MemoryRegistry& registry() { return registry_; }
+    void UseRegistry(TreeRegistry* other) { backend_ = other != nullptr ? other : &registry_; }
     std::vector<RegistryCall> RegistryCalls();
     void FailRegistryCall(const std::string& op, uint32_t code);
 
@@ -132,9 +132,10 @@ public:
 
 private:
     // The injected failure of op, or 0 (the call is recorded either way).
-    uint32_t RegistryFailure(const std::string& op, const std::string& subkey, uint32_t access);
+    uint32_t RegistryFailure(const std::string& op, uint32_t access = 0);
 
     MemoryRegistry registry_;
+    TreeRegistry* backend_ = &registry_;
     std::mutex registryMu_;
     std::vector<RegistryCall> registryCalls_;
     std::map<std::string, uint32_t> registryFailures_;

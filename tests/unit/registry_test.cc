@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "fakes/fake_os.h"
 #include "lumenutil/registry.h"
@@ -25,23 +24,14 @@ namespace {
 namespace fs = std::filesystem;
 using namespace lumenutil;
 
-// A tree as one line per value: "path|name|type|hex data".
+// A tree in its written form, as narrow text without CRs, blank lines and header.
 std::string Dump(const regfile::Key& root) {
-    std::string out;
-    std::vector<std::pair<std::string, const regfile::Key*>> stack{{"", &root}};
-    while (!stack.empty()) {
-        auto [path, key] = stack.back();
-        stack.pop_back();
-        if (!path.empty() && key->values.empty()) out += path + "\n";
-        for (const auto& v : key->values) {
-            std::ostringstream hex;
-            for (unsigned char c : v.second.data) hex << "0123456789abcdef"[c >> 4] << "0123456789abcdef"[c & 15];
-            out += path + "|" + v.second.name + "|" + std::to_string(v.second.type) + "|" + hex.str() + "\n";
-        }
-        for (auto it = key->subkeys.rbegin(); it != key->subkeys.rend(); ++it)
-            stack.emplace_back(path.empty() ? it->second->name : path + "\\" + it->second->name, it->second.get());
+    std::string file, out;
+    EXPECT_TRUE(regfile::Write(root, &file));
+    for (char c : regfile::Utf16ToNarrow(file.substr(2))) {
+        if (c != '\r' && !(c == '\n' && !out.empty() && out.back() == '\n')) out.push_back(c);
     }
-    return out;
+    return out.substr(out.find('\n') + 1);
 }
 
 std::string Utf16File(const std::string& narrow) { return "\xFF\xFE" + regfile::NarrowToUtf16(narrow); }
@@ -51,19 +41,20 @@ TEST(RegFileTest, ParseTable) {
     const struct {
         const char* what;
         std::string bytes;
-        std::string dump;  // or the error's text
+        std::string dump;  // the tree as written, or the error's text
     } cases[] = {
         {"escapes and default", v5 + "[HKEY_USERS\\S]\r\n@=\"d\"\r\n\"a\\\\b\\\"c\"=\"x\\\\y\\\"z\\q\"\r\n",
-         "HKEY_USERS\nHKEY_USERS\\S||1|6400\nHKEY_USERS\\S|a\\b\"c|1|785c79227a5c7100\n"},
+         "[HKEY_USERS]\n[HKEY_USERS\\S]\n@=\"d\"\n\"a\\\\b\\\"c\"=\"x\\\\y\\\"z\\\\q\"\n"},
         {"dword, hex forms, continuation",
          "REGEDIT4\n; comment\n\n[A]\n\"d\"=DWORD:0000012c\n\"b\"=hex:01,02,\\\n   03\n\"q\"=hex(b):01,00,00,00,00,00,00,00\n"
-         "\"e\"=hex(2):25,41,25,00\n\"n\" = hex:\n",
-         "A|b|3|010203\nA|d|4|2c010000\nA|e|2|25412500\nA|n|3|\nA|q|11|0100000000000000\n"},
-        {"hex(2) of a 5.00 file is UTF-16", v5 + "[A]\r\n\"e\"=hex(2):25,00,41,00,25,00,00,00\r\n", "A|e|2|25412500\n"},
+         "\"e\"=hex(2):25,41,25,00\n\"n\" = hex:\n\"t\"=hex(1):61,0d,0a,00\n",  // not a plain quoted text
+         "[A]\n\"b\"=hex:01,02,03\n\"d\"=dword:0000012c\n\"e\"=hex(2):25,00,41,00,25,00,00,00\n\"n\"=hex:\n"
+         "\"q\"=hex(b):01,00,00,00,00,00,00,00\n\"t\"=hex(1):61,00,0d,00,0a,00,00,00\n"},
+        {"hex(2) of a 5.00 file is UTF-16", v5 + "[A]\r\n\"e\"=hex(2):25,00,41,00,25,00,00,00\r\n", "[A]\n\"e\"=hex(2):25,00,41,00,25,00,00,00\n"},
         {"UTF-16 with BOM", Utf16File(v5 + "[HKEY_USERS\\Caf\xC3\xA9]\r\n\"ProxyServer\"=\"1.2.3.4:80\"\r\n"),
-         "HKEY_USERS\nHKEY_USERS\\Caf\xC3\xA9|ProxyServer|1|312e322e332e343a383000\n"},
-        {"names without case, last wins", "REGEDIT4\n[A\\B]\n\"X\"=\"1\"\n[a\\b]\n\"x\"=\"2\"\n", "A\nA\\B|X|1|3200\n"},
-        {"deletion lines", "REGEDIT4\n[A\\B]\n\"x\"=\"1\"\n\"y\"=\"2\"\n[A\\C]\n[-A\\B]\n[A\\C]\n\"z\"=\"3\"\n\"z\"=-\n", "A\nA\\C\n"},
+         "[HKEY_USERS]\n[HKEY_USERS\\Caf\xC3\xA9]\n\"ProxyServer\"=\"1.2.3.4:80\"\n"},
+        {"names without case, last wins", "REGEDIT4\n[A\\B]\n\"X\"=\"1\"\n[a\\b]\n\"x\"=\"2\"\n", "[A]\n[A\\B]\n\"X\"=\"2\"\n"},
+        {"deletion lines", "REGEDIT4\n[A\\B]\n\"x\"=\"1\"\n\"y\"=\"2\"\n[A\\C]\n[-A\\B]\n[A\\C]\n\"z\"=\"3\"\n\"z\"=-\n", "[A]\n[A\\C]\n"},
         {"unterminated quote", "REGEDIT4\n[A]\n\"x\"=\"abc\n", "line 3: unterminated quote"},
         {"bad hex", "REGEDIT4\n[A]\n\"x\"=hex:0g\n", "line 3: bad hex byte"},
         {"odd hex", "REGEDIT4\n[A]\n\"x\"=hex:012\n", "line 3: bad hex byte"},
@@ -95,56 +86,26 @@ TEST(RegFileTest, ParseTable) {
     }
 }
 
-TEST(RegFileTest, WrittenFormAndNarrowText) {
-    regfile::Key root;
-    regfile::Key* key = root.Child("HKEY_USERS")->Child("S");
-    key->values["t"] = {"t", regfile::kRegSz, "two\r\nlines\0"};  // no plain quoted form
-    key->values["m"] = {"m", regfile::kRegMultiSz, std::string("a\0b\0\0", 5)};
-    std::string file, error;
-    ASSERT_TRUE(regfile::Write(root, &file));
-    const std::string text = regfile::Utf16ToNarrow(file.substr(2));
-    EXPECT_EQ(text,
-              "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS]\r\n\r\n[HKEY_USERS\\S]\r\n"
-              "\"m\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n"
-              "\"t\"=hex(1):74,00,77,00,6f,00,0d,00,0a,00,6c,00,69,00,6e,00,65,00,73,00\r\n\r\n");
-    // Narrow text that is not UTF-8 survives the UTF-16 form unchanged.
-    const std::string odd = "\xFF\x80 ok \xC3\xA9 \xED\xA0\x80 \xF0\x9F\x98\x80 \xC3";
-    EXPECT_EQ(regfile::Utf16ToNarrow(regfile::NarrowToUtf16(odd)), odd);
+// LumenReg over a backend: the same table runs on the in-memory fake and on
+// the files of the Linux stand-in.
+fs::path TempDir(const std::string& tag) {
+    fs::path dir = fs::temp_directory_path() / ("ow_reg_" + tag + "_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
 }
 
-// LumenReg over a backend; the same table runs on the fake and on the files.
 struct MemoryBackend {
     FakeOs os;
-    size_t OpenHandles() { return os.registry().OpenHandles(); }
-};
-
-class FileBackedOs : public FakeOs {
-public:
-    explicit FileBackedOs(const std::string& dir) : files(dir, [this](const std::string& l) { reports += l; }) {}
-    uint32_t OpenRegistryKey(HKEY p, const std::string& s, uint32_t a, HKEY* k) override { return files.Open(p, s, a, k); }
-    uint32_t CreateRegistryKey(HKEY p, const std::string& s, uint32_t a, HKEY* k) override {
-        return files.Create(p, s, a, k);
-    }
-    uint32_t QueryRegistryValue(HKEY k, const std::string& n, uint32_t* t, uint8_t* d, uint32_t* s) override {
-        return files.Query(k, n, t, d, s);
-    }
-    uint32_t SetRegistryValue(HKEY k, const std::string& n, uint32_t t, const uint8_t* d, uint32_t s) override {
-        return files.Set(k, n, t, d, s);
-    }
-    uint32_t DeleteRegistryValue(HKEY k, const std::string& n) override { return files.DeleteValue(k, n); }
-    uint32_t DeleteRegistryKey(HKEY p, const std::string& s, uint32_t v) override { return files.DeleteKey(p, s, v); }
-    uint32_t RegistryKeyWriteDate(HKEY k, LocalDate* d) override { return files.WriteDate(k, d); }
-    uint32_t CloseRegistryKey(HKEY k) override { return files.Close(k); }
-    FileRegistry files;
-    std::string reports;
+    TreeRegistry* reg = &os.registry();
 };
 
 struct FileBackend {
-    fs::path dir = fs::temp_directory_path() / ("ow_reg_" + std::to_string(getpid()) + "_" +
-                                                testing::UnitTest::GetInstance()->current_test_info()->name());
-    FileBackedOs os{(fs::remove_all(dir), fs::create_directories(dir), dir.string())};
+    fs::path dir = TempDir("typed");
+    FileRegistry files{dir.string()};
+    FakeOs os;
+    TreeRegistry* reg = (os.UseRegistry(&files), &files);
     ~FileBackend() { fs::remove_all(dir); }
-    size_t OpenHandles() { return os.files.OpenHandles(); }
 };
 
 template <typename Backend>
@@ -177,33 +138,34 @@ TYPED_TEST(LumenRegTest, ResultCodes) {
     this->Put(ie, "Bare", 1, "abcd");  // stored without a terminator
     this->Put("S-1-5-21-7\\Parent\\Child", "v", 4, std::string(4, '\0'));
 
+    const std::string sid = "S-1-5-21-7\\";
     uint32_t dword = 0, size = 0;
     std::string text;
+    uint8_t bytes[8] = {0};
+    const auto dw = [&](const std::string& path, const std::string& name) {
+        return LumenReg::QueryRegKeyValue(HKEY_USERS, path, name, dword, OSTYPE_X86);
+    };
     const auto str = [&](const std::string& name, uint32_t n) {
         size = n;
         text = "junk";
         return LumenReg::QueryRegKeyValue(HKEY_USERS, ie, name, size, text, OSTYPE_X86);
     };
-    uint8_t bytes[8] = {0};
+    const auto raw = [&](uint32_t n) {
+        size = n;
+        return LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "Eight", size, bytes, OSTYPE_X86);
+    };
+    const auto none = [] { return true; };
     const struct {
         const char* what;
         std::function<uint32_t()> call;
         uint32_t code;
         std::function<bool()> after;
     } cases[] = {
-        {"dword", [&] { return LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "proxyenable", dword, OSTYPE_X86); }, UTIL_OK,
-         [&] { return dword == 1; }},
-        {"dword of a missing value",
-         [&] { return LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "Nothing", dword, OSTYPE_X86); }, UTIL_E_QUERYVALUE, nullptr},
-        {"dword under a missing subkey",
-         [&] { return LumenReg::QueryRegKeyValue(HKEY_USERS, ie + "\\Nope", "ProxyEnable", dword, OSTYPE_X86); },
-         UTIL_E_OPENKEY, nullptr},
-        {"dword of a longer value",
-         [&] { return LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "Eight", dword, OSTYPE_X86); }, UTIL_E_QUERYVALUE, nullptr},
-        {"dword with an empty name", [&] { return LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "", dword, OSTYPE_X86); },
-         UTIL_E_INVALIDARG, nullptr},
-        {"dword with a null root", [&] { return LumenReg::QueryRegKeyValue(nullptr, ie, "x", dword, OSTYPE_X86); },
-         UTIL_E_INVALIDARG, nullptr},
+        {"dword", [&] { return dw(ie, "proxyenable"); }, UTIL_OK, [&] { return dword == 1; }},
+        {"dword of a missing value", [&] { return dw(ie, "Nothing"); }, UTIL_E_QUERYVALUE, none},
+        {"dword under a missing subkey", [&] { return dw(ie + "\\Nope", "ProxyEnable"); }, UTIL_E_OPENKEY, none},
+        {"dword of a longer value", [&] { return dw(ie, "Eight"); }, UTIL_E_QUERYVALUE, none},
+        {"dword with an empty name", [&] { return dw(ie, ""); }, UTIL_E_INVALIDARG, none},
         {"string", [&] { return str("ProxyServer", 1024); }, UTIL_OK,
          [&] { return text == "http=10.1.2.3:8080;ftp=proxy:21" && size == 33; }},
         {"string longer than size", [&] { return str("ProxyServer", 10); }, UTIL_E_MOREDATA,
@@ -211,107 +173,88 @@ TYPED_TEST(LumenRegTest, ResultCodes) {
         {"string size 0", [&] { return str("ProxyServer", 0); }, UTIL_E_INVALIDARG, [&] { return text == "junk"; }},
         {"empty name reads the default", [&] { return str("", 64); }, UTIL_OK, [&] { return text == "default"; }},
         {"exact size without terminator", [&] { return str("Bare", 4); }, UTIL_OK, [&] { return text == "abcd"; }},
-        {"string of a missing value", [&] { return str("Nothing", 64); }, UTIL_E_QUERYVALUE, nullptr},
-        {"raw", [&] { size = 8; return LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "Eight", size, bytes, OSTYPE_X86); },
-         UTIL_OK, [&] { return size == 8 && bytes[7] == '8'; }},
-        {"raw too small", [&] { size = 2; return LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "Eight", size, bytes, OSTYPE_X86); },
-         UTIL_E_MOREDATA, [&] { return size == 8; }},
-        {"set on a missing key", [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, "S-1-5-21-7\\New", "x", 1u, OSTYPE_X86); },
-         UTIL_E_OPENKEY, nullptr},
+        {"raw", [&] { return raw(8); }, UTIL_OK, [&] { return size == 8 && bytes[7] == '8'; }},
+        {"raw too small", [&] { return raw(2); }, UTIL_E_MOREDATA, [&] { return size == 8; }},
+        {"set on a missing key", [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, sid + "New", "x", 1u, OSTYPE_X86); },
+         UTIL_E_OPENKEY, [&] { return dw(sid + "New", "x") == UTIL_E_OPENKEY; }},
         {"set", [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, ie, "ProxyEnable", 0u, OSTYPE_X86); }, UTIL_OK,
-         [&] { return LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "ProxyEnable", dword, OSTYPE_X86) == 0 && dword == 0; }},
+         [&] { return dw(ie, "ProxyEnable") == UTIL_OK && dword == 0; }},
         {"set text", [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, ie, "T", std::string("a b"), false, OSTYPE_X64); },
          UTIL_OK, [&] { return str("T", 3) == UTIL_OK && text == "a b" && size == 3; }},
-        {"create makes the keys", [&] { return LumenReg::CreateRegKeyValue(HKEY_USERS, "S-1-5-21-7\\New\\Deep", "x", 7u, OSTYPE_X86); },
-         UTIL_OK, [&] { return LumenReg::QueryRegKeyValue(HKEY_USERS, "s-1-5-21-7\\NEW\\deep", "X", dword, OSTYPE_X64) == 0 && dword == 7; }},
+        {"create makes the keys",
+         [&] { return LumenReg::CreateRegKeyValue(HKEY_USERS, sid + "New\\Deep", "x", 7u, OSTYPE_X86); }, UTIL_OK,
+         [&] { return dw("s-1-5-21-7\\NEW\\deep", "X") == UTIL_OK && dword == 7; }},
         {"create on a bad path", [&] { return LumenReg::CreateRegKeyValue(HKEY_USERS, "\\Lead", "x", 7u, OSTYPE_X86); },
-         UTIL_E_CREATEKEY, nullptr},
+         UTIL_E_CREATEKEY, none},
         {"delete a missing value", [&] { return LumenReg::DeleteRegKeyValue(HKEY_USERS, ie, "Nothing", OSTYPE_X86); },
-         UTIL_E_DELETEVALUE, nullptr},
+         UTIL_E_DELETEVALUE, none},
         {"delete a value", [&] { return LumenReg::DeleteRegKeyValue(HKEY_USERS, ie, "Bare", OSTYPE_X86); }, UTIL_OK,
          [&] { return str("Bare", 8) == UTIL_E_QUERYVALUE; }},
-        {"delete a key with subkeys", [&] { return LumenReg::DeleteRegKey(HKEY_USERS, "S-1-5-21-7\\Parent", OSTYPE_X86); },
-         UTIL_E_DELETEKEY, nullptr},
-        {"delete a key", [&] { return LumenReg::DeleteRegKey(HKEY_USERS, "S-1-5-21-7\\Parent\\Child", OSTYPE_X64); },
-         UTIL_OK, [&] { return LumenReg::QueryRegKeyValue(HKEY_USERS, "S-1-5-21-7\\Parent\\Child", "v", dword, OSTYPE_X86) == UTIL_E_OPENKEY; }},
-        {"delete a missing key", [&] { return LumenReg::DeleteRegKey(HKEY_USERS, "S-1-5-21-7\\Gone", OSTYPE_X86); },
-         UTIL_E_DELETEKEY, nullptr},
+        {"delete a key with subkeys", [&] { return LumenReg::DeleteRegKey(HKEY_USERS, sid + "Parent", OSTYPE_X86); },
+         UTIL_E_DELETEKEY, none},
+        {"delete a key", [&] { return LumenReg::DeleteRegKey(HKEY_USERS, sid + "Parent\\Child", OSTYPE_X64); }, UTIL_OK,
+         [&] { return dw(sid + "Parent\\Child", "v") == UTIL_E_OPENKEY; }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(c.call(), c.code);
-        if (c.after) {
-            EXPECT_TRUE(c.after());
-        }
-        EXPECT_EQ(this->b_.OpenHandles(), 0u) << "a key was left open";
+        EXPECT_TRUE(c.after());
+        EXPECT_EQ(this->b_.reg->OpenHandles(), 0u) << "a key was left open";
     }
-    char day[16] = "unchanged";
-    ASSERT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, ie, day, sizeof day, OSTYPE_X86), UTIL_OK);
-    EXPECT_EQ(std::strlen(day), 10u) << day;
-    EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, ie, day, 5, OSTYPE_X86), UTIL_OK);
-    EXPECT_EQ(std::strlen(day), 4u) << "cut to the buffer";
+    char day[16] = "unchanged", cut[16] = "unchanged";
+    EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, ie, day, sizeof day, OSTYPE_X86), UTIL_OK);
+    EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, ie, cut, 5, OSTYPE_X86), UTIL_OK);
+    EXPECT_TRUE(std::strlen(day) == 10 && std::string(day, 4) == cut) << day << " " << cut;
     EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, ie + "\\Nope", day, 16, OSTYPE_X86), UTIL_E_OPENKEY);
-    EXPECT_EQ(this->b_.OpenHandles(), 0u);
+    EXPECT_EQ(this->b_.reg->OpenHandles(), 0u);
 }
 
-TEST(LumenRegFakeTest, ViewsMasksAndFailures) {
-    FakeOs os;
-    Os* previous = SetOsForTesting(&os);
-    os.registry().PutDword(HKEY_LOCAL_MACHINE, "Software\\K", "v", 5);
+TYPED_TEST(LumenRegTest, ViewsMasksAndFailures) {
+    FakeOs& os = this->b_.os;
+    this->Put("S\\K", "v", 4, std::string(4, '\0'));
+    const auto access = [&](size_t i) { return os.RegistryCalls()[i].access; };
     uint32_t v = 0;
-    const auto opened = [&] { return os.RegistryCalls().back().access; };
-    LumenReg::QueryRegKeyValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", v, OSTYPE_X64);
-    EXPECT_EQ(os.RegistryCalls().front().access, 0x20119u) << "the 64-bit view for OSTYPE_X64";
-    LumenReg::SetRegKeyValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", 6u, static_cast<OSTYPE>(7));
-    EXPECT_EQ(os.RegistryCalls()[2].access, 0x20006u) << "no view flag for any other value";
-    LumenReg::CreateRegKeyValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", 6u, OSTYPE_X86);
-    EXPECT_EQ(os.RegistryCalls()[4].access, 0x2001Fu);
-    LumenReg::DeleteRegKeyValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", OSTYPE_X64);
-    EXPECT_EQ(os.RegistryCalls()[6].access, 0xF013Fu);
-    LumenReg::DeleteRegKey(HKEY_LOCAL_MACHINE, "Software\\K", OSTYPE_X86);
-    EXPECT_EQ(opened(), 0x200u);
-    LumenReg::DeleteRegKey(HKEY_LOCAL_MACHINE, "Software\\K", OSTYPE_X64);
-    EXPECT_EQ(opened(), 0x100u);
+    LumenReg::QueryRegKeyValue(HKEY_USERS, "S\\K", "v", v, OSTYPE_X64);
+    EXPECT_EQ(access(2), 0x20119u) << "the 64-bit view for OSTYPE_X64";
+    LumenReg::SetRegKeyValue(HKEY_USERS, "S\\K", "v", 6u, static_cast<OSTYPE>(7));
+    EXPECT_EQ(access(4), 0x20006u) << "no view flag for any other value";
+    LumenReg::CreateRegKeyValue(HKEY_USERS, "S\\K", "v", 6u, OSTYPE_X86);
+    EXPECT_EQ(access(6), 0x2001Fu);
+    LumenReg::DeleteRegKeyValue(HKEY_USERS, "S\\K", "v", OSTYPE_X64);
+    EXPECT_EQ(access(8), 0xF013Fu);
+    LumenReg::DeleteRegKey(HKEY_USERS, "S\\Gone", OSTYPE_X86);
+    EXPECT_EQ(access(10), 0x200u);
+    LumenReg::DeleteRegKey(HKEY_USERS, "S\\Gone", OSTYPE_X64);
+    EXPECT_EQ(access(11), 0x100u);
 
-    const size_t calls = os.RegistryCalls().size();
     std::string text;
     uint32_t size = 0;
-    EXPECT_EQ(LumenReg::QueryRegKeyValue(HKEY_LOCAL_MACHINE, "Software\\K", "", size, text, OSTYPE_X86), UTIL_E_INVALIDARG);
-    EXPECT_EQ(LumenReg::SetRegKeyValue(HKEY_LOCAL_MACHINE, "", "v", 1u, OSTYPE_X86), UTIL_E_INVALIDARG);
-    EXPECT_EQ(os.RegistryCalls().size(), calls) << "arguments are checked before any call";
+    EXPECT_EQ(LumenReg::QueryRegKeyValue(HKEY_USERS, "S\\K", "", size, text, OSTYPE_X86), UTIL_E_INVALIDARG);
+    EXPECT_EQ(LumenReg::SetRegKeyValue(HKEY_USERS, "", "v", 1u, OSTYPE_X86), UTIL_E_INVALIDARG);
+    EXPECT_EQ(os.RegistryCalls().size(), 12u) << "arguments are checked before any call";
 
-    os.registry().PutDword(HKEY_LOCAL_MACHINE, "Software\\K", "v", 5);
     os.FailRegistryCall("set", 5);
-    EXPECT_EQ(LumenReg::SetRegKeyValue(HKEY_LOCAL_MACHINE, "Software\\K", "v", 1u, OSTYPE_X86), UTIL_E_SETVALUE);
+    EXPECT_EQ(LumenReg::SetRegKeyValue(HKEY_USERS, "S\\K", "v", 1u, OSTYPE_X86), UTIL_E_SETVALUE);
     os.FailRegistryCall("date", 1018);
     char day[16] = "unchanged";
-    EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_LOCAL_MACHINE, "Software\\K", day, 16, OSTYPE_X86), 1018u);
+    EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, "S\\K", day, 16, OSTYPE_X86), 1018u);
     EXPECT_STREQ(day, "unchanged");
-    EXPECT_EQ(os.registry().OpenHandles(), 0u);
-    SetOsForTesting(previous);
+    EXPECT_EQ(this->b_.reg->OpenHandles(), 0u) << "keys are closed after failed calls too";
 }
 
 class FileRegistryTest : public testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("ow_regfiles_" + std::to_string(getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
     void TearDown() override { fs::remove_all(dir_); }
     std::string Read(const std::string& name) {
         std::ifstream in(dir_ / name, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    void WriteFile(const std::string& name, const std::string& bytes) {
-        std::ofstream(dir_ / name, std::ios::binary) << bytes;
-    }
-    fs::path dir_;
+    void WriteFile(const std::string& bytes) { std::ofstream(dir_ / "HKEY_USERS.reg", std::ios::binary) << bytes; }
+    fs::path dir_ = TempDir("files");
 };
 
 TEST_F(FileRegistryTest, ExportedFileLoadsAndChangesAreWrittenWhole) {
-    WriteFile("HKEY_USERS.reg",
-              Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\S-1-5-21-9\\Software\\Microsoft\\Windows\\"
+    WriteFile(Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\S-1-5-21-9\\Software\\Microsoft\\Windows\\"
                         "CurrentVersion\\Internet Settings]\r\n\"ProxyEnable\"=dword:00000001\r\n"
                         "\"ProxyServer\"=\"10.9.8.7:3128\"\r\n"));
     setenv("OUTLINKWATCH_REGISTRY_DIR", dir_.c_str(), 1);  // the build's own backend reads it
@@ -336,9 +279,11 @@ TEST_F(FileRegistryTest, ExportedFileLoadsAndChangesAreWrittenWhole) {
 
 TEST_F(FileRegistryTest, DamagedFileIsRefusedAndLeftAlone) {
     const std::string damaged = "REGEDIT4\n\n[HKEY_USERS\\S]\n\"x\"=\"cut";
-    WriteFile("HKEY_USERS.reg", damaged);
-    FakeOs base;
-    FileBackedOs os(dir_.string());
+    WriteFile(damaged);
+    std::string reports;
+    FileRegistry files(dir_.string(), [&](const std::string& line) { reports += line; });
+    FakeOs os;
+    os.UseRegistry(&files);
     Os* previous = SetOsForTesting(&os);
     uint32_t v = 0;
     EXPECT_EQ(LumenReg::QueryRegKeyValue(HKEY_USERS, "S", "x", v, OSTYPE_X86), UTIL_E_OPENKEY);
@@ -346,7 +291,7 @@ TEST_F(FileRegistryTest, DamagedFileIsRefusedAndLeftAlone) {
     EXPECT_EQ(LumenReg::CreateRegKeyValue(HKEY_LOCAL_MACHINE, "S", "y", 1u, OSTYPE_X86), UTIL_OK) << "other hives work";
     SetOsForTesting(previous);
     EXPECT_EQ(Read("HKEY_USERS.reg"), damaged);
-    EXPECT_NE(os.reports.find("HKEY_USERS.reg refused: line 4: unterminated quote"), std::string::npos) << os.reports;
+    EXPECT_NE(reports.find("HKEY_USERS.reg refused: line 4: unterminated quote"), std::string::npos) << reports;
 }
 
 TEST_F(FileRegistryTest, ConcurrentWritersKeepEachOthersValues) {
@@ -358,19 +303,13 @@ TEST_F(FileRegistryTest, ConcurrentWritersKeepEachOthersValues) {
         if (children[c] == 0) {
             alarm(60);  // a child that hangs is killed rather than waited for forever
             FileRegistry files(dir_.string());
-            int failures = 0;
-            for (int i = 0; i < kValues; ++i) {
-                HKEY key;
-                if (files.Create(HKEY_USERS, "S\\Shared", kRegAccessCreate, &key) != kErrorSuccess) {
-                    ++failures;
-                    continue;
-                }
-                const uint32_t v = static_cast<uint32_t>(c * 1000 + i);
+            HKEY key;
+            int failures = files.Create(HKEY_USERS, "S\\Shared", kRegAccessCreate, &key) != kErrorSuccess;
+            for (int i = 0; i < kValues && failures == 0; ++i) {  // each Set reads, changes and writes the hive
                 const std::string name = "c" + std::to_string(c) + "_" + std::to_string(i);
-                failures += files.Set(key, name, 4, reinterpret_cast<const uint8_t*>(&v), 4) != kErrorSuccess;
-                files.Close(key);
+                failures += files.Set(key, name, 3, reinterpret_cast<const uint8_t*>("x"), 1) != kErrorSuccess;
             }
-            _exit(failures == 0 ? 0 : 1);
+            _exit(failures);
         }
     }
     for (pid_t child : children) {

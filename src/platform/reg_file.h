@@ -71,7 +71,7 @@ bool StorableValueName(const std::string& name);
 bool Parse(const std::string& bytes, Key* root, std::string* error);
 
 // The version-5.00 text of a tree: UTF-16LE bytes with BOM, CRLF line ends.
-// False when it would not fit in kMaxFileBytes (file is then unspecified).
+// False when it would not fit in kMaxFileBytes (file is then of no use).
 bool Write(const Key& root, std::string* file);
 
 // Whether two trees hold the same keys and values (names compared exactly).

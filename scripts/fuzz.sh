@@ -18,6 +18,7 @@ harnesses=(
   nfw_frame
   prefs_js
   sid_text
+  reg_file
 )
 ninja -C build/fuzz -j2 "${harnesses[@]/#/fuzz_}"
 

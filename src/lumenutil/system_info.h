@@ -5,18 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "lumenutil/result_codes.h"
 #include "outlinkwatch/export.h"
 #include "platform/os.h"
 
 namespace lumenutil {
 
-constexpr uint32_t UTIL_OK = 0;
 constexpr uint32_t UTIL_E_OSVERSION = 0x3000000F;
 
-// --- users and profiles
-// The argument and registry codes are the registry functions' numbering.
-constexpr uint32_t UTIL_E_INVALIDARG = 0x20000003;
-constexpr uint32_t UTIL_E_OPENKEY = 0x3000000A;
+// --- users and profiles (the argument and registry codes: result_codes.h)
 constexpr uint32_t UTIL_E_SNAPSHOT = 0x30000019;
 constexpr uint32_t UTIL_E_NOPROCESS = 0x3000001A;
 constexpr uint32_t UTIL_E_NOMEMORY = 0x3000001B;

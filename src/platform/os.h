@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/hkey.h"
+
 namespace outlinkwatch {
 
 // An opaque kernel object (event, mutex or thread). Null means none.
@@ -130,6 +132,19 @@ constexpr uint32_t kOpenExisting = 3;
 // The last Unix time the Windows local-time conversion accepts
 // (3000-12-31 23:59:59 UTC); earlier than 1970 it refuses as well.
 constexpr int64_t kMaxLocalTime = 32535215999;
+
+// --- registry: error codes (Windows values) and the key date.
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorMoreData = 234;
+constexpr uint32_t kErrorBadDb = 1009;       // the registry store is damaged
+constexpr uint32_t kErrorKeyDeleted = 1018;  // the key of an open handle is gone
+
+// A calendar day in local time.
+struct LocalDate {
+    int year = 0, month = 0, day = 0;
+};
 
 class Os {
 public:
@@ -260,6 +275,26 @@ public:
     virtual bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) = 0;
     // Unloads a module handle (FreeLibrary).
     virtual bool UnloadModule(Handle module) = 0;
+    // --- registry
+    // The ADVAPI32 calls, each answering a Windows error code. parent is a
+    // predefined root or a key opened here; access may carry the view flag
+    // (0x100 the 64-bit view, 0x200 the 32-bit view).
+    virtual uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) = 0;
+    // Opens the key, creating it and its missing parents.
+    virtual uint32_t CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) = 0;
+    // RegQueryValueExA: *size is the buffer size in, the value's size out;
+    // kErrorMoreData when data is too small (nothing is copied then); a
+    // null data only asks for the size. type may be null.
+    virtual uint32_t QueryRegistryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data,
+                                        uint32_t* size) = 0;
+    virtual uint32_t SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
+                                      uint32_t size) = 0;
+    virtual uint32_t DeleteRegistryValue(HKEY key, const std::string& name) = 0;
+    // Deletes a key without subkeys; viewFlag is 0x100 or 0x200.
+    virtual uint32_t DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) = 0;
+    // The day the key was last written, in the local time zone.
+    virtual uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) = 0;
+    virtual uint32_t CloseRegistryKey(HKEY key) = 0;
 };
 
 // Forwards every call to another Os, so a test overrides only what it needs.
@@ -355,6 +390,29 @@ public:
         return target_->ReadWholeFile(path, cap, text);
     }
     bool UnloadModule(Handle module) override { return target_->UnloadModule(module); }
+    // --- registry
+    uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
+        return target_->OpenRegistryKey(parent, subkey, access, key);
+    }
+    uint32_t CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
+        return target_->CreateRegistryKey(parent, subkey, access, key);
+    }
+    uint32_t QueryRegistryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data,
+                                uint32_t* size) override {
+        return target_->QueryRegistryValue(key, name, type, data, size);
+    }
+    uint32_t SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
+                              uint32_t size) override {
+        return target_->SetRegistryValue(key, name, type, data, size);
+    }
+    uint32_t DeleteRegistryValue(HKEY key, const std::string& name) override {
+        return target_->DeleteRegistryValue(key, name);
+    }
+    uint32_t DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) override {
+        return target_->DeleteRegistryKey(parent, subkey, viewFlag);
+    }
+    uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) override { return target_->RegistryKeyWriteDate(key, date); }
+    uint32_t CloseRegistryKey(HKEY key) override { return target_->CloseRegistryKey(key); }
 
 private:
     Os* target_;

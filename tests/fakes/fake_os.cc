@@ -464,5 +464,53 @@ bool FakeOs::ExpandForUser(Handle token, const std::string& text, std::string* o
     };
     return p != nullptr && linuxusers::ExpandPercentVariables(text, linuxusers::kMaxExpandedBytes, lookup, out);
 }
+// --- registry
+
+std::vector<FakeOs::RegistryCall> FakeOs::RegistryCalls() {
+    std::lock_guard<std::mutex> lock(registryMu_);
+    return registryCalls_;
+}
+
+void FakeOs::FailRegistryCall(const std::string& op, uint32_t code) {
+    std::lock_guard<std::mutex> lock(registryMu_);
+    registryFailures_[op] = code;
+}
+
+uint32_t FakeOs::RegistryFailure(const std::string& op, uint32_t access) {
+    std::lock_guard<std::mutex> lock(registryMu_);
+    registryCalls_.push_back({op, access});
+    const auto it = registryFailures_.find(op);
+    return it == registryFailures_.end() ? kErrorSuccess : it->second;
+}
+
+uint32_t FakeOs::OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) {
+    if (const uint32_t rc = RegistryFailure("open", access)) return rc;
+    return backend_->Open(parent, subkey, access, key);
+}
+uint32_t FakeOs::CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) {
+    if (const uint32_t rc = RegistryFailure("create", access)) return rc;
+    return backend_->Create(parent, subkey, access, key);
+}
+uint32_t FakeOs::QueryRegistryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data, uint32_t* size) {
+    if (const uint32_t rc = RegistryFailure("query")) return rc;
+    return backend_->Query(key, name, type, data, size);
+}
+uint32_t FakeOs::SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data, uint32_t size) {
+    if (const uint32_t rc = RegistryFailure("set")) return rc;
+    return backend_->Set(key, name, type, data, size);
+}
+uint32_t FakeOs::DeleteRegistryValue(HKEY key, const std::string& name) {
+    if (const uint32_t rc = RegistryFailure("deletevalue")) return rc;
+    return backend_->DeleteValue(key, name);
+}
+uint32_t FakeOs::DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) {
+    if (const uint32_t rc = RegistryFailure("deletekey", viewFlag)) return rc;
+    return backend_->DeleteKey(parent, subkey, viewFlag);
+}
+uint32_t FakeOs::RegistryKeyWriteDate(HKEY key, LocalDate* date) {
+    if (const uint32_t rc = RegistryFailure("date")) return rc;
+    return backend_->WriteDate(key, date);
+}
+uint32_t FakeOs::CloseRegistryKey(HKEY key) { return backend_->Close(key); }
 
 }  // namespace outlinkwatch

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_registry.h"
 #include "platform/kobjects.h"
 #include "platform/linux/users_linux.h"
 #include "platform/os.h"
@@ -209,6 +210,40 @@ private:
 
     // --- users and profiles
     const FakeProcess* ProcessOf(Handle token);
+
+public:
+    // --- registry: an in-memory registry, or another the test hands over;
+    // every call is recorded, and a call ("open", "create", "query", "set",
+    // "deletevalue", "deletekey", "date") can be made to answer an error.
+    struct RegistryCall {
+        std::string op;
+        uint32_t access;  // open, create; the view flag for deletekey
+    };
+    MemoryRegistry& registry() { return registry_; }
+    void UseRegistry(TreeRegistry* other) { backend_ = other != nullptr ? other : &registry_; }
+    std::vector<RegistryCall> RegistryCalls();
+    void FailRegistryCall(const std::string& op, uint32_t code);
+
+    uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override;
+    uint32_t CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override;
+    uint32_t QueryRegistryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data,
+                                uint32_t* size) override;
+    uint32_t SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
+                              uint32_t size) override;
+    uint32_t DeleteRegistryValue(HKEY key, const std::string& name) override;
+    uint32_t DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) override;
+    uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) override;
+    uint32_t CloseRegistryKey(HKEY key) override;
+
+private:
+    // The injected failure of op, or 0 (the call is recorded either way).
+    uint32_t RegistryFailure(const std::string& op, uint32_t access = 0);
+
+    MemoryRegistry registry_;
+    TreeRegistry* backend_ = &registry_;
+    std::mutex registryMu_;
+    std::vector<RegistryCall> registryCalls_;
+    std::map<std::string, uint32_t> registryFailures_;
 };
 
 }  // namespace outlinkwatch

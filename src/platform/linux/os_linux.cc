@@ -20,6 +20,7 @@
 #include "platform/linux/device_linux.h"
 #include "platform/linux/net_linux.h"
 #include "platform/linux/users_linux.h"
+#include "platform/linux/registry_files.h"
 #include "platform/os.h"
 #include "platform/thread_timer_host.h"
 #include "platform/trace_files.h"
@@ -68,7 +69,9 @@ bool EnvValue(const std::string& upperName, std::string* value) {
 
 class LinuxOs : public Os {
 public:
-    LinuxOs() : routes_([this](Handle h) { return objects_.SetEvent(h); }) {}
+    LinuxOs()
+        : routes_([this](Handle h) { return objects_.SetEvent(h); }),
+          registry_(std::string(), [this](const std::string& line) { DebugOutput(line.c_str()); }) {}
 
     std::string ComputerDnsName() override {
         // The fully qualified name: the resolver's canonical name of this host.
@@ -299,11 +302,34 @@ public:
         return text != nullptr && linuxusers::ReadWholeFile(path, cap, text);
     }
     bool UnloadModule(Handle module) override { return module != nullptr && dlclose(module) == 0; }
+    // --- registry
+    uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
+        return registry_.Open(parent, subkey, access, key);
+    }
+    uint32_t CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
+        return registry_.Create(parent, subkey, access, key);
+    }
+    uint32_t QueryRegistryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data,
+                                uint32_t* size) override {
+        return registry_.Query(key, name, type, data, size);
+    }
+    uint32_t SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
+                              uint32_t size) override {
+        return registry_.Set(key, name, type, data, size);
+    }
+    uint32_t DeleteRegistryValue(HKEY key, const std::string& name) override { return registry_.DeleteValue(key, name); }
+    uint32_t DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) override {
+        return registry_.DeleteKey(parent, subkey, viewFlag);
+    }
+    uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) override { return registry_.WriteDate(key, date); }
+    uint32_t CloseRegistryKey(HKEY key) override { return registry_.Close(key); }
 
 private:
     KernelObjects objects_;
     linuxnet::RouteWatcher routes_;
     linuxdev::DeviceTable devices_;
+    // --- registry
+    FileRegistry registry_;
 };
 
 }  // namespace

@@ -584,6 +584,67 @@ public:
     bool UnloadModule(Handle module) override {
         return module != nullptr && FreeLibrary(static_cast<HMODULE>(module)) != FALSE;
     }
+    // --- registry
+
+    uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
+        return static_cast<uint32_t>(RegOpenKeyExA(parent, subkey.c_str(), 0, access, key));
+    }
+
+    uint32_t CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
+        return static_cast<uint32_t>(RegCreateKeyExA(parent, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                                     access, nullptr, key, nullptr));
+    }
+
+    uint32_t QueryRegistryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data,
+                                uint32_t* size) override {
+        DWORD t = 0;
+        DWORD n = size != nullptr ? *size : 0;
+        const LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &t, data, size != nullptr ? &n : nullptr);
+        if (type != nullptr) *type = t;
+        if (size != nullptr) *size = n;
+        return static_cast<uint32_t>(rc);
+    }
+
+    uint32_t SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
+                              uint32_t size) override {
+        return static_cast<uint32_t>(RegSetValueExA(key, name.c_str(), 0, type, data, size));
+    }
+
+    uint32_t DeleteRegistryValue(HKEY key, const std::string& name) override {
+        return static_cast<uint32_t>(RegDeleteValueA(key, name.c_str()));
+    }
+
+    uint32_t DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) override {
+        // RegDeleteKeyExA is not on every system; without it the plain call
+        // deletes in the process's own view.
+        using RegDeleteKeyExAFn = LONG(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
+        LONG rc;
+        HMODULE advapi = LoadLibraryA("Advapi32.dll");
+        const auto deleteEx =
+            advapi != nullptr ? win32::ProcAs<RegDeleteKeyExAFn>(GetProcAddress(advapi, "RegDeleteKeyExA")) : nullptr;
+        if (deleteEx != nullptr) rc = deleteEx(parent, subkey.c_str(), viewFlag, 0);
+        else rc = RegDeleteKeyA(parent, subkey.c_str());
+        if (advapi != nullptr) FreeLibrary(advapi);
+        return static_cast<uint32_t>(rc);
+    }
+
+    uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) override {
+        char className[260];
+        DWORD classLength = sizeof className;
+        FILETIME written;
+        const LONG rc = RegQueryInfoKeyA(key, className, &classLength, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                         nullptr, nullptr, nullptr, &written);
+        if (rc != ERROR_SUCCESS) return static_cast<uint32_t>(rc);
+        SYSTEMTIME utc, local;
+        std::memset(&local, 0, sizeof local);
+        if (FileTimeToSystemTime(&written, &utc)) SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
+        date->year = local.wYear;
+        date->month = local.wMonth;
+        date->day = local.wDay;
+        return ERROR_SUCCESS;
+    }
+
+    uint32_t CloseRegistryKey(HKEY key) override { return static_cast<uint32_t>(RegCloseKey(key)); }
 
 private:
     bool VersionEquals(DWORD typeMask, DWORD value) {

@@ -1,0 +1,21 @@
+// Feeds arbitrary bytes to the registry file parser. Whatever parses must
+// write back within the file bound and parse again into the same tree.
+#include <cstdint>
+#include <string>
+
+#include "platform/reg_file.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace outlinkwatch::regfile;
+    const std::string bytes(reinterpret_cast<const char*>(data), size);
+    Key first, second;
+    std::string error, file;
+    if (!Parse(bytes, &first, &error)) {
+        if (error.empty() || !first.subkeys.empty()) __builtin_trap();
+        return 0;
+    }
+    if (!Write(first, &file)) return 0;  // implied parent keys can outgrow the bound
+    if (!Parse(file, &second, &error)) __builtin_trap();
+    if (!SameTree(first, second)) __builtin_trap();
+    return 0;
+}

@@ -1,0 +1,329 @@
+// Registry access: the export-file parser and writer, LumenReg's result
+// codes over the in-memory fake and over the file-backed Linux stand-in
+// alike, and the stand-in's own promises (atomic writes, concurrent writers,
+// damaged files left alone).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "fakes/fake_os.h"
+#include "lumenutil/registry.h"
+#include "platform/linux/registry_files.h"
+#include "platform/reg_file.h"
+
+namespace outlinkwatch {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace lumenutil;
+
+// A tree in its written form, as narrow text without CRs, blank lines and header.
+std::string Dump(const regfile::Key& root) {
+    std::string file, out;
+    EXPECT_TRUE(regfile::Write(root, &file));
+    for (char c : regfile::Utf16ToNarrow(file.substr(2))) {
+        if (c != '\r' && !(c == '\n' && !out.empty() && out.back() == '\n')) out.push_back(c);
+    }
+    return out.substr(out.find('\n') + 1);
+}
+
+std::string Utf16File(const std::string& narrow) { return "\xFF\xFE" + regfile::NarrowToUtf16(narrow); }
+
+TEST(RegFileTest, ParseTable) {
+    const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n";
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::string dump;  // the tree as written, or the error's text
+    } cases[] = {
+        {"escapes and default", v5 + "[HKEY_USERS\\S]\r\n@=\"d\"\r\n\"a\\\\b\\\"c\"=\"x\\\\y\\\"z\\q\"\r\n",
+         "[HKEY_USERS]\n[HKEY_USERS\\S]\n@=\"d\"\n\"a\\\\b\\\"c\"=\"x\\\\y\\\"z\\\\q\"\n"},
+        {"dword, hex forms, continuation",
+         "REGEDIT4\n; comment\n\n[A]\n\"d\"=DWORD:0000012c\n\"b\"=hex:01,02,\\\n   03\n\"q\"=hex(b):01,00,00,00,00,00,00,00\n"
+         "\"e\"=hex(2):25,41,25,00\n\"n\" = hex:\n\"t\"=hex(1):61,0d,0a,00\n",  // not a plain quoted text
+         "[A]\n\"b\"=hex:01,02,03\n\"d\"=dword:0000012c\n\"e\"=hex(2):25,00,41,00,25,00,00,00\n\"n\"=hex:\n"
+         "\"q\"=hex(b):01,00,00,00,00,00,00,00\n\"t\"=hex(1):61,00,0d,00,0a,00,00,00\n"},
+        {"hex(2) of a 5.00 file is UTF-16", v5 + "[A]\r\n\"e\"=hex(2):25,00,41,00,25,00,00,00\r\n", "[A]\n\"e\"=hex(2):25,00,41,00,25,00,00,00\n"},
+        {"UTF-16 with BOM", Utf16File(v5 + "[HKEY_USERS\\Caf\xC3\xA9]\r\n\"ProxyServer\"=\"1.2.3.4:80\"\r\n"),
+         "[HKEY_USERS]\n[HKEY_USERS\\Caf\xC3\xA9]\n\"ProxyServer\"=\"1.2.3.4:80\"\n"},
+        {"names without case, last wins", "REGEDIT4\n[A\\B]\n\"X\"=\"1\"\n[a\\b]\n\"x\"=\"2\"\n", "[A]\n[A\\B]\n\"X\"=\"2\"\n"},
+        {"deletion lines", "REGEDIT4\n[A\\B]\n\"x\"=\"1\"\n\"y\"=\"2\"\n[A\\C]\n[-A\\B]\n[A\\C]\n\"z\"=\"3\"\n\"z\"=-\n", "[A]\n[A\\C]\n"},
+        {"unterminated quote", "REGEDIT4\n[A]\n\"x\"=\"abc\n", "line 3: unterminated quote"},
+        {"bad hex", "REGEDIT4\n[A]\n\"x\"=hex:0g\n", "line 3: bad hex byte"},
+        {"odd hex", "REGEDIT4\n[A]\n\"x\"=hex:012\n", "line 3: bad hex byte"},
+        {"short dword", "REGEDIT4\n[A]\n\"x\"=dword:0000\n", "line 3: dword needs eight hex digits"},
+        {"key line without ]", "REGEDIT4\n[A\\B\n", "line 2: key line without ']'"},
+        {"empty key part", "REGEDIT4\n[A\\\\B]\n", "line 2: empty key name"},
+        {"value before any key", "REGEDIT4\n\"x\"=\"1\"\n", "line 2: value outside a key"},
+        {"cut inside a continuation", "REGEDIT4\n[A]\n\"x\"=hex:01,\\\n", "line 3: file ends inside a value"},
+        {"cut after a comma", "REGEDIT4\n[A]\n\"x\"=hex:01,", "line 3: bad hex byte"},
+        {"text after a value", "REGEDIT4\n[A]\n\"x\"=\"1\" 2\n", "line 3: text after the closing quote"},
+        {"no header", "[A]\n", "line 1: not a registry file (header missing)"},
+        {"empty file", "", "line 1: not a registry file (header missing)"},
+        {"UTF-16 cut mid-character", Utf16File("REGEDIT4\n") + "A", "file cut inside a UTF-16 character"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        regfile::Key root, again;
+        std::string error, file;
+        const bool ok = regfile::Parse(c.bytes, &root, &error);
+        EXPECT_EQ(ok ? Dump(root) : error, c.dump);
+        if (!ok) {
+            EXPECT_TRUE(root.subkeys.empty());
+            continue;
+        }
+        ASSERT_TRUE(regfile::Write(root, &file));
+        EXPECT_EQ(file.compare(0, 2, "\xFF\xFE"), 0);
+        ASSERT_TRUE(regfile::Parse(file, &again, &error)) << error;
+        EXPECT_TRUE(regfile::SameTree(root, again)) << Dump(again);
+    }
+}
+
+// LumenReg over a backend: the same table runs on the in-memory fake and on
+// the files of the Linux stand-in.
+fs::path TempDir(const std::string& tag) {
+    fs::path dir = fs::temp_directory_path() / ("ow_reg_" + tag + "_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+struct MemoryBackend {
+    FakeOs os;
+    TreeRegistry* reg = &os.registry();
+};
+
+struct FileBackend {
+    fs::path dir = TempDir("typed");
+    FileRegistry files{dir.string()};
+    FakeOs os;
+    TreeRegistry* reg = (os.UseRegistry(&files), &files);
+    ~FileBackend() { fs::remove_all(dir); }
+};
+
+template <typename Backend>
+class LumenRegTest : public testing::Test {
+protected:
+    void SetUp() override { previous_ = SetOsForTesting(&b_.os); }
+    void TearDown() override { SetOsForTesting(previous_); }
+    // Fills through the seam, as another program would.
+    void Put(const std::string& path, const std::string& name, uint32_t type, const std::string& data) {
+        HKEY key;
+        ASSERT_EQ(b_.os.CreateRegistryKey(HKEY_USERS, path, kRegAccessCreate, &key), kErrorSuccess);
+        ASSERT_EQ(b_.os.SetRegistryValue(key, name, type, reinterpret_cast<const uint8_t*>(data.data()),
+                                         static_cast<uint32_t>(data.size())),
+                  kErrorSuccess);
+        b_.os.CloseRegistryKey(key);
+    }
+    Backend b_;
+    Os* previous_ = nullptr;
+};
+
+using Backends = testing::Types<MemoryBackend, FileBackend>;
+TYPED_TEST_SUITE(LumenRegTest, Backends);
+
+TYPED_TEST(LumenRegTest, ResultCodes) {
+    const std::string ie = "S-1-5-21-7\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    this->Put(ie, "ProxyEnable", 4, std::string("\x01\0\0\0", 4));
+    this->Put(ie, "ProxyServer", 1, std::string("http=10.1.2.3:8080;ftp=proxy:21\0", 33));
+    this->Put(ie, "", 1, std::string("default\0", 8));
+    this->Put(ie, "Eight", 3, "12345678");
+    this->Put(ie, "Bare", 1, "abcd");  // stored without a terminator
+    this->Put("S-1-5-21-7\\Parent\\Child", "v", 4, std::string(4, '\0'));
+
+    const std::string sid = "S-1-5-21-7\\";
+    uint32_t dword = 0, size = 0;
+    std::string text;
+    uint8_t bytes[8] = {0};
+    const auto dw = [&](const std::string& path, const std::string& name) {
+        return LumenReg::QueryRegKeyValue(HKEY_USERS, path, name, dword, OSTYPE_X86);
+    };
+    const auto str = [&](const std::string& name, uint32_t n) {
+        size = n;
+        text = "junk";
+        return LumenReg::QueryRegKeyValue(HKEY_USERS, ie, name, size, text, OSTYPE_X86);
+    };
+    const auto raw = [&](uint32_t n) {
+        size = n;
+        return LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "Eight", size, bytes, OSTYPE_X86);
+    };
+    const auto none = [] { return true; };
+    const struct {
+        const char* what;
+        std::function<uint32_t()> call;
+        uint32_t code;
+        std::function<bool()> after;
+    } cases[] = {
+        {"dword", [&] { return dw(ie, "proxyenable"); }, UTIL_OK, [&] { return dword == 1; }},
+        {"dword of a missing value", [&] { return dw(ie, "Nothing"); }, UTIL_E_QUERYVALUE, none},
+        {"dword under a missing subkey", [&] { return dw(ie + "\\Nope", "ProxyEnable"); }, UTIL_E_OPENKEY, none},
+        {"dword of a longer value", [&] { return dw(ie, "Eight"); }, UTIL_E_QUERYVALUE, none},
+        {"dword with an empty name", [&] { return dw(ie, ""); }, UTIL_E_INVALIDARG, none},
+        {"string", [&] { return str("ProxyServer", 1024); }, UTIL_OK,
+         [&] { return text == "http=10.1.2.3:8080;ftp=proxy:21" && size == 33; }},
+        {"string longer than size", [&] { return str("ProxyServer", 10); }, UTIL_E_MOREDATA,
+         [&] { return text.empty() && size == 33; }},
+        {"string size 0", [&] { return str("ProxyServer", 0); }, UTIL_E_INVALIDARG, [&] { return text == "junk"; }},
+        {"empty name reads the default", [&] { return str("", 64); }, UTIL_OK, [&] { return text == "default"; }},
+        {"exact size without terminator", [&] { return str("Bare", 4); }, UTIL_OK, [&] { return text == "abcd"; }},
+        {"raw", [&] { return raw(8); }, UTIL_OK, [&] { return size == 8 && bytes[7] == '8'; }},
+        {"raw too small", [&] { return raw(2); }, UTIL_E_MOREDATA, [&] { return size == 8; }},
+        {"set on a missing key", [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, sid + "New", "x", 1u, OSTYPE_X86); },
+         UTIL_E_OPENKEY, [&] { return dw(sid + "New", "x") == UTIL_E_OPENKEY; }},
+        {"set", [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, ie, "ProxyEnable", 0u, OSTYPE_X86); }, UTIL_OK,
+         [&] { return dw(ie, "ProxyEnable") == UTIL_OK && dword == 0; }},
+        {"set text", [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, ie, "T", std::string("a b"), false, OSTYPE_X64); },
+         UTIL_OK, [&] { return str("T", 3) == UTIL_OK && text == "a b" && size == 3; }},
+        {"create makes the keys",
+         [&] { return LumenReg::CreateRegKeyValue(HKEY_USERS, sid + "New\\Deep", "x", 7u, OSTYPE_X86); }, UTIL_OK,
+         [&] { return dw("s-1-5-21-7\\NEW\\deep", "X") == UTIL_OK && dword == 7; }},
+        {"create on a bad path", [&] { return LumenReg::CreateRegKeyValue(HKEY_USERS, "\\Lead", "x", 7u, OSTYPE_X86); },
+         UTIL_E_CREATEKEY, none},
+        {"delete a missing value", [&] { return LumenReg::DeleteRegKeyValue(HKEY_USERS, ie, "Nothing", OSTYPE_X86); },
+         UTIL_E_DELETEVALUE, none},
+        {"delete a value", [&] { return LumenReg::DeleteRegKeyValue(HKEY_USERS, ie, "Bare", OSTYPE_X86); }, UTIL_OK,
+         [&] { return str("Bare", 8) == UTIL_E_QUERYVALUE; }},
+        {"delete a key with subkeys", [&] { return LumenReg::DeleteRegKey(HKEY_USERS, sid + "Parent", OSTYPE_X86); },
+         UTIL_E_DELETEKEY, none},
+        {"delete a key", [&] { return LumenReg::DeleteRegKey(HKEY_USERS, sid + "Parent\\Child", OSTYPE_X64); }, UTIL_OK,
+         [&] { return dw(sid + "Parent\\Child", "v") == UTIL_E_OPENKEY; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.call(), c.code);
+        EXPECT_TRUE(c.after());
+        EXPECT_EQ(this->b_.reg->OpenHandles(), 0u) << "a key was left open";
+    }
+    char day[16] = "unchanged", cut[16] = "unchanged";
+    EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, ie, day, sizeof day, OSTYPE_X86), UTIL_OK);
+    EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, ie, cut, 5, OSTYPE_X86), UTIL_OK);
+    EXPECT_TRUE(std::strlen(day) == 10 && std::string(day, 4) == cut) << day << " " << cut;
+    EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, ie + "\\Nope", day, 16, OSTYPE_X86), UTIL_E_OPENKEY);
+    EXPECT_EQ(this->b_.reg->OpenHandles(), 0u);
+}
+
+TYPED_TEST(LumenRegTest, ViewsMasksAndFailures) {
+    FakeOs& os = this->b_.os;
+    this->Put("S\\K", "v", 4, std::string(4, '\0'));
+    const auto access = [&](size_t i) { return os.RegistryCalls()[i].access; };
+    uint32_t v = 0;
+    LumenReg::QueryRegKeyValue(HKEY_USERS, "S\\K", "v", v, OSTYPE_X64);
+    EXPECT_EQ(access(2), 0x20119u) << "the 64-bit view for OSTYPE_X64";
+    LumenReg::SetRegKeyValue(HKEY_USERS, "S\\K", "v", 6u, static_cast<OSTYPE>(7));
+    EXPECT_EQ(access(4), 0x20006u) << "no view flag for any other value";
+    LumenReg::CreateRegKeyValue(HKEY_USERS, "S\\K", "v", 6u, OSTYPE_X86);
+    EXPECT_EQ(access(6), 0x2001Fu);
+    LumenReg::DeleteRegKeyValue(HKEY_USERS, "S\\K", "v", OSTYPE_X64);
+    EXPECT_EQ(access(8), 0xF013Fu);
+    LumenReg::DeleteRegKey(HKEY_USERS, "S\\Gone", OSTYPE_X86);
+    EXPECT_EQ(access(10), 0x200u);
+    LumenReg::DeleteRegKey(HKEY_USERS, "S\\Gone", OSTYPE_X64);
+    EXPECT_EQ(access(11), 0x100u);
+
+    std::string text;
+    uint32_t size = 0;
+    EXPECT_EQ(LumenReg::QueryRegKeyValue(HKEY_USERS, "S\\K", "", size, text, OSTYPE_X86), UTIL_E_INVALIDARG);
+    EXPECT_EQ(LumenReg::SetRegKeyValue(HKEY_USERS, "", "v", 1u, OSTYPE_X86), UTIL_E_INVALIDARG);
+    EXPECT_EQ(os.RegistryCalls().size(), 12u) << "arguments are checked before any call";
+
+    os.FailRegistryCall("set", 5);
+    EXPECT_EQ(LumenReg::SetRegKeyValue(HKEY_USERS, "S\\K", "v", 1u, OSTYPE_X86), UTIL_E_SETVALUE);
+    os.FailRegistryCall("date", 1018);
+    char day[16] = "unchanged";
+    EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, "S\\K", day, 16, OSTYPE_X86), 1018u);
+    EXPECT_STREQ(day, "unchanged");
+    EXPECT_EQ(this->b_.reg->OpenHandles(), 0u) << "keys are closed after failed calls too";
+}
+
+class FileRegistryTest : public testing::Test {
+protected:
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string Read(const std::string& name) {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    void WriteFile(const std::string& bytes) { std::ofstream(dir_ / "HKEY_USERS.reg", std::ios::binary) << bytes; }
+    fs::path dir_ = TempDir("files");
+};
+
+TEST_F(FileRegistryTest, ExportedFileLoadsAndChangesAreWrittenWhole) {
+    WriteFile(Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\S-1-5-21-9\\Software\\Microsoft\\Windows\\"
+                        "CurrentVersion\\Internet Settings]\r\n\"ProxyEnable\"=dword:00000001\r\n"
+                        "\"ProxyServer\"=\"10.9.8.7:3128\"\r\n"));
+    setenv("OUTLINKWATCH_REGISTRY_DIR", dir_.c_str(), 1);  // the build's own backend reads it
+    const std::string ie = "S-1-5-21-9\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    uint32_t enable = 0, size = 1024;
+    std::string server;
+    EXPECT_EQ(LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "ProxyEnable", enable, OSTYPE_X86), UTIL_OK);
+    EXPECT_EQ(LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "ProxyServer", size, server, OSTYPE_X64), UTIL_OK);
+    EXPECT_EQ(enable, 1u);
+    EXPECT_EQ(server, "10.9.8.7:3128");
+    EXPECT_EQ(LumenReg::SetRegKeyValue(HKEY_USERS, ie, "ProxyEnable", 0u, OSTYPE_X64), UTIL_OK);
+    unsetenv("OUTLINKWATCH_REGISTRY_DIR");
+
+    const std::string text = regfile::Utf16ToNarrow(Read("HKEY_USERS.reg").substr(2));
+    EXPECT_NE(text.find("\"ProxyEnable\"=dword:00000000\r\n\"ProxyServer\"=\"10.9.8.7:3128\"\r\n"), std::string::npos)
+        << text;
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"HKEY_USERS.reg", "HKEY_USERS.reg.lock"})) << "no temporary file left";
+}
+
+TEST_F(FileRegistryTest, DamagedFileIsRefusedAndLeftAlone) {
+    const std::string damaged = "REGEDIT4\n\n[HKEY_USERS\\S]\n\"x\"=\"cut";
+    WriteFile(damaged);
+    std::string reports;
+    FileRegistry files(dir_.string(), [&](const std::string& line) { reports += line; });
+    FakeOs os;
+    os.UseRegistry(&files);
+    Os* previous = SetOsForTesting(&os);
+    uint32_t v = 0;
+    EXPECT_EQ(LumenReg::QueryRegKeyValue(HKEY_USERS, "S", "x", v, OSTYPE_X86), UTIL_E_OPENKEY);
+    EXPECT_EQ(LumenReg::CreateRegKeyValue(HKEY_USERS, "S", "y", 1u, OSTYPE_X86), UTIL_E_CREATEKEY);
+    EXPECT_EQ(LumenReg::CreateRegKeyValue(HKEY_LOCAL_MACHINE, "S", "y", 1u, OSTYPE_X86), UTIL_OK) << "other hives work";
+    SetOsForTesting(previous);
+    EXPECT_EQ(Read("HKEY_USERS.reg"), damaged);
+    EXPECT_NE(reports.find("HKEY_USERS.reg refused: line 4: unterminated quote"), std::string::npos) << reports;
+}
+
+TEST_F(FileRegistryTest, ConcurrentWritersKeepEachOthersValues) {
+    constexpr int kValues = 50;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = fork();
+        ASSERT_GE(children[c], 0);
+        if (children[c] == 0) {
+            alarm(60);  // a child that hangs is killed rather than waited for forever
+            FileRegistry files(dir_.string());
+            HKEY key;
+            int failures = files.Create(HKEY_USERS, "S\\Shared", kRegAccessCreate, &key) != kErrorSuccess;
+            for (int i = 0; i < kValues && failures == 0; ++i) {  // each Set reads, changes and writes the hive
+                const std::string name = "c" + std::to_string(c) + "_" + std::to_string(i);
+                failures += files.Set(key, name, 3, reinterpret_cast<const uint8_t*>("x"), 1) != kErrorSuccess;
+            }
+            _exit(failures);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    regfile::Key root;
+    std::string error;
+    ASSERT_TRUE(regfile::Parse(Read("HKEY_USERS.reg"), &root, &error)) << error;
+    const regfile::Key* shared = root.Find("HKEY_USERS")->Find("S")->Find("Shared");
+    ASSERT_NE(shared, nullptr);
+    EXPECT_EQ(shared->values.size(), 2u * kValues) << "a writer lost another's change";
+}
+
+}  // namespace
+}  // namespace outlinkwatch

@@ -211,6 +211,7 @@ public:
     // to be applied: the real backends return it unchanged, the test fake
     // shortens it as it does its waits.
     virtual uint64_t NetworkTimeoutUs(uint64_t us) = 0;
+
     // --- route tracer
     // GetTempPathA with a buffer of bufferSize bytes: the directory, ending in
     // the separator, and its length; when it does not fit, the size it needs
@@ -230,6 +231,7 @@ public:
     virtual bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) = 0;
     // DeleteFileA.
     virtual bool RemoveFile(const std::string& path) = 0;
+
     // --- reaction (local time, filter device)
     // _localtime64_s: the local calendar time of a Unix time. False when the
     // time cannot be converted (before 1970 or after kMaxLocalTime).
@@ -243,6 +245,7 @@ public:
     virtual int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
                                   uint32_t* returned) = 0;
     virtual bool CloseDevice(DeviceHandle device) = 0;
+
     // --- users and profiles
     // Finds the first process, in the system's order, whose image name is
     // imageName (case ignored) and opens its user's access token, closed
@@ -275,6 +278,7 @@ public:
     virtual bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) = 0;
     // Unloads a module handle (FreeLibrary).
     virtual bool UnloadModule(Handle module) = 0;
+
     // --- registry
     // The ADVAPI32 calls, each answering a Windows error code. parent is a
     // predefined root or a key opened here; access may carry the view flag
@@ -340,6 +344,7 @@ public:
 
     // --- probe
     uint64_t NetworkTimeoutUs(uint64_t us) override { return target_->NetworkTimeoutUs(us); }
+
     // --- route tracer
     uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override {
         return target_->TempDirectory(bufferSize, path);
@@ -353,6 +358,7 @@ public:
         return target_->ReadTextFile(path, maxBytes, text);
     }
     bool RemoveFile(const std::string& path) override { return target_->RemoveFile(path); }
+
     // --- reaction (local time, filter device)
     bool LocalTime(int64_t unixTime, std::tm* out) override { return target_->LocalTime(unixTime, out); }
     DeviceHandle OpenDevice(const std::string& path, uint32_t disposition) override {
@@ -363,6 +369,7 @@ public:
         return target_->DeviceControl(device, code, input, inputLength, returned);
     }
     bool CloseDevice(DeviceHandle device) override { return target_->CloseDevice(device); }
+
     // --- users and profiles
     ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token,
                                                uint32_t* sessionId) override {
@@ -390,6 +397,7 @@ public:
         return target_->ReadWholeFile(path, cap, text);
     }
     bool UnloadModule(Handle module) override { return target_->UnloadModule(module); }
+
     // --- registry
     uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
         return target_->OpenRegistryKey(parent, subkey, access, key);

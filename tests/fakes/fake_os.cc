@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "config/address_parsing.h"
+#include "platform/expand_vars.h"
 #include "platform/ini_reader.h"
 #include "platform/trace_files.h"
 
@@ -306,6 +308,7 @@ std::unique_ptr<TimerHost> FakeOs::CreateTimerHost() { return std::make_unique<F
 
 void FakeOs::SetNetworkTimeScale(uint32_t scale) { networkScale_.store(scale == 0 ? 1 : scale); }
 uint64_t FakeOs::NetworkTimeoutUs(uint64_t us) { return us / networkScale_.load(); }
+
 // --- route tracer
 
 void FakeOs::SetTempDirectory(const std::string& dir) {
@@ -395,7 +398,11 @@ bool FakeOs::RemoveFile(const std::string& path) { return std::remove(path.c_str
 bool FakeOs::LocalTime(int64_t unixTime, std::tm* out) {
     if (out == nullptr || unixTime < 0 || unixTime > kMaxLocalTime) return false;
     const time_t t = static_cast<time_t>(unixTime);
+#ifdef _WIN32
+    return gmtime_s(out, &t) == 0;
+#else
     return gmtime_r(&t, out) != nullptr;
+#endif
 }
 
 DeviceHandle FakeOs::OpenDevice(const std::string& path, uint32_t disposition) {
@@ -426,6 +433,9 @@ bool FakeOs::CloseDevice(DeviceHandle device) {
 }
 
 // --- users and profiles
+
+// As a 260-byte Windows buffer holds.
+constexpr size_t kFakeMaxExpandedBytes = 259;
 
 const FakeOs::FakeProcess* FakeOs::ProcessOf(Handle token) {
     uint32_t index = 0;
@@ -462,8 +472,9 @@ bool FakeOs::ExpandForUser(Handle token, const std::string& text, std::string* o
     auto lookup = [&](const std::string& var, std::string* value) {
         return (var == "USERPROFILE" || var == "APPDATA") && (*value = p->profileDir, true);
     };
-    return p != nullptr && linuxusers::ExpandPercentVariables(text, linuxusers::kMaxExpandedBytes, lookup, out);
+    return p != nullptr && ExpandPercentVariables(text, kFakeMaxExpandedBytes, lookup, out);
 }
+
 // --- registry
 
 std::vector<FakeOs::RegistryCall> FakeOs::RegistryCalls() {
@@ -512,5 +523,24 @@ uint32_t FakeOs::RegistryKeyWriteDate(HKEY key, LocalDate* date) {
     return backend_->WriteDate(key, date);
 }
 uint32_t FakeOs::CloseRegistryKey(HKEY key) { return backend_->Close(key); }
+
+// The real file system, on every platform the tests run on.
+bool FakeOs::ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) {
+    std::error_code ec;
+    std::filesystem::directory_iterator it(dir, ec);
+    if (ec) return false;
+    entries->clear();
+    for (; it != std::filesystem::directory_iterator() && entries->size() < cap; it.increment(ec)) {
+        if (ec) break;
+        entries->push_back(DirEntry{it->path().filename().string(), it->is_directory(ec)});
+    }
+    return true;
+}
+
+bool FakeOs::ReadWholeFile(const std::string& path, size_t cap, std::string* text) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    return ReadFileText(path, cap, text);
+}
 
 }  // namespace outlinkwatch

@@ -16,7 +16,6 @@
 
 #include "fakes/fake_registry.h"
 #include "platform/kobjects.h"
-#include "platform/linux/users_linux.h"
 #include "platform/os.h"
 
 namespace outlinkwatch {
@@ -88,6 +87,7 @@ public:
     // Network time-outs are divided by this (default 1000, like the waits).
     void SetNetworkTimeScale(uint32_t scale);
     uint64_t NetworkTimeoutUs(uint64_t us) override;
+
     // --- route tracer
     // The temporary directory it reports (empty: the query fails) and the clock.
     void SetTempDirectory(const std::string& dir);
@@ -143,6 +143,7 @@ public:
     int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
                           uint32_t* returned) override;
     bool CloseDevice(DeviceHandle device) override;
+
     // --- users and profiles (set by the test before the look-ups run)
     // A process's user; an empty sid or name makes that look-up fail.
     // profileDir is %USERPROFILE% and %APPDATA%; files are the real ones.
@@ -166,12 +167,8 @@ public:
     bool ImpersonatedUserName(Handle token, std::string* name) override;
     bool ExpandForUser(Handle token, const std::string& text, std::string* out) override;
     bool ExpandEnvironment(const std::string& text, std::string* out) override { return *out = text, true; }
-    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override {
-        return linuxusers::ListDirectory(dir, cap, entries);
-    }
-    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override {
-        return linuxusers::ReadWholeFile(path, cap, text);
-    }
+    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override;
+    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override;
     bool UnloadModule(Handle module) override { return module != nullptr; }
 
 private:

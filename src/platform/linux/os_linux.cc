@@ -173,6 +173,7 @@ public:
 
     // --- probe
     uint64_t NetworkTimeoutUs(uint64_t us) override { return us; }
+
     // --- route tracer
     uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override {
         const char* dir = std::getenv("TMPDIR");
@@ -203,6 +204,7 @@ public:
     bool RemoveFile(const std::string& path) override {
         return path.find('\0') == std::string::npos && unlink(path.c_str()) == 0;
     }
+
     // --- reaction (local time, filter device)
     bool LocalTime(int64_t unixTime, std::tm* out) override {
         // localtime_r converts far more than Windows does; keep to the
@@ -219,6 +221,7 @@ public:
         return devices_.Control(device, code, input, inputLength, returned);
     }
     bool CloseDevice(DeviceHandle device) override { return devices_.Close(device); }
+
     // --- users and profiles
     // A token is the process's real uid and gid; nothing here changes this
     // process's own identity.
@@ -276,7 +279,7 @@ public:
         if (out == nullptr || !objects_.TokenIds(token, &uid, nullptr) || !linuxusers::PasswdEntry(uid, &name, &home)) {
             return false;
         }
-        return linuxusers::ExpandPercentVariables(
+        return ExpandPercentVariables(
             text, linuxusers::kMaxExpandedBytes,
             [&](const std::string& var, std::string* value) {
                 if (var == "USERPROFILE" || var == "APPDATA" || var == "HOME") {
@@ -292,7 +295,7 @@ public:
     }
 
     bool ExpandEnvironment(const std::string& text, std::string* out) override {
-        return out != nullptr && linuxusers::ExpandPercentVariables(text, kMaxExpandedEnvBytes, EnvValue, out);
+        return out != nullptr && ExpandPercentVariables(text, kMaxExpandedEnvBytes, EnvValue, out);
     }
 
     bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override {
@@ -302,6 +305,7 @@ public:
         return text != nullptr && linuxusers::ReadWholeFile(path, cap, text);
     }
     bool UnloadModule(Handle module) override { return module != nullptr && dlclose(module) == 0; }
+
     // --- registry
     uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
         return registry_.Open(parent, subkey, access, key);
@@ -328,6 +332,7 @@ private:
     KernelObjects objects_;
     linuxnet::RouteWatcher routes_;
     linuxdev::DeviceTable devices_;
+
     // --- registry
     FileRegistry registry_;
 };

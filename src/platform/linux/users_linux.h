@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/expand_vars.h"
 #include "platform/os.h"
 
 namespace outlinkwatch {
@@ -52,13 +53,6 @@ bool RunningUserIds(std::vector<uint32_t>* uids);
 
 // Name and home directory of a user id from the password database.
 bool PasswdEntry(uint32_t uid, std::string* name, std::string* home);
-
-// Expands %name% as ExpandEnvironmentStrings does: a name is looked up
-// without regard to case; an unknown one, or a lone '%', stays as written.
-// False when the result is longer than cap bytes.
-bool ExpandPercentVariables(const std::string& text, size_t cap,
-                            const std::function<bool(const std::string& upperName, std::string* value)>& lookup,
-                            std::string* out);
 
 // Directory listing and capped whole-file read on plain POSIX calls.
 bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries);

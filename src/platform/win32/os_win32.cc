@@ -368,6 +368,7 @@ public:
     // --- probe
     // The socket calls wait for exactly the time they are given.
     uint64_t NetworkTimeoutUs(uint64_t us) override { return us; }
+
     // --- route tracer
 
     uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override {
@@ -414,6 +415,8 @@ public:
     bool RemoveFile(const std::string& path) override {
         if (path.empty() || HasEmbeddedNul(path)) return false;
         return DeleteFileA(path.c_str()) != FALSE;
+    }
+
     // --- reaction (local time, filter device)
 
     bool LocalTime(int64_t unixTime, std::tm* out) override {
@@ -441,6 +444,8 @@ public:
 
     bool CloseDevice(DeviceHandle device) override {
         return CloseHandle(reinterpret_cast<HANDLE>(device.value())) != FALSE;
+    }
+
     // --- users and profiles
 
     ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token,
@@ -584,6 +589,7 @@ public:
     bool UnloadModule(Handle module) override {
         return module != nullptr && FreeLibrary(static_cast<HMODULE>(module)) != FALSE;
     }
+
     // --- registry
 
     uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {

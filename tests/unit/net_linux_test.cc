@@ -90,10 +90,7 @@ TEST(ResolveHostIPv4Test, Table) {
 // An rtnetlink message with a whole route body, claiming len bytes, cut to keep.
 constexpr uint32_t kFull = NLMSG_LENGTH(sizeof(rtmsg));
 std::vector<char> Msg(uint16_t type, uint8_t family, uint32_t len = kFull, size_t keep = NLMSG_SPACE(sizeof(rtmsg))) {
-    const struct {
-        nlmsghdr nh;
-        rtmsg rt;
-    } m{{len, type, 0, 0, 0}, {family, 0, 0, 0, 0, 0, 0, 0, 0}};
+    const struct { nlmsghdr nh; rtmsg rt; } m{{len, type, 0, 0, 0}, {family, 0, 0, 0, 0, 0, 0, 0, 0}};
     const char* p = reinterpret_cast<const char*>(&m);
     return std::vector<char>(p, p + keep);
 }

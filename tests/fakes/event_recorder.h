@@ -24,17 +24,11 @@ public:
         std::unique_lock<std::mutex> lock(mu_);
         return cv_.wait_for(lock, bound, [&] { return calls_.size() >= n; });
     }
-    std::vector<Handle> Calls() {
-        std::lock_guard<std::mutex> lock(mu_);
-        return calls_;
-    }
     size_t Count() {
         std::lock_guard<std::mutex> lock(mu_);
         return calls_.size();
     }
-    std::function<bool(Handle)> Callback() {
-        return [this](Handle h) { return Set(h); };
-    }
+    std::function<bool(Handle)> Callback() { return [this](Handle h) { return Set(h); }; }
 
 private:
     std::mutex mu_;

@@ -19,33 +19,27 @@ constexpr std::chrono::seconds kFaultWaitBound{20};
 class GatedOs : public OsWrapper {
 public:
     using OsWrapper::OsWrapper;
-    void Close() {
-        std::lock_guard<std::mutex> lock(mu_);
-        closed_ = true;
-    }
-    void Open() {
-        std::lock_guard<std::mutex> lock(mu_);
-        closed_ = false;
-        cv_.notify_all();
-    }
-    // Waits until a query is held.
-    bool WaitHeld() {
+    void Close() { SetClosed(true); }
+    void Open() { SetClosed(false); }
+    bool WaitHeld() {  // until a query is held
         std::unique_lock<std::mutex> lock(mu_);
         return cv_.wait_for(lock, kFaultWaitBound, [&] { return held_ > 0; });
     }
     uint32_t GetAdapters(std::vector<AdapterInfo>* out) override {
-        {
-            std::unique_lock<std::mutex> lock(mu_);
-            if (closed_) {
-                ++held_;
-                cv_.notify_all();
-                cv_.wait_for(lock, kFaultWaitBound, [&] { return !closed_; });
-            }
-        }
+        std::unique_lock<std::mutex> lock(mu_);
+        held_ += closed_ ? 1 : 0;
+        cv_.notify_all();
+        cv_.wait_for(lock, kFaultWaitBound, [&] { return !closed_; });
+        lock.unlock();
         return OsWrapper::GetAdapters(out);
     }
 
 private:
+    void SetClosed(bool closed) {
+        std::lock_guard<std::mutex> lock(mu_);
+        closed_ = closed;
+        cv_.notify_all();
+    }
     std::mutex mu_;
     std::condition_variable cv_;
     bool closed_ = false;
@@ -64,8 +58,7 @@ public:
         return OsWrapper::GetAdapters(out);
     }
     Handle CreateMutexObject(bool owned) override {
-        if (++mutexes_ == failOnMutex.load()) return nullptr;
-        return OsWrapper::CreateMutexObject(owned);
+        return ++mutexes_ == failOnMutex.load() ? nullptr : OsWrapper::CreateMutexObject(owned);
     }
 
 private:

@@ -38,10 +38,9 @@ TEST(FirefoxEsrTest, ReadsWhatFirefoxWrote) {
     fs::remove_all(root);
     for (const char* dir : {"Crash Reports", "Pending Pings", "q7w8.default-esr"}) fs::create_directories(firefox / dir);
     std::ofstream js(profile / "user.js");
-    js << "user_pref(\"network.proxy.type\", 1);\n";
-    for (const char* p : {"http\", \"192.0.2.11", "ssl\", \"192.0.2.12", "ftp\", \"192.0.2.13", "socks\", \"192.0.2.14"})
-        js << "user_pref(\"network.proxy." << p << "\");\n";
-    for (const char* p : {"http_port\", 3128", "ssl_port\", 3129", "ftp_port\", 2121", "socks_port\", 1080"})
+    for (const char* p : {"type\", 1", "http\", \"192.0.2.11\"", "ssl\", \"192.0.2.12\"", "ftp\", \"192.0.2.13\"",
+                          "socks\", \"192.0.2.14\"", "http_port\", 3128", "ssl_port\", 3129", "ftp_port\", 2121",
+                          "socks_port\", 1080"})
         js << "user_pref(\"network.proxy." << p << ");\n";
     js.close();
     // A headless screenshot run loads the page and quits, writing prefs.js
@@ -61,14 +60,14 @@ TEST(FirefoxEsrTest, ReadsWhatFirefoxWrote) {
         policy.SetAgent(&agent);
         CDealMyProxy proxy(&os);
         std::string path, raw, got;
-        ASSERT_EQ(proxy.GetFireFoxConfigPath(path), 1);
-        EXPECT_EQ(path, (profile / "prefs.js").string());
+        std::list<ConnectAddrRecord> configured;
+        EXPECT_EQ(proxy.GetFireFoxConfigPath(path), 1);
         EXPECT_EQ(agent.CountLogs("Firefox is installed."), 1) << "compatibility.ini names /usr/lib/firefox-esr";
         EXPECT_EQ(proxy.IsFireFoxProxyEnable(path), 1);
-        std::list<ConnectAddrRecord> configured;
         proxy.GetFireFoxProxyInfoFromFile(path, configured, raw);
         for (const auto& r : configured) got += r.strAddr + ":" + std::to_string(std::atoi(r.strPort.c_str())) + " ";
-        EXPECT_EQ(got, "192.0.2.11:3128 192.0.2.13:2121 192.0.2.12:3129 192.0.2.14:1080 :0 ");
+        EXPECT_EQ(path + " " + got,
+                  (profile / "prefs.js").string() + " 192.0.2.11:3128 192.0.2.13:2121 192.0.2.12:3129 192.0.2.14:1080 :0 ");
     }
     SetOsForTesting(previous);
     fs::remove_all(root);

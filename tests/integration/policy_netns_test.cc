@@ -16,12 +16,9 @@ TEST(PolicyNetnsTest, RouteAddedInTheNamespaceWakesTheRouteThread) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root for network namespaces";
     if (!Shell("command -v ip")) GTEST_SKIP() << "needs the ip tool";
     TestNetns ns("policy");
-    ASSERT_TRUE(ns.ok());
     // A usable address in a documentation range, so the check is not skipped.
-    ASSERT_TRUE(ns.Ip("link add ow0 type veth peer name ow1"));
-    ASSERT_TRUE(ns.Ip("addr add 192.0.2.10/24 dev ow0"));
-    ASSERT_TRUE(ns.Ip("link set ow0 up"));
-    ASSERT_TRUE(ns.Ip("link set ow1 up"));
+    ASSERT_TRUE(ns.ok() && ns.Ip("link add ow0 type veth peer name ow1") && ns.Ip("addr add 192.0.2.10/24 dev ow0") &&
+                ns.Ip("link set ow0 up") && ns.Ip("link set ow1 up"));
 
     RecordingAgent agent;
     ArmSignallingOs os(Os::Default());

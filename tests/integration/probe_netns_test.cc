@@ -55,57 +55,41 @@ const Row kRows[] = {
      "The HTTP connection response code is : 1"},
 };
 
-class ProbeServerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        previous_ = SetOsForTesting(&os_);
-        os_.SetNetworkTimeScale(40);  // 200 ms a connect attempt, 125 ms a send or receive
-        policy_ = std::make_unique<CPolicy>();
-        policy_->SetAgent(&agent_);
-    }
-    void TearDown() override {
-        policy_.reset();
-        SetOsForTesting(previous_);
-    }
-    int Probe(const char* ip, uint16_t port) {
-        return CInvalidSocket(policy_->os()).connect(ACE_INET_Addr(port, ip, AF_INET), images_);
-    }
-
-    FakeOs os_;
-    Os* previous_ = nullptr;
-    RecordingAgent agent_;
-    std::unique_ptr<CPolicy> policy_;
-    std::list<std::string> images_{"192.0.2.1", " 127.0.0.2\r\n"};
-};
-
-TEST_F(ProbeServerTest, HttpRowsOnPort80InANamespace) {
+TEST(ProbeServerTest, HttpRowsOnPort80InANamespace) {
     if (geteuid() != 0 || !Shell("ip -V")) GTEST_SKIP() << "needs root and the ip tool";
     TestNetns ns("probe");
-    ASSERT_TRUE(ns.ok());
     // Packets to 198.51.100.2 go to a MAC address nobody has: a connect that never completes.
-    ASSERT_TRUE(ns.Ip("link add ow0 type veth peer name ow1") && ns.Ip("addr add 198.51.100.1/24 dev ow0") &&
+    ASSERT_TRUE(ns.ok() && ns.Ip("link add ow0 type veth peer name ow1") && ns.Ip("addr add 198.51.100.1/24 dev ow0") &&
                 ns.Ip("link set ow0 up") && ns.Ip("link set ow1 up") &&
                 ns.Ip("neigh add 198.51.100.2 lladdr 02:00:00:00:00:02 dev ow0"));
+    FakeOs os;
+    Os* previous = SetOsForTesting(&os);
+    os.SetNetworkTimeScale(40);  // 200 ms a connect attempt, 125 ms a send or receive
+    RecordingAgent agent;
+    CPolicy policy;
+    policy.SetAgent(&agent);
+    const std::list<std::string> images{"192.0.2.1", " 127.0.0.2\r\n"};
+    const auto probe = [&](const char* ip) {
+        return CInvalidSocket(policy.os()).connect(ACE_INET_Addr(80, ip, AF_INET), images);
+    };
     ASSERT_TRUE(ns.RunInside([&] {
         for (const Row& row : kRows) {
             SCOPED_TRACE(row.name);
-            const int logsBefore = static_cast<int>(agent_.Logs().size());
+            const size_t logsBefore = agent.Logs().size();
             LoopbackServer server(row.serve, row.answer, 80);
             ASSERT_TRUE(server.ok());
-            EXPECT_EQ(Probe("127.0.0.1", 80), row.result);
-            const std::string request = server.received();
-            if (row.serve != Serve::CloseAtOnce) {
-                EXPECT_EQ(request, kRequest);
-            }
-            const std::vector<LogLine> logs = agent_.Logs();
+            EXPECT_EQ(probe("127.0.0.1"), row.result);
+            EXPECT_EQ(server.received(), row.serve == Serve::CloseAtOnce ? "" : kRequest);
+            const std::vector<LogLine> logs = agent.Logs();
             bool logged = row.log == nullptr;
             for (size_t i = logsBefore; i < logs.size() && !logged; ++i) logged = logs[i].text.find(row.log) != std::string::npos;
             EXPECT_TRUE(logged) << row.log;
         }
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(Probe("198.51.100.2", 80), PROBE_FAILED);
+        EXPECT_EQ(probe("198.51.100.2"), PROBE_FAILED);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "time-outs compressed";
     }));
+    SetOsForTesting(previous);
 }
 
 }  // namespace

@@ -36,12 +36,7 @@ TEST(PrefsJsTest, Table) {
         all += "user_pref(\"network.proxy." + std::string(p) + ");\n";
     }
     const std::string none = "| | | | | ";
-    const struct {
-        const char* name;
-        std::string text;
-        bool on;
-        std::string records, raw;
-    } cases[] = {
+    const struct { const char* name; std::string text; bool on; std::string records, raw; } cases[] = {
         {"every protocol", all + Pref("type", "1"), true, "h.test|80); f.test|21); s.test|443); s.test|1080); g.test|70); ",
          "f.testg.testh.tests.tests.test21);70);80);1080);443);"},
         {"automatic detection is off", "x;\n" + Pref("type", "4"), false, none, ""},
@@ -71,11 +66,7 @@ TEST(PrefsJsTest, Table) {
 }
 
 TEST(CompatibilityIniTest, ProgramAndFolders) {
-    const struct {
-        char sep;
-        const char* ini;
-        const char* program;
-    } cases[] = {
+    const struct { char sep; const char* ini; const char* program; } cases[] = {
         {'/', "[Compatibility]\nLastVersion=153.8.0\nLastPlatformDir=/usr/lib/firefox-esr\n", "/usr/lib/firefox-esr/firefox-esr"},
         {'\\', "[Compatibility]\r\nLastPlatformDir=C:\\Mozilla Firefox\r\n", "C:\\Mozilla Firefox\\firefox.exe"},
         {'\\', "[Compatibility]\nLastVersion=3.6\n", "\\firefox.exe"},

@@ -63,11 +63,7 @@ TEST_F(FrameTest, InterfaceRegistration) {
 }
 
 TEST_F(FrameTest, ComputerNameTable) {
-    const struct {
-        const char* dns;
-        bool netbiosOk;
-        const char *netbios, *expected;
-    } cases[] = {
+    const struct { const char* dns; bool netbiosOk; const char *netbios, *expected; } cases[] = {
         {"desk-7.corp.example.test", true, "NB", "desk-7"}, {"plainname", true, "NB", "plainname"},
         {"", true, "NBNAME", "NBNAME"}, {"", false, "NBNAME", ""},
         {".leadingdot", true, "NB", "NB"},  // nothing before the first dot: the NetBIOS name

@@ -2,7 +2,6 @@
 // their override files, and the operating-system code table.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -26,11 +25,7 @@ TEST(IniReaderTest, LookupTable) {
     const std::string text =
         "; comment\n[Main]\nName = Value  \n  quoted=\"a b\"\nsingle='x'\nhalf=\"open\nempty=\n"
         "dup=first\ndup=second\n[main]\nlater=1\n[ Other ]\nKey=v;not a comment\r\nnoequals\n";
-    const struct {
-        const char *section, *key, *def;
-        uint32_t size;
-        std::string expected;
-    } cases[] = {
+    const struct { const char *section, *key, *def; uint32_t size; std::string expected; } cases[] = {
         {"MAIN", "name", "d", 64, "Value|5"}, {"Main", "quoted", "d", 64, "a b|3"}, {"Main", "single", "d", 64, "x|1"},
         {"Main", "half", "d", 64, "\"open|5"}, {"Main", "empty", "d", 64, "|0"}, {"Main", "dup", "d", 64, "first|5"},
         {"Main", "later", "dflt  ", 64, "dflt|4"},  // only the first section of a name; default loses trailing blanks
@@ -117,10 +112,9 @@ TEST_F(LanguageFilesTest, TextsWithTheOverrideFile) {
     EXPECT_EQ(lumenutil::getStringFromLangIni("S", "both", 1), "") << "no language file: no override either";
 }
 
-// Platform id 1 reads GetVersionExA's numbers; platform id 2 the true NT
-// numbers, since GetVersionExA answers 6.2 on newer systems to a program
-// without a compatibility manifest. In the rows of platform ids 1 and 2 the
-// two pairs would decide differently, so reading the wrong pair fails.
+// Platform id 1 reads GetVersionExA's numbers, platform id 2 the true NT
+// numbers (GetVersionExA answers 6.2 to a program without a manifest); the
+// rows make the two pairs decide differently.
 TEST(SystemInfoTest, OsCodeTable) {
     enum { kMajor6 = 1, kMinor3 = 2 };  // which VerifyVersionInfo checks say equal
     const struct {
@@ -152,23 +146,11 @@ TEST(SystemInfoTest, OsCodeTable) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("row " + std::to_string(&c - cases));
-        OsVersionFacts f;
-        f.versionExOk = c.versionExOk;
-        f.ntNumbersOk = c.ntNumbersOk;
-        f.platformId = c.platform;
-        f.major = c.major;
-        f.minor = c.minor;
-        f.ntMajor = c.ntMajor;
-        f.ntMinor = c.ntMinor;
-        f.productType = c.product;
-        f.equalsMajor6 = (c.equals & kMajor6) != 0;
-        f.equalsMinor3 = (c.equals & kMinor3) != 0;
-        f.is64bit = c.is64;
-        f.servicePackMajor = 2;
+        const OsVersionFacts f{c.versionExOk, c.ntNumbersOk, c.platform, c.major, c.minor, c.ntMajor, c.ntMinor, 0,
+                               c.product, 2, (c.equals & kMajor6) != 0, (c.equals & kMinor3) != 0, c.is64};
         const bool ok = c.versionExOk && c.ntNumbersOk;
         int code = 0, sp = 0;
-        const uint32_t result = lumenutil::OSCodeFromFacts(f, c.want64, code, sp);
-        EXPECT_EQ(result, ok ? lumenutil::UTIL_OK : lumenutil::UTIL_E_OSVERSION);
+        EXPECT_EQ(lumenutil::OSCodeFromFacts(f, c.want64, code, sp), ok ? lumenutil::UTIL_OK : lumenutil::UTIL_E_OSVERSION);
         EXPECT_EQ(code, c.code);
         EXPECT_EQ(sp, ok ? 2 : -1);
     }

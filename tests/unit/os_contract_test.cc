@@ -8,13 +8,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "fakes/fake_os.h"
+#include "fakes/temp_dir.h"
 #include "platform/os.h"
 
 namespace outlinkwatch {
@@ -75,12 +75,7 @@ TYPED_TEST(OsContractTest, MutexOwnershipAndThreads) {
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(os->WaitForObjects(&m, 1, 0), kWaitObject0) << "recursive for its owner";
 
-    struct Arg {
-        Os* os;
-        Handle m;
-        uint32_t early = 0, late = 0;
-        bool foreignRelease = true;
-    } arg{os, m};
+    struct Arg { Os* os; Handle m; uint32_t early = 0, late = 0; bool foreignRelease = true; } arg{os, m};
     auto body = [](void* p) -> uint32_t {
         Arg* a = static_cast<Arg*>(p);
         a->early = a->os->WaitForObjects(&a->m, 1, 0);
@@ -142,26 +137,17 @@ TYPED_TEST(OsContractTest, Resolution) {
 
 TYPED_TEST(OsContractTest, ProfileStringsAndFiles) {
     Os* os = this->os_.get();
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "ow_contract";
-    std::filesystem::create_directories(dir);
-    const std::string path = (dir / "test.ini").string();
-    {
-        std::ofstream f(path, std::ios::binary);
-        f << "[Main]\r\nKey = \"quoted value\"\r\nOther=1\r\n[main]\r\nKey=second\r\n";
-    }
-    struct Row {
-        const char* section;
-        const char* key;
-        uint32_t size;
-        std::string want;
-    } rows[] = {
+    TempDir dir;
+    const std::string path = dir.path() + "/test.ini";
+    std::ofstream(path, std::ios::binary) << "[Main]\r\nKey = \"quoted value\"\r\nOther=1\r\n[main]\r\nKey=second\r\n";
+    const struct { const char* section; const char* key; uint32_t size; std::string want; } rows[] = {
         {"MAIN", "key", 64, "quoted value"},
         {"Main", "missing", 64, "dflt"},
         {"Main", "Key", 7, "quoted"},
         {"Main", nullptr, 64, std::string("Key\0Other\0", 10)},
         {"Nowhere", "Key", 64, "dflt"},
     };
-    for (const Row& r : rows) {
+    for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.section) + "/" + (r.key ? r.key : "(all)"));
         std::string got = os->ReadProfileString(r.section, r.key, "dflt", path, r.size);
         // A name list may carry its closing NUL or not; the names are what count.
@@ -171,9 +157,8 @@ TYPED_TEST(OsContractTest, ProfileStringsAndFiles) {
     std::string text;
     ASSERT_TRUE(os->ReadFileText(path, 6, &text));
     EXPECT_EQ(text, "[Main]");
-    EXPECT_FALSE(os->ReadFileText((dir / "absent.ini").string(), 6, &text));
+    EXPECT_FALSE(os->ReadFileText(dir.path() + "/absent.ini", 6, &text));
     EXPECT_TRUE(os->FileExists(path));
-    std::filesystem::remove_all(dir);
 }
 
 // Route-change requests: armed and withdrawn; a withdrawn request sets
@@ -194,47 +179,36 @@ TYPED_TEST(OsContractTest, RouteChangeRequest) {
     EXPECT_TRUE(os->CloseObject(ev));
 }
 
-class CountingSink : public TimerSink {
-public:
+// Counts ticks; while held, a tick waits (bounded) inside the sink.
+struct CountingSink : TimerSink {
     void OnTimer(uint32_t id) override {
-        std::unique_lock<std::mutex> lock(mu_);
-        ++ticks_;
-        last_ = id;
-        cv_.notify_all();
-        if (holdTicks_) {
-            inTick_ = true;
-            cv_.notify_all();
-            cv_.wait_for(lock, std::chrono::seconds(10), [&] { return !holdTicks_; });
-            inTick_ = false;
-        }
+        std::unique_lock<std::mutex> lock(mu);
+        ++ticks;
+        last = id;
+        inTick = hold;
+        cv.notify_all();
+        cv.wait_for(lock, std::chrono::seconds(10), [&] { return !hold; });
+        inTick = false;
     }
-    template <typename Pred>
-    bool WaitFor(Pred pred) {
-        std::unique_lock<std::mutex> lock(mu_);
-        return cv_.wait_for(lock, std::chrono::seconds(10), [&] { return pred(*this); });
+    template <typename F>
+    bool WaitFor(F pred) {
+        std::unique_lock<std::mutex> lock(mu);
+        return cv.wait_for(lock, std::chrono::seconds(10), pred);
     }
-    void Hold(bool hold) {
-        std::lock_guard<std::mutex> lock(mu_);
-        holdTicks_ = hold;
-        cv_.notify_all();
+    template <typename F>
+    auto Locked(F read) {
+        std::lock_guard<std::mutex> lock(mu);
+        return read();
     }
-    int ticks() {
-        std::lock_guard<std::mutex> lock(mu_);
-        return ticks_;
+    void Hold(bool on) {
+        Locked([&] { return hold = on; });
+        cv.notify_all();
     }
-    bool inTick() {
-        std::lock_guard<std::mutex> lock(mu_);
-        return inTick_;
-    }
-
-    int ticks_ = 0;
-    uint32_t last_ = 0;
-    bool holdTicks_ = false;
-    bool inTick_ = false;
-
-private:
-    std::mutex mu_;
-    std::condition_variable cv_;
+    std::mutex mu;
+    std::condition_variable cv;
+    int ticks = 0;
+    uint32_t last = 0;
+    bool hold = false, inTick = false;
 };
 
 // A timer repeats until disarmed, and Stop waits out a tick under way,
@@ -250,23 +224,23 @@ TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
     std::thread clock([&] {
         while (advancing.load()) TypeParam::Advance(os, 5);
     });
-    EXPECT_TRUE(sink.WaitFor([](CountingSink& s) { return s.ticks_ >= 3; }));
+    EXPECT_TRUE(sink.WaitFor([&] { return sink.ticks >= 3; }));
 
     sink.Hold(true);
-    EXPECT_TRUE(sink.WaitFor([](CountingSink& s) { return s.inTick_; }));
+    EXPECT_TRUE(sink.WaitFor([&] { return sink.inTick; }));
     std::thread release([&] {
         // Lets the held tick end only once Stop has had its bound twice over.
         std::this_thread::sleep_for(milliseconds(40));
         sink.Hold(false);
     });
     host->Stop(20);
-    EXPECT_FALSE(sink.inTick()) << "Stop returned during a tick";
-    const int after = sink.ticks();
+    EXPECT_FALSE(sink.Locked([&] { return sink.inTick; })) << "Stop returned during a tick";
+    const int after = sink.Locked([&] { return sink.ticks; });
     release.join();
     advancing = false;
     clock.join();
-    EXPECT_EQ(sink.ticks(), after) << "a tick after Stop";
-    EXPECT_EQ(sink.last_, 3u);
+    EXPECT_EQ(sink.ticks, after) << "a tick after Stop";
+    EXPECT_EQ(sink.last, 3u);
     EXPECT_FALSE(host->Arm(3, 5)) << "stopped for good";
 }
 

@@ -68,8 +68,7 @@ TEST(ReactionTest, HandleResultFollowsTheBlockValue) {
         {"3", "Proxy", 0, false, 0, nullptr, {}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string("block \"") + c.block + "\" kind " + c.kind + " same " + std::to_string(c.same) +
-                     (c.device ? "" : " no device"));
+        SCOPED_TRACE(std::string(c.block) + "/" + c.kind + "/" + std::to_string(c.same) + (c.device ? "" : "/no device"));
         Rig rig(c.device);
         rig.policy->m_strBlock = c.block;
         rig.policy->m_bSameInvalidProxy.store(c.same);

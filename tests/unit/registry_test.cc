@@ -7,13 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "fakes/fake_os.h"
+#include "fakes/temp_dir.h"
 #include "lumenutil/registry.h"
 #include "platform/linux/registry_files.h"
 #include "platform/reg_file.h"
@@ -88,24 +87,16 @@ TEST(RegFileTest, ParseTable) {
 
 // LumenReg over a backend: the same table runs on the in-memory fake and on
 // the files of the Linux stand-in.
-fs::path TempDir(const std::string& tag) {
-    fs::path dir = fs::temp_directory_path() / ("ow_reg_" + tag + "_" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir;
-}
-
 struct MemoryBackend {
     FakeOs os;
     TreeRegistry* reg = &os.registry();
 };
 
 struct FileBackend {
-    fs::path dir = TempDir("typed");
-    FileRegistry files{dir.string()};
+    TempDir dir;
+    FileRegistry files{dir.path()};
     FakeOs os;
     TreeRegistry* reg = (os.UseRegistry(&files), &files);
-    ~FileBackend() { fs::remove_all(dir); }
 };
 
 template <typename Backend>
@@ -244,17 +235,17 @@ TYPED_TEST(LumenRegTest, ViewsMasksAndFailures) {
 
 class FileRegistryTest : public testing::Test {
 protected:
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Read(const std::string& name) {
-        std::ifstream in(dir_ / name, std::ios::binary);
+    std::string Read() {
+        std::ifstream in(dir_ / "HKEY_USERS.reg", std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-    void WriteFile(const std::string& bytes) { std::ofstream(dir_ / "HKEY_USERS.reg", std::ios::binary) << bytes; }
-    fs::path dir_ = TempDir("files");
+    void Write(const std::string& bytes) { std::ofstream(dir_ / "HKEY_USERS.reg", std::ios::binary) << bytes; }
+    TempDir temp_;
+    fs::path dir_ = temp_.path();
 };
 
 TEST_F(FileRegistryTest, ExportedFileLoadsAndChangesAreWrittenWhole) {
-    WriteFile(Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\S-1-5-21-9\\Software\\Microsoft\\Windows\\"
+    Write(Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\S-1-5-21-9\\Software\\Microsoft\\Windows\\"
                         "CurrentVersion\\Internet Settings]\r\n\"ProxyEnable\"=dword:00000001\r\n"
                         "\"ProxyServer\"=\"10.9.8.7:3128\"\r\n"));
     setenv("OUTLINKWATCH_REGISTRY_DIR", dir_.c_str(), 1);  // the build's own backend reads it
@@ -268,7 +259,7 @@ TEST_F(FileRegistryTest, ExportedFileLoadsAndChangesAreWrittenWhole) {
     EXPECT_EQ(LumenReg::SetRegKeyValue(HKEY_USERS, ie, "ProxyEnable", 0u, OSTYPE_X64), UTIL_OK);
     unsetenv("OUTLINKWATCH_REGISTRY_DIR");
 
-    const std::string text = regfile::Utf16ToNarrow(Read("HKEY_USERS.reg").substr(2));
+    const std::string text = regfile::Utf16ToNarrow(Read().substr(2));
     EXPECT_NE(text.find("\"ProxyEnable\"=dword:00000000\r\n\"ProxyServer\"=\"10.9.8.7:3128\"\r\n"), std::string::npos)
         << text;
     std::vector<std::string> names;
@@ -279,7 +270,7 @@ TEST_F(FileRegistryTest, ExportedFileLoadsAndChangesAreWrittenWhole) {
 
 TEST_F(FileRegistryTest, DamagedFileIsRefusedAndLeftAlone) {
     const std::string damaged = "REGEDIT4\n\n[HKEY_USERS\\S]\n\"x\"=\"cut";
-    WriteFile(damaged);
+    Write(damaged);
     std::string reports;
     FileRegistry files(dir_.string(), [&](const std::string& line) { reports += line; });
     FakeOs os;
@@ -290,7 +281,7 @@ TEST_F(FileRegistryTest, DamagedFileIsRefusedAndLeftAlone) {
     EXPECT_EQ(LumenReg::CreateRegKeyValue(HKEY_USERS, "S", "y", 1u, OSTYPE_X86), UTIL_E_CREATEKEY);
     EXPECT_EQ(LumenReg::CreateRegKeyValue(HKEY_LOCAL_MACHINE, "S", "y", 1u, OSTYPE_X86), UTIL_OK) << "other hives work";
     SetOsForTesting(previous);
-    EXPECT_EQ(Read("HKEY_USERS.reg"), damaged);
+    EXPECT_EQ(Read(), damaged);
     EXPECT_NE(reports.find("HKEY_USERS.reg refused: line 4: unterminated quote"), std::string::npos) << reports;
 }
 
@@ -319,7 +310,7 @@ TEST_F(FileRegistryTest, ConcurrentWritersKeepEachOthersValues) {
     }
     regfile::Key root;
     std::string error;
-    ASSERT_TRUE(regfile::Parse(Read("HKEY_USERS.reg"), &root, &error)) << error;
+    ASSERT_TRUE(regfile::Parse(Read(), &root, &error)) << error;
     const regfile::Key* shared = root.Find("HKEY_USERS")->Find("S")->Find("Shared");
     ASSERT_NE(shared, nullptr);
     EXPECT_EQ(shared->values.size(), 2u * kValues) << "a writer lost another's change";

@@ -1,15 +1,13 @@
 // The route tracer and the route report on the fake OS: its scripted
 // command runner writes the trace output, its sleeps are compressed.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
-#include <cstdio>
-#include <fstream>
+#include <filesystem>
 #include <vector>
 
 #include "fakes/fake_os.h"
 #include "fakes/recording_agent.h"
+#include "fakes/temp_dir.h"
 #include "platform/trace_files.h"
 #include "plugin/policy.h"
 
@@ -66,10 +64,7 @@ TEST(TraceOutputTest, ParsesHopsByTable) {
 }
 
 TEST(TraceOutputTest, CompletionMarkersByTable) {
-    const struct {
-        const char* name;
-        std::string bytes, text;
-    } cases[] = {
+    const struct { const char* name; std::string bytes, text; } cases[] = {
         {"English, any case", "1 A.B\nTRACE Complete.\n", "1 a.b\ntrace complete.\n"},
         {"GBK words", "X\n\xB8\xFA\xD7\xD9\xCD\xEA\xB3\xC9\xA1\xA3\n", "x\n\xB8\xFA\xD7\xD9\xCD\xEA\xB3\xC9\xA1\xA3\n"},
         {"no marker yet", "Tracing route to x\n  1  192.0.2.1\n", ""},
@@ -82,30 +77,18 @@ TEST(TraceOutputTest, CompletionMarkersByTable) {
     }
 }
 
-// A fresh temporary directory, the fake and the process-wide flags.
+// A fresh temporary directory and the process-wide flags.
 class TraceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/owtrace-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        fake_.SetTempDirectory(dir_);
-        file_ = dir_ + "/1700000000";
         g_nOSCode.store(122);
         g_bExit.store(0);
     }
-    void TearDown() override {
-        g_bExit.store(0);
-        std::remove(file_.c_str());
-        rmdir(dir_.c_str());
-    }
-    bool FileLeft() {
-        struct stat st;
-        return stat(file_.c_str(), &st) == 0;
-    }
+    void TearDown() override { g_bExit.store(0); }
+    bool FileLeft() { return std::filesystem::exists(file_); }
 
-    FakeOs fake_;
-    std::string dir_, file_;
+    TempDir dir_;
+    std::string file_ = dir_.path() + "/1700000000";
 };
 
 TEST_F(TraceTest, TraceByTable) {
@@ -142,7 +125,7 @@ TEST_F(TraceTest, TraceByTable) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         FakeOs fake;
-        fake.SetTempDirectory(c.tempDir ? dir_ : "");
+        fake.SetTempDirectory(c.tempDir ? dir_.path() : "");
         if (c.output != nullptr) {
             fake.ScriptCommandOutput(c.output, c.afterSleeps);
         } else {
@@ -243,7 +226,7 @@ TEST_F(TraceTest, PrintTracertByTable) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ReportRig rig(dir_);
+        ReportRig rig(dir_.path());
         if (!c.comm.empty()) rig.agent.SetCommunicationAddress(c.comm);
         rig.fake.ScriptCommandOutput(c.output);
         std::vector<uint32_t> slept;

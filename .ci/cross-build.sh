@@ -81,6 +81,19 @@ for name in GetInterfaceList CreateObject QuerySupportedCommand; do
   fi
 done
 
+# The value operations of the XML classes, which agents built apart link
+# against, under their C++ names.
+for name in _ZN9attributeC1ERKS_ _ZN9attributeaSERKS_ _ZN9attributeD1Ev \
+  _ZN11attribute_uC1ERKS_ _ZN11attribute_uaSERKS_ _ZN11attribute_uD1Ev \
+  _ZN7elementC1ERKS_ _ZN7elementaSERKS_ _ZN9element_uC1ERKS_ _ZN9element_uaSERKS_ \
+  _ZN12CIAXMLParserC1ERKS_ _ZN12CIAXMLParseraSERKS_ _ZN14CIAXMLParser_uC1ERKS_ _ZN14CIAXMLParser_uaSERKS_; do
+  if ! grep -qxF "$name" <<<"$exports"; then
+    echo "cross-build: NOT exported: $name" >&2
+    status=1
+  fi
+done
+echo "cross-build: exported: the XML value operations and $(grep -c '^_ZN9lumenutil' <<<"$exports") utility functions"
+
 # The DLLs it imports from; the compiler's run-time libraries and ACE must
 # be linked in, not imported.
 imports="$(awk '/^[[:space:]]*DLL Name:/ { print $3 }' <<<"$dump")"

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "lumenutil/file_util.h"
 #include "outlinkwatch/export.h"
 
 namespace outlinkwatch {
@@ -68,11 +69,5 @@ OW_EXPORT std::string GetLangStdName(int id);
 OW_EXPORT std::string GetLangNameByAbbr(const std::string& abbr);
 OW_EXPORT void PrintLangMap();
 OW_EXPORT std::string getStringFromLangIni(const std::string& section, const std::string& key, int langId);
-
-class OW_EXPORT LumenFile {
-public:
-    static uint32_t GetInifileStringA(const char* section, const char* key, const char* defaultValue,
-                                      char* buffer, uint32_t size, const char* path);
-};
 
 }  // namespace lumenutil

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,60 @@ public:
     // The name of the key under HKEY_USERS that belongs to that process's
     // user; userKeyName is written only on success.
     static uint32_t GetCurrentUserSID(const std::string& imageName, std::string& userKeyName);
+
+    // --- the rest of the table (not used by the policy)
+    // The platform id of the version query; UTIL_E_OSVERSION where the
+    // system has none (not Windows).
+    static uint32_t GetOSPlatForm(int& platformId);
+    // The system's name ("Windows 7", "UNKNOWN" ...; elsewhere the system's
+    // own name), " X64 Edition" added for a 64-bit machine when want64 is
+    // set, and the service pack ("sp1"; empty for none).
+    static uint32_t GetOSVersionInfo(std::string& name, std::string& servicePack, int want64);
+    static std::string GetOSDetailInformation();
+    static uint32_t GetOSLanguage(std::string& language);
+    static uint32_t GetOSLocaleLanguage(std::string& language);
+    static uint32_t GetOSSystemDir(std::string& directory);
+    static bool OSIs64bit(bool& isIA64, bool& isAMD64);
+    static bool OSIs64bit();
+    // The true version numbers; false where the system has none.
+    static bool GetNtVersionNumbers(uint32_t& major, uint32_t& minor, uint32_t& build);
+    static int IsAdminUser();
+    // The module's file name and its directory (the path split at its last
+    // separator); a null module is the host executable.
+    static uint32_t GetCurrentModuleFileName(outlinkwatch::Handle module, std::string& fileName,
+                                             std::string& directory);
+    static bool GetCurrentDomainInfo(std::string& domain);
+    static bool GetCurrentUserDomainInfo(std::string& domain);
+    static std::string GetSystemEveryoneAccountName();
+    // 1 VMware, 2 Virtual PC, 3 VirtualBox, 0 none; worked out once.
+    static bool isVirtualMachine(uint32_t& kind);
+    static bool IsVirtualAdapter(const std::string& adapter);
+    // The characteristics numbers listed in ExtCustomized.ini beside the host
+    // executable; 1 when none was read, 0 otherwise.
+    static int GetVirtualAdapterCharacteristicsFromIniFile(std::list<uint32_t>& characteristics);
+
+    // Adapters and MAC addresses, loopback left out; MAC texts "%02X-%02X-...".
+    static bool GetAllMacAddr(std::list<std::string>& macs);
+    static bool GetAllWirelessMacAddr(std::list<std::string>& macs);
+    // The burned-in address of an adapter, its current one where the system
+    // does not tell.
+    static bool GetPhyMacAddress(const std::string& adapter, std::string& mac);
+    // The burned-in address of the first active physical adapter.
+    static bool GetCurrConnRealMac(std::string& mac);
+    // Adapters that are up with an IPv4 address; the physical ones among them.
+    static bool GetActiveIntf(std::list<std::string>& adapters);
+    static bool GetActivePhyIntf(std::list<std::string>& adapters);
+    static bool IsWirelessMACAddress(const std::string& mac);
+    static bool IsWirelessAdapter(const std::string& adapter);
 };
+
+// The decisions behind the table, on the facts an Os gave.
+std::string OSNameFromCode(int osCode);
+std::string MacText(const std::vector<uint8_t>& mac);
+// The virtual-machine kind the firmware's texts reveal.
+uint32_t VirtualMachineKind(const outlinkwatch::FirmwareFacts& firmware);
+int VirtualAdapterCharacteristics(outlinkwatch::Os* os, std::list<uint32_t>& characteristics);
+bool VirtualAdapter(outlinkwatch::Os* os, const std::string& adapter);
 
 // The two look-ups above on a given Os (the policy's own).
 uint32_t TokenByName(outlinkwatch::Os* os, const std::string& imageName, outlinkwatch::Handle& token,

@@ -146,6 +146,60 @@ struct LocalDate {
     int year = 0, month = 0, day = 0;
 };
 
+// --- utility library: files, system information, adapters
+// What a file's attributes tell (GetFileAttributesExA).
+struct FileFacts {
+    bool isDirectory = false;
+    bool readOnly = false;
+    uint64_t size = 0;
+};
+
+// A calendar time with the fields of the Windows SYSTEMTIME.
+struct CalendarTime {
+    uint16_t year = 0, month = 0, dayOfWeek = 0, day = 0;
+    uint16_t hour = 0, minute = 0, second = 0, milliseconds = 0;
+};
+
+// Processor architectures in the Windows numbering.
+constexpr uint16_t kArchX86 = 0, kArchArm = 5, kArchIA64 = 6, kArchAMD64 = 9, kArchArm64 = 12;
+constexpr uint16_t kArchUnknown = 0xFFFF;
+
+// The facts behind the system-information table beyond the version facts.
+struct SystemFacts {
+    // Whether the version facts are the system's own (Windows); elsewhere
+    // they stand in for the newest workstation family and say nothing
+    // about the running system.
+    bool nativeVersion = false;
+    uint16_t processorArchitecture = kArchUnknown;  // of the machine, not of the process
+    uint16_t uiLanguage = 0;   // LANGID of the user's interface language (2052 simplified Chinese)
+    uint32_t oemCodePage = 0;  // 936 and 950 are the Chinese ones
+    uint16_t suiteMask = 0;    // wSuiteMask of the version query
+    uint32_t productInfo = 0;  // GetProductInfo's product type; 0 unknown
+    bool serverR2 = false;     // GetSystemMetrics(SM_SERVERR2)
+    uint32_t buildNumber = 0;
+    std::string systemDirectory;  // GetSystemDirectoryA into 64 bytes; empty when it fails
+    // Not Windows: the system's own name and kernel release.
+    std::string ownName;
+    std::string ownRelease;
+};
+
+// The firmware's identity texts (SMBIOS / DMI).
+struct FirmwareFacts {
+    std::string systemVendor, productName, biosVendor, biosVersion, boardVendor;
+};
+
+// One network adapter, loopback left out, in the platform's order.
+struct InterfaceFacts {
+    std::string name;                   // Windows: the adapter's GUID name; Linux: the interface name
+    std::string description;
+    std::vector<uint8_t> mac;           // current hardware address
+    std::vector<uint8_t> permanentMac;  // burned-in address where the system tells it
+    bool up = false;                    // operationally up
+    bool hasIPv4 = false;
+    bool wireless = false;
+};
+constexpr size_t kMaxInterfaces = 256;
+
 class Os {
 public:
     virtual ~Os() = default;
@@ -299,6 +353,36 @@ public:
     // The day the key was last written, in the local time zone.
     virtual uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) = 0;
     virtual uint32_t CloseRegistryKey(HKEY key) = 0;
+
+    // --- utility library: files, system information, adapters
+    // The attributes of a path; false when it has none (missing, unreadable).
+    virtual bool FileAttributes(const std::string& path, FileFacts* facts) = 0;
+    // Opens the path for reading (directories too) and gives its last-access
+    // time in local time; false when it cannot be opened or read.
+    virtual bool FileAccessTime(const std::string& path, CalendarTime* local) = 0;
+    // The text of an item of the file's version resource, in its first
+    // translation ("\\StringFileInfo\\<lang><codepage>\\<item>"); false
+    // when the file has no version resource or not that item.
+    virtual bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) = 0;
+    // The wide twins of FileExists and ReadProfileString.
+    virtual bool FileExistsW(const std::wstring& path) = 0;
+    virtual std::wstring ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                            const std::wstring& path, uint32_t size) = 0;
+    virtual SystemFacts SystemInfoFacts() = 0;
+    // GetModuleFileNameA (260 bytes) of a module handle, null for the executable.
+    virtual bool ModuleFileName(Handle module, std::string* path) = 0;
+    // Whether this process runs with the rights of the system's administrators.
+    virtual bool ProcessIsAdministrator() = 0;
+    // The system's DNS domain (without the host name); false when it has none.
+    virtual bool SystemDomainName(std::string* domain) = 0;
+    // The account name of a SID given as text, in the system's language.
+    virtual bool AccountNameOfSid(const std::string& sidText, std::string* name) = 0;
+    virtual FirmwareFacts Firmware() = 0;
+    // The characteristics number of an adapter (NCF_VIRTUAL 0x1 ...); false
+    // for an adapter the system does not know.
+    virtual bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) = 0;
+    // The adapters, at most kMaxInterfaces; false when they cannot be listed.
+    virtual bool NetworkInterfaces(std::vector<InterfaceFacts>* out) = 0;
 };
 
 // Forwards every call to another Os, so a test overrides only what it needs.
@@ -421,6 +505,34 @@ public:
     }
     uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) override { return target_->RegistryKeyWriteDate(key, date); }
     uint32_t CloseRegistryKey(HKEY key) override { return target_->CloseRegistryKey(key); }
+
+    // --- utility library: files, system information, adapters
+    bool FileAttributes(const std::string& path, FileFacts* facts) override {
+        return target_->FileAttributes(path, facts);
+    }
+    bool FileAccessTime(const std::string& path, CalendarTime* local) override {
+        return target_->FileAccessTime(path, local);
+    }
+    bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override {
+        return target_->FileVersionItem(path, item, value);
+    }
+    bool FileExistsW(const std::wstring& path) override { return target_->FileExistsW(path); }
+    std::wstring ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                    const std::wstring& path, uint32_t size) override {
+        return target_->ReadProfileStringW(section, key, defaultValue, path, size);
+    }
+    SystemFacts SystemInfoFacts() override { return target_->SystemInfoFacts(); }
+    bool ModuleFileName(Handle module, std::string* path) override { return target_->ModuleFileName(module, path); }
+    bool ProcessIsAdministrator() override { return target_->ProcessIsAdministrator(); }
+    bool SystemDomainName(std::string* domain) override { return target_->SystemDomainName(domain); }
+    bool AccountNameOfSid(const std::string& sidText, std::string* name) override {
+        return target_->AccountNameOfSid(sidText, name);
+    }
+    FirmwareFacts Firmware() override { return target_->Firmware(); }
+    bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override {
+        return target_->AdapterCharacteristics(adapter, characteristics);
+    }
+    bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override { return target_->NetworkInterfaces(out); }
 
 private:
     Os* target_;

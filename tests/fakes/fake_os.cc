@@ -11,6 +11,8 @@
 #include "config/address_parsing.h"
 #include "platform/expand_vars.h"
 #include "platform/ini_reader.h"
+#include "platform/pe_version.h"
+#include "platform/wide_text.h"
 #include "platform/trace_files.h"
 
 namespace outlinkwatch {
@@ -541,6 +543,66 @@ bool FakeOs::ReadWholeFile(const std::string& path, size_t cap, std::string* tex
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return false;
     return ReadFileText(path, cap, text);
+}
+
+// --- utility library: files, system information, adapters
+
+bool FakeOs::FileAttributes(const std::string& path, FileFacts* facts) {
+    std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(st)) return false;
+    facts->isDirectory = std::filesystem::is_directory(st);
+    facts->readOnly = (st.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
+    facts->size = std::filesystem::is_regular_file(st) ? std::filesystem::file_size(path, ec) : 0;
+    return !ec;
+}
+
+// The last write time stands in for the access time (the standard library
+// knows no other), read as UTC like the fake's other local times.
+bool FakeOs::FileAccessTime(const std::string& path, CalendarTime* local) {
+    std::error_code ec;
+    const auto written = std::filesystem::last_write_time(path, ec);
+    if (ec) return false;
+    const auto sys = std::chrono::time_point_cast<std::chrono::milliseconds>(
+        written - std::filesystem::file_time_type::clock::now() + std::chrono::system_clock::now());
+    const int64_t ms = sys.time_since_epoch().count();
+    std::tm tm;
+    if (!LocalTime(ms / 1000, &tm)) return false;
+    *local = CalendarTime{static_cast<uint16_t>(tm.tm_year + 1900), static_cast<uint16_t>(tm.tm_mon + 1),
+                          static_cast<uint16_t>(tm.tm_wday), static_cast<uint16_t>(tm.tm_mday),
+                          static_cast<uint16_t>(tm.tm_hour), static_cast<uint16_t>(tm.tm_min),
+                          static_cast<uint16_t>(tm.tm_sec), static_cast<uint16_t>(ms % 1000)};
+    return true;
+}
+
+bool FakeOs::FileVersionItem(const std::string& path, const std::string& item, std::string* value) {
+    return PeFileVersionItem(path, item, value);
+}
+
+bool FakeOs::FileExistsW(const std::wstring& path) { return FileExists(WideToUtf8(path)); }
+
+std::wstring FakeOs::ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                        const std::wstring& path, uint32_t size) {
+    return WideProfileString(this, section, key, defaultValue, path, size);
+}
+
+bool FakeOs::ModuleFileName(Handle module, std::string* path) {
+    *path = module == nullptr ? ExecutablePath() : modulePath;
+    return !path->empty();
+}
+
+bool FakeOs::AccountNameOfSid(const std::string& sidText, std::string* name) {
+    const auto it = accountNames.find(sidText);
+    if (it == accountNames.end()) return false;
+    *name = it->second;
+    return true;
+}
+
+bool FakeOs::AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) {
+    const auto it = adapterCharacteristics.find(adapter);
+    if (it == adapterCharacteristics.end()) return false;
+    *characteristics = it->second;
+    return true;
 }
 
 }  // namespace outlinkwatch

@@ -241,6 +241,38 @@ private:
     std::mutex registryMu_;
     std::vector<RegistryCall> registryCalls_;
     std::map<std::string, uint32_t> registryFailures_;
+
+public:
+    // --- utility library: files, system information, adapters
+    // Files are the real ones; read-only is the owner's write bit, as a
+    // Windows attribute is a property of the file and not of the caller.
+    // The rest is set by the test.
+    SystemFacts systemFacts;
+    FirmwareFacts firmware;
+    std::vector<InterfaceFacts> interfaces;
+    bool interfacesOk = true;
+    std::map<std::string, uint32_t> adapterCharacteristics;
+    std::map<std::string, std::string> accountNames;  // SID text -> name
+    std::string domainName;                           // empty: none
+    std::string modulePath = "/nonexistent/OutlinkWatch.so";
+    bool administrator = false;
+
+    bool FileAttributes(const std::string& path, FileFacts* facts) override;
+    bool FileAccessTime(const std::string& path, CalendarTime* local) override;
+    bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override;
+    bool FileExistsW(const std::wstring& path) override;
+    std::wstring ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                    const std::wstring& path, uint32_t size) override;
+    SystemFacts SystemInfoFacts() override { return systemFacts; }
+    bool ModuleFileName(Handle module, std::string* path) override;
+    bool ProcessIsAdministrator() override { return administrator; }
+    bool SystemDomainName(std::string* domain) override { return !domainName.empty() && (*domain = domainName, true); }
+    bool AccountNameOfSid(const std::string& sidText, std::string* name) override;
+    FirmwareFacts Firmware() override { return firmware; }
+    bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override;
+    bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override {
+        return interfacesOk && (*out = interfaces, true);
+    }
 };
 
 }  // namespace outlinkwatch

@@ -20,4 +20,35 @@ TEST(Win32OsTest, ResolutionIsNotCutAtAnEmbeddedNul) {
     EXPECT_EQ(got, std::vector<uint32_t>{htonl(0x0A010203u)});
 }
 
+// The utility library's calls as Windows (or Wine) answers them.
+TEST(Win32OsTest, SystemFilesAndAccounts) {
+    ow::Os* os = ow::Os::Default();
+    char sys[MAX_PATH] = {};
+    ASSERT_NE(GetSystemDirectoryA(sys, sizeof sys), 0u);
+    const std::string kernel32 = std::string(sys) + "\\kernel32.dll";
+    std::string value;
+    EXPECT_TRUE(os->FileVersionItem(kernel32, "FileVersion", &value));
+    EXPECT_FALSE(value.empty());
+    ow::FileFacts facts;
+    ASSERT_TRUE(os->FileAttributes(sys, &facts));
+    EXPECT_TRUE(facts.isDirectory);
+    ow::CalendarTime t;
+    EXPECT_TRUE(os->FileAccessTime(sys, &t)) << "directories open too";
+    EXPECT_GE(t.year, 1980);
+
+    const ow::SystemFacts f = os->SystemInfoFacts();
+    EXPECT_TRUE(f.nativeVersion);
+    EXPECT_EQ(f.processorArchitecture, ow::kArchAMD64);
+    EXPECT_EQ(f.systemDirectory, sys);
+    std::string name, exe;
+    EXPECT_TRUE(os->AccountNameOfSid("S-1-1-0", &name));
+    EXPECT_FALSE(name.empty());
+    EXPECT_FALSE(os->AccountNameOfSid("S-1-x", &name));
+    ASSERT_TRUE(os->ModuleFileName(nullptr, &exe));
+    EXPECT_NE(exe.find(".exe"), std::string::npos) << exe;
+    std::vector<ow::InterfaceFacts> adapters;
+    EXPECT_TRUE(os->NetworkInterfaces(&adapters));
+    os->ProcessIsAdministrator();  // either answer; the token walk must hold
+}
+
 }  // namespace

@@ -21,9 +21,12 @@
 #include "platform/linux/net_linux.h"
 #include "platform/linux/users_linux.h"
 #include "platform/linux/registry_files.h"
+#include "platform/linux/sysinfo_linux.h"
 #include "platform/os.h"
+#include "platform/pe_version.h"
 #include "platform/thread_timer_host.h"
 #include "platform/trace_files.h"
+#include "platform/wide_text.h"
 
 namespace outlinkwatch {
 namespace {
@@ -327,6 +330,37 @@ public:
     }
     uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) override { return registry_.WriteDate(key, date); }
     uint32_t CloseRegistryKey(HKEY key) override { return registry_.Close(key); }
+
+    // --- utility library: files, system information, adapters
+    bool FileAttributes(const std::string& path, FileFacts* facts) override {
+        return linuxsys::FileAttributes(path, facts);
+    }
+    bool FileAccessTime(const std::string& path, CalendarTime* local) override {
+        return linuxsys::FileAccessTime(path, local);
+    }
+    // ELF files carry no version resource; Windows files keep theirs here too.
+    bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override {
+        return value != nullptr && PeFileVersionItem(path, item, value);
+    }
+    bool FileExistsW(const std::wstring& path) override { return FileExists(WideToUtf8(path)); }
+    std::wstring ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                    const std::wstring& path, uint32_t size) override {
+        return WideProfileString(this, section, key, defaultValue, path, size);
+    }
+    SystemFacts SystemInfoFacts() override { return linuxsys::SystemInfoFacts(); }
+    bool ModuleFileName(Handle module, std::string* path) override { return linuxsys::ModuleFileName(module, path); }
+    bool ProcessIsAdministrator() override { return linuxsys::ProcessIsAdministrator(); }
+    bool SystemDomainName(std::string* domain) override {
+        return domain != nullptr && linuxsys::DomainOfFqdn(ComputerDnsName(), domain);
+    }
+    bool AccountNameOfSid(const std::string& sidText, std::string* name) override {
+        return linuxsys::AccountNameOfSid(sidText, name);
+    }
+    FirmwareFacts Firmware() override { return linuxsys::Firmware(); }
+    bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override {
+        return linuxsys::AdapterCharacteristics(adapter, characteristics);
+    }
+    bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override { return linuxsys::NetworkInterfaces(out); }
 
 private:
     KernelObjects objects_;

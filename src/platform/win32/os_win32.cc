@@ -652,7 +652,283 @@ public:
 
     uint32_t CloseRegistryKey(HKEY key) override { return static_cast<uint32_t>(RegCloseKey(key)); }
 
+    // --- utility library: files, system information, adapters
+
+    bool FileAttributes(const std::string& path, FileFacts* facts) override {
+        if (facts == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+        facts->isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        facts->readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+        facts->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        return true;
+    }
+
+    bool FileAccessTime(const std::string& path, CalendarTime* local) override {
+        if (local == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        // Backup semantics let directories open as well.
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        FILETIME accessed, localTime;
+        SYSTEMTIME st;
+        const bool ok = GetFileTime(file, nullptr, &accessed, nullptr) && FileTimeToLocalFileTime(&accessed, &localTime) &&
+                        FileTimeToSystemTime(&localTime, &st);
+        CloseHandle(file);
+        if (!ok) return false;
+        *local = CalendarTime{st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute, st.wSecond,
+                              st.wMilliseconds};
+        return true;
+    }
+
+    bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override {
+        if (value == nullptr || path.empty() || HasEmbeddedNul(path) || HasEmbeddedNul(item)) return false;
+        DWORD ignored = 0;
+        const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+        if (size == 0) return false;
+        std::vector<char> block(size, 0);
+        if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return false;
+        void* translation = nullptr;
+        UINT length = 0;
+        if (!VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &translation, &length) || length < 4) {
+            return false;
+        }
+        const WORD* words = static_cast<const WORD*>(translation);
+        char query[260];
+        std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", words[0], words[1], item.c_str());
+        void* text = nullptr;
+        if (!VerQueryValueA(block.data(), query, &text, &length) || text == nullptr) return false;
+        value->assign(static_cast<const char*>(text), strnlen(static_cast<const char*>(text), length));
+        return true;
+    }
+
+    bool FileExistsW(const std::wstring& path) override {
+        if (path.empty() || path.find(L'\0') != std::wstring::npos) return false;
+        return _waccess(path.c_str(), 0) == 0;
+    }
+
+    std::wstring ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                    const std::wstring& path, uint32_t size) override {
+        if (size == 0 || path.find(L'\0') != std::wstring::npos) return std::wstring();
+        if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
+        std::wstring buf(size, L'\0');
+        const DWORD n = GetPrivateProfileStringW(section, key, defaultValue, &buf[0], size, path.c_str());
+        buf.resize(n < size ? n : size);
+        return buf;
+    }
+
+    SystemFacts SystemInfoFacts() override {
+        SystemFacts f;
+        f.nativeVersion = true;
+        SYSTEM_INFO si;
+        std::memset(&si, 0, sizeof si);
+        GetNativeSystemInfoFn native = nullptr;
+        if (HMODULE kernel32 = GetModuleHandleA("kernel32.dll")) {
+            native = win32::ProcAs<GetNativeSystemInfoFn>(GetProcAddress(kernel32, "GetNativeSystemInfo"));
+        }
+        if (native != nullptr) native(&si);
+        else GetSystemInfo(&si);
+        f.processorArchitecture = si.wProcessorArchitecture;
+        f.uiLanguage = GetUserDefaultUILanguage();
+        f.oemCodePage = GetOEMCP();
+        OSVERSIONINFOEXA ex;
+        std::memset(&ex, 0, sizeof ex);
+        ex.dwOSVersionInfoSize = sizeof ex;
+        if (GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&ex))) {
+            f.suiteMask = ex.wSuiteMask;
+            f.buildNumber = ex.dwBuildNumber & 0xFFFFu;
+            DWORD type = 0;
+            if (ex.dwMajorVersion >= 6 &&
+                GetProductInfo(ex.dwMajorVersion, ex.dwMinorVersion, ex.wServicePackMajor, ex.wServicePackMinor, &type)) {
+                f.productInfo = type;
+            }
+        }
+        f.serverR2 = GetSystemMetrics(SM_SERVERR2) != 0;
+        char dir[64];
+        const UINT n = GetSystemDirectoryA(dir, sizeof dir);
+        if (n > 0 && n < sizeof dir) f.systemDirectory.assign(dir, n);
+        return f;
+    }
+
+    bool ModuleFileName(Handle module, std::string* path) override {
+        if (path == nullptr) return false;
+        char buf[kModulePathBytes];
+        const DWORD len = GetModuleFileNameA(static_cast<HMODULE>(module), buf, kModulePathBytes);
+        if (len == 0 || len >= kModulePathBytes) return false;
+        path->assign(buf, len);
+        return true;
+    }
+
+    // The token's groups hold the built-in Administrators group (also when
+    // it is there for deny only).
+    bool ProcessIsAdministrator() override {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+        DWORD need = 0;
+        GetTokenInformation(token, TokenGroups, nullptr, 0, &need);
+        std::vector<uint64_t> storage((need + 7) / 8 + 1);
+        bool admin = false;
+        PSID admins = nullptr;
+        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+        if (need > 0 && GetTokenInformation(token, TokenGroups, storage.data(), need, &need) &&
+            AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                     &admins)) {
+            const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(storage.data());
+            for (DWORD i = 0; i < groups->GroupCount && !admin; ++i) admin = EqualSid(groups->Groups[i].Sid, admins);
+            FreeSid(admins);
+        }
+        CloseHandle(token);
+        return admin;
+    }
+
+    bool SystemDomainName(std::string* domain) override {
+        if (domain == nullptr) return false;
+        char buf[256];
+        DWORD len = sizeof buf;
+        if (!GetComputerNameExA(ComputerNameDnsDomain, buf, &len) || len == 0 || len >= sizeof buf) return false;
+        domain->assign(buf, len);
+        return true;
+    }
+
+    bool AccountNameOfSid(const std::string& sidText, std::string* name) override {
+        if (name == nullptr || sidText.empty() || HasEmbeddedNul(sidText)) return false;
+        PSID sid = nullptr;
+        if (!ConvertStringSidToSidA(sidText.c_str(), &sid)) return false;
+        char account[kUserNameBytes], domain[kUserNameBytes];
+        DWORD accountLen = sizeof account, domainLen = sizeof domain;
+        SID_NAME_USE use;
+        const bool ok = LookupAccountSidA(nullptr, sid, account, &accountLen, domain, &domainLen, &use) != FALSE;
+        LocalFree(sid);
+        if (ok) *name = FieldText(account);
+        return ok;
+    }
+
+    // The firmware's texts as the system keeps them from SMBIOS.
+    FirmwareFacts Firmware() override {
+        FirmwareFacts f;
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DESCRIPTION\\System\\BIOS", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            return f;
+        }
+        auto text = [key](const char* name) {
+            char buf[256];
+            DWORD type = 0, size = sizeof buf - 1;
+            std::memset(buf, 0, sizeof buf);
+            if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS ||
+                type != REG_SZ) {
+                return std::string();
+            }
+            return FieldText(buf);
+        };
+        f.systemVendor = text("SystemManufacturer");
+        f.productName = text("SystemProductName");
+        f.biosVendor = text("BIOSVendor");
+        f.biosVersion = text("BIOSVersion");
+        f.boardVendor = text("BaseBoardManufacturer");
+        RegCloseKey(key);
+        return f;
+    }
+
+    bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override {
+        if (characteristics == nullptr || adapter.empty()) return false;
+        HKEY cls = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetClassKey, 0, KEY_READ, &cls) != ERROR_SUCCESS) return false;
+        bool found = false;
+        for (DWORD i = 0; i < kMaxClassSubkeys && !found; ++i) {
+            char sub[kKeyNameBytes];
+            DWORD subLen = sizeof sub;
+            if (RegEnumKeyExA(cls, i, sub, &subLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            HKEY key = nullptr;
+            if (RegOpenKeyExA(cls, sub, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+            char id[kKeyNameBytes];
+            DWORD type = 0, size = sizeof id - 1;
+            std::memset(id, 0, sizeof id);
+            DWORD number = 0, numberSize = sizeof number;
+            if (RegQueryValueExA(key, "NetCfgInstanceId", nullptr, &type, reinterpret_cast<BYTE*>(id), &size) ==
+                    ERROR_SUCCESS &&
+                type == REG_SZ && _stricmp(FieldText(id).c_str(), adapter.c_str()) == 0 &&
+                RegQueryValueExA(key, "Characteristics", nullptr, &type, reinterpret_cast<BYTE*>(&number),
+                                 &numberSize) == ERROR_SUCCESS &&
+                type == REG_DWORD) {
+                *characteristics = number;
+                found = true;
+            }
+            RegCloseKey(key);
+        }
+        RegCloseKey(cls);
+        return found;
+    }
+
+    bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override {
+        if (out == nullptr) return false;
+        ULONG need = 0;
+        DWORD rc = GetAdaptersInfo(nullptr, &need);
+        if (rc == ERROR_NO_DATA || (rc == ERROR_SUCCESS && need == 0)) {
+            out->clear();
+            return true;
+        }
+        if (rc != ERROR_BUFFER_OVERFLOW || need > kMaxAdapterBufferBytes) return false;
+        std::vector<uint64_t> storage((need + 7) / 8 + 1);
+        ULONG len = static_cast<ULONG>(storage.size() * 8);
+        if (GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(storage.data()), &len) != ERROR_SUCCESS) return false;
+        std::vector<InterfaceFacts> list;
+        for (const IP_ADAPTER_INFO* a = reinterpret_cast<const IP_ADAPTER_INFO*>(storage.data());
+             a != nullptr && list.size() < kMaxInterfaces; a = a->Next) {
+            if (a->Type == MIB_IF_TYPE_LOOPBACK) continue;
+            InterfaceFacts i;
+            i.name = FieldText(a->AdapterName);
+            i.description = FieldText(a->Description);
+            i.mac.assign(a->Address, a->Address + std::min<UINT>(a->AddressLength, MAX_ADAPTER_ADDRESS_LENGTH));
+            i.hasIPv4 = std::strcmp(FieldText(a->IpAddressList.IpAddress.String).c_str(), "0.0.0.0") != 0;
+            MIB_IFROW row;
+            std::memset(&row, 0, sizeof row);
+            row.dwIndex = a->Index;
+            i.up = GetIfEntry(&row) == NO_ERROR && (row.dwOperStatus == IF_OPER_STATUS_OPERATIONAL ||
+                                                   row.dwOperStatus == IF_OPER_STATUS_CONNECTED);
+            i.wireless = a->Type == IF_TYPE_IEEE80211 || MediaSubType(i.name) == 2;
+            i.permanentMac = PermanentAddress(i.name);
+            list.push_back(std::move(i));
+        }
+        *out = std::move(list);
+        return true;
+    }
+
 private:
+    static constexpr const char* kNetClassKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+    static constexpr DWORD kMaxClassSubkeys = 4096;
+
+    // The connection's medium: 2 is wireless.
+    static DWORD MediaSubType(const std::string& adapter) {
+        const std::string path = "SYSTEM\\CurrentControlSet\\Control\\Network\\{4D36E972-E325-11CE-BFC1-08002BE10318}\\" +
+                                 adapter + "\\Connection";
+        HKEY key = nullptr;
+        DWORD value = 0, size = sizeof value, type = 0;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+        if (RegQueryValueExA(key, "MediaSubType", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+                ERROR_SUCCESS ||
+            type != REG_DWORD) {
+            value = 0;
+        }
+        RegCloseKey(key);
+        return value;
+    }
+
+    // The burned-in address, asked of the adapter's device.
+    static std::vector<uint8_t> PermanentAddress(const std::string& adapter) {
+        constexpr DWORD kQueryGlobalStats = 0x00170002;  // IOCTL_NDIS_QUERY_GLOBAL_STATS
+        constexpr DWORD kPermanentAddress = 0x01010101;  // OID_802_3_PERMANENT_ADDRESS
+        const std::string device = "\\\\.\\" + adapter;
+        HANDLE h = CreateFileA(device.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return {};
+        DWORD oid = kPermanentAddress;
+        uint8_t mac[32] = {0};
+        DWORD returned = 0;
+        const BOOL ok = DeviceIoControl(h, kQueryGlobalStats, &oid, sizeof oid, mac, sizeof mac, &returned, nullptr);
+        CloseHandle(h);
+        if (!ok || returned == 0 || returned > sizeof mac) return {};
+        return std::vector<uint8_t>(mac, mac + returned);
+    }
+
     bool VersionEquals(DWORD typeMask, DWORD value) {
         OSVERSIONINFOEXA want;
         std::memset(&want, 0, sizeof want);

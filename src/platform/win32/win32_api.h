@@ -24,6 +24,7 @@
 #include <sddl.h>
 #include <tlhelp32.h>
 #include <userenv.h>
+#include <winver.h>
 // clang-format on
 
 #include <memory>

@@ -1,0 +1,105 @@
+#include "lumenutil/file_util.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "platform/os.h"
+
+#if defined(_WIN32)
+#  include "platform/win32/win32_api.h"
+#endif
+
+namespace lumenutil {
+namespace {
+
+constexpr size_t kMaxPathChars = 260;
+constexpr uint32_t kNoSize = 0xFFFFFFFFu;
+
+uint32_t CopyProfileStringW(const std::wstring& value, wchar_t* buffer, uint32_t size) {
+    if (buffer == nullptr || size == 0) return 0;
+    const size_t n = value.size() < size ? value.size() : size - 1;
+    if (n > 0) std::wmemcpy(buffer, value.data(), n);
+    buffer[n] = L'\0';
+    if (n + 1 < size) buffer[n + 1] = L'\0';
+    return static_cast<uint32_t>(n);
+}
+
+}  // namespace
+
+uint32_t LumenFile::IsFileExist(const char* path) {
+    if (path == nullptr) return UTIL_E_INVALIDARG;
+    return outlinkwatch::CurrentOs()->FileExists(path) ? UTIL_OK : UTIL_E_NOFILE;
+}
+
+uint32_t LumenFile::IsDirectory(const char* path) {
+    if (path == nullptr) return UTIL_E_INVALIDARG;
+    outlinkwatch::FileFacts facts;
+    if (!outlinkwatch::CurrentOs()->FileAttributes(path, &facts)) return UTIL_E_NOFILE;
+    return facts.isDirectory ? UTIL_S_ISDIR : UTIL_E_NOTDIR;
+}
+
+uint32_t LumenFile::IsReadOnly(const char* path) {
+    if (path == nullptr) return UTIL_E_INVALIDARG;
+    outlinkwatch::FileFacts facts;
+    if (!outlinkwatch::CurrentOs()->FileAttributes(path, &facts)) return UTIL_E_NOFILE;
+    return facts.readOnly ? UTIL_S_READONLY : UTIL_E_NOTREADONLY;
+}
+
+uint32_t LumenFile::IsWritableFile(const char* path) {
+    const uint32_t readOnly = IsReadOnly(path);
+    if (readOnly == UTIL_E_INVALIDARG || readOnly == UTIL_E_NOFILE) return readOnly;
+    return readOnly == UTIL_E_NOTREADONLY ? UTIL_S_WRITABLE : UTIL_E_NOTWRITABLE;
+}
+
+uint32_t LumenFile::GetFileSize(const char* path) {
+    outlinkwatch::FileFacts facts;
+    if (path == nullptr || !outlinkwatch::CurrentOs()->FileAttributes(path, &facts)) return kNoSize;
+    return facts.size >= kNoSize ? kNoSize : static_cast<uint32_t>(facts.size);
+}
+
+uint32_t LumenFile::GetFileVerInfo(const char* path, const char* item, std::string& out) {
+    if (path == nullptr) return UTIL_E_INVALIDARG;
+    outlinkwatch::Os* os = outlinkwatch::CurrentOs();
+    if (!os->FileExists(path)) return UTIL_E_NOFILE;
+    std::string value;
+    if (item != nullptr && os->FileVersionItem(path, item, &value)) out = value;
+    return UTIL_OK;
+}
+
+uint32_t LumenFile::GetFileTime(const std::string& path, SYSTEMTIME& out) {
+    outlinkwatch::CalendarTime t;
+    if (path.empty() || !outlinkwatch::CurrentOs()->FileAccessTime(path, &t)) return UTIL_E_FILETIME;
+    out.wYear = t.year;
+    out.wMonth = t.month;
+    out.wDayOfWeek = t.dayOfWeek;
+    out.wDay = t.day;
+    out.wHour = t.hour;
+    out.wMinute = t.minute;
+    out.wSecond = t.second;
+    out.wMilliseconds = t.milliseconds;
+    return UTIL_S_FILETIME;
+}
+
+uint32_t ReadIniWithOverrideW(outlinkwatch::Os* os, const wchar_t* section, const wchar_t* key,
+                              const wchar_t* defaultValue, wchar_t* buffer, uint32_t size, const wchar_t* path) {
+    if (path == nullptr) return 0;
+    size_t length = 0;
+    while (length < kMaxPathChars - 1 && path[length] != L'\0') ++length;
+    std::wstring custom(path, length);
+    const size_t dot = custom.rfind(L'.');
+    if (dot != std::wstring::npos) {
+        custom.replace(dot, std::wstring::npos, L"_cust.ini");
+        if (os->FileExistsW(custom) && buffer != nullptr && size > 0) {
+            const std::wstring value = os->ReadProfileStringW(section, key, L"", custom, size);
+            if (!value.empty() && value[0] != L'\0') return CopyProfileStringW(value, buffer, size);
+        }
+    }
+    return CopyProfileStringW(os->ReadProfileStringW(section, key, defaultValue, path, size), buffer, size);
+}
+
+uint32_t LumenFile::GetInifileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                      wchar_t* buffer, uint32_t size, const wchar_t* path) {
+    return ReadIniWithOverrideW(outlinkwatch::CurrentOs(), section, key, defaultValue, buffer, size, path);
+}
+
+}  // namespace lumenutil

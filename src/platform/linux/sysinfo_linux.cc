@@ -1,0 +1,329 @@
+#include "platform/linux/sysinfo_linux.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <ifaddrs.h>
+#include <linux/ethtool.h>
+#include <linux/sockios.h>
+#include <net/if.h>
+#include <netpacket/packet.h>
+#include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <memory>
+
+namespace outlinkwatch {
+namespace linuxsys {
+namespace {
+
+constexpr size_t kMaxOsReleaseBytes = 64 * 1024;
+constexpr size_t kMaxDmiBytes = 256;
+constexpr size_t kMaxGroups = 1024;
+constexpr size_t kPasswdBuffer = 16 * 1024;
+constexpr uint32_t kNcfVirtual = 0x1, kNcfPhysical = 0x4;
+constexpr size_t kMaxModulePath = 259;
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+std::string ReadSmall(const std::string& path, size_t cap) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::string();
+    std::string text(cap, '\0');
+    in.read(&text[0], static_cast<std::streamsize>(cap));
+    text.resize(static_cast<size_t>(in.gcount()));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+// The locale category's value as the C library picks it.
+std::string LocaleOf(const char* category) {
+    for (const char* name : {"LC_ALL", category, "LANG"}) {
+        const char* v = std::getenv(name);
+        if (v != nullptr && *v != '\0') return v;
+    }
+    return std::string();
+}
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.compare(0, std::strlen(prefix), prefix) == 0; }
+
+uint16_t ArchitectureOf(const std::string& machine) {
+    if (machine == "x86_64") return kArchAMD64;
+    if (machine == "ia64") return kArchIA64;
+    if (machine == "aarch64" || machine == "arm64") return kArchArm64;
+    if (StartsWith(machine, "arm")) return kArchArm;
+    if (machine.size() == 4 && machine[0] == 'i' && machine.compare(2, 2, "86") == 0) return kArchX86;
+    return kArchUnknown;
+}
+
+// PRETTY_NAME of os-release, else NAME, unquoted.
+std::string OsReleaseName() {
+    std::string text;
+    for (const char* path : {"/etc/os-release", "/usr/lib/os-release"}) {
+        text = ReadSmall(path, kMaxOsReleaseBytes);
+        if (!text.empty()) break;
+    }
+    std::string pretty, name;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string value = line.substr(eq + 1);
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+            value = value.substr(1, value.size() - 2);
+        }
+        if (line.compare(0, eq, "PRETTY_NAME") == 0) pretty = value;
+        else if (line.compare(0, eq, "NAME") == 0) name = value;
+    }
+    return !pretty.empty() ? pretty : name;
+}
+
+bool GroupName(gid_t gid, std::string* name) {
+    struct group gr, *result = nullptr;
+    std::unique_ptr<char[]> buf(new char[kPasswdBuffer]);
+    if (getgrgid_r(gid, &gr, buf.get(), kPasswdBuffer, &result) != 0 || result == nullptr || gr.gr_name == nullptr) {
+        return false;
+    }
+    *name = gr.gr_name;
+    return true;
+}
+
+bool UserName(uid_t uid, std::string* name) {
+    struct passwd pw, *result = nullptr;
+    std::unique_ptr<char[]> buf(new char[kPasswdBuffer]);
+    if (getpwuid_r(uid, &pw, buf.get(), kPasswdBuffer, &result) != 0 || result == nullptr || pw.pw_name == nullptr) {
+        return false;
+    }
+    *name = pw.pw_name;
+    return true;
+}
+
+// A decimal id after a prefix, the whole rest of the text.
+bool IdAfter(const std::string& text, const char* prefix, uint32_t* id) {
+    const size_t n = std::strlen(prefix);
+    if (text.compare(0, n, prefix) != 0 || text.size() == n || text.size() > n + 10) return false;
+    uint64_t v = 0;
+    for (size_t i = n; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + static_cast<uint64_t>(text[i] - '0');
+    }
+    if (v > 0xFFFFFFFFu) return false;
+    *id = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool ValidInterfaceName(const std::string& name) {
+    return !name.empty() && name.size() < IFNAMSIZ && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+std::vector<uint8_t> PermanentAddress(int sock, const std::string& name) {
+    // The request's header, then room for the address it fills in.
+    constexpr size_t kRoom = 32;
+    alignas(ethtool_perm_addr) uint8_t req[sizeof(ethtool_perm_addr) + kRoom];
+    std::memset(req, 0, sizeof req);
+    ethtool_perm_addr head;
+    std::memset(&head, 0, sizeof head);
+    head.cmd = ETHTOOL_GPERMADDR;
+    head.size = kRoom;
+    std::memcpy(req, &head, sizeof head);
+    ifreq ifr;
+    std::memset(&ifr, 0, sizeof ifr);
+    std::memcpy(ifr.ifr_name, name.data(), std::min(name.size(), sizeof ifr.ifr_name - 1));
+    ifr.ifr_data = reinterpret_cast<char*>(req);
+    if (sock < 0 || ioctl(sock, SIOCETHTOOL, &ifr) != 0) return {};
+    std::memcpy(&head, req, sizeof head);
+    if (head.size > kRoom) return {};
+    const uint8_t* data = req + sizeof(ethtool_perm_addr);
+    return std::vector<uint8_t>(data, data + head.size);
+}
+
+}  // namespace
+
+bool FileAttributes(const std::string& path, FileFacts* facts) {
+    struct stat st;
+    if (facts == nullptr || path.empty() || path.find('\0') != std::string::npos || stat(path.c_str(), &st) != 0) {
+        return false;
+    }
+    facts->isDirectory = S_ISDIR(st.st_mode);
+    facts->readOnly = access(path.c_str(), W_OK) != 0;
+    facts->size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    return true;
+}
+
+bool FileAccessTime(const std::string& path, CalendarTime* local) {
+    if (local == nullptr || path.empty() || path.find('\0') != std::string::npos) return false;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    struct stat st;
+    const bool statted = fstat(fd, &st) == 0;
+    close(fd);
+    if (!statted || st.st_atim.tv_sec < 0 || st.st_atim.tv_sec > kMaxLocalTime) return false;
+    std::tm tm;
+    const time_t t = st.st_atim.tv_sec;
+    if (localtime_r(&t, &tm) == nullptr) return false;
+    local->year = static_cast<uint16_t>(tm.tm_year + 1900);
+    local->month = static_cast<uint16_t>(tm.tm_mon + 1);
+    local->dayOfWeek = static_cast<uint16_t>(tm.tm_wday);
+    local->day = static_cast<uint16_t>(tm.tm_mday);
+    local->hour = static_cast<uint16_t>(tm.tm_hour);
+    local->minute = static_cast<uint16_t>(tm.tm_min);
+    local->second = static_cast<uint16_t>(tm.tm_sec > 59 ? 59 : tm.tm_sec);
+    local->milliseconds = static_cast<uint16_t>(st.st_atim.tv_nsec / 1000000);
+    return true;
+}
+
+SystemFacts SystemInfoFacts() {
+    SystemFacts f;
+    f.nativeVersion = false;
+    struct utsname u;
+    if (uname(&u) == 0) {
+        f.processorArchitecture = ArchitectureOf(std::string(u.machine, strnlen(u.machine, sizeof u.machine)));
+        f.ownRelease.assign(u.release, strnlen(u.release, sizeof u.release));
+        f.ownName.assign(u.sysname, strnlen(u.sysname, sizeof u.sysname));
+    }
+    const std::string release = OsReleaseName();
+    if (!release.empty()) f.ownName = release;
+    // The locale's language in the Windows numbers the decisions know:
+    // simplified Chinese messages, and the two Chinese character sets.
+    const std::string messages = LocaleOf("LC_MESSAGES");
+    if (StartsWith(messages, "zh_CN") || StartsWith(messages, "zh_SG")) f.uiLanguage = 2052;
+    const std::string ctype = LocaleOf("LC_CTYPE");
+    if (StartsWith(ctype, "zh_CN") || StartsWith(ctype, "zh_SG")) f.oemCodePage = 936;
+    else if (StartsWith(ctype, "zh_TW") || StartsWith(ctype, "zh_HK") || StartsWith(ctype, "zh_MO")) f.oemCodePage = 950;
+    return f;
+}
+
+bool ModuleFileName(Handle module, std::string* path) {
+    if (path == nullptr) return false;
+    std::string result;
+    if (module == nullptr) {
+        char buf[4096] = {0};
+        const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+        if (n <= 0) return false;
+        result.assign(buf, static_cast<size_t>(n));
+    } else {
+        Dl_info info;
+        if (dladdr(module, &info) == 0 || info.dli_fname == nullptr) return false;
+        result = info.dli_fname;
+    }
+    if (result.empty() || result.size() > kMaxModulePath) return false;
+    *path = result;
+    return true;
+}
+
+bool IsAdministratorsGroup(const std::string& groupName) { return groupName == "sudo" || groupName == "wheel"; }
+
+bool ProcessIsAdministrator() {
+    if (geteuid() == 0) return true;
+    std::vector<gid_t> groups(kMaxGroups);
+    const int n = getgroups(static_cast<int>(groups.size()), groups.data());
+    groups.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    groups.push_back(getegid());
+    for (gid_t gid : groups) {
+        std::string name;
+        if (GroupName(gid, &name) && IsAdministratorsGroup(name)) return true;
+    }
+    return false;
+}
+
+bool DomainOfFqdn(const std::string& fqdn, std::string* domain) {
+    const size_t dot = fqdn.find('.');
+    if (dot == std::string::npos || dot + 1 >= fqdn.size()) return false;
+    std::string d = fqdn.substr(dot + 1);
+    while (!d.empty() && d.back() == '.') d.pop_back();
+    if (d.empty() || d == "localdomain") return false;
+    *domain = d;
+    return true;
+}
+
+// Unix users and groups carry the SIDs their Samba mapping gives them; the
+// local system account is root. Everyone (S-1-1-0) has no account here.
+bool AccountNameOfSid(const std::string& sidText, std::string* name) {
+    if (name == nullptr) return false;
+    uint32_t id = 0;
+    if (sidText == "S-1-5-18") return UserName(0, name);
+    if (IdAfter(sidText, "S-1-22-1-", &id)) return UserName(static_cast<uid_t>(id), name);
+    if (IdAfter(sidText, "S-1-22-2-", &id)) return GroupName(static_cast<gid_t>(id), name);
+    return false;
+}
+
+FirmwareFacts Firmware(const std::string& dmiDir) {
+    FirmwareFacts f;
+    f.systemVendor = ReadSmall(dmiDir + "/sys_vendor", kMaxDmiBytes);
+    f.productName = ReadSmall(dmiDir + "/product_name", kMaxDmiBytes);
+    f.biosVendor = ReadSmall(dmiDir + "/bios_vendor", kMaxDmiBytes);
+    f.biosVersion = ReadSmall(dmiDir + "/bios_version", kMaxDmiBytes);
+    f.boardVendor = ReadSmall(dmiDir + "/board_vendor", kMaxDmiBytes);
+    return f;
+}
+
+// An interface backed by a device is physical; the kernel's virtual ones
+// (bridges, tunnels, veth, bonds) have none.
+bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) {
+    if (characteristics == nullptr || !ValidInterfaceName(adapter)) return false;
+    const std::string dir = "/sys/class/net/" + adapter;
+    if (!Exists(dir)) return false;
+    *characteristics = Exists(dir + "/device") ? kNcfPhysical : kNcfVirtual;
+    return true;
+}
+
+bool NetworkInterfaces(std::vector<InterfaceFacts>* out) {
+    if (out == nullptr) return false;
+    ifaddrs* raw = nullptr;
+    if (getifaddrs(&raw) != 0) return false;
+    std::vector<InterfaceFacts> list;
+    for (const ifaddrs* ifa = raw; ifa != nullptr; ifa = ifa->ifa_next) {
+        if (ifa->ifa_name == nullptr || (ifa->ifa_flags & IFF_LOOPBACK) != 0) continue;
+        std::string name(ifa->ifa_name, strnlen(ifa->ifa_name, IFNAMSIZ));
+        const size_t colon = name.find(':');  // an address label, not an interface
+        if (colon != std::string::npos) name.resize(colon);
+        if (!ValidInterfaceName(name)) continue;
+        auto it = std::find_if(list.begin(), list.end(), [&](const InterfaceFacts& i) { return i.name == name; });
+        if (it == list.end()) {
+            if (list.size() >= kMaxInterfaces) continue;
+            list.emplace_back();
+            it = list.end() - 1;
+            it->name = it->description = name;
+        }
+        if ((ifa->ifa_flags & IFF_UP) && (ifa->ifa_flags & IFF_RUNNING)) it->up = true;
+        if (ifa->ifa_addr == nullptr) continue;
+        if (ifa->ifa_addr->sa_family == AF_INET) {
+            it->hasIPv4 = true;
+        } else if (ifa->ifa_addr->sa_family == AF_PACKET) {
+            sockaddr_ll ll;
+            std::memcpy(&ll, ifa->ifa_addr, sizeof ll);
+            const size_t len = std::min<size_t>(ll.sll_halen, sizeof ll.sll_addr);
+            it->mac.assign(ll.sll_addr, ll.sll_addr + len);
+        }
+    }
+    freeifaddrs(raw);
+    const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    for (InterfaceFacts& i : list) {
+        const std::string dir = "/sys/class/net/" + i.name;
+        i.wireless = Exists(dir + "/wireless") || Exists(dir + "/phy80211");
+        if (i.mac.size() == 6) i.permanentMac = PermanentAddress(sock, i.name);
+    }
+    if (sock >= 0) close(sock);
+    *out = std::move(list);
+    return true;
+}
+
+}  // namespace linuxsys
+}  // namespace outlinkwatch

@@ -1,0 +1,272 @@
+#include "platform/pe_version.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace outlinkwatch {
+namespace {
+
+constexpr uint16_t kResourceTypeVersion = 16;
+constexpr size_t kMaxSections = 96;
+constexpr uint32_t kMaxDirectoryEntries = 4096;
+constexpr size_t kMaxQueryBytes = 259;  // the 260-byte query buffer with its terminator
+
+uint16_t Le16(const std::string& b, size_t at) {
+    return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
+}
+uint32_t Le32(const std::string& b, size_t at) {
+    return static_cast<uint32_t>(Le16(b, at)) | static_cast<uint32_t>(Le16(b, at + 2)) << 16;
+}
+
+struct Section {
+    uint32_t va, virtualSize, rawSize, rawOffset;
+};
+
+// A file offset for an address inside the image, with the bytes that follow
+// it in the same section.
+bool RvaToOffset(const std::vector<Section>& sections, uint32_t rva, uint64_t* offset, uint64_t* avail) {
+    for (const Section& s : sections) {
+        const uint64_t span = s.virtualSize > s.rawSize ? s.virtualSize : s.rawSize;
+        if (rva < s.va || rva - s.va >= span) continue;
+        const uint32_t delta = rva - s.va;
+        if (delta >= s.rawSize) return false;  // not backed by the file
+        *offset = static_cast<uint64_t>(s.rawOffset) + delta;
+        *avail = s.rawSize - delta;
+        return true;
+    }
+    return false;
+}
+
+// The entry of a resource directory to follow: the one with wantId when
+// given and present, else the first. Returns its OffsetToData field.
+bool PickEntry(const ReadAtFn& read, uint64_t dirOffset, long wantId, uint32_t* target) {
+    std::string head;
+    if (!read(dirOffset, 16, &head)) return false;
+    uint32_t count = static_cast<uint32_t>(Le16(head, 12)) + Le16(head, 14);
+    if (count == 0) return false;
+    if (count > kMaxDirectoryEntries) count = kMaxDirectoryEntries;
+    std::string entries;
+    if (!read(dirOffset + 16, count * 8u, &entries)) return false;
+    bool found = false;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t name = Le32(entries, i * 8);
+        const uint32_t data = Le32(entries, i * 8 + 4);
+        const bool isId = (name & 0x80000000u) == 0;
+        if (wantId >= 0 && isId && name == static_cast<uint32_t>(wantId)) {
+            *target = data;
+            return true;
+        }
+        if (!found && wantId != kResourceTypeVersion) {
+            *target = data;
+            found = true;
+        }
+    }
+    return found;
+}
+
+struct Node {
+    size_t end = 0;
+    std::u16string key;
+    uint16_t valueLength = 0, type = 0;
+    size_t valueStart = 0, valueEnd = 0, childrenStart = 0;
+};
+
+size_t Align4(size_t n) { return (n + 3) & ~static_cast<size_t>(3); }
+
+// One VS_VERSIONINFO-style node at pos, inside [pos, limit).
+bool ParseNode(const std::string& b, size_t pos, size_t limit, Node* n) {
+    if (pos + 6 > limit) return false;
+    const uint16_t length = Le16(b, pos);
+    if (length < 6 || length > limit - pos) return false;
+    n->end = pos + length;
+    n->valueLength = Le16(b, pos + 2);
+    n->type = Le16(b, pos + 4);
+    size_t p = pos + 6;
+    n->key.clear();
+    for (;;) {
+        if (p + 2 > n->end) return false;
+        const char16_t c = static_cast<char16_t>(Le16(b, p));
+        p += 2;
+        if (c == 0) break;
+        n->key.push_back(c);
+    }
+    n->valueStart = Align4(p) < n->end ? Align4(p) : n->end;
+    const size_t valueBytes = n->type == 1 ? size_t{n->valueLength} * 2 : n->valueLength;
+    n->valueEnd = valueBytes > n->end - n->valueStart ? n->end : n->valueStart + valueBytes;
+    n->childrenStart = Align4(n->valueEnd) < n->end ? Align4(n->valueEnd) : n->end;
+    return true;
+}
+
+bool KeyEquals(const std::u16string& key, const std::string& name) {
+    if (key.size() != name.size()) return false;
+    for (size_t i = 0; i < key.size(); ++i) {
+        char16_t a = key[i];
+        char b = name[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char16_t>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+        if (a != static_cast<unsigned char>(b)) return false;
+    }
+    return true;
+}
+
+// Follows a "\\a\\b" path from the root node, each step a child by name.
+bool FindPath(const std::string& block, const std::string& path, Node* out) {
+    Node node;
+    if (!ParseNode(block, 0, block.size(), &node)) return false;
+    size_t start = 0;
+    while (start < path.size()) {
+        if (path[start] == '\\') {
+            ++start;
+            continue;
+        }
+        size_t stop = path.find('\\', start);
+        if (stop == std::string::npos) stop = path.size();
+        const std::string part = path.substr(start, stop - start);
+        start = stop;
+        bool found = false;
+        // Each child is at least 6 bytes long, so the walk ends.
+        for (size_t pos = node.childrenStart; pos < node.end;) {
+            Node child;
+            if (!ParseNode(block, pos, node.end, &child)) break;
+            if (KeyEquals(child.key, part)) {
+                node = child;
+                found = true;
+                break;
+            }
+            pos = Align4(child.end);
+        }
+        if (!found) return false;
+    }
+    *out = node;
+    return true;
+}
+
+void AppendUtf8(char32_t c, std::string* out) {
+    if (c < 0x80) {
+        out->push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+}  // namespace
+
+bool PeVersionBlock(const ReadAtFn& read, std::string* block) {
+    std::string dos;
+    if (!read(0, 64, &dos) || dos[0] != 'M' || dos[1] != 'Z') return false;
+    const uint32_t peOffset = Le32(dos, 0x3C);
+    std::string coff;
+    if (!read(peOffset, 24, &coff) || coff.compare(0, 4, std::string("PE\0\0", 4)) != 0) return false;
+    const uint16_t sectionCount = Le16(coff, 6);
+    const uint16_t optionalSize = Le16(coff, 20);
+    if (sectionCount == 0 || sectionCount > kMaxSections) return false;
+    std::string opt;
+    if (optionalSize < 2 || !read(uint64_t{peOffset} + 24, optionalSize, &opt)) return false;
+    // PE32 and PE32+ differ in where the data directories begin.
+    size_t countAt;
+    const uint16_t magic = Le16(opt, 0);
+    if (magic == 0x10B) countAt = 92;
+    else if (magic == 0x20B) countAt = 108;
+    else return false;
+    const size_t resourceDirAt = countAt + 4 + 2 * 8;  // the third directory
+    if (resourceDirAt + 8 > opt.size() || Le32(opt, countAt) < 3) return false;
+    const uint32_t resourceRva = Le32(opt, resourceDirAt);
+    if (resourceRva == 0 || Le32(opt, resourceDirAt + 4) == 0) return false;
+
+    std::string table;
+    if (!read(uint64_t{peOffset} + 24 + optionalSize, size_t{sectionCount} * 40, &table)) return false;
+    std::vector<Section> sections;
+    for (size_t i = 0; i < sectionCount; ++i) {
+        const size_t at = i * 40;
+        sections.push_back(Section{Le32(table, at + 12), Le32(table, at + 8), Le32(table, at + 16), Le32(table, at + 20)});
+    }
+    uint64_t root = 0, rootAvail = 0;
+    if (!RvaToOffset(sections, resourceRva, &root, &rootAvail)) return false;
+
+    // Type, then name, then language; offsets below the leaf are relative
+    // to the directory's start and must stay inside its section.
+    uint32_t target = 0;
+    uint64_t dir = root;
+    const long wanted[3] = {kResourceTypeVersion, 1, -1};
+    for (int level = 0; level < 3; ++level) {
+        if (!PickEntry(read, dir, wanted[level], &target)) return false;
+        const bool subdirectory = (target & 0x80000000u) != 0;
+        if (subdirectory != (level < 2)) return false;
+        const uint32_t rel = target & 0x7FFFFFFFu;
+        if (rel >= rootAvail) return false;
+        dir = root + rel;
+    }
+    std::string leaf;
+    if (!read(dir, 16, &leaf)) return false;
+    const uint32_t dataRva = Le32(leaf, 0);
+    const uint32_t dataSize = Le32(leaf, 4);
+    uint64_t dataOffset = 0, dataAvail = 0;
+    if (dataSize == 0 || dataSize > kMaxVersionBlockBytes || !RvaToOffset(sections, dataRva, &dataOffset, &dataAvail) ||
+        dataSize > dataAvail) {
+        return false;
+    }
+    return read(dataOffset, dataSize, block);
+}
+
+bool VersionBlockItem(const std::string& block, const std::string& item, std::string* value) {
+    Node translation;
+    if (!FindPath(block, "\\VarFileInfo\\Translation", &translation) ||
+        translation.valueEnd - translation.valueStart < 4) {
+        return false;
+    }
+    char query[kMaxQueryBytes + 1];
+    std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", Le16(block, translation.valueStart),
+                  Le16(block, translation.valueStart + 2), item.c_str());
+    Node text;
+    if (!FindPath(block, query, &text)) return false;
+    // The text runs to its terminator, or to the end of its node.
+    std::string result;
+    for (size_t p = text.valueStart; p + 2 <= text.end; p += 2) {
+        char32_t c = Le16(block, p);
+        if (c == 0) break;
+        if (c >= 0xD800 && c < 0xDC00 && p + 4 <= text.end) {
+            const char32_t low = Le16(block, p + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                p += 2;
+            }
+        }
+        AppendUtf8(c, &result);
+    }
+    *value = result;
+    return true;
+}
+
+bool PeFileVersionItem(const std::string& path, const std::string& item, std::string* value) {
+    if (path.empty() || path.find('\0') != std::string::npos) return false;
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    const uint64_t fileSize = std::filesystem::file_size(path, ec);
+    if (ec) return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    const ReadAtFn read = [&in, fileSize](uint64_t offset, size_t length, std::string* out) {
+        if (offset > fileSize || length > fileSize - offset) return false;
+        out->assign(length, '\0');
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(offset));
+        in.read(&(*out)[0], static_cast<std::streamsize>(length));
+        return in.gcount() == static_cast<std::streamsize>(length);
+    };
+    std::string block;
+    return PeVersionBlock(read, &block) && VersionBlockItem(block, item, value);
+}
+
+}  // namespace outlinkwatch

@@ -1,0 +1,114 @@
+#include "platform/wide_text.h"
+
+#include "platform/os.h"
+
+namespace outlinkwatch {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+void PutUtf8(char32_t c, std::string* out) {
+    if (c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) c = kReplacement;
+    if (c < 0x80) {
+        out->push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out->push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out->push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out->push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+void PutWide(char32_t c, std::wstring* out) {
+    if (sizeof(wchar_t) == 2 && c >= 0x10000) {
+        c -= 0x10000;
+        out->push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
+        out->push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+        out->push_back(static_cast<wchar_t>(c));
+    }
+}
+
+}  // namespace
+
+std::string WideToUtf8(const std::wstring& wide) {
+    std::string out;
+    for (size_t i = 0; i < wide.size(); ++i) {
+        char32_t c = static_cast<char32_t>(wide[i]);
+        if (sizeof(wchar_t) == 2) c &= 0xFFFF;
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size()) {
+            const char32_t low = static_cast<char32_t>(wide[i + 1]) & 0xFFFF;
+            if (low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                ++i;
+            }
+        }
+        PutUtf8(c, &out);
+    }
+    return out;
+}
+
+std::wstring Utf8ToWide(const std::string& text) {
+    std::wstring out;
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        // 9: a byte that cannot begin a sequence.
+        size_t extra = 9;
+        if (lead < 0x80) extra = 0;
+        else if (lead >= 0xC2 && lead < 0xE0) extra = 1;
+        else if (lead >= 0xE0 && lead < 0xF0) extra = 2;
+        else if (lead >= 0xF0 && lead < 0xF5) extra = 3;
+        char32_t c = extra == 0 ? lead : extra == 1 ? (lead & 0x1F) : extra == 2 ? (lead & 0x0F) : (lead & 0x07);
+        bool ok = extra != 9;
+        for (size_t k = 1; ok && k <= extra; ++k) {
+            if (i + k >= text.size()) {
+                ok = false;
+                break;
+            }
+            const unsigned char cont = static_cast<unsigned char>(text[i + k]);
+            if ((cont & 0xC0) != 0x80) ok = false;
+            else c = (c << 6) | (cont & 0x3F);
+        }
+        if (!ok) {
+            PutWide(kReplacement, &out);
+            ++i;
+            continue;
+        }
+        // Overlong forms and surrogates are not characters.
+        const char32_t minimum = extra == 1 ? 0x80 : extra == 2 ? 0x800 : extra == 3 ? 0x10000 : 0;
+        if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) c = kReplacement;
+        PutWide(c, &out);
+        i += extra + 1;
+    }
+    return out;
+}
+
+std::wstring WideProfileString(Os* os, const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                               const std::wstring& path, uint32_t size) {
+    if (size == 0) return std::wstring();
+    if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
+    const std::string s = section != nullptr ? WideToUtf8(section) : std::string();
+    const std::string k = key != nullptr ? WideToUtf8(key) : std::string();
+    const std::string d = defaultValue != nullptr ? WideToUtf8(defaultValue) : std::string();
+    // A character takes at most four bytes of UTF-8.
+    const uint64_t narrowSize = uint64_t{size} * 4 < kMaxProfileBuffer ? uint64_t{size} * 4 : kMaxProfileBuffer;
+    std::wstring value = Utf8ToWide(os->ReadProfileString(section != nullptr ? s.c_str() : nullptr,
+                                                          key != nullptr ? k.c_str() : nullptr,
+                                                          defaultValue != nullptr ? d.c_str() : nullptr,
+                                                          WideToUtf8(path), static_cast<uint32_t>(narrowSize)));
+    // A name list keeps room for its two terminators, a value for one.
+    const bool list = section == nullptr || key == nullptr;
+    const size_t room = list ? (size >= 2 ? size - 2 : 0) : size - 1;
+    if (value.size() > room) value.resize(room);
+    return value;
+}
+
+}  // namespace outlinkwatch

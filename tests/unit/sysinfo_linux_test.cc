@@ -1,0 +1,57 @@
+// The Linux answers behind the system-information table: account names of
+// SIDs, the domain of a host name, the administrators' groups, DMI texts.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "fakes/temp_dir.h"
+#include "lumenutil/system_info.h"
+#include "platform/linux/sysinfo_linux.h"
+
+namespace outlinkwatch {
+namespace {
+
+TEST(SysinfoLinuxTest, AccountNamesOfSids) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"S-1-22-1-0", "root"}, {"S-1-5-18", "root"}, {"S-1-22-2-0", "root"},
+        {"S-1-1-0", nullptr},   // Everyone: no such account here
+        {"S-1-22-1-", nullptr}, {"S-1-22-1-0x", nullptr}, {"S-1-22-1-99999999999", nullptr},
+        {"S-1-22-1-4294967290", nullptr},  // no such user
+        {"", nullptr},
+    };
+    for (const auto& r : rows) {
+        std::string name = "unchanged";
+        EXPECT_EQ(linuxsys::AccountNameOfSid(r.first, &name), r.second != nullptr) << r.first;
+        EXPECT_EQ(name, r.second ? r.second : "unchanged") << r.first;
+    }
+}
+
+TEST(SysinfoLinuxTest, DomainOfHostName) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"pc1.corp.example.com", "corp.example.com"}, {"pc1.example.", "example"}, {"pc1", nullptr},
+        {"pc1.", nullptr}, {"pc1.localdomain", nullptr}, {"", nullptr}};
+    for (const auto& r : rows) {
+        std::string d = "unchanged";
+        EXPECT_EQ(linuxsys::DomainOfFqdn(r.first, &d), r.second != nullptr) << r.first;
+        EXPECT_EQ(d, r.second ? r.second : "unchanged") << r.first;
+    }
+    for (const char* g : {"sudo", "wheel"}) EXPECT_TRUE(linuxsys::IsAdministratorsGroup(g)) << g;
+    for (const char* g : {"adm", "root", "staff", "Sudo"}) EXPECT_FALSE(linuxsys::IsAdministratorsGroup(g)) << g;
+    uint32_t c = 0;
+    for (const char* bad : {"lo/../..", "..", "", "no-such-if0"}) EXPECT_FALSE(linuxsys::AdapterCharacteristics(bad, &c));
+}
+
+TEST(SysinfoLinuxTest, FirmwareTextsFromDmiFiles) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    for (const auto& f : {std::make_pair("sys_vendor", "innotek GmbH\n"), std::make_pair("product_name", "VirtualBox\n"),
+                          std::make_pair("bios_vendor", "innotek GmbH\n")}) {
+        std::ofstream(dir.path() + "/" + f.first) << f.second;
+    }
+    const FirmwareFacts f = linuxsys::Firmware(dir.path());
+    EXPECT_EQ(f.systemVendor + "|" + f.productName + "|" + f.biosVersion, "innotek GmbH|VirtualBox|");
+    EXPECT_EQ(lumenutil::VirtualMachineKind(f), 3u);
+}
+
+}  // namespace
+}  // namespace outlinkwatch

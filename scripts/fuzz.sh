@@ -19,6 +19,7 @@ harnesses=(
   prefs_js
   sid_text
   reg_file
+  proxy_server
 )
 ninja -C build/fuzz -j2 "${harnesses[@]/#/fuzz_}"
 

@@ -107,6 +107,14 @@ bool ProxyDemo::Prepare(uint16_t proxyPort, std::string* error) {
         *error = std::string("proxy demo: cannot start ") + kUiProgram + ": " + std::strerror(rc);
         return false;
     }
+    // Until the program has its arguments in place /proc shows none, and
+    // the policy's first look would miss the stand-in: wait, at most 2 s.
+    for (int i = 0; i < 200; ++i) {
+        std::string arg0;
+        std::getline(std::ifstream("/proc/" + std::to_string(ui_) + "/cmdline"), arg0, '\0');
+        if (arg0 == kUiImage) break;
+        ::usleep(10000);
+    }
     status_->Write("demo user: " + sid_ + ", home " + dir_ + "/home, registry " + dir_ + "/registry");
     status_->Write("demo user: Internet Explorer and Firefox use the proxy " + std::string(kDemoProxyText) + ":" +
                    std::to_string(port_) + "; \"" + kUiImage + "\" (pid " + std::to_string(ui_) +

@@ -20,6 +20,7 @@ harnesses=(
   sid_text
   reg_file
   pe_version
+  proxy_server
 )
 ninja -C build/fuzz -j2 "${harnesses[@]/#/fuzz_}"
 

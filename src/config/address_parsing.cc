@@ -250,4 +250,14 @@ void ResolveAddrList(const std::list<std::string>& in, int withPort, std::list<u
     }
 }
 
+uint16_t AtoiPort(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    uint32_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = (value * 10 + (text[i] - '0')) & 0xFFFFu;
+    return static_cast<uint16_t>(negative ? (0x10000u - value) & 0xFFFFu : value);
+}
+
 }  // namespace outlinkwatch

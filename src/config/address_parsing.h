@@ -68,6 +68,11 @@ void ParseIPSec(const std::list<std::string>& in, std::list<std::string>& out, c
 uint32_t NetFromHost(uint32_t host);
 uint32_t HostFromNet(uint32_t net);
 
+// The port text as atoi reads it (blanks, a sign, leading digits; 0 when
+// there are none), kept in 16 bits. Counted modulo 65536 all the way, so a
+// long run of digits cannot overflow.
+uint16_t AtoiPort(const std::string& text);
+
 // "a.b.c.d" of the four bytes of an address in network order.
 std::string AddressText(uint32_t addrNetOrder);
 

@@ -64,7 +64,7 @@ uint32_t MonitorProxyThread(void* arg) {
     g_bProxyThreadStopped.store(0);
     OW_LOG(policy, 2, "MonitorProxyThread", "Begin!!");
 
-    policy->CheckProxyConfig();
+    (void)policy->CheckProxyConfig();
     policy->SetCheckProxyTask();
 
     const Handle waitSet[2] = {policy->m_hProxyExitEvent, policy->m_hProxyChangeEvent.load()};
@@ -74,7 +74,7 @@ uint32_t MonitorProxyThread(void* arg) {
             OW_LOG(policy, 2, "MonitorProxyThread", "WaitForMultipleObjects Exit");
             g_bExit.store(1);
         } else if (wait == kWaitObject0 + 1) {
-            policy->CheckProxyConfig();
+            (void)policy->CheckProxyConfig();
             os->SleepMs(100);
         } else {
             os->SleepMs(1000);

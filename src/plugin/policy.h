@@ -92,9 +92,21 @@ public:
     // Checks that the engine dispatches to.
     int PrintTracert(const std::string& destination, int report);
     int TCPCheckOutlink();
-    void CheckProxyConfig();
-    // Proxy inspection: the interactive user's Firefox proxy.
+    // The proxy check task: 1 when a browser has an invalid proxy (new or
+    // known) or nothing changed; 0 when nothing is invalid, no proxies are
+    // allowed, or after an error.
+    int CheckProxyConfig();
+    // Proxy inspection: the interactive user's browser proxies.
+    int ReadIEProxy();
     int ReadFireFoxProxy();
+    int CheckIEProxy();
+    int checkFireFoxProxy();
+    // 1 when a record's address is not among the allowed proxies; browser
+    // is "IE" or "FIREFOX".
+    int CheckProxyIsInvalid(std::list<ProxyRecord>& records, std::string browser);
+    // 1 when a raw browser setting differs from the last one seen, which
+    // is then kept.
+    int IsProxyConfigChanged();
 
     // Reaction to a finding: notification, prompt, filter driver.
     void PackNotifyMsg(const std::string& kind, const std::string& info, const std::string& describe,

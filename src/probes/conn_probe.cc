@@ -8,23 +8,6 @@
 #include "plugin/policy.h"
 #include "probes/invalid_socket.h"
 
-namespace {
-
-// The port text as atoi reads it (blanks, a sign, leading digits; 0 when
-// there are none), kept in 16 bits. Counted modulo 65536 all the way, so a
-// long run of digits cannot overflow.
-uint16_t PortOf(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    uint32_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) value = (value * 10 + (text[i] - '0')) & 0xFFFFu;
-    return static_cast<uint16_t>(negative ? (0x10000u - value) & 0xFFFFu : value);
-}
-
-}  // namespace
-
 int CPolicy::TCPCheckOutlink() {
     const char* fn = "CPolicy::TCPCheckOutlink";
     if (m_lstConnectAddr.empty()) return 1;
@@ -41,7 +24,7 @@ int CPolicy::TCPCheckOutlink() {
         if (m_bParamsPending.load() != 0) return 0;
 
         const uint32_t ip = outlinkwatch::HostFromNet(outlinkwatch::InetAddr(record.strAddr));
-        const ACE_INET_Addr target(PortOf(record.strPort), ip);
+        const ACE_INET_Addr target(outlinkwatch::AtoiPort(record.strPort), ip);
         const int result = CInvalidSocket(m_pOs).connect(target, m_lstImageIP);
         if (result == PROBE_REDIRECTED) {
             OW_LOG(this, 2, fn, "Connect redirectional:%s", endpoint.c_str());

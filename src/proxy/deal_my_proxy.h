@@ -27,6 +27,26 @@ public:
     virtual int CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& configured,
                                   std::list<std::string>& imageIPs);
 
+    // --- Internet Explorer
+    // The whole reading: 1 only when the proxy is switched on, parsed,
+    // resolved and one of its servers answers. keyPath becomes the user's
+    // settings key under HKEY_USERS.
+    int GetIEProxy(std::string& keyPath, std::list<std::string>& imageIPs, std::list<ProxyRecord>& records,
+                   std::list<uint32_t>& addresses);
+    // The interactive user's key name under HKEY_USERS into a buffer of
+    // kUserKeyNameBytes; 0 when the user is not found or keyName is null.
+    int GetUIUserKeyName(char* keyName);
+    // The settings key of a user's key name, relative to HKEY_USERS.
+    static std::string IESettingsPath(const char* keyName);
+    // 1 when the DWORD valueName under HKEY_USERS\keyPath reads as 1.
+    int IsIEProxyEnable(std::string keyPath, std::string valueName);
+    // Reads and parses the proxy server text; rawValue is the text as read.
+    void GetIEProxyInfoFromReg(std::string keyPath, std::string valueName,
+                               std::list<outlinkwatch::ConnectAddrRecord>& configured, std::string& rawValue);
+    // Parse and resolution; 1 when at least one address was found.
+    int GetIEProxyServer(std::string keyPath, std::string valueName, std::list<ProxyRecord>& records,
+                         std::list<outlinkwatch::ConnectAddrRecord>& configured, std::list<uint32_t>& addresses);
+
     // --- Firefox
     // The whole reading: 1 only when a manual proxy is on, its hosts
     // resolve and one of them answers.

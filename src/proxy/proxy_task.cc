@@ -1,15 +1,178 @@
-// The proxy check task, run by the proxy thread at start and every 70 s.
-#include "plugin/policy.h"
+// The proxy check task, run by the proxy thread at start and every 70 s,
+// and the judgement of the browsers' proxies against the allowed ones.
+#include <algorithm>
+#include <cstring>
 
-void CPolicy::CheckProxyConfig() {
-    m_pOs->WaitForObjects(&m_hProxyMutex, 1, outlinkwatch::kInfinite);
+#include "lumenutil/registry.h"
+#include "plugin/policy.h"
+#include "proxy/deal_my_proxy.h"
+#include "proxy/ie_proxy.h"
+
+namespace {
+
+// Equal without regard to ASCII case.
+bool SameText(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+// The proxy mutex, given back once on whichever way the task ends.
+class ProxyMutexHold {
+public:
+    ProxyMutexHold(outlinkwatch::Os* os, outlinkwatch::Handle mutex) : os_(os), mutex_(mutex) {
+        held_ = os_->WaitForObjects(&mutex_, 1, outlinkwatch::kInfinite) == outlinkwatch::kWaitObject0;
+    }
+    ~ProxyMutexHold() { Release(); }
+    ProxyMutexHold(const ProxyMutexHold&) = delete;
+    ProxyMutexHold& operator=(const ProxyMutexHold&) = delete;
+    void Release() {
+        if (held_) os_->ReleaseMutexObject(mutex_);
+        held_ = false;
+    }
+
+private:
+    outlinkwatch::Os* os_;
+    outlinkwatch::Handle mutex_;
+    bool held_ = false;
+};
+
+}  // namespace
+
+int CPolicy::CheckIEProxy() {
+    if (ReadIEProxy() == 0) {
+        OW_LOG(this, 4, "CPolicy::CheckIEProxy", "The IE does not set valid proxy!");
+        return 0;
+    }
+    OW_LOG(this, 2, "CPolicy::CheckIEProxy", "The IE set proxy!");
+    return CheckProxyIsInvalid(m_lstIEProxy, "IE");
+}
+
+int CPolicy::checkFireFoxProxy() {
+    if (ReadFireFoxProxy() == 0) {
+        OW_LOG(this, 4, "CPolicy::checkFireFoxProxy", "The FireFox does not set valid proxy!");
+        return 0;
+    }
+    OW_LOG(this, 2, "CPolicy::checkFireFoxProxy", "The FireFox set proxy!");
+    return CheckProxyIsInvalid(m_lstFireFoxProxy, "FIREFOX");
+}
+
+int CPolicy::CheckProxyIsInvalid(std::list<ProxyRecord>& records, std::string browser) {
+    static const char* const kFunction = "CPolicy::CheckProxyIsInvalid";
+    std::string info, msg;
+    for (const ProxyRecord& record : records) {
+        if (record.strAddr.empty()) continue;
+        const bool allowed =
+            std::any_of(m_lstValidProxyStr.begin(), m_lstValidProxyStr.end(),
+                        [&](const std::string& valid) { return SameText(outlinkwatch::TrimText(valid), record.strAddr); });
+        if (allowed) continue;
+        info += record.strProtocol + record.strHost + ";IP Address:" + record.strAddr + "\n";
+        msg += record.strProtocol + record.strHost + "\n";
+    }
+    if (info.empty()) {
+        OW_LOG(this, 4, kFunction, "The proxy configration is valid!");
+        return 0;
+    }
+    m_bSameInvalidProxy.store(0);
+    // Compared without addresses: a host that now resolves elsewhere is the
+    // same finding, a new label or host a new one.
+    if (browser == "IE" && msg != m_strIEInvalidMsg) {
+        OW_LOG(this, 2, kFunction, "IE set invalid proxy send msg");
+        m_strIEProxyInfo = info;
+        m_strIEInvalidMsg = msg;
+        return 1;
+    }
+    if (browser == "FIREFOX" && msg != m_strFireFoxInvalidMsg) {
+        OW_LOG(this, 2, kFunction, "FireFox set invalid proxy send msg");
+        m_strFireFoxProxyInfo = info;
+        m_strFireFoxInvalidMsg = msg;
+        return 1;
+    }
+    m_bSameInvalidProxy.store(1);
+    return 1;
+}
+
+int CPolicy::IsProxyConfigChanged() {
+    std::string ieText, ffText;
+    uint32_t ieOn = 0, ffOn = 0;
+    CDealMyProxy proxy(os());
+
+    char keyName[outlinkwatch::kUserKeyNameBytes] = {0};
+    if (proxy.GetUIUserKeyName(keyName) != 0) {
+        const std::string keyPath = CDealMyProxy::IESettingsPath(keyName);
+        ieOn = static_cast<uint32_t>(proxy.IsIEProxyEnable(keyPath, "ProxyEnable"));
+        std::list<outlinkwatch::ConnectAddrRecord> dropped;
+        proxy.GetIEProxyInfoFromReg(keyPath, "ProxyServer", dropped, ieText);
+    }
+    std::string prefsPath;
+    if (proxy.GetFireFoxConfigPath(prefsPath) != 0) {
+        ffOn = static_cast<uint32_t>(proxy.IsFireFoxProxyEnable(prefsPath));
+        std::list<outlinkwatch::ConnectAddrRecord> dropped;
+        proxy.GetFireFoxProxyInfoFromFile(prefsPath, dropped, ffText);
+    }
+
+    if (ieText == m_strLastIEProxyServer && ffText == m_strLastFireFoxProxy && ieOn == m_nLastIEProxyEnable &&
+        ffOn == m_nLastFireFoxProxyEnable) {
+        return 0;
+    }
+    m_strLastIEProxyServer = ieText;
+    m_strLastFireFoxProxy = ffText;
+    m_nLastIEProxyEnable = ieOn;
+    m_nLastFireFoxProxyEnable = ffOn;
+    return 1;
+}
+
+int CPolicy::CheckProxyConfig() {
+    ProxyMutexHold hold(m_pOs, m_hProxyMutex);
     try {
         // The route thread may be in a long check: parameters left by a
         // repeated Exec are read here only if that can be done at once.
         ApplyPendingParams(m_hConnMutex, 0);
+        if (IsProxyConfigChanged() == 0) return 1;
+
+        // A changed setting starts over: the block of an earlier task goes.
+        EnableProxy();
+        if (m_lstValidProxyStr.empty()) return 0;
+
+        std::list<uint32_t> local;
+        GetLocalIPList(local);
+        for (uint32_t ip : local) {
+            if (std::find(m_lstValidProxyIP.begin(), m_lstValidProxyIP.end(), ip) == m_lstValidProxyIP.end()) {
+                m_lstValidProxyIP.push_back(ip);
+            }
+        }
+        m_lstIEProxyIP.clear();
+        int found = 0;
         RetryUnresolved("Proxy");
+
+        m_strIEProxyInfo.clear();
+        m_strFireFoxProxyInfo.clear();
+        m_lstIEProxy.clear();
+        m_lstFireFoxProxy.clear();
+
+        if (CheckIEProxy() == 1) {
+            found = 1;
+        } else {
+            m_lstIEProxyIP.clear();  // the reading may have filled it
+        }
+        if (checkFireFoxProxy() == 1) {
+            found = 1;
+            m_lstIEProxyIP.insert(m_lstIEProxyIP.end(), m_lstFireFoxProxyIP.begin(), m_lstFireFoxProxyIP.end());
+        }
+        // A new IE finding is reported in full, whatever Firefox said.
+        if (!m_strIEProxyInfo.empty()) m_bSameInvalidProxy.store(0);
+
+        int handled = 0;
+        if (found == 1) handled = HandleResult("Proxy");
+        const std::string describe = m_strBlock == "3" && handled != 0 ? "2" : "1";
+        // Only new findings carry text; an empty one sends nothing.
+        PackNotifyMsg("Proxy", m_strFireFoxProxyInfo, describe, "");
+        PackNotifyMsg("Proxy", m_strIEProxyInfo, describe, "");
+        return found;
     } catch (...) {
+        hold.Release();
         OW_LOG(this, 2, "CPolicy::CheckProxyConfig", "Check proxy configuration catch an exception");
+        return 0;
     }
-    m_pOs->ReleaseMutexObject(m_hProxyMutex);
 }

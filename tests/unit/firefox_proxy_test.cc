@@ -82,13 +82,13 @@ TEST(CompatibilityIniTest, ProgramAndFolders) {
 TEST(FirefoxProfileTest, Walk) {
     const fs::path root = fs::temp_directory_path() / ("ow_firefox_" + std::to_string(getpid()));
     const fs::path firefox = root / "home" / ".mozilla" / "firefox", profile = firefox / "ab12.default-esr";
-    const std::string on = "a;\n" + Pref("http", "\"proxy.test\"") + Pref("http_port", "8080") +
+    const std::string on = "a;\n" + Pref("http", "\"proxy.test\"") + Pref("http_port", "1") +
                            Pref("ssl", "\"proxy.test\"") + Pref("type", "1");
     const struct {
         const char* name;
         bool ui, compat, program;
         std::string prefs;
-        bool records;  // the probe stand-in never answers, so the result is 0 throughout
+        bool records;  // nothing listens on port 1 of the proxy address: 0 throughout
         const char* log;
     } cases[] = {
         {"proxy on", true, true, true, on, true, "Firefox is installed."},
@@ -108,7 +108,7 @@ TEST(FirefoxProfileTest, Walk) {
         FakeOs fake;
         Os* previous = SetOsForTesting(&fake);
         if (c.ui) fake.processes.push_back({"AGENTUI.exe", "S-1-5-18", "alice", (root / "home").string()});
-        fake.SetResolution("proxy.test", {"192.0.2.7", "127.0.0.1"});
+        fake.SetResolution("proxy.test", {"127.0.0.7", "127.0.0.1"});
         RecordingAgent agent;
         {
             CPolicy policy;
@@ -123,8 +123,8 @@ TEST(FirefoxProfileTest, Walk) {
                 EXPECT_EQ(path, (profile / "prefs.js").string());
                 ASSERT_EQ(records.size(), 2u);
                 EXPECT_EQ(records.back().strProtocol + "|" + records.back().strHost + "|" + records.back().strAddr,
-                          "|proxy.test|192.0.2.7");
-                EXPECT_EQ(addresses, std::list<uint32_t>(2, InetAddr("192.0.2.7")));
+                          "|proxy.test|127.0.0.7");
+                EXPECT_EQ(addresses, std::list<uint32_t>(2, InetAddr("127.0.0.7")));
             }
             EXPECT_EQ(fake.impersonations, 0);
             EXPECT_EQ(fake.OpenTokens(), 0u);

@@ -33,6 +33,7 @@
 #include "outside_server.h"
 #include "outlinkwatch/plugin.h"
 #include "policy_file.h"
+#include "proxy_demo.h"
 
 #ifndef OW_HOST_VERSION
 #  define OW_HOST_VERSION "0.0.0"
@@ -69,7 +70,7 @@ struct Given {
 };
 
 struct Options {
-    Given plugin, policy, duration, log, events, lang, language, commAddress, debugLog;
+    Given plugin, policy, duration, log, events, lang, language, commAddress, debugLog, demo;
     bool nfw = false;
 };
 
@@ -83,6 +84,8 @@ struct Inputs {
     std::string pluginPath;
     // The built-in demo's loopback "outside" server (listening, not serving yet).
     std::unique_ptr<owhost::OutsideServer> outside;
+    // The proxy demo's loopback proxy (the same kind of server) and its user.
+    std::unique_ptr<owhost::OutsideServer> proxy;
 };
 
 int Fail(const std::string& message) {
@@ -139,6 +142,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* o) {
     app.set_version_flag("--version", std::string("outlinkwatch ") + OW_HOST_VERSION);
     AddOption(app, "--plugin", &o->plugin, "PATH", "the plug-in library; default: libOutlinkWatch.so beside the host");
     AddOption(app, "--policy", &o->policy, "FILE", "policy file (XML); default: built-in demo policy");
+    AddOption(app, "--demo", &o->demo, "NAME",
+              "built-in demo: conn (default; connection mode) or proxy (the browser proxy check)");
     AddOption(app, "--duration", &o->duration, "SECONDS", "stop after SECONDS; default: run until SIGINT or SIGTERM");
     AddOption(app, "--log", &o->log, "FILE", "append the policy's log lines to FILE instead of stderr");
     AddOption(app, "--events", &o->events, "FILE", "append the notifications (JSON lines) to FILE instead of stdout");
@@ -176,8 +181,18 @@ std::optional<int> CheckDuration(const Options& o, Inputs* in) {
 
 std::optional<int> LoadPolicy(const Options& o, Inputs* in) {
     std::string error;
+    if (o.demo.given && (o.policy.given || (o.demo.value != "conn" && o.demo.value != "proxy"))) {
+        return Fail(o.policy.given ? "--demo and --policy exclude each other"
+                                   : "--demo: \"" + o.demo.value + "\" is not a demo (conn, proxy)");
+    }
     if (o.policy.given) {
         if (!owhost::LoadPolicyFile(o.policy.value, &in->policy, &error)) return Fail(error);
+    } else if (o.demo.value == "proxy") {
+        in->proxy = std::make_unique<owhost::OutsideServer>();
+        if (!in->proxy->Listen(&error, owhost::kDemoProxyAddress)) return Fail(error);
+        if (!owhost::ParsePolicyText(owhost::DemoProxyPolicyText(), &in->policy, &error)) {
+            return Fail("built-in policy: " + error);
+        }
     } else {
         in->outside = std::make_unique<owhost::OutsideServer>();
         if (!in->outside->Listen(&error)) return Fail(error);
@@ -442,8 +457,16 @@ int Run(const Options& o) {
     // the environment, which is set while the host has one thread.
     // The built-in demo shows its blocking on the stand-in when it lies
     // beside the host; only an explicit --nfw insists on it.
+    // The proxy demo's user is made first, while the host has one thread:
+    // the plug-in finds the registry and the home through the environment.
+    std::unique_ptr<owhost::ProxyDemo> proxyDemo;
+    if (in.proxy) {
+        proxyDemo = std::make_unique<owhost::ProxyDemo>(&status);
+        std::string error;
+        if (!proxyDemo->Prepare(in.proxy->port(), &error)) return Fail(error);
+    }
     std::unique_ptr<owhost::NfwChild> nfw;
-    if (o.nfw || in.outside) {
+    if (o.nfw || in.outside || in.proxy) {
         const std::string hostDir = DirectoryOfExecutable();
         nfw = std::make_unique<owhost::NfwChild>(&status);
         std::string error;
@@ -459,12 +482,19 @@ int Run(const Options& o) {
         if (!in.outside->Start(&error)) return Fail(error);
         status.Write("demo outside server: 127.0.0.1:" + std::to_string(in.outside->port()));
     }
+    if (in.proxy) {
+        std::string error;
+        if (!in.proxy->Start(&error) || !proxyDemo->StartSwitchOff(&error)) return Fail(error);
+        status.Write("demo proxy: " + std::string(owhost::kDemoProxyText) + ":" + std::to_string(in.proxy->port()));
+    }
 
     PrintComponent(status, *info);
     status.Write("plug-in: " + owhost::OneLine(in.pluginPath, 1024));
-    status.Write("policy: " + (o.policy.given ? owhost::OneLine(o.policy.value, 1024) : std::string("built-in demo")));
+    status.Write("policy: " + (o.policy.given ? owhost::OneLine(o.policy.value, 1024)
+                                              : std::string(in.proxy ? "built-in proxy demo" : "built-in demo")));
     const int exitCode = RunPolicy(plugin, o, in, status, events);
     plugin.Close();
+    if (proxyDemo) proxyDemo->Stop();
     if (nfw) nfw->Stop();
     g_nfwChild = nullptr;
     return exitCode;

@@ -13,11 +13,11 @@
 
 namespace owhost {
 
-bool OutsideServer::Listen(std::string* error) {
+bool OutsideServer::Listen(std::string* error, uint32_t loopbackHostOrder) {
     listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_addr.s_addr = htonl(loopbackHostOrder);
     socklen_t len = sizeof addr;
     if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         listen(listenFd_, 16) != 0 || getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {

@@ -17,8 +17,9 @@ public:
     OutsideServer(const OutsideServer&) = delete;
     OutsideServer& operator=(const OutsideServer&) = delete;
 
-    // Binds 127.0.0.1 on a port the system chooses; false with a reason.
-    bool Listen(std::string* error);
+    // Binds a loopback address (127.0.0.1 unless told) on a port the
+    // system chooses; false with a reason.
+    bool Listen(std::string* error, uint32_t loopbackHostOrder = 0x7F000001u);
     uint16_t port() const { return port_; }
     // Accepts on a thread of its own until Stop; the thread sleeps in poll
     // without a time-out, so an idle server costs no wake-ups.

@@ -296,6 +296,21 @@ bool LoadPolicyFile(const std::string& path, PolicyDocument* out, std::string* e
     return true;
 }
 
+std::string DemoProxyPolicyText() {
+    // The same policy in route mode with an allowed proxy and nothing to
+    // trace: the browser proxy check is all it does.
+    std::string text(kDemoPolicy);
+    const size_t from = text.find("<!--"), to = text.find("<param name=\"checkcyc\"");
+    text.replace(from, to - from,
+                 "<!-- Built-in proxy demonstration policy: route mode (the browser proxy check runs\n"
+                 "     only there) with one allowed proxy; the interactive user's browser proxies\n"
+                 "     that are not allowed are denied (block 3). -->\n"
+                 "<policy type=\"policy.win.outlink.watch\" language=\"1\">\n"
+                 "  <param name=\"Type\" value=\"0\"/>\n"
+                 "  <param name=\"Proxy\" value=\"192.0.2.80\"/>\n  ");
+    return text;
+}
+
 std::string DemoPolicyText(uint16_t outsidePort) {
     std::string text(kDemoPolicy);
     const size_t at = text.find("@PORT@");

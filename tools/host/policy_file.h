@@ -51,6 +51,10 @@ bool LoadPolicyFile(const std::string& path, PolicyDocument* out, std::string* e
 // against one loopback port (the demo's own "outside" server), blocking
 // what it reaches. It needs no network beyond loopback.
 std::string DemoPolicyText(uint16_t outsidePort);
+// The built-in proxy demonstration policy: route mode with one allowed
+// proxy (a documentation address) and nothing to trace, blocking the
+// browser proxies that are not allowed.
+std::string DemoProxyPolicyText();
 
 // Strict decimal numbers as the command line and the files write them: no
 // sign, no blanks, no exponent. False if the text is not one or is too big.

@@ -275,12 +275,19 @@ public:
 
     // %USERPROFILE%, %APPDATA% and %HOME% are the user's home directory
     // (programs keep their settings in dot folders there), %USERNAME% the
-    // user's name; the rest comes from this process's environment.
+    // user's name; the rest comes from this process's environment. For
+    // this process's own user the home is $HOME when it names a directory
+    // by its full path, as the user's own programs take it; for any other
+    // user the password database's.
     bool ExpandForUser(Handle token, const std::string& text, std::string* out) override {
         uint32_t uid = 0;
         std::string name, home;
         if (out == nullptr || !objects_.TokenIds(token, &uid, nullptr) || !linuxusers::PasswdEntry(uid, &name, &home)) {
             return false;
+        }
+        if (uid == static_cast<uint32_t>(getuid())) {
+            const char* own = std::getenv("HOME");
+            if (own != nullptr && own[0] == '/') home = own;
         }
         return ExpandPercentVariables(
             text, linuxusers::kMaxExpandedBytes,

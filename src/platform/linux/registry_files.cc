@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -88,16 +89,19 @@ uint32_t FileRegistry::Load(const std::string& path, regfile::Key* root) {
     std::string bytes;
     std::string error;
     // One byte past the bound tells an oversized file from one that fits.
-    bytes.resize(regfile::kMaxFileBytes + 1);
-    size_t got = 0;
-    while (got < bytes.size()) {
-        const ssize_t n = read(fd.get(), &bytes[got], bytes.size() - got);
+    // The buffer grows with what arrives (doubling from 64 KiB): a hive is
+    // loaded for every call, so a small one must cost a small buffer.
+    const size_t cap = regfile::kMaxFileBytes + 1;
+    while (bytes.size() < cap) {
+        const size_t got = bytes.size();
+        const size_t room = std::min(cap - got, std::max<size_t>(64 * 1024, got));
+        bytes.resize(got + room);
+        const ssize_t n = read(fd.get(), &bytes[got], room);
+        bytes.resize(got + (n > 0 ? static_cast<size_t>(n) : 0));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return kErrorAccessDenied;
         if (n == 0) break;
-        got += static_cast<size_t>(n);
     }
-    bytes.resize(got);
     if (regfile::Parse(bytes, root, &error)) return kErrorSuccess;
     if (report_) report_("registry file " + path + " refused: " + error + "\n");
     return kErrorBadDb;

@@ -38,21 +38,25 @@ std::string FileNameOf(const std::string& path) {
 bool ReadCapped(const std::string& path, size_t cap, std::string* text) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    text->assign(cap, '\0');
-    size_t got = 0;
+    // The buffer grows with what arrives (doubling from 4 KiB), so a small
+    // file costs a small buffer whatever the cap: the proxy task reads
+    // these every 70 s.
+    text->clear();
     bool ok = true;
-    while (got < cap) {
-        const ssize_t n = read(fd, &(*text)[got], cap - got);
+    while (text->size() < cap) {
+        const size_t got = text->size();
+        const size_t room = std::min(cap - got, std::max<size_t>(4096, got));
+        text->resize(got + room);
+        const ssize_t n = read(fd, &(*text)[got], room);
+        text->resize(got + (n > 0 ? static_cast<size_t>(n) : 0));
         if (n < 0) {
             if (errno == EINTR) continue;
             ok = false;
             break;
         }
         if (n == 0) break;
-        got += static_cast<size_t>(n);
     }
     close(fd);
-    text->resize(got);
     return ok;
 }
 

@@ -1,0 +1,97 @@
+// The Internet Explorer proxy reading: the "ProxyServer" reader on text,
+// and the whole reading over the fake registry and users.
+#include <gtest/gtest.h>
+
+#include "fakes/fake_os.h"
+#include "fakes/recording_agent.h"
+#include "plugin/policy.h"
+#include "proxy/deal_my_proxy.h"
+#include "proxy/ie_proxy.h"
+
+namespace outlinkwatch {
+namespace {
+
+TEST(ProxyServerTest, Table) {
+    const struct {
+        const char* raw;
+        const char* records;  // "host|port|label " each
+    } cases[] = {
+        {"10.0.0.1:80", "10.0.0.1|80|PRO_ALL "},
+        {"http=p1:80;https=p2:443", "p1|80|http: p2|443|https: "},
+        {"http=a:80; https=b:81", "a|80|http: b|81| https: "},
+        {"proxy.local", ""},
+        {"", ""},
+        {"http=p", "p||http: "},
+        {"\r\n http = h : 8 ;\r\n", "h|8|http : "},
+        {" \nhttp=h:8", "h|8|\nhttp: "},
+        {"garbage;;x", "||: ||: "},
+        {"a=b=c:1:2", "b=c|1:2|a: "},
+        {"ftp=:21;socks=s", "|21|ftp: s||socks: "},
+        {":8080", "|8080|PRO_ALL "},
+        {"http=h:1;p:2", "h|1|http: p|2|PRO_ALL "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.raw);
+        std::list<ConnectAddrRecord> records;
+        ParseProxyServer(c.raw, records);
+        std::string summary;
+        for (const auto& r : records) summary += r.strAddr + "|" + r.strPort + r.strHost + "|" + r.strSpare + " ";
+        EXPECT_EQ(summary, c.records);
+    }
+}
+
+constexpr const char* kSid = "S-1-5-21-7";
+const std::string kKey = std::string(kSid) + "\\" + kIESettingsKey;
+
+std::string Dword(uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+
+TEST(IEProxyTest, Readings) {
+    const struct {
+        const char* name;
+        uint32_t enable;
+        const char* server;  // null: no value
+        const char* records;
+        size_t addresses;
+        const char* log;
+        int probes;
+    } cases[] = {
+        {"one proxy for all", 1, "127.0.0.9:1", "ftp:127.0.0.9 http:127.0.0.9 https:127.0.0.9 gopher:127.0.0.9 socks:127.0.0.9 ",
+         1, "Proxy Connect fail:127.0.0.9:1", 1},
+        {"two addresses, two protocols", 1, "http=p:1;https=p:1",
+         "http:127.0.0.7 http:127.0.0.8 https:127.0.0.7 https:127.0.0.8 ", 4, "Proxy Connect fail:p:1", 2},
+        {"no port: recorded, not probed", 1, "http=p", "http:127.0.0.7 http:127.0.0.8 ", 2, "", 0},
+        {"switch at 2 is off", 2, "127.0.0.9:1", "", 0, "IE Proxy is Disable!", 0},
+        {"no server value", 1, nullptr, "", 0, "QueryRegKeyValue failed!", 0},
+        {"loopback only", 1, "lo:1", "", 0, "Get IE Proxy server info failed!", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeOs fake;
+        Os* previous = SetOsForTesting(&fake);
+        fake.processes.push_back({"agentui.EXE", kSid, "alice", "/nonexistent"});
+        fake.userKeys = {".DEFAULT", kSid};
+        fake.SetResolution("p", {"127.0.0.7", "127.0.0.8"});
+        fake.SetResolution("lo", {"127.0.0.1"});
+        fake.registry().PutValue(HKEY_USERS, kKey, "ProxyEnable", 4, Dword(c.enable));
+        if (c.server != nullptr) fake.registry().PutValue(HKEY_USERS, kKey, "ProxyServer", 1, std::string(c.server) + '\0');
+        RecordingAgent agent;
+        {
+            CPolicy policy;
+            policy.SetAgent(&agent);
+            EXPECT_EQ(policy.ReadIEProxy(), 0) << "nothing listens on port 1 of these loopback addresses";
+            EXPECT_EQ(policy.m_strIEProxy, kKey);
+            std::string records;
+            for (const auto& r : policy.m_lstIEProxy) {
+                records += r.strProtocol + (r.strHost == "p" || r.strHost == "127.0.0.9" ? "" : "?") + r.strAddr + " ";
+            }
+            EXPECT_EQ(records, c.records);
+            EXPECT_EQ(policy.m_lstIEProxyIP.size(), c.addresses);
+            if (*c.log != '\0') { EXPECT_GE(agent.CountLogs(c.log), 1); }
+            EXPECT_EQ(agent.CountLogs("Proxy Connect fail:"), c.probes);
+        }
+        SetOsForTesting(previous);
+    }
+}
+
+}  // namespace
+}  // namespace outlinkwatch

@@ -1,0 +1,157 @@
+// The proxy check task end to end on the fake OS with compressed time: the
+// interactive user's IE setting in the fake registry, a Firefox profile in
+// a temporary home, both naming a listener on a loopback address; each
+// proxy tick is 70 s of the fake clock.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "fakes/fake_os.h"
+#include "fakes/params.h"
+#include "fakes/recording_agent.h"
+#include "fakes/temp_dir.h"
+#include "plugin/policy.h"
+#include "proxy/ie_proxy.h"
+
+namespace outlinkwatch {
+namespace {
+
+constexpr const char* kSid = "S-1-5-21-7";
+constexpr uint32_t kSetDenyList = 0x804D21DC;
+
+// Accepts connections into its backlog and never serves them: enough for
+// a probe on a port other than 80.
+struct Listener {
+    Listener() {
+        sockaddr_in a{AF_INET, 0, {htonl(0x7F000002)}, {}};  // 127.0.0.2
+        socklen_t len = sizeof a;
+        ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
+             getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0 && listen(fd, 16) == 0;
+        port = std::to_string(ntohs(a.sin_port));
+    }
+    ~Listener() { close(fd); }
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool ok = false;
+    std::string port;
+};
+
+class ProxyTaskTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(listener_.ok);
+        ASSERT_TRUE(home_.MakeSubdir(".mozilla/firefox/ab.default"));
+        previous_ = SetOsForTesting(&fake_);
+        fake_.processes.push_back({"AGENTUI.exe", kSid, "alice", home_.path()});
+        fake_.userKeys = {kSid};
+        fake_.SetResolution("ff.test", {"127.0.0.2"});
+        fake_.SetDevicePresent(true);
+        SetIE(1);
+        SetFirefox(1);
+        policy_ = new CPolicy();
+        policy_->SetAgent(&agent_);
+        policy_->SetPolicyParams({Param("Type", "0"), Param("Proxy", " 192.0.2.80 "), Param("block", "3")});
+        ASSERT_EQ(policy_->Exec(0), 0);
+        ASSERT_TRUE(fake_.WaitForWaits(2, 1));
+    }
+    void TearDown() override {
+        delete policy_;
+        SetOsForTesting(previous_);
+    }
+    void SetIE(uint32_t on) {
+        const std::string key = std::string(kSid) + "\\" + kIESettingsKey;
+        fake_.registry().PutValue(HKEY_USERS, key, "ProxyEnable", 4, std::string(reinterpret_cast<char*>(&on), 4));
+        fake_.registry().PutValue(HKEY_USERS, key, "ProxyServer", 1, "http=127.0.0.2:" + listener_.port + '\0');
+    }
+    void SetFirefox(int type) {
+        std::ofstream(home_.path() + "/.mozilla/firefox/ab.default/prefs.js")
+            << "// prefs\n;\nuser_pref(\"network.proxy.http\", \"ff.test\");\nuser_pref(\"network.proxy.http_port\", "
+            << listener_.port << ");\nuser_pref(\"network.proxy.type\", " << type << ");\n";
+    }
+    // One proxy tick; waits until the proxy thread sleeps again.
+    void Tick(int waits) {
+        fake_.AdvanceTime(70000);
+        ASSERT_TRUE(fake_.WaitForWaits(2, waits));
+    }
+    // The deny-list commands so far: "lift" or the entry count.
+    std::vector<std::string> DenyCommands() {
+        std::vector<std::string> out;
+        for (const auto& call : fake_.DeviceCalls()) {
+            if (call.code != kSetDenyList) continue;
+            const bool zero = call.input.size() == 200 &&
+                              std::all_of(call.input.begin(), call.input.end(), [](uint8_t b) { return b == 0; });
+            out.push_back(zero ? "lift" : std::to_string(call.input.size() / 4));
+        }
+        return out;
+    }
+
+    Listener listener_;
+    TempDir home_;
+    FakeOs fake_;
+    RecordingAgent agent_;
+    Os* previous_ = nullptr;
+    CPolicy* policy_ = nullptr;
+};
+
+TEST_F(ProxyTaskTest, AChangeIsSeenOnceAndAChangeBackLiftsTheDenyList) {
+    // First task: the block is lifted, both findings denied, prompted and
+    // notified, Firefox first, with describe "2".
+    EXPECT_EQ(DenyCommands(), (std::vector<std::string>{"lift", "2"}));
+    auto notes = agent_.Notifications();
+    ASSERT_EQ(notes.size(), 2u);
+    const std::string info[] = {"ff.test;IP Address:127.0.0.2\n", "http:127.0.0.2;IP Address:127.0.0.2\n"};
+    for (size_t i = 0; i < 2; ++i) {
+        const NotifyMsg& msg = notes[i].second.front();
+        std::string describe, information;
+        for (const auto& item : msg.lstInfo) {
+            if (item.m_strName == "Describe") describe = item.m_strValue;
+            if (item.m_strName == "Information") information = item.m_strValue;
+        }
+        EXPECT_EQ(describe, "2");
+        EXPECT_EQ(information, info[i]);
+    }
+    EXPECT_EQ(agent_.Prompts().size(), 1u);
+    EXPECT_EQ(policy_->m_lstIEProxyIP, std::list<uint32_t>(2, InetAddr("127.0.0.2"))) << "IE, then Firefox";
+
+    // Unchanged: nothing is read beyond the raw settings, nothing sent.
+    Tick(2);
+    EXPECT_EQ(DenyCommands().size(), 2u);
+    EXPECT_EQ(agent_.Notifications().size(), 2u);
+    EXPECT_EQ(agent_.CountLogs("Proxy Connect succ:"), 2);
+
+    // Both switched off: the deny list is lifted and nothing is judged.
+    SetIE(0);
+    SetFirefox(0);
+    Tick(3);
+    EXPECT_EQ(DenyCommands(), (std::vector<std::string>{"lift", "2", "lift"}));
+    EXPECT_EQ(agent_.Notifications().size(), 2u);
+
+    // Back on: the same findings are known, so they are denied again but
+    // neither notified nor prompted.
+    SetIE(1);
+    SetFirefox(1);
+    Tick(4);
+    EXPECT_EQ(DenyCommands(), (std::vector<std::string>{"lift", "2", "lift", "lift", "2"}));
+    EXPECT_EQ(agent_.Notifications().size(), 2u);
+    EXPECT_EQ(agent_.Prompts().size(), 1u);
+    EXPECT_EQ(policy_->m_bSameInvalidProxy.load(), 1);
+    EXPECT_EQ(agent_.CountLogs("Check proxy configuration catch an exception"), 0);
+}
+
+TEST_F(ProxyTaskTest, AnAllowedProxyIsNoFindingAndNoAllowedListChecksNothing) {
+    policy_->m_lstValidProxyStr = {"192.0.2.80", "127.0.0.2\r\n"};
+    SetFirefox(4);
+    Tick(2);
+    EXPECT_EQ(agent_.CountLogs("The proxy configration is valid!"), 1);
+    EXPECT_EQ(DenyCommands().back(), "lift");
+    EXPECT_EQ(policy_->CheckProxyConfig(), 1) << "unchanged";
+    policy_->m_lstValidProxyStr.clear();
+    SetIE(0);
+    EXPECT_EQ(policy_->CheckProxyConfig(), 0);
+    EXPECT_EQ(agent_.CountLogs("The IE set proxy!"), 2) << "no check without allowed proxies";
+}
+
+}  // namespace
+}  // namespace outlinkwatch

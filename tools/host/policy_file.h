@@ -49,8 +49,9 @@ bool LoadPolicyFile(const std::string& path, PolicyDocument* out, std::string* e
 
 // The built-in demonstration policy, in the file format: connection mode
 // against one loopback port (the demo's own "outside" server), blocking
-// what it reaches. It needs no network beyond loopback.
-std::string DemoPolicyText(uint16_t outsidePort);
+// what it reaches. It needs no network beyond loopback. With allowed
+// proxies it also checks the browsers' proxy settings against them.
+std::string DemoPolicyText(uint16_t outsidePort, const std::string& allowedProxies = std::string());
 
 // Strict decimal numbers as the command line and the files write them: no
 // sign, no blanks, no exponent. False if the text is not one or is too big.

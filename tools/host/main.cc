@@ -117,7 +117,8 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* o) {
     CLI::App app{"Runs the OutlinkWatch policy plug-in the way the endpoint agent does.", "outlinkwatch"};
     app.footer(kExitCodesHelp);
     app.set_version_flag("--version", std::string("outlinkwatch ") + OW_HOST_VERSION);
-    const std::string pluginHelp = std::string("the plug-in library; default: ") + owhost::kPluginFileName + " beside the host";
+    const std::string pluginHelp =
+        std::string("the plug-in library; default: ") + owhost::kPluginFileName + " beside the host";
     AddOption(app, "--plugin", &o->plugin, "PATH", pluginHelp.c_str());
     AddOption(app, "--policy", &o->policy, "FILE", "policy file (XML); default: built-in demo policy");
     AddOption(app, "--duration", &o->duration, "SECONDS", "stop after SECONDS; default: run until SIGINT or SIGTERM");
@@ -162,7 +163,8 @@ std::optional<int> LoadPolicy(const Options& o, Inputs* in) {
     } else {
         in->outside = std::make_unique<owhost::OutsideServer>();
         if (!in->outside->Listen(&error)) return Fail(error);
-        if (!owhost::ParsePolicyText(owhost::DemoPolicyText(in->outside->port(), owhost::kDemoAllowedProxy), &in->policy, &error)) {
+        const std::string demo = owhost::DemoPolicyText(in->outside->port(), owhost::kDemoAllowedProxy);
+        if (!owhost::ParsePolicyText(demo, &in->policy, &error)) {
             return Fail("built-in policy: " + error);
         }
     }

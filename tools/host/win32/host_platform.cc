@@ -168,6 +168,7 @@ bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string* text
 
 namespace {
 
+constexpr DWORD kCloseGraceMs = 4000;
 HANDLE g_stopEvent = nullptr;
 std::atomic<DWORD> g_stopKind{0};
 std::atomic<bool> g_endNow{false};
@@ -180,6 +181,10 @@ BOOL WINAPI OnConsoleControl(DWORD kind) {
         case CTRL_CLOSE_EVENT:
             g_stopKind.store(kind);
             SetEvent(g_stopEvent);
+            // A closed console ends the process as soon as the handler
+            // returns: hold it back for the shutdown, within the few
+            // seconds the system allows.
+            if (kind == CTRL_CLOSE_EVENT) Sleep(kCloseGraceMs);
             return TRUE;
         default:
             return FALSE;
@@ -344,6 +349,7 @@ void DemoDesktop::Start(const std::string& hostDir) {
     std::string commandLine = "\"" + image + "\" --parent " + std::to_string(GetCurrentProcessId());
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
+    SetLastError(ERROR_PATH_NOT_FOUND);  // what an unknown host directory amounts to
     if (!hostDir.empty() && CreateProcessA(image.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
                                            nullptr, nullptr, &startup, &s.ui)) {
         status_->Write(std::string("demo: user-interface process ") + kUiImage + " started (pid " +

@@ -6,13 +6,16 @@
 # desktop does not have.
 #
 # Then builds the Windows tests (ow_win_tests.exe: the unit tests that need
-# nothing of Linux, ACE over loopback, the Win32 backend) and, where Wine is
-# installed (Debian: wine64), runs them; without Wine that step is skipped
-# and says so. OW_WINE_TESTS=0 skips it as well. The exit status is non-zero
-# on a failed check or test.
+# nothing of Linux, ACE over loopback, the Win32 backend) and the reference
+# host for Windows (tools/host/outlinkwatch.exe with the plug-in,
+# AGENTUI.exe and tracert.exe beside it) and, where Wine is installed
+# (Debian: wine64), runs the tests; without Wine that step is skipped and
+# says so. OW_WINE_TESTS=0 skips it as well. OW_CROSS_TARGETS names other
+# targets to build (scripts/run-demo-windows.sh builds the host only). The
+# exit status is non-zero on a failed check or test.
 #
-# ACE and GoogleTest for the target come from scripts/mingw-deps.sh, which
-# builds them once per machine.
+# ACE, GoogleTest and pugixml for the target come from
+# scripts/mingw-deps.sh, which builds them once per machine.
 #
 #   .ci/cross-build.sh [build-dir]      (default: build-win)
 set -euo pipefail
@@ -38,7 +41,8 @@ deps_start=$SECONDS
 deps="$(OW_JOBS="$jobs" "$root/scripts/mingw-deps.sh")"
 ace_root="$(sed -n 's/^OW_ACE_ROOT=//p' <<<"$deps")"
 gtest_root="$(sed -n 's/^OW_GTEST_ROOT=//p' <<<"$deps")"
-echo "cross-build: ACE and GoogleTest for the target ready in $((SECONDS - deps_start)) s"
+pugixml_root="$(sed -n 's/^OW_PUGIXML_ROOT=//p' <<<"$deps")"
+echo "cross-build: ACE, GoogleTest and pugixml for the target ready in $((SECONDS - deps_start)) s"
 
 build_start=$SECONDS
 # A tree configured by an older version of this script used Make.
@@ -49,10 +53,11 @@ mkdir -p "$build_dir"
 cmake -S "$root" -B "$build_dir" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE="${CMAKE_BUILD_TYPE:-Release}" \
-  -DOW_ACE_ROOT="$ace_root" -DOW_GTEST_ROOT="$gtest_root" \
-  -DOW_BUILD_TESTS=ON -DOW_BUILD_HOST=OFF >"$build_dir/configure.log" 2>&1 ||
+  -DOW_ACE_ROOT="$ace_root" -DOW_GTEST_ROOT="$gtest_root" -DOW_PUGIXML_ROOT="$pugixml_root" \
+  -DOW_BUILD_TESTS=ON -DOW_BUILD_HOST=ON >"$build_dir/configure.log" 2>&1 ||
   { cat "$build_dir/configure.log" >&2; exit 1; }
-cmake --build "$build_dir" --target OutlinkWatch ow_win_tests -j "$jobs"
+read -r -a targets <<<"${OW_CROSS_TARGETS:-OutlinkWatch ow_win_tests outlinkwatch}"
+cmake --build "$build_dir" --target "${targets[@]}" -j "$jobs"
 echo "cross-build: built in $((SECONDS - build_start)) s"
 
 dll="$build_dir/OutlinkWatch.dll"

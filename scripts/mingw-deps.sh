@@ -4,6 +4,8 @@
 #
 #   ACE (core library only, static)  from Debian's source package of libace-dev
 #   GoogleTest and GoogleMock        from Debian's googletest (/usr/src/googletest)
+#   pugixml (static)                 from Debian's source package of libpugixml-dev,
+#                                    for the Windows build of the reference host
 #
 # Each goes to a directory of its own under the cache root, named after the
 # library's Debian version and the toolchain, with include/ and lib/ inside.
@@ -11,7 +13,8 @@
 # version, toolchain or build recipe gets a new directory. Delete a
 # directory (or the whole cache root) to have it built again.
 #
-#   scripts/mingw-deps.sh      prints OW_ACE_ROOT=<dir> and OW_GTEST_ROOT=<dir>
+#   scripts/mingw-deps.sh      prints OW_ACE_ROOT=<dir>, OW_GTEST_ROOT=<dir> and
+#                              OW_PUGIXML_ROOT=<dir>
 #
 # Environment: OW_MINGW_CACHE (cache root; default /var/cache/outlinkwatch,
 # or ~/.cache/outlinkwatch where that cannot be written), OW_JOBS (parallel
@@ -27,6 +30,7 @@ cxx="${triple}-g++-posix"
 # Bump when a build below changes in a way that changes its output.
 ace_recipe=1
 gtest_recipe=1
+pugixml_recipe=1
 
 log() { echo "mingw-deps: $*" >&2; }
 die() { log "$*"; exit 1; }
@@ -66,10 +70,10 @@ toolchain_id() {
 }
 
 # A deb-src entry for the release's main archive, unless apt already knows
-# the source package of this version.
+# the source package of this binary package's version.
 ensure_source_list() {
-  local version="$1"
-  if apt-get source --print-uris -qq "libace-dev=$version" >/dev/null 2>&1; then
+  local package="$1" version="$2"
+  if apt-get source --print-uris -qq "$package=$version" >/dev/null 2>&1; then
     return
   fi
   local codename list=/etc/apt/sources.list.d/outlinkwatch-deb-src.sources
@@ -103,7 +107,7 @@ build_ace() {
   fi
   start=$SECONDS
   command -v dpkg-source >/dev/null 2>&1 || die "dpkg-source not found (Debian: dpkg-dev)"
-  ensure_source_list "$version"
+  ensure_source_list libace-dev "$version"
 
   work="$(mktemp -d "$cache/.ace-build.XXXXXX")"
   log "ACE $version: fetching the source package"
@@ -203,5 +207,51 @@ build_gtest() {
   echo "OW_GTEST_ROOT=$dest"
 }
 
+build_pugixml() {
+  local version dest work start src
+  version="$(pkg_version libpugixml-dev)"
+  [ -n "$version" ] || die "libpugixml-dev is not installed (scripts/install-deps.sh); its version picks the pugixml sources"
+  dest="$cache/pugixml-mingw-$version-$(toolchain_id "$pugixml_recipe")"
+  if [ -f "$dest/.complete" ]; then
+    log "pugixml $version: cached in $dest"
+    echo "OW_PUGIXML_ROOT=$dest"
+    return
+  fi
+  start=$SECONDS
+  command -v dpkg-source >/dev/null 2>&1 || die "dpkg-source not found (Debian: dpkg-dev)"
+  ensure_source_list libpugixml-dev "$version"
+
+  work="$(mktemp -d "$cache/.pugixml-build.XXXXXX")"
+  log "pugixml $version: fetching the source package"
+  (cd "$work" && apt-get source -q "libpugixml-dev=$version" >"$work/source.log" 2>&1) ||
+    { tail -n 20 "$work/source.log" >&2; die "apt-get source libpugixml-dev=$version failed"; }
+  src="$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'pugixml-*' | head -n 1)"
+  [ -n "$src" ] && [ -f "$src/CMakeLists.txt" ] || die "no pugixml source tree in $work"
+
+  # pugixml's own CMake build: a static library, no tests; the installed
+  # package configuration (lib/cmake/pugixml) is what the host's build finds.
+  log "pugixml $version: building (-j$jobs; log in $work/build.log)"
+  {
+    cmake -S "$src" -B "$work/build" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+      -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DPUGIXML_BUILD_TESTS=OFF \
+      -DCMAKE_INSTALL_PREFIX="$work/stage" &&
+      cmake --build "$work/build" -j "$jobs" &&
+      cmake --install "$work/build"
+  } >"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log" >&2; die "the pugixml build failed"; }
+  {
+    echo "pugixml $version (Debian source package of libpugixml-dev), static"
+    echo "compiler: $("$cxx" --version | head -n 1)"
+    echo "built in $((SECONDS - start)) s with -j$jobs on $(date -u +%Y-%m-%dT%H:%M:%SZ)"
+  } >"$work/stage/BUILD-INFO"
+  touch "$work/stage/.complete"
+  rm -rf "$dest"
+  mv "$work/stage" "$dest"
+  rm -rf "$work"
+  log "pugixml $version: built in $((SECONDS - start)) s into $dest"
+  echo "OW_PUGIXML_ROOT=$dest"
+}
+
 build_ace
 build_gtest
+build_pugixml

@@ -9,10 +9,12 @@
 
 #include "platform/win32/win32_api.h"
 
+namespace ow = outlinkwatch;
+
 namespace {
 
 TEST(Win32OsTest, ResolutionIsNotCutAtAnEmbeddedNul) {
-    outlinkwatch::Os* os = outlinkwatch::Os::Default();
+    ow::Os* os = ow::Os::Default();
     std::vector<uint32_t> got{0xDEADBEEFu};
     EXPECT_FALSE(os->ResolveHostIPv4(std::string("127.0.0.1\0.evil", 15), &got));
     EXPECT_TRUE(got.empty());

@@ -1,12 +1,12 @@
 #include "host_agent.h"
 
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 
 #include <nlohmann/json.hpp>
 
 #include "bounded_file.h"
+#include "host_platform.h"
 
 namespace owhost {
 
@@ -17,11 +17,8 @@ LineSink::~LineSink() {
 }
 
 std::unique_ptr<LineSink> LineSink::OpenAppend(const std::string& path, std::string* error) {
-    FILE* f = std::fopen(path.c_str(), "ae");
-    if (f == nullptr) {
-        *error = "cannot open \"" + OneLine(path, 512) + "\" for appending: " + std::strerror(errno);
-        return nullptr;
-    }
+    FILE* f = OpenForAppend(path, error);
+    if (f == nullptr) return nullptr;
     return std::unique_ptr<LineSink>(new LineSink(f, true));
 }
 

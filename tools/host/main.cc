@@ -7,15 +7,6 @@
 // stdout carries the notification JSON lines and nothing else, so the host
 // can feed a JSON reader directly; everything meant for a person (status,
 // log lines, prompts, warnings) goes to stderr.
-#include <dlfcn.h>
-#include <limits.h>
-#include <pthread.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <arpa/inet.h>
-
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +19,7 @@
 
 #include "bounded_file.h"
 #include "host_agent.h"
+#include "host_platform.h"
 #include "lang_file.h"
 #include "nfw_child.h"
 #include "outside_server.h"
@@ -55,9 +47,7 @@ constexpr const char* kExitCodesHelp =
     "\n"
     "stdout carries only the notification JSON lines; everything else goes to stderr.";
 
-// The plug-in's file name; the host looks for it in its own directory.
-constexpr const char* kPluginFileName = "libOutlinkWatch.so";
-// The filter device's stand-in, also beside the host.
+// The filter device's stand-in, beside the host.
 constexpr const char* kNfwFileName = "outlinkwatch-nfw";
 constexpr uint32_t kDefaultLanguage = 1;
 // A run longer than this is a typo, not a plan.
@@ -112,16 +102,6 @@ bool ParseSeconds(const std::string& text, double* seconds) {
     return true;
 }
 
-// The directory the running executable lies in, wherever it was installed
-// or copied to; empty if the kernel does not say.
-std::string DirectoryOfExecutable() {
-    char path[PATH_MAX] = {0};
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof(path) - 1) return std::string();
-    const std::string exe(path, static_cast<size_t>(n));
-    return exe.substr(0, exe.rfind('/'));
-}
-
 std::string Field(const char* text) {
     if (text == nullptr) return "(none)";
     return owhost::OneLine(std::string(text, strnlen(text, 1024)), 1024);
@@ -140,7 +120,9 @@ std::optional<int> ParseCommandLine(int argc, char** argv, Options* o) {
     CLI::App app{"Runs the OutlinkWatch policy plug-in the way the endpoint agent does.", "outlinkwatch"};
     app.footer(kExitCodesHelp);
     app.set_version_flag("--version", std::string("outlinkwatch ") + OW_HOST_VERSION);
-    AddOption(app, "--plugin", &o->plugin, "PATH", "the plug-in library; default: libOutlinkWatch.so beside the host");
+    const std::string pluginHelp =
+        std::string("the plug-in library; default: ") + owhost::kPluginFileName + " beside the host";
+    AddOption(app, "--plugin", &o->plugin, "PATH", pluginHelp.c_str());
     AddOption(app, "--policy", &o->policy, "FILE", "policy file (XML); default: built-in demo policy");
     AddOption(app, "--demo", &o->demo, "NAME",
               "built-in demo: conn (default; connection mode) or proxy (the browser proxy check)");
@@ -189,14 +171,15 @@ std::optional<int> LoadPolicy(const Options& o, Inputs* in) {
         if (!owhost::LoadPolicyFile(o.policy.value, &in->policy, &error)) return Fail(error);
     } else if (o.demo.value == "proxy") {
         in->proxy = std::make_unique<owhost::OutsideServer>();
-        if (!in->proxy->Listen(&error, owhost::kDemoProxyAddress)) return Fail(error);
+        if (!in->proxy->Listen(&error, owhost::kDemoProxyText)) return Fail(error);
         if (!owhost::ParsePolicyText(owhost::DemoProxyPolicyText(), &in->policy, &error)) {
             return Fail("built-in policy: " + error);
         }
     } else {
         in->outside = std::make_unique<owhost::OutsideServer>();
         if (!in->outside->Listen(&error)) return Fail(error);
-        if (!owhost::ParsePolicyText(owhost::DemoPolicyText(in->outside->port()), &in->policy, &error)) {
+        const std::string demo = owhost::DemoPolicyText(in->outside->port(), owhost::kDemoAllowedProxy);
+        if (!owhost::ParsePolicyText(demo, &in->policy, &error)) {
             return Fail("built-in policy: " + error);
         }
     }
@@ -208,11 +191,7 @@ std::optional<int> LoadPolicy(const Options& o, Inputs* in) {
 }
 
 std::optional<int> CheckCommAddress(const Options& o) {
-    unsigned char buf[sizeof(struct in6_addr)];
-    const char* text = o.commAddress.value.c_str();
-    if (!o.commAddress.given || inet_pton(AF_INET, text, buf) == 1 || inet_pton(AF_INET6, text, buf) == 1) {
-        return std::nullopt;
-    }
+    if (!o.commAddress.given || owhost::IsIpAddress(o.commAddress.value)) return std::nullopt;
     return Fail("--comm-address: \"" + o.commAddress.value + "\" is not an IP address");
 }
 
@@ -238,7 +217,7 @@ std::optional<int> OpenOutputs(const Options& o, Inputs* in) {
         // The plug-in appends to the file by name; find out now if it can.
         if (!owhost::LineSink::OpenAppend(o.debugLog.value, &error)) return Fail("--debug-log: " + error);
         // Still single-threaded: nothing reads the environment concurrently.
-        ::setenv("OUTLINKWATCH_DEBUG_LOG", o.debugLog.value.c_str(), 1);
+        owhost::SetEnvironment("OUTLINKWATCH_DEBUG_LOG", o.debugLog.value);
     }
     return std::nullopt;
 }
@@ -247,18 +226,16 @@ std::optional<int> OpenOutputs(const Options& o, Inputs* in) {
 // built, installed and copied together.
 std::optional<int> ChoosePlugin(const Options& o, const std::string& hostDir, Inputs* in) {
     if (o.plugin.given) {
-        // A bare file name would make dlopen search the library path instead
-        // of loading the file the user named.
-        in->pluginPath = o.plugin.value.find('/') == std::string::npos ? "./" + o.plugin.value : o.plugin.value;
+        in->pluginPath = owhost::PluginPathFromOption(o.plugin.value);
         return std::nullopt;
     }
     if (hostDir.empty()) return Fail("cannot tell where the host lies; name the plug-in with --plugin");
-    in->pluginPath = hostDir + "/" + kPluginFileName;
+    in->pluginPath = hostDir + "/" + owhost::kPluginFileName;
     return std::nullopt;
 }
 
 std::optional<int> CheckInputs(const Options& o, Inputs* in) {
-    const std::string hostDir = DirectoryOfExecutable();
+    const std::string hostDir = owhost::ExecutableDirectory();
     if (auto code = CheckDuration(o, in)) return code;
     if (auto code = LoadPolicy(o, in)) return code;
     if (auto code = CheckCommAddress(o)) return code;
@@ -267,86 +244,26 @@ std::optional<int> CheckInputs(const Options& o, Inputs* in) {
     return ChoosePlugin(o, hostDir, in);
 }
 
-// ---------------------------------------------------------------- signals
-
-// SIGINT and SIGTERM are blocked in every thread and taken by the main
-// thread with sigtimedwait. Blocking happens before the plug-in is loaded,
-// so the threads it starts inherit the mask and a stop request can never
-// interrupt one of their system calls.
-sigset_t StopSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-}
-
-void BlockStopSignals() {
-    const sigset_t stopSignals = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    // A reader that goes away must not kill the host mid-shutdown.
-    ::signal(SIGPIPE, SIG_IGN);
-}
-
-// Waits for a stop signal or the end of the duration; the reason as text.
-std::string WaitForStop(bool bounded, double seconds) {
-    const sigset_t set = StopSignals();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    for (;;) {
-        int signo = -1;
-        if (bounded) {
-            const auto left = deadline - std::chrono::steady_clock::now();
-            if (left <= std::chrono::steady_clock::duration::zero()) return "duration elapsed";
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            struct timespec ts;
-            ts.tv_sec = static_cast<time_t>(ns / 1000000000);
-            ts.tv_nsec = static_cast<long>(ns % 1000000000);
-            signo = sigtimedwait(&set, nullptr, &ts);
-        } else {
-            signo = sigwaitinfo(&set, nullptr);
-        }
-        if (signo == SIGINT) return "SIGINT";
-        if (signo == SIGTERM) return "SIGTERM";
-        // EAGAIN (time is up) and EINTR both go round and re-check the clock.
-    }
-}
-
 // ---------------------------------------------------------------- the plug-in
 
 struct Plugin {
-    void* handle = nullptr;
+    owhost::PluginLibrary library;
     PFN_GetInterfaceList getInterfaceList = nullptr;
     PFN_CreateObject createObject = nullptr;
     PFN_QuerySupportedCommand querySupported = nullptr;
-
-    ~Plugin() {
-        if (handle != nullptr) ::dlclose(handle);
-    }
-    void Close() {
-        if (handle == nullptr) return;
-        if (::dlclose(handle) != 0) {
-            const char* why = ::dlerror();
-            std::fprintf(stderr, "outlinkwatch: warning: dlclose: %s\n", owhost::OneLine(why ? why : "?").c_str());
-        }
-        handle = nullptr;
-    }
 };
 
 template <typename Fn>
-Fn Resolve(void* handle, const char* name) {
-    ::dlerror();
-    return reinterpret_cast<Fn>(::dlsym(handle, name));
+Fn Resolve(const owhost::PluginLibrary& library, const char* name) {
+    return reinterpret_cast<Fn>(library.Find(name));
 }
 
 std::optional<int> LoadPlugin(const std::string& path, Plugin* p, ComponentInfo** info) {
-    p->handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (p->handle == nullptr) {
-        const char* why = ::dlerror();
-        return Fail("cannot load plug-in: " + std::string(why != nullptr ? why : path));
-    }
-    p->getInterfaceList = Resolve<PFN_GetInterfaceList>(p->handle, "GetInterfaceList");
-    p->createObject = Resolve<PFN_CreateObject>(p->handle, "CreateObject");
-    p->querySupported = Resolve<PFN_QuerySupportedCommand>(p->handle, "QuerySupportedCommand");
+    std::string why;
+    if (!p->library.Open(path, &why)) return Fail("cannot load plug-in: " + why);
+    p->getInterfaceList = Resolve<PFN_GetInterfaceList>(p->library, "GetInterfaceList");
+    p->createObject = Resolve<PFN_CreateObject>(p->library, "CreateObject");
+    p->querySupported = Resolve<PFN_QuerySupportedCommand>(p->library, "QuerySupportedCommand");
     for (const auto& [found, name] : {std::pair<bool, const char*>{p->getInterfaceList != nullptr, "GetInterfaceList"},
                                       {p->createObject != nullptr, "CreateObject"},
                                       {p->querySupported != nullptr, "QuerySupportedCommand"}}) {
@@ -386,11 +303,8 @@ int StartWaitAndFinish(IPolicy* object, ICommonControl* control, IUnknown* agent
         status.Write("Exec: " + std::to_string(exec));
         if (exec == 0) {
             status.Write("running");
-            status.Write("stop: " + WaitForStop(o.duration.given, in.seconds));
-            // A second stop request while the policy shuts down ends the
-            // host at once, as a user who presses Ctrl-C twice expects.
-            const sigset_t stopSignals = StopSignals();
-            pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+            status.Write("stop: " + owhost::WaitForStopRequest(o.duration.given, in.seconds));
+            owhost::LetNextStopRequestEndHost();
             exitCode = kExitOk;
         }
     }
@@ -398,8 +312,10 @@ int StartWaitAndFinish(IPolicy* object, ICommonControl* control, IUnknown* agent
     return exitCode;
 }
 
-// The device stand-in of --nfw, if any; stopped even when the host leaves early.
+// The device stand-in of --nfw and the demo's desktop, if any; stopped even
+// when the host leaves early.
 owhost::NfwChild* g_nfwChild = nullptr;
+owhost::DemoDesktop* g_demoDesktop = nullptr;
 
 // Drops the host's reference. With references left the policy's threads may
 // still run code of the library and call the agent, so the host leaves at
@@ -413,6 +329,7 @@ void ReleaseOrLeave(IPolicy* object, owhost::LineSink& status) {
     status.Write("outlinkwatch: the policy still holds " + std::to_string(left) +
                  " references after the last Release");
     if (g_nfwChild != nullptr) g_nfwChild->Stop();
+    if (g_demoDesktop != nullptr) g_demoDesktop->Stop();
     std::fflush(nullptr);
     std::_Exit(kExitLeaked);
 }
@@ -446,8 +363,10 @@ int RunPolicy(const Plugin& plugin, const Options& o, const Inputs& in, owhost::
 
 int Run(const Options& o) {
     Inputs in;
+    std::string error;
+    if (!owhost::StartPlatform(&error)) return Fail(error);
     if (auto code = CheckInputs(o, &in)) return *code;
-    BlockStopSignals();
+    owhost::PrepareForStopRequests();
     owhost::LineSink status(stderr);
     owhost::LineSink events(stdout);
     Plugin plugin;
@@ -466,21 +385,27 @@ int Run(const Options& o) {
         if (!proxyDemo->Prepare(in.proxy->port(), &error)) return Fail(error);
     }
     std::unique_ptr<owhost::NfwChild> nfw;
+    const std::string hostDir = owhost::ExecutableDirectory();
     if (o.nfw || in.outside || in.proxy) {
-        const std::string hostDir = DirectoryOfExecutable();
         nfw = std::make_unique<owhost::NfwChild>(&status);
-        std::string error;
         if (hostDir.empty() || !nfw->Start(hostDir + "/" + kNfwFileName, &error)) {
             if (o.nfw) return Fail(hostDir.empty() ? "--nfw: cannot tell where the host lies" : error);
-            status.Write("demo: no filter device (" + error + "); blocks answer 0 and their prompts are skipped");
+            // The connection prompt does not wait for the deny list's answer;
+            // the prompts after a network cut or a proxy denial do.
+            status.Write("demo: no filter device (" + error +
+                         "); blocking commands answer 0: prompts after a network cut or a proxy denial are"
+                         " skipped, a connection finding is still prompted");
             nfw.reset();
         }
         g_nfwChild = nfw.get();
     }
+    std::unique_ptr<owhost::DemoDesktop> desktop;
     if (in.outside) {
-        std::string error;
         if (!in.outside->Start(&error)) return Fail(error);
         status.Write("demo outside server: 127.0.0.1:" + std::to_string(in.outside->port()));
+        desktop = std::make_unique<owhost::DemoDesktop>(&status);
+        desktop->Start(hostDir);
+        g_demoDesktop = desktop.get();
     }
     if (in.proxy) {
         std::string error;
@@ -493,10 +418,12 @@ int Run(const Options& o) {
     status.Write("policy: " + (o.policy.given ? owhost::OneLine(o.policy.value, 1024)
                                               : std::string(in.proxy ? "built-in proxy demo" : "built-in demo")));
     const int exitCode = RunPolicy(plugin, o, in, status, events);
-    plugin.Close();
+    plugin.library.Close();
     if (proxyDemo) proxyDemo->Stop();
     if (nfw) nfw->Stop();
     g_nfwChild = nullptr;
+    if (desktop) desktop->Stop();
+    g_demoDesktop = nullptr;
     return exitCode;
 }
 

@@ -3,6 +3,10 @@
 // temporary directory, which the plug-in is pointed at through
 // OUTLINKWATCH_DEVICE_DIR; its lines are relayed to the host's stderr as
 // "nfw: ...". Stopped, and the directory removed, when the host ends.
+//
+// On Windows the plug-in opens the driver's device \\.\NFW itself and there
+// is no stand-in: Start only tells whether the device is there (posix/ and
+// win32/nfw_child.cc).
 #pragma once
 
 #include <sys/types.h>

@@ -2,9 +2,11 @@
 // listener on a loopback port that accepts every connection and closes it
 // again. The built-in demo policy names it as a connect address, so the
 // connection check has something real to reach without leaving the machine.
+// One implementation per platform (posix/, win32/).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -12,25 +14,27 @@ namespace owhost {
 
 class OutsideServer {
 public:
-    OutsideServer() = default;
-    ~OutsideServer() { Stop(); }
+    OutsideServer();
+    ~OutsideServer();
     OutsideServer(const OutsideServer&) = delete;
     OutsideServer& operator=(const OutsideServer&) = delete;
 
-    // Binds a loopback address (127.0.0.1 unless told) on a port the
-    // system chooses; false with a reason.
-    bool Listen(std::string* error, uint32_t loopbackHostOrder = 0x7F000001u);
+    // Binds a loopback IPv4 address on a port the system chooses; false
+    // with a reason.
+    bool Listen(std::string* error, const char* address = "127.0.0.1");
     uint16_t port() const { return port_; }
-    // Accepts on a thread of its own until Stop; the thread sleeps in poll
-    // without a time-out, so an idle server costs no wake-ups.
+    // Accepts on a thread of its own until Stop; the thread sleeps without
+    // a time-out until a connection or Stop comes, so an idle server costs
+    // no wake-ups.
     bool Start(std::string* error);
     void Stop();
+
+    struct Sockets;  // the platform's listener and stop signal
 
 private:
     void Serve();
 
-    int listenFd_ = -1;
-    int stopFd_ = -1;  // eventfd that ends the thread's wait
+    std::unique_ptr<Sockets> sockets_;
     uint16_t port_ = 0;
     std::thread thread_;
 };

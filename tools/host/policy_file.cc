@@ -224,7 +224,7 @@ const char kDemoPolicy[] = R"(<?xml version="1.0" encoding="UTF-8"?>
   <param name="checkcyc" value="1"/>
   <param name="block" value="3"/>
   <param name="rank" value="1"/>
-  <group name="PolicyCommParam">
+@PROXY@  <group name="PolicyCommParam">
     <occurrence>
       <param name="PolicyParamVesion" value="1"/>
       <param name="Account" value="demo.user"/>
@@ -311,10 +311,15 @@ std::string DemoProxyPolicyText() {
     return text;
 }
 
-std::string DemoPolicyText(uint16_t outsidePort) {
+std::string DemoPolicyText(uint16_t outsidePort, const std::string& allowedProxies) {
     std::string text(kDemoPolicy);
-    const size_t at = text.find("@PORT@");
-    text.replace(at, 6, std::to_string(outsidePort));
+    text.replace(text.find("@PORT@"), 6, std::to_string(outsidePort));
+    const size_t at = text.find("@PROXY@");
+    // The allowed list comes from the host itself, never from outside, but
+    // it still must not break the document.
+    const bool plain = allowedProxies.find_first_of("<>&\"") == std::string::npos;
+    text.replace(at, 7, allowedProxies.empty() || !plain ? std::string()
+                                                         : "  <param name=\"Proxy\" value=\"" + allowedProxies + "\"/>\n");
     return text;
 }
 

@@ -49,8 +49,9 @@ bool LoadPolicyFile(const std::string& path, PolicyDocument* out, std::string* e
 
 // The built-in demonstration policy, in the file format: connection mode
 // against one loopback port (the demo's own "outside" server), blocking
-// what it reaches. It needs no network beyond loopback.
-std::string DemoPolicyText(uint16_t outsidePort);
+// what it reaches. It needs no network beyond loopback. With allowed
+// proxies it also checks the browsers' proxy settings against them.
+std::string DemoPolicyText(uint16_t outsidePort, const std::string& allowedProxies = std::string());
 // The built-in proxy demonstration policy: route mode with one allowed
 // proxy (a documentation address) and nothing to trace, blocking the
 // browser proxies that are not allowed.

@@ -13,14 +13,26 @@
 
 namespace owhost {
 
-bool OutsideServer::Listen(std::string* error, uint32_t loopbackHostOrder) {
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+struct OutsideServer::Sockets {
+    int listenFd = -1;
+    int stopFd = -1;  // eventfd that ends the thread's wait
+};
+
+OutsideServer::OutsideServer() : sockets_(new Sockets) {}
+OutsideServer::~OutsideServer() { Stop(); }
+
+bool OutsideServer::Listen(std::string* error, const char* address) {
+    int& fd = sockets_->listenFd;
+    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(loopbackHostOrder);
     socklen_t len = sizeof addr;
-    if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listenFd_, 16) != 0 || getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    if (inet_pton(AF_INET, address, &addr.sin_addr) != 1) {
+        *error = std::string("demo outside server: not an IPv4 address");
+        return false;
+    }
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 16) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
         *error = std::string("demo outside server: ") + std::strerror(errno);
         return false;
     }
@@ -29,8 +41,8 @@ bool OutsideServer::Listen(std::string* error, uint32_t loopbackHostOrder) {
 }
 
 bool OutsideServer::Start(std::string* error) {
-    stopFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (stopFd_ < 0 || listenFd_ < 0) {
+    sockets_->stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (sockets_->stopFd < 0 || sockets_->listenFd < 0) {
         *error = "demo outside server: cannot start";
         return false;
     }
@@ -46,9 +58,9 @@ bool OutsideServer::Start(std::string* error) {
 void OutsideServer::Stop() {
     if (thread_.joinable()) {
         const uint64_t one = 1;
-        if (write(stopFd_, &one, sizeof one) == sizeof one) thread_.join();
+        if (write(sockets_->stopFd, &one, sizeof one) == sizeof one) thread_.join();
     }
-    for (int* fd : {&listenFd_, &stopFd_}) {
+    for (int* fd : {&sockets_->listenFd, &sockets_->stopFd}) {
         if (*fd >= 0) close(*fd);
         *fd = -1;
     }
@@ -56,11 +68,11 @@ void OutsideServer::Stop() {
 
 void OutsideServer::Serve() {
     for (;;) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        pollfd fds[2] = {{sockets_->listenFd, POLLIN, 0}, {sockets_->stopFd, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
         if (fds[1].revents != 0) return;
         if (fds[0].revents & POLLIN) {
-            const int conn = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            const int conn = accept4(sockets_->listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (conn >= 0) close(conn);
         }
     }

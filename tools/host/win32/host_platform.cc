@@ -1,0 +1,411 @@
+// The host on Windows: a console control handler instead of signals,
+// LoadLibrary instead of dlopen, GetModuleFileName instead of /proc/self/exe.
+#include "host_platform.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <sddl.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "bounded_file.h"
+#include "host_agent.h"
+#include "outside_server.h"
+
+namespace owhost {
+
+const char* const kPluginFileName = "OutlinkWatch.dll";
+// A documentation address: whatever proxy the demo's user has switched on
+// is not on the list, so the proxy check has a finding to report.
+const char* const kDemoAllowedProxy = "192.0.2.8";
+
+namespace {
+
+// "text of the system's message (error N)", on one line.
+std::string SystemError(DWORD code) {
+    char* text = nullptr;
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message = n != 0 && text != nullptr ? std::string(text, n) : std::string();
+    if (text != nullptr) LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ' ||
+                                message.back() == '.')) {
+        message.pop_back();
+    }
+    if (message.empty()) message = "system error";
+    return OneLine(message, 512) + " (error " + std::to_string(code) + ")";
+}
+
+bool HasSeparator(const std::string& path) { return path.find_first_of("/\\") != std::string::npos; }
+
+}  // namespace
+
+bool StartPlatform(std::string* error) {
+    WSADATA data;
+    const int rc = WSAStartup(MAKEWORD(2, 2), &data);
+    if (rc != 0) {
+        *error = "cannot start the socket library: " + SystemError(static_cast<DWORD>(rc));
+        return false;
+    }
+    // Lines end in "\n" as on Linux: what reads the output (jq, a log
+    // reader) sees the same bytes on both.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    // The policy runs "cmd /C tracert ...": the tracert shipped beside the
+    // host (there is none in Wine) must be found first, as on Linux.
+    const std::string dir = ExecutableDirectory();
+    if (!dir.empty()) {
+        char path[32767];
+        const DWORD n = GetEnvironmentVariableA("PATH", path, sizeof path);
+        const std::string rest = n > 0 && n < sizeof path ? ";" + std::string(path, n) : std::string();
+        SetEnvironment("PATH", dir + rest);
+    }
+    return true;
+}
+
+std::string ExecutableDirectory() {
+    char path[MAX_PATH + 1] = {0};
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    // A full buffer means a cut path.
+    if (n == 0 || n >= MAX_PATH) return std::string();
+    const std::string exe(path, n);
+    const size_t cut = exe.find_last_of("/\\");
+    return cut == std::string::npos ? std::string() : exe.substr(0, cut);
+}
+
+std::string PluginPathFromOption(const std::string& value) {
+    return HasSeparator(value) ? value : ".\\" + value;
+}
+
+void SetEnvironment(const std::string& name, const std::string& value) {
+    // Through the C library, so that both its copy and the process's
+    // environment (what child processes get) change.
+    _putenv_s(name.c_str(), value.c_str());
+}
+
+bool IsIpAddress(const std::string& text) {
+    unsigned char buf[sizeof(IN6_ADDR)];
+    return inet_pton(AF_INET, text.c_str(), buf) == 1 || inet_pton(AF_INET6, text.c_str(), buf) == 1;
+}
+
+FILE* OpenForAppend(const std::string& path, std::string* error) {
+    // "N": the handle is not inherited by the programs the policy starts.
+    FILE* f = std::fopen(path.c_str(), "aN");
+    if (f == nullptr) {
+        *error = "cannot open \"" + OneLine(path, 512) + "\" for appending: " + std::strerror(errno);
+    }
+    return f;
+}
+
+bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string* text, std::string* error) {
+    const std::string shown = OneLine(path, 512);
+    // Directories do not open without backup semantics; pipes and devices
+    // open but are refused by their type before anything is read.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        *error = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                     ? shown + " is not a regular file"
+                     : "cannot open " + shown + ": " + SystemError(code);
+        return false;
+    }
+    LARGE_INTEGER size{};
+    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &size)) {
+        CloseHandle(file);
+        *error = shown + " is not a regular file";
+        return false;
+    }
+    if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) {
+        CloseHandle(file);
+        *error = shown + " is larger than " + std::to_string(maxBytes) + " bytes";
+        return false;
+    }
+    // The size may change while reading; never read more than the cap + 1.
+    std::string data;
+    data.resize(maxBytes < 65536 ? maxBytes + 1 : 65536);
+    size_t used = 0;
+    for (;;) {
+        if (used == data.size()) {
+            if (data.size() > maxBytes) break;
+            data.resize(data.size() * 2 > maxBytes + 1 ? maxBytes + 1 : data.size() * 2);
+        }
+        const size_t want = data.size() - used;
+        DWORD got = 0;
+        if (!ReadFile(file, &data[used], want > 0x10000000 ? 0x10000000 : static_cast<DWORD>(want), &got, nullptr)) {
+            const DWORD code = GetLastError();
+            CloseHandle(file);
+            *error = "cannot read " + shown + ": " + SystemError(code);
+            return false;
+        }
+        if (got == 0) break;
+        used += got;
+    }
+    CloseHandle(file);
+    if (used > maxBytes) {
+        *error = shown + " is larger than " + std::to_string(maxBytes) + " bytes";
+        return false;
+    }
+    data.resize(used);
+    *text = std::move(data);
+    return true;
+}
+
+// ---------------------------------------------------------------- stop requests
+// The console control handler runs on a thread the system starts for it;
+// it only records the request and wakes the main thread, which waits on
+// an event. Once the host is shutting down, the handler declines the next
+// request and the system's default handling ends the process.
+
+namespace {
+
+constexpr DWORD kCloseGraceMs = 4000;
+HANDLE g_stopEvent = nullptr;
+std::atomic<DWORD> g_stopKind{0};
+std::atomic<bool> g_endNow{false};
+
+BOOL WINAPI OnConsoleControl(DWORD kind) {
+    if (g_endNow.load()) return FALSE;
+    switch (kind) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+            g_stopKind.store(kind);
+            SetEvent(g_stopEvent);
+            // A closed console ends the process as soon as the handler
+            // returns: hold it back for the shutdown, within the few
+            // seconds the system allows.
+            if (kind == CTRL_CLOSE_EVENT) Sleep(kCloseGraceMs);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+std::string StopKindName(DWORD kind) {
+    switch (kind) {
+        case CTRL_C_EVENT: return "Ctrl-C";
+        case CTRL_BREAK_EVENT: return "Ctrl-Break";
+        default: return "console closed";
+    }
+}
+
+}  // namespace
+
+void PrepareForStopRequests() {
+    g_stopEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (g_stopEvent != nullptr) SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+std::string WaitForStopRequest(bool bounded, double seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        DWORD waitMs = INFINITE;
+        if (bounded) {
+            const auto left = deadline - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero()) return "duration elapsed";
+            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count() + 1;
+            waitMs = ms >= static_cast<long long>(INFINITE) ? INFINITE - 1 : static_cast<DWORD>(ms);
+        }
+        if (g_stopEvent == nullptr) {
+            // No event to wait on: only the duration can end the run.
+            if (!bounded) return "no way to wait for Ctrl-C";
+            Sleep(waitMs);
+            continue;
+        }
+        if (WaitForSingleObject(g_stopEvent, waitMs) == WAIT_OBJECT_0) return StopKindName(g_stopKind.load());
+    }
+}
+
+void LetNextStopRequestEndHost() { g_endNow.store(true); }
+
+// ---------------------------------------------------------------- the plug-in
+
+PluginLibrary::~PluginLibrary() {
+    if (handle_ != nullptr) FreeLibrary(static_cast<HMODULE>(handle_));
+}
+
+bool PluginLibrary::Open(const std::string& path, std::string* error) {
+    // A full path with the system's separators, so that the library's own
+    // dependencies are looked for in its directory first.
+    std::string native = path;
+    for (char& c : native) {
+        if (c == '/') c = '\\';
+    }
+    char full[MAX_PATH + 1] = {0};
+    const DWORD n = GetFullPathNameA(native.c_str(), MAX_PATH, full, nullptr);
+    if (n > 0 && n < MAX_PATH) native.assign(full, n);
+    handle_ = LoadLibraryExA(native.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (handle_ != nullptr) return true;
+    *error = OneLine(path, 1024) + ": " + SystemError(GetLastError());
+    return false;
+}
+
+void* PluginLibrary::Find(const char* name) const {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+}
+
+void PluginLibrary::Close() {
+    if (handle_ == nullptr) return;
+    if (!FreeLibrary(static_cast<HMODULE>(handle_))) {
+        std::fprintf(stderr, "outlinkwatch: warning: FreeLibrary: %s\n", SystemError(GetLastError()).c_str());
+    }
+    handle_ = nullptr;
+}
+
+// ---------------------------------------------------------------- the demo's desktop
+// The policy finds the interactive user through the agent's user-interface
+// process and reads that user's Internet Explorer setting under
+// HKEY_USERS. The demo starts a stand-in of that process (AGENTUI.exe,
+// beside the host; it only waits) as the host's own user, points that
+// user's setting at a loopback proxy of its own, which answers, and puts
+// the setting back at the end.
+
+namespace {
+
+constexpr const char* kUiImage = "AGENTUI.exe";
+constexpr const char* kSettingsKey = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+constexpr const char* kProxyAddress = "127.0.0.2";  // 127.0.0.1 is never taken for a proxy
+constexpr DWORD kUiStopWaitMs = 5000;
+
+// A registry value as it was before the demo: absent, or its type and bytes.
+struct SavedValue {
+    bool present = false;
+    DWORD type = 0;
+    std::string bytes;
+};
+
+SavedValue Save(HKEY key, const char* name) {
+    SavedValue saved;
+    char buf[4096];
+    DWORD size = sizeof buf;
+    if (RegQueryValueExA(key, name, nullptr, &saved.type, reinterpret_cast<BYTE*>(buf), &size) == ERROR_SUCCESS) {
+        saved.present = true;
+        saved.bytes.assign(buf, size);
+    }
+    return saved;
+}
+
+void Restore(HKEY key, const char* name, const SavedValue& saved) {
+    if (!saved.present) {
+        RegDeleteValueA(key, name);
+        return;
+    }
+    RegSetValueExA(key, name, 0, saved.type, reinterpret_cast<const BYTE*>(saved.bytes.data()),
+                   static_cast<DWORD>(saved.bytes.size()));
+}
+
+// The text form of the host's user SID, the name of its key under
+// HKEY_USERS; empty with a reason on failure.
+std::string OwnUserSid(std::string* error) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        *error = "OpenProcessToken: " + SystemError(GetLastError());
+        return std::string();
+    }
+    alignas(TOKEN_USER) char buf[256];
+    DWORD size = 0;
+    std::string sid;
+    if (GetTokenInformation(token, TokenUser, buf, sizeof buf, &size)) {
+        char* text = nullptr;
+        if (ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buf)->User.Sid, &text)) {
+            sid = text;
+            LocalFree(text);
+        }
+    }
+    if (sid.empty()) *error = "the user SID of the host's token: " + SystemError(GetLastError());
+    CloseHandle(token);
+    return sid;
+}
+
+}  // namespace
+
+struct DemoDesktop::State {
+    OutsideServer proxy;
+    HKEY settings = nullptr;
+    SavedValue enable, server;
+    PROCESS_INFORMATION ui{};
+};
+
+DemoDesktop::DemoDesktop(LineSink* status) : status_(status) {}
+DemoDesktop::~DemoDesktop() { Stop(); }
+
+void DemoDesktop::Start(const std::string& hostDir) {
+    state_.reset(new State);
+    State& s = *state_;
+    std::string error;
+
+    // The interactive user's stand-in process.
+    const std::string image = hostDir + "\\" + kUiImage;
+    std::string commandLine = "\"" + image + "\" --parent " + std::to_string(GetCurrentProcessId());
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    SetLastError(ERROR_PATH_NOT_FOUND);  // what an unknown host directory amounts to
+    if (!hostDir.empty() && CreateProcessA(image.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                                           nullptr, nullptr, &startup, &s.ui)) {
+        status_->Write(std::string("demo: user-interface process ") + kUiImage + " started (pid " +
+                       std::to_string(s.ui.dwProcessId) + "): the interactive user is the host's user");
+    } else {
+        s.ui = PROCESS_INFORMATION{};
+        status_->Write(std::string("demo: cannot start ") + kUiImage + " beside the host (" +
+                       SystemError(GetLastError()) + "); the interactive user cannot be found");
+    }
+
+    // A proxy that answers, and the user's setting pointing at it.
+    if (!s.proxy.Listen(&error, kProxyAddress) || !s.proxy.Start(&error)) {
+        status_->Write("demo: no proxy server (" + error + "); the proxy setting is left alone");
+        return;
+    }
+    const std::string sid = OwnUserSid(&error);
+    if (sid.empty()) {
+        status_->Write("demo: " + error + "; the proxy setting is left alone");
+        return;
+    }
+    const std::string keyPath = sid + kSettingsKey;
+    const LONG rc = RegCreateKeyExA(HKEY_USERS, keyPath.c_str(), 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                                    nullptr, &s.settings, nullptr);
+    if (rc != ERROR_SUCCESS) {
+        s.settings = nullptr;
+        status_->Write("demo: cannot open HKEY_USERS\\" + keyPath + " (" + SystemError(static_cast<DWORD>(rc)) +
+                       "); the proxy setting is left alone");
+        return;
+    }
+    s.enable = Save(s.settings, "ProxyEnable");
+    s.server = Save(s.settings, "ProxyServer");
+    const DWORD on = 1;
+    const std::string server = std::string(kProxyAddress) + ":" + std::to_string(s.proxy.port());
+    RegSetValueExA(s.settings, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on);
+    RegSetValueExA(s.settings, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                   static_cast<DWORD>(server.size() + 1));
+    status_->Write("demo: Internet Explorer proxy of HKEY_USERS\\" + sid + ": " + server +
+                   " switched on (allowed: " + kDemoAllowedProxy + "; put back when the host ends)");
+}
+
+void DemoDesktop::Stop() {
+    if (!state_) return;
+    State& s = *state_;
+    if (s.ui.hProcess != nullptr) {
+        TerminateProcess(s.ui.hProcess, 0);
+        WaitForSingleObject(s.ui.hProcess, kUiStopWaitMs);
+        CloseHandle(s.ui.hProcess);
+        CloseHandle(s.ui.hThread);
+    }
+    if (s.settings != nullptr) {
+        Restore(s.settings, "ProxyEnable", s.enable);
+        Restore(s.settings, "ProxyServer", s.server);
+        RegCloseKey(s.settings);
+    }
+    s.proxy.Stop();
+    state_.reset();
+}
+
+}  // namespace owhost

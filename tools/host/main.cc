@@ -403,6 +403,8 @@ int Run(const Options& o) {
     if (in.outside) {
         if (!in.outside->Start(&error)) return Fail(error);
         status.Write("demo outside server: 127.0.0.1:" + std::to_string(in.outside->port()));
+    }
+    if (in.outside || in.proxy) {
         desktop = std::make_unique<owhost::DemoDesktop>(&status);
         desktop->Start(hostDir);
         g_demoDesktop = desktop.get();

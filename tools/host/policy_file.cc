@@ -308,6 +308,7 @@ std::string DemoProxyPolicyText() {
                  "<policy type=\"policy.win.outlink.watch\" language=\"1\">\n"
                  "  <param name=\"Type\" value=\"0\"/>\n"
                  "  <param name=\"Proxy\" value=\"192.0.2.80\"/>\n  ");
+    text.erase(text.find("@PROXY@"), 7);
     return text;
 }
 

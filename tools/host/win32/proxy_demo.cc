@@ -1,17 +1,17 @@
-// The proxy demo of the Linux host seeds a private registry directory and
-// home; under Windows (and Wine) the built-in demo sets the user's
-// Internet Explorer setting in the real registry instead (demo_desktop),
-// so this demo is refused with a pointer to that one.
+// Under Windows (and Wine) the proxy demo's user is the real one: the demo
+// desktop (host_platform) starts AGENTUI.exe and sets the user's Internet
+// Explorer setting in the real registry, for both built-in demos. Nothing
+// is left to prepare here, and the setting stays on for the whole run.
 #include "proxy_demo.h"
 
 namespace owhost {
 
-bool ProxyDemo::Prepare(uint16_t, std::string* error) {
-    *error = "--demo proxy: runs on the Linux host; the Windows host's built-in demo checks the proxy itself";
-    return false;
+bool ProxyDemo::Prepare(uint16_t, std::string*) {
+    status_->Write("demo: the user's Internet Explorer setting is set in the registry; it stays on for the run");
+    return true;
 }
 
-bool ProxyDemo::StartSwitchOff(std::string*) { return false; }
+bool ProxyDemo::StartSwitchOff(std::string*) { return true; }
 
 void ProxyDemo::Stop() {}
 

@@ -4,15 +4,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "config/address_parsing.h"
 #include "platform/expand_vars.h"
 #include "platform/ini_reader.h"
-#include "platform/pe_version.h"
-#include "platform/wide_text.h"
 #include "platform/trace_files.h"
 
 namespace outlinkwatch {
@@ -62,52 +59,8 @@ public:
     std::map<uint32_t, Timer> timers_;
 };
 
-FakeOs::FakeOs() {
-    facts_.versionExOk = true;
-    facts_.ntNumbersOk = true;
-    facts_.platformId = 2;
-    facts_.major = facts_.ntMajor = 10;
-    facts_.productType = 1;
-    adapters_.push_back(AdapterInfo{"eth0", {"192.0.2.10"}});
-}
-
+FakeOs::FakeOs() = default;
 FakeOs::~FakeOs() = default;
-
-void FakeOs::SetDnsName(const std::string& name) {
-    std::lock_guard<std::mutex> lock(mu_);
-    dnsName_ = name;
-}
-void FakeOs::SetNetbiosName(bool ok, const std::string& name) {
-    std::lock_guard<std::mutex> lock(mu_);
-    netbiosOk_ = ok;
-    netbiosName_ = name;
-}
-void FakeOs::SetExecutablePath(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mu_);
-    exePath_ = path;
-}
-void FakeOs::SetResolution(const std::string& host, const std::vector<std::string>& dotted) {
-    std::vector<uint32_t> addrs;
-    for (const std::string& d : dotted) addrs.push_back(InetAddr(d));
-    std::lock_guard<std::mutex> lock(mu_);
-    names_[host] = addrs;
-}
-void FakeOs::SetAdapters(const std::vector<AdapterInfo>& adapters) {
-    std::lock_guard<std::mutex> lock(mu_);
-    adapters_ = adapters;
-}
-void FakeOs::GrowAdaptersAfterNextQuery(const AdapterInfo& extra) {
-    std::lock_guard<std::mutex> lock(mu_);
-    growBy_.push_back(extra);
-}
-void FakeOs::SetAdapterError(uint32_t code) {
-    std::lock_guard<std::mutex> lock(mu_);
-    adapterError_ = code;
-}
-void FakeOs::SetRouteNotifyArms(bool arms) {
-    std::lock_guard<std::mutex> lock(mu_);
-    routeNotifyArms_ = arms;
-}
 
 int FakeOs::FireRouteChange() {
     std::vector<Handle> pending;
@@ -190,13 +143,13 @@ std::vector<std::string> FakeOs::DebugLines() {
 
 std::string FakeOs::ComputerDnsName() {
     std::lock_guard<std::mutex> lock(mu_);
-    return dnsName_;
+    return dnsName;
 }
 
 bool FakeOs::ComputerNetbiosName(std::string* name) {
     std::lock_guard<std::mutex> lock(mu_);
-    if (netbiosOk_) *name = netbiosName_;
-    return netbiosOk_;
+    if (netbiosOk) *name = netbiosName;
+    return netbiosOk;
 }
 
 void FakeOs::DebugOutput(const char* text) {
@@ -206,7 +159,7 @@ void FakeOs::DebugOutput(const char* text) {
 
 std::string FakeOs::ExecutablePath() {
     std::lock_guard<std::mutex> lock(mu_);
-    return exePath_;
+    return exePath;
 }
 
 bool FakeOs::FileExists(const std::string& path) {
@@ -215,6 +168,8 @@ bool FakeOs::FileExists(const std::string& path) {
 }
 
 bool FakeOs::ReadFileText(const std::string& path, size_t cap, std::string* text) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     text->assign(cap, '\0');
@@ -230,9 +185,14 @@ std::string FakeOs::ReadProfileString(const char* section, const char* key, cons
     return IniProfileString(text, section, key, defaultValue, size);
 }
 
+// The newest NT family, as the agent's own machines run.
 OsVersionFacts FakeOs::VersionFacts() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return facts_;
+    OsVersionFacts facts;
+    facts.versionExOk = facts.ntNumbersOk = true;
+    facts.platformId = 2;
+    facts.major = facts.ntMajor = 10;
+    facts.productType = 1;
+    return facts;
 }
 
 Handle FakeOs::CreateEventObject(const char* name, bool manualReset, bool initialState) {
@@ -253,13 +213,7 @@ uint32_t FakeOs::WaitForObjects(const Handle* handles, uint32_t count, uint32_t 
 bool FakeOs::CloseObject(Handle object) { return objects_.Close(object); }
 Handle FakeOs::StartThread(ThreadFunction fn, void* arg) { return objects_.StartThread(fn, arg); }
 void FakeOs::SleepMs(uint32_t ms) {
-    std::function<void(uint32_t)> hook;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        ++sleeps_;
-        hook = sleepHook_;
-    }
-    if (hook) hook(ms);
+    if (sleepHook) sleepHook(ms);
     objects_.Sleep(ms);
     WriteDueOutput();
 }
@@ -267,11 +221,10 @@ void FakeOs::SleepMs(uint32_t ms) {
 bool FakeOs::ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) {
     std::lock_guard<std::mutex> lock(mu_);
     addrs->clear();
-    auto it = names_.find(host);
-    if (it != names_.end()) {
-        if (it->second.empty()) return false;
-        *addrs = it->second;
-        return true;
+    auto it = resolutions.find(host);
+    if (it != resolutions.end()) {
+        for (const std::string& d : it->second) addrs->push_back(InetAddr(d));
+        return !addrs->empty();
     }
     // A dotted address resolves to itself; any other name fails.
     const uint32_t a = InetAddr(host);
@@ -284,17 +237,17 @@ bool FakeOs::ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* add
 uint32_t FakeOs::GetAdapters(std::vector<AdapterInfo>* out) {
     std::lock_guard<std::mutex> lock(mu_);
     if (out == nullptr) return kErrorInvalidParameter;
-    if (adapterError_ != 0) return adapterError_;
-    if (adapters_.empty()) return kErrorNoData;
-    *out = adapters_;
-    adapters_.insert(adapters_.end(), growBy_.begin(), growBy_.end());
-    growBy_.clear();
+    if (adapterError != 0) return adapterError;
+    if (adapters.empty()) return kErrorNoData;
+    *out = adapters;
+    adapters.insert(adapters.end(), growBy.begin(), growBy.end());
+    growBy.clear();
     return kErrorSuccess;
 }
 
 bool FakeOs::NotifyRouteChange(Handle event) {
     std::lock_guard<std::mutex> lock(mu_);
-    if (!routeNotifyArms_) return false;
+    if (!routeNotifyArms) return false;
     if (std::find(routeRequests_.begin(), routeRequests_.end(), event) == routeRequests_.end()) {
         routeRequests_.push_back(event);
     }
@@ -308,49 +261,15 @@ void FakeOs::CancelRouteChange(Handle event) {
 
 std::unique_ptr<TimerHost> FakeOs::CreateTimerHost() { return std::make_unique<FakeTimerHost>(this); }
 
-void FakeOs::SetNetworkTimeScale(uint32_t scale) { networkScale_.store(scale == 0 ? 1 : scale); }
-uint64_t FakeOs::NetworkTimeoutUs(uint64_t us) { return us / networkScale_.load(); }
-
 // --- route tracer
 
-void FakeOs::SetTempDirectory(const std::string& dir) {
-    std::lock_guard<std::mutex> lock(mu_);
-    tempDir_ = dir;
-}
-void FakeOs::SetUnixTime(uint32_t seconds) {
-    std::lock_guard<std::mutex> lock(mu_);
-    unixTime_ = seconds;
-}
-void FakeOs::ScriptCommandOutput(const std::string& output, int afterSleeps) {
-    std::lock_guard<std::mutex> lock(mu_);
-    commandWrites_ = true;
-    commandOutput_ = output;
-    commandDelay_ = afterSleeps;
-}
-void FakeOs::ScriptNoCommandOutput() {
-    std::lock_guard<std::mutex> lock(mu_);
-    commandWrites_ = false;
-}
 std::vector<std::string> FakeOs::CommandLines() {
     std::lock_guard<std::mutex> lock(mu_);
     return commandLines_;
 }
-void FakeOs::OnSleep(std::function<void(uint32_t)> hook) {
-    std::lock_guard<std::mutex> lock(mu_);
-    sleepHook_ = std::move(hook);
-}
-int FakeOs::SleepCount() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return sleeps_;
-}
-
 uint32_t FakeOs::TempDirectory(uint32_t bufferSize, std::string* path) {
     std::lock_guard<std::mutex> lock(mu_);
-    return TempPathAnswer(tempDir_, '/', bufferSize, path);
-}
-uint32_t FakeOs::UnixTime32() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return unixTime_;
+    return TempPathAnswer(tempDir, '/', bufferSize, path);
 }
 
 bool FakeOs::StartHiddenCommand(const std::string& commandLine) {
@@ -360,13 +279,13 @@ bool FakeOs::StartHiddenCommand(const std::string& commandLine) {
         commandLines_.push_back(commandLine);
         const size_t open = commandLine.find(">\"");
         const size_t close = open == std::string::npos ? open : commandLine.find('"', open + 2);
-        if (!commandWrites_ || close == std::string::npos) return true;
+        if (!commandOutput || close == std::string::npos) return true;
         pendingPath_ = commandLine.substr(open + 2, close - open - 2);
-        pendingSleeps_ = commandDelay_;
+        pendingSleeps_ = commandDelay;
         if (pendingSleeps_ > 0) return true;
         pendingSleeps_ = -1;
         path = pendingPath_;
-        output = commandOutput_;
+        output = *commandOutput;
     }
     std::ofstream(path, std::ios::binary) << output;
     return true;
@@ -379,7 +298,7 @@ void FakeOs::WriteDueOutput() {
         if (pendingSleeps_ <= 0 || --pendingSleeps_ > 0) return;
         pendingSleeps_ = -1;
         path = pendingPath_;
-        output = commandOutput_;
+        output = *commandOutput;
     }
     std::ofstream(path, std::ios::binary) << output;
 }
@@ -393,7 +312,6 @@ bool FakeOs::FileSize(const std::string& path, uint64_t* size) {
 bool FakeOs::ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) {
     return ReadTextModeFile(path, maxBytes, text);
 }
-bool FakeOs::RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
 // --- reaction (local time, filter device)
 
@@ -410,7 +328,7 @@ bool FakeOs::LocalTime(int64_t unixTime, std::tm* out) {
 DeviceHandle FakeOs::OpenDevice(const std::string& path, uint32_t disposition) {
     std::lock_guard<std::mutex> lock(mu_);
     ++deviceOpenAttempts_;
-    if (!devicePresent_) return DeviceHandle();
+    if (!devicePresent) return DeviceHandle();
     const std::uintptr_t id = nextDevice_++;
     openDevices_[id] = DeviceCall{path, disposition, 0, {}};
     return DeviceHandle(id);
@@ -426,7 +344,7 @@ int32_t FakeOs::DeviceControl(DeviceHandle device, uint32_t code, const void* in
     deviceCalls_.push_back(it->second);
     deviceCalls_.back().code = code;
     if (bytes != nullptr) deviceCalls_.back().input.assign(bytes, bytes + inputLength);
-    return deviceAnswer_;
+    return deviceAnswer;
 }
 
 bool FakeOs::CloseDevice(DeviceHandle device) {
@@ -539,12 +457,6 @@ bool FakeOs::ListDirectory(const std::string& dir, size_t cap, std::vector<DirEn
     return true;
 }
 
-bool FakeOs::ReadWholeFile(const std::string& path, size_t cap, std::string* text) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return false;
-    return ReadFileText(path, cap, text);
-}
-
 // --- utility library: files, system information, adapters
 
 bool FakeOs::FileAttributes(const std::string& path, FileFacts* facts) {
@@ -575,19 +487,13 @@ bool FakeOs::FileAccessTime(const std::string& path, CalendarTime* local) {
     return true;
 }
 
-bool FakeOs::FileVersionItem(const std::string& path, const std::string& item, std::string* value) {
-    return PeFileVersionItem(path, item, value);
-}
-
-bool FakeOs::FileExistsW(const std::wstring& path) { return FileExists(WideToUtf8(path)); }
-
 std::wstring FakeOs::ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
                                         const std::wstring& path, uint32_t size) {
     return WideProfileString(this, section, key, defaultValue, path, size);
 }
 
 bool FakeOs::ModuleFileName(Handle module, std::string* path) {
-    *path = module == nullptr ? ExecutablePath() : modulePath;
+    *path = module == nullptr ? ExecutablePath() : "/nonexistent/OutlinkWatch.so";
     return !path->empty();
 }
 

@@ -8,15 +8,19 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fakes/fake_registry.h"
 #include "platform/kobjects.h"
 #include "platform/os.h"
+#include "platform/pe_version.h"
+#include "platform/wide_text.h"
 
 namespace outlinkwatch {
 
@@ -27,19 +31,18 @@ public:
     FakeOs();
     ~FakeOs() override;
 
-    // --- what the test sets
-    void SetDnsName(const std::string& name);
-    void SetNetbiosName(bool ok, const std::string& name);
-    void SetExecutablePath(const std::string& path);
-    // A name resolves to these addresses (dotted texts); an empty list makes it fail.
-    void SetResolution(const std::string& host, const std::vector<std::string>& dotted);
-    void SetAdapters(const std::vector<AdapterInfo>& adapters);
-    // The list grows by this adapter right after the next query answers.
-    void GrowAdaptersAfterNextQuery(const AdapterInfo& extra);
-    // Forces GetAdapters to answer this code (0 = normal behaviour).
-    void SetAdapterError(uint32_t code);
-    // Whether NotifyRouteChange arms a request.
-    void SetRouteNotifyArms(bool arms);
+    // --- what the test sets before the policy starts (read under mu_ later)
+    std::string dnsName = "fakehost.example.test";
+    bool netbiosOk = true;
+    std::string netbiosName = "FAKEHOST";
+    std::string exePath = "/nonexistent/outlinkwatch";
+    // A name resolves to these dotted addresses; an empty list makes it fail.
+    std::map<std::string, std::vector<std::string>> resolutions;
+    std::vector<AdapterInfo> adapters{AdapterInfo{"eth0", {"192.0.2.10"}}};
+    std::vector<AdapterInfo> growBy;  // added to the list right after the next query answers
+    uint32_t adapterError = 0;        // GetAdapters answers this code (0 = normal behaviour)
+    bool routeNotifyArms = true;      // whether NotifyRouteChange arms a request
+    uint32_t networkTimeScale = 1000; // network time-outs are divided by this, like the waits
 
     // Sets the event of every pending route-change request (each request once).
     // Returns how many were pending.
@@ -83,58 +86,46 @@ public:
     void CancelRouteChange(Handle event) override;
     std::unique_ptr<TimerHost> CreateTimerHost() override;
 
-    // --- probe
-    // Network time-outs are divided by this (default 1000, like the waits).
-    void SetNetworkTimeScale(uint32_t scale);
-    uint64_t NetworkTimeoutUs(uint64_t us) override;
+    uint64_t NetworkTimeoutUs(uint64_t us) override { return us / (networkTimeScale == 0 ? 1 : networkTimeScale); }
 
     // --- route tracer
-    // The temporary directory it reports (empty: the query fails) and the clock.
-    void SetTempDirectory(const std::string& dir);
-    void SetUnixTime(uint32_t seconds);
-    // The scripted command runner: a started command writes this output to
-    // the file its line redirects to ('>"path"'), at once or during the
-    // afterSleeps-th SleepMs from then on (never: no file at all).
-    void ScriptCommandOutput(const std::string& output, int afterSleeps = 0);
-    void ScriptNoCommandOutput();
+    // The temporary directory it reports (empty: the query fails). The
+    // scripted command runner: a started command writes commandOutput (none:
+    // no file at all) to the file its line redirects to ('>"path"'), at once
+    // or during the commandDelay-th SleepMs from then on. sleepHook is called
+    // at every SleepMs with its milliseconds, before the output due then is written.
+    std::string tempDir;
+    std::optional<std::string> commandOutput;
+    int commandDelay = 0;
+    std::function<void(uint32_t ms)> sleepHook;
     std::vector<std::string> CommandLines();
-    // Called at every SleepMs with its milliseconds, before the output due then is written.
-    void OnSleep(std::function<void(uint32_t ms)> hook);
-    int SleepCount();
 
     uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override;
-    uint32_t UnixTime32() override;
+    uint32_t UnixTime32() override { return 1700000000; }
     bool StartHiddenCommand(const std::string& commandLine) override;
     bool FileSize(const std::string& path, uint64_t* size) override;
     bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) override;
-    bool RemoveFile(const std::string& path) override;
+    bool RemoveFile(const std::string& path) override { return std::remove(path.c_str()) == 0; }
 
 private:
     void WriteDueOutput();  // mu_ not held
 
-    std::string tempDir_;
-    uint32_t unixTime_ = 1700000000;
-    bool commandWrites_ = false;
-    std::string commandOutput_;
-    int commandDelay_ = 0;
     std::vector<std::string> commandLines_;
     std::string pendingPath_;
     int pendingSleeps_ = -1;
-    std::function<void(uint32_t)> sleepHook_;
-    int sleeps_ = 0;
 
 public:
     // --- reaction (local time, filter device)
     // Local time is UTC. The device: whether it opens, what its control
-    // calls answer (1 unless set), every control call made on it, the open
-    // attempts and the devices opened and not closed yet.
+    // calls answer, every control call made on it, the open attempts and the
+    // devices opened and not closed yet.
     struct DeviceCall {
         std::string path;  // of the open the call went through
         uint32_t disposition = 0, code = 0;
         std::vector<uint8_t> input;
     };
-    void SetDevicePresent(bool present) { std::lock_guard<std::mutex> l(mu_); devicePresent_ = present; }
-    void SetDeviceAnswer(int32_t answer) { std::lock_guard<std::mutex> l(mu_); deviceAnswer_ = answer; }
+    bool devicePresent = false;
+    int32_t deviceAnswer = 1;
     std::vector<DeviceCall> DeviceCalls() { std::lock_guard<std::mutex> l(mu_); return deviceCalls_; }
     int DeviceOpenAttempts() { std::lock_guard<std::mutex> l(mu_); return deviceOpenAttempts_; }
     int OpenDevices() { std::lock_guard<std::mutex> l(mu_); return static_cast<int>(openDevices_.size()); }
@@ -168,7 +159,9 @@ public:
     bool ExpandForUser(Handle token, const std::string& text, std::string* out) override;
     bool ExpandEnvironment(const std::string& text, std::string* out) override { return *out = text, true; }
     bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override;
-    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override;
+    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override {
+        return ReadFileText(path, cap, text);
+    }
     bool UnloadModule(Handle module) override { return module != nullptr; }
 
 private:
@@ -178,16 +171,6 @@ private:
 
     KernelObjects objects_{1000};
     std::mutex mu_;
-    std::string dnsName_ = "fakehost.example.test";
-    bool netbiosOk_ = true;
-    std::string netbiosName_ = "FAKEHOST";
-    std::string exePath_ = "/nonexistent/outlinkwatch";
-    OsVersionFacts facts_;
-    std::map<std::string, std::vector<uint32_t>> names_;
-    std::vector<AdapterInfo> adapters_;
-    std::vector<AdapterInfo> growBy_;
-    uint32_t adapterError_ = 0;
-    bool routeNotifyArms_ = true;
     std::vector<Handle> routeRequests_;
     std::vector<std::string> debugLines_;
     uint64_t nowMs_ = 0;
@@ -195,11 +178,8 @@ private:
     std::mutex advanceMu_;
     std::condition_variable waitsCv_;
     std::map<uint32_t, int> waitsEntered_;  // one AdvanceTime at a time
-    std::atomic<uint32_t> networkScale_{1000};
 
     // --- reaction (local time, filter device)
-    bool devicePresent_ = false;
-    int32_t deviceAnswer_ = 1;
     int deviceOpenAttempts_ = 0;
     std::vector<DeviceCall> deviceCalls_;
     std::map<std::uintptr_t, DeviceCall> openDevices_;
@@ -248,19 +228,19 @@ public:
     // Windows attribute is a property of the file and not of the caller.
     // The rest is set by the test.
     SystemFacts systemFacts;
-    FirmwareFacts firmware;
     std::vector<InterfaceFacts> interfaces;
     bool interfacesOk = true;
     std::map<std::string, uint32_t> adapterCharacteristics;
     std::map<std::string, std::string> accountNames;  // SID text -> name
     std::string domainName;                           // empty: none
-    std::string modulePath = "/nonexistent/OutlinkWatch.so";
     bool administrator = false;
 
     bool FileAttributes(const std::string& path, FileFacts* facts) override;
     bool FileAccessTime(const std::string& path, CalendarTime* local) override;
-    bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override;
-    bool FileExistsW(const std::wstring& path) override;
+    bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override {
+        return PeFileVersionItem(path, item, value);
+    }
+    bool FileExistsW(const std::wstring& path) override { return FileExists(WideToUtf8(path)); }
     std::wstring ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
                                     const std::wstring& path, uint32_t size) override;
     SystemFacts SystemInfoFacts() override { return systemFacts; }
@@ -268,7 +248,7 @@ public:
     bool ProcessIsAdministrator() override { return administrator; }
     bool SystemDomainName(std::string* domain) override { return !domainName.empty() && (*domain = domainName, true); }
     bool AccountNameOfSid(const std::string& sidText, std::string* name) override;
-    FirmwareFacts Firmware() override { return firmware; }
+    FirmwareFacts Firmware() override { return {}; }
     bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override;
     bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override {
         return interfacesOk && (*out = interfaces, true);

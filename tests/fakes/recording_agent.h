@@ -24,22 +24,48 @@ struct LogLine {
 
 class RecordingAgent : public AgentBase {
 public:
-    int GetPolicyInfo(std::string policyType, std::string* pInfo) override;
-    IUnknown* GetComponent(const char* pszName) override;
-    void WriteLog(int32_t nLevel, const char* pszModule, const char* pszText) override;
-    int SendNotify(std::string policyType, std::list<NotifyMsg>* pMsgs) override;
-    int ShowPrompt(std::string text, int32_t nKind) override;
-    int GetLangString(const std::string& module, const std::string& key, std::string* pText) override;
-
-    void SetLangText(const std::string& key, const std::string& text);
-
-    // --- route tracer
+    int GetPolicyInfo(std::string, std::string* pInfo) override {
+        if (pInfo != nullptr) *pInfo = "test policy";
+        return 0;
+    }
+    IUnknown* GetComponent(const char* pszName) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        const bool asked = hasCommunication_ && pszName != nullptr && std::string(pszName) == "Communication";
+        return asked ? &communication_ : nullptr;
+    }
+    void WriteLog(int32_t nLevel, const char* pszModule, const char* pszText) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        logs_.push_back(LogLine{nLevel, pszModule != nullptr ? pszModule : "", pszText != nullptr ? pszText : ""});
+        cv_.notify_all();
+    }
+    int SendNotify(std::string policyType, std::list<NotifyMsg>* pMsgs) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        notifications_.emplace_back(policyType, pMsgs != nullptr ? *pMsgs : std::list<NotifyMsg>());
+        return 0;
+    }
+    int ShowPrompt(std::string text, int32_t nKind) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        prompts_.push_back(Prompt{text, nKind});
+        return 0;
+    }
+    int GetLangString(const std::string&, const std::string& key, std::string* pText) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        auto it = texts_.find(key);
+        if (pText != nullptr && it != texts_.end()) *pText = it->second;
+        return 0;
+    }
+    void SetLangText(const std::string& key, const std::string& text) {
+        std::lock_guard<std::mutex> lock(mu_);
+        texts_[key] = text;
+    }
     // Serves a "Communication" component whose server address is this one.
-    void SetCommunicationAddress(const std::string& address);
-    // How many notification calls the agent received.
-    int NotifyCount();
-    // --- reaction: the agent's clock, and what the policy prompted and sent
-    // (each SendNotify call: the policy type and the list as handed over)
+    void SetCommunicationAddress(const std::string& address) {
+        std::lock_guard<std::mutex> lock(mu_);
+        hasCommunication_ = true;
+        communication_.address = address;
+    }
+    // The agent's clock, and what the policy prompted and sent (each
+    // SendNotify call: the policy type and the list as handed over).
     int32_t GetAgentTime() override { return time_.load(); }
     void SetAgentTime(int32_t time) { time_.store(time); }
     struct Prompt {
@@ -50,12 +76,14 @@ public:
     using Notification = std::pair<std::string, std::list<NotifyMsg>>;
     std::vector<Notification> Notifications() { std::lock_guard<std::mutex> l(mu_); return notifications_; }
 
-    std::vector<LogLine> Logs();
+    std::vector<LogLine> Logs() { std::lock_guard<std::mutex> l(mu_); return logs_; }
     // Lines whose text contains the fragment.
-    int CountLogs(const std::string& fragment);
+    int CountLogs(const std::string& fragment) { std::lock_guard<std::mutex> l(mu_); return CountLocked(fragment); }
     // Waits until at least count lines contain the fragment; false at the bound.
-    bool WaitForLogs(const std::string& fragment, int count,
-                     std::chrono::milliseconds bound = std::chrono::seconds(20));
+    bool WaitForLogs(const std::string& fragment, int count, std::chrono::milliseconds bound = std::chrono::seconds(20)) {
+        std::unique_lock<std::mutex> lock(mu_);
+        return cv_.wait_for(lock, bound, [&] { return CountLocked(fragment) >= count; });
+    }
 
 private:
     class Communication : public ICommunication {
@@ -84,7 +112,11 @@ private:
         std::string address;
     };
 
-    int CountLocked(const std::string& fragment);
+    int CountLocked(const std::string& fragment) {
+        int n = 0;
+        for (const LogLine& l : logs_) n += l.text.find(fragment) != std::string::npos;
+        return n;
+    }
 
     std::mutex mu_;
     std::condition_variable cv_;
@@ -92,8 +124,6 @@ private:
     std::map<std::string, std::string> texts_;
     bool hasCommunication_ = false;
     Communication communication_;
-
-    // --- reaction
     std::atomic<int32_t> time_{1700000000};
     std::vector<Prompt> prompts_;
     std::vector<Notification> notifications_;

@@ -64,7 +64,7 @@ TEST(ProbeServerTest, HttpRowsOnPort80InANamespace) {
                 ns.Ip("neigh add 198.51.100.2 lladdr 02:00:00:00:00:02 dev ow0"));
     FakeOs os;
     Os* previous = SetOsForTesting(&os);
-    os.SetNetworkTimeScale(40);  // 200 ms a connect attempt, 125 ms a send or receive
+    os.networkTimeScale = 40;  // 200 ms a connect attempt, 125 ms a send or receive
     RecordingAgent agent;
     CPolicy policy;
     policy.SetAgent(&agent);

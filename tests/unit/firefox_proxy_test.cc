@@ -108,7 +108,7 @@ TEST(FirefoxProfileTest, Walk) {
         FakeOs fake;
         Os* previous = SetOsForTesting(&fake);
         if (c.ui) fake.processes.push_back({"AGENTUI.exe", "S-1-5-18", "alice", (root / "home").string()});
-        fake.SetResolution("proxy.test", {"127.0.0.7", "127.0.0.1"});
+        fake.resolutions["proxy.test"] = {"127.0.0.7", "127.0.0.1"};
         RecordingAgent agent;
         {
             CPolicy policy;

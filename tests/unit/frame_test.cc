@@ -70,8 +70,9 @@ TEST_F(FrameTest, ComputerNameTable) {
     };
     CPolicy policy;
     for (const auto& c : cases) {
-        os_.SetDnsName(c.dns);
-        os_.SetNetbiosName(c.netbiosOk, c.netbios);
+        os_.dnsName = c.dns;
+        os_.netbiosOk = c.netbiosOk;
+        os_.netbiosName = c.netbios;
         EXPECT_EQ(policy.GetComputerNameText(), c.expected) << c.dns;
     }
 }
@@ -117,7 +118,7 @@ TEST_F(FrameTest, CommonParamsFromTheGroup) {
     TempDir dir;
     ASSERT_TRUE(dir.MakeSubdir("language"));
     std::ofstream(dir.path() + "/language/langmap.ini") << "1 Chinese ch\n2 English en\n";
-    os_.SetExecutablePath(dir.path() + "/agent");
+    os_.exePath = dir.path() + "/agent";
     lumenutil::ReloadLangMapForTesting();
 
     const struct {

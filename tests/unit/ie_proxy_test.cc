@@ -70,8 +70,8 @@ TEST(IEProxyTest, Readings) {
         Os* previous = SetOsForTesting(&fake);
         fake.processes.push_back({"agentui.EXE", kSid, "alice", "/nonexistent"});
         fake.userKeys = {".DEFAULT", kSid};
-        fake.SetResolution("p", {"127.0.0.7", "127.0.0.8"});
-        fake.SetResolution("lo", {"127.0.0.1"});
+        fake.resolutions["p"] = {"127.0.0.7", "127.0.0.8"};
+        fake.resolutions["lo"] = {"127.0.0.1"};
         fake.registry().PutValue(HKEY_USERS, kKey, "ProxyEnable", 4, Dword(c.enable));
         if (c.server != nullptr) fake.registry().PutValue(HKEY_USERS, kKey, "ProxyServer", 1, std::string(c.server) + '\0');
         RecordingAgent agent;

@@ -178,8 +178,8 @@ TEST(LifecycleTest, AdapterListSizeProtocol) {
         Rig rig;
         std::vector<AdapterInfo> list(c.adapters, AdapterInfo{"eth", {"0.0.0.0"}});
         list.back().ipv4 = {"192.0.2.10"};
-        rig.fake.SetAdapters(list);
-        for (size_t i = 0; i < c.growBy; ++i) rig.fake.GrowAdaptersAfterNextQuery(AdapterInfo{"new", {"0.0.0.0"}});
+        rig.fake.adapters = list;
+        rig.fake.growBy.assign(c.growBy, AdapterInfo{"new", {"0.0.0.0"}});
         EXPECT_EQ(rig.policy->IsActivedNetwork(), c.adapters < 30000 ? 1 : 0);
         std::vector<std::string> lines;
         for (const LogLine& l : rig.agent.Logs()) {
@@ -276,7 +276,7 @@ TEST(LifecycleTest, RouteChangeDuringACheckGivesExactlyOneMoreCheck) {
 
 TEST(LifecycleTest, RouteNotificationFailureIsRetried) {
     Rig rig;
-    rig.fake.SetRouteNotifyArms(false);
+    rig.fake.routeNotifyArms = false;
     rig.policy->SetPolicyParams(Rig::Params("1"));
     ASSERT_EQ(rig.policy->Exec(0), 0);
     ASSERT_TRUE(rig.agent.WaitForLogs("Fail!!", 3));
@@ -294,8 +294,8 @@ TEST(LifecycleTest, NoUsableAddressSkipsTheCheck) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
-        rig.fake.SetAdapters(c.adapters);
-        rig.fake.SetAdapterError(c.error);
+        rig.fake.adapters = c.adapters;
+        rig.fake.adapterError = c.error;
         rig.Start();
         EXPECT_EQ(rig.agent.CountLogs(c.line), 1);
         EXPECT_EQ(rig.agent.CountLogs("Network is invalid. Cancel tracerting!"), 1);

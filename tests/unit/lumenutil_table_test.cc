@@ -242,7 +242,7 @@ TEST_F(UtilTableTest, SystemNamesAndLanguage) {
 // Adapters: MAC lists, wireless ones, the physical ones with ExtCustomized.ini
 // (and its override file) naming characteristics that do not count as virtual.
 TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
-    fake_.SetExecutablePath(Path("agent"));
+    fake_.exePath = Path("agent");
     fake_.interfaces = {
         {"eth0", "", {0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, {0, 0x1a, 0x2b, 0, 0, 1}, true, true, false},
         {"wlan0", "", {0x10, 0x20, 0x30, 0x40, 0x50, 0x60}, {}, true, true, true},

@@ -67,7 +67,7 @@ class LanguageFilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.MakeSubdir("language"));
-        fake_.SetExecutablePath(dir_.path() + "/agent.exe");
+        fake_.exePath = dir_.path() + "/agent.exe";
         previous_ = SetOsForTesting(&fake_);
     }
     void TearDown() override {

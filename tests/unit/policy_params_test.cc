@@ -14,9 +14,9 @@ class PolicyParamsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         previous_ = SetOsForTesting(&fake_);
-        fake_.SetAdapters({{"lo", {"127.0.0.1"}}, {"eth0", {"192.0.2.10", "192.0.2.10"}}, {"wlan0", {"0.0.0.0"}}});
-        fake_.SetResolution("proxy.test", {"192.0.2.10", "198.51.100.7"});
-        fake_.SetResolution("multi.test", {"203.0.113.1", "203.0.113.2", "203.0.113.3"});
+        fake_.adapters = {{"lo", {"127.0.0.1"}}, {"eth0", {"192.0.2.10", "192.0.2.10"}}, {"wlan0", {"0.0.0.0"}}};
+        fake_.resolutions["proxy.test"] = {"192.0.2.10", "198.51.100.7"};
+        fake_.resolutions["multi.test"] = {"203.0.113.1", "203.0.113.2", "203.0.113.3"};
         policy_ = std::make_unique<CPolicy>();
         policy_->SetAgent(&agent_);
     }
@@ -99,7 +99,7 @@ TEST_F(PolicyParamsTest, NamesThatResolveLaterAreRetried) {
     EXPECT_EQ(policy_->RetryUnresolved("Conn"), 1) << "something to retry, though it fails again";
     EXPECT_EQ(policy_->m_lstUnresolvedTracert, std::list<std::string>{"late.test"});
 
-    fake_.SetResolution("late.test", {"192.0.2.77"});
+    fake_.resolutions["late.test"] = {"192.0.2.77"};
     EXPECT_EQ(policy_->RetryUnresolved("conn"), 0) << "group names compare exactly";
     EXPECT_EQ(policy_->RetryUnresolved("Conn"), 1);
     EXPECT_EQ(policy_->m_lstTracertIP, std::list<uint32_t>{Ip(192, 0, 2, 77)});
@@ -113,11 +113,11 @@ TEST_F(PolicyParamsTest, NamesThatResolveLaterAreRetried) {
     // Connection entries are retried for Type 1 only.
     for (const char* type : {"1", "2"}) {
         ASSERT_EQ(Read({Param("Type", type), Param("ConnectAddr", "conn.test:443")}), 1);
-        fake_.SetResolution("conn.test", {"203.0.113.9"});
+        fake_.resolutions["conn.test"] = {"203.0.113.9"};
         const bool retried = type[0] == '1';
         EXPECT_EQ(policy_->RetryUnresolved("Conn"), retried ? 1 : 0) << type;
         EXPECT_EQ(policy_->m_lstConnectAddr.size(), retried ? 1u : 0u) << type;
-        fake_.SetResolution("conn.test", {});
+        fake_.resolutions["conn.test"] = {};
     }
 }
 

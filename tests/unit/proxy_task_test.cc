@@ -46,8 +46,8 @@ protected:
         previous_ = SetOsForTesting(&fake_);
         fake_.processes.push_back({"AGENTUI.exe", kSid, "alice", home_.path()});
         fake_.userKeys = {kSid};
-        fake_.SetResolution("ff.test", {"127.0.0.2"});
-        fake_.SetDevicePresent(true);
+        fake_.resolutions["ff.test"] = {"127.0.0.2"};
+        fake_.devicePresent = true;
         SetIE(1);
         SetFirefox(1);
         policy_ = new CPolicy();

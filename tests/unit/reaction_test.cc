@@ -22,7 +22,7 @@ const std::string kNfwUpper = "\\\\.\\NFW";
 // A policy on a fake OS and agent; language texts are the key without "rs".
 struct Rig {
     explicit Rig(bool device = true) : previous(SetOsForTesting(&fake)) {
-        fake.SetDevicePresent(device);
+        fake.devicePresent = device;
         for (const char* key : {"rsSecInfo", "rsMFProxy", "rsProxydisable", "rsProxyNotify", "rsBlock", "rsRoute",
                                 "rsConNotity", "rsTitle"}) {
             agent.SetLangText(key, std::string(key + 2) + "|");
@@ -31,7 +31,7 @@ struct Rig {
         policy->SetAgent(&agent);
     }
     ~Rig() {
-        fake.SetDevicePresent(false);  // the destructor's EnableProxy is no case's subject
+        fake.devicePresent = false;  // the destructor's EnableProxy is no case's subject
         policy.reset();
         SetOsForTesting(previous);
     }
@@ -174,7 +174,7 @@ TEST(ReactionTest, FilterDriverBuffers) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
-        rig.fake.SetDeviceAnswer(5);
+        rig.fake.deviceAnswer = 5;
         EXPECT_EQ(c.op(*rig.policy), 5) << "the device's answer";
         const std::vector<FakeOs::DeviceCall> calls = rig.fake.DeviceCalls();
         ASSERT_EQ(calls.size(), 1u);

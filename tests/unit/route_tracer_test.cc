@@ -125,21 +125,18 @@ TEST_F(TraceTest, TraceByTable) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         FakeOs fake;
-        fake.SetTempDirectory(c.tempDir ? dir_.path() : "");
-        if (c.output != nullptr) {
-            fake.ScriptCommandOutput(c.output, c.afterSleeps);
-        } else {
-            fake.ScriptNoCommandOutput();
-        }
+        fake.tempDir = c.tempDir ? dir_.path() : "";
+        if (c.output != nullptr) fake.commandOutput = c.output;
+        fake.commandDelay = c.afterSleeps;
         CRouteTracer tracer;
         tracer.m_bRouteChanged.store(c.flag);
         std::vector<uint32_t> slept;
-        fake.OnSleep([&](uint32_t ms) {
+        fake.sleepHook = [&](uint32_t ms) {
             slept.push_back(ms);
             if (static_cast<int>(slept.size()) != c.stopAt) return;
             if (c.stop == kCancel) tracer.m_bRouteChanged.store(1);
             if (c.stop == kExit) g_bExit.store(1);
-        });
+        };
         std::string route;
         EXPECT_EQ(tracer.Trace(&fake, kDest, c.allowed, route), c.result);
         g_bExit.store(0);
@@ -161,7 +158,7 @@ TEST_F(TraceTest, TraceByTable) {
 // A policy on its own fake OS with the recording agent, for one report case.
 struct ReportRig {
     explicit ReportRig(const std::string& dir) {
-        fake.SetTempDirectory(dir);
+        fake.tempDir = dir;
         previous = SetOsForTesting(&fake);
         policy = new CPolicy();
         policy->SetAgent(&agent);
@@ -228,23 +225,23 @@ TEST_F(TraceTest, PrintTracertByTable) {
         SCOPED_TRACE(c.name);
         ReportRig rig(dir_.path());
         if (!c.comm.empty()) rig.agent.SetCommunicationAddress(c.comm);
-        rig.fake.ScriptCommandOutput(c.output);
+        rig.fake.commandOutput = c.output;
         std::vector<uint32_t> slept;
-        rig.fake.OnSleep([&](uint32_t ms) { slept.push_back(ms); });
+        rig.fake.sleepHook = [&](uint32_t ms) { slept.push_back(ms); };
         rig.policy->m_lstValidRouteIP = c.allowed;
         rig.policy->m_tracer.m_bRouteChanged.store(c.flag);
         g_bExit.store(c.exiting ? 1 : 0);
-        int notifiesAfterFirst = -1;
+        size_t notifiesAfterFirst = 0;
         for (int i = 0; i < c.calls; ++i) {
             EXPECT_EQ(rig.policy->PrintTracert(c.destination, c.report), c.result);
-            if (i == 0) notifiesAfterFirst = rig.agent.NotifyCount();
+            if (i == 0) notifiesAfterFirst = rig.agent.Notifications().size();
         }
         g_bExit.store(0);
         EXPECT_EQ(rig.Messages(), c.logs);
         EXPECT_EQ(rig.fake.CommandLines().size(), c.traced ? static_cast<size_t>(c.calls) : 0u);
         EXPECT_EQ(!slept.empty() && slept[0] == kTraceSettleMs, c.settled);
         EXPECT_EQ(rig.policy->m_strTracertInfo, c.infoAfter);
-        EXPECT_EQ(rig.agent.NotifyCount(), notifiesAfterFirst) << "a route reported before is not reported again";
+        EXPECT_EQ(rig.agent.Notifications().size(), notifiesAfterFirst) << "a route reported before is not reported again";
         EXPECT_FALSE(FileLeft());
     }
 }

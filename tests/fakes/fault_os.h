@@ -66,4 +66,26 @@ private:
     std::atomic<int> mutexes_{0};
 };
 
+// Tells the test when a route-change request has been armed.
+class ArmSignallingOs : public OsWrapper {
+public:
+    using OsWrapper::OsWrapper;
+    bool NotifyRouteChange(Handle event) override {
+        const bool armed = OsWrapper::NotifyRouteChange(event);
+        std::lock_guard<std::mutex> lock(mu_);
+        if (armed) ++armed_;
+        cv_.notify_all();
+        return armed;
+    }
+    bool WaitArmed(int count) {
+        std::unique_lock<std::mutex> lock(mu_);
+        return cv_.wait_for(lock, kFaultWaitBound, [&] { return armed_ >= count; });
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    int armed_ = 0;
+};
+
 }  // namespace outlinkwatch

@@ -76,7 +76,7 @@ TEST(BoundaryTest, LoadedPluginRunsAndStopsThroughItsInterfaces) {
     ASSERT_NE(policy, nullptr);
     ASSERT_NE(control, nullptr);
     policy->SetAgent(&agent);
-    policy->SetPolicyParams({Param("Type", "0"), Param("TrancertAddr", "192.0.2.1"), Param("checkcyc", "1")});
+    policy->SetPolicyParams({Param("Type", "0"), Param("TrancertAddr", "127.0.0.1"), Param("checkcyc", "1")});  // never traced
     EXPECT_EQ(control->Initialize("policy.win.outlink.watch"), 200);
     EXPECT_EQ(policy->Exec(0), 0);
     EXPECT_TRUE(agent.WaitForLogs("Begin!!", 2));

@@ -235,6 +235,19 @@ void CPolicy::StartMonitorThreads() {
     }
 }
 
+void CPolicy::ForgetFindings() {
+    m_strLastIEProxyServer.clear();
+    m_strLastFireFoxProxy.clear();
+    m_nLastIEProxyEnable = 0;
+    m_nLastFireFoxProxyEnable = 0;
+    m_strIEInvalidMsg.clear();
+    m_strFireFoxInvalidMsg.clear();
+    m_strIEProxyInfo.clear();
+    m_strFireFoxProxyInfo.clear();
+    m_strTracertInfo.clear();
+    m_strConnInfo.clear();
+}
+
 void CPolicy::StopRouteThread() {
     g_bExit.store(1);
     if (m_hConnExitEvent != nullptr) {
@@ -260,17 +273,6 @@ void CPolicy::StopProxyThread() {
 }
 
 int CPolicy::done(std::string) {
-    m_strLastIEProxyServer.clear();
-    m_strLastFireFoxProxy.clear();
-    m_nLastIEProxyEnable = 0;
-    m_nLastFireFoxProxyEnable = 0;
-    m_strIEInvalidMsg.clear();
-    m_strFireFoxInvalidMsg.clear();
-    m_strIEProxyInfo.clear();
-    m_strFireFoxProxyInfo.clear();
-    m_strTracertInfo.clear();
-    m_strConnInfo.clear();
-
     EnableProxy();
 
     m_timer.KillMyTimer(kProxyTimerId);
@@ -279,6 +281,10 @@ int CPolicy::done(std::string) {
 
     StopRouteThread();
     StopProxyThread();
+
+    // The checks read and write these texts while they run, so they are
+    // forgotten once the threads have stopped rather than before.
+    ForgetFindings();
 
     CloseAndNull(m_hConnExitEvent);
     CloseAndNull(m_hProxyExitEvent);

@@ -179,6 +179,8 @@ private:
     // The steps of Exec.
     int ExecWhileRunning();
     void ResetCheckState();
+    // Empties the last-seen settings and the last-reported texts.
+    void ForgetFindings();
     void CreateNamedEvents();
     bool CreateCheckMutexes();
     void StartMonitorThreads();

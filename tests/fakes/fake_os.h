@@ -32,9 +32,6 @@ public:
     ~FakeOs() override;
 
     // --- what the test sets before the policy starts (read under mu_ later)
-    std::string dnsName = "fakehost.example.test";
-    bool netbiosOk = true;
-    std::string netbiosName = "FAKEHOST";
     std::string exePath = "/nonexistent/outlinkwatch";
     // A name resolves to these dotted addresses; an empty list makes it fail.
     std::map<std::string, std::vector<std::string>> resolutions;

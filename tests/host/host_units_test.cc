@@ -74,28 +74,6 @@ TEST(PolicyFileTest, ReadsTheFormatAndRefusesWithOneLineNamingTheLine) {
     }
 }
 
-TEST(PolicyFileTest, DemoPolicyNamesItsServerAndOnlyAPlainAllowedProxyList) {
-    // The Windows demo adds its allowed proxies; the document must stay valid.
-    const struct { const char* allowed; const char* expect; } cases[] = {
-        {"", "param:Type=1 param:ConnectAddr=127.0.0.1:4242"},
-        {"192.0.2.8", "param:Type=1 param:ConnectAddr=127.0.0.1:4242 param:Proxy=192.0.2.8"},
-        {"1\"/><param name=\"x\" value=\"", "param:Type=1 param:ConnectAddr=127.0.0.1:4242"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.allowed);
-        PolicyDocument doc;
-        std::string error;
-        ASSERT_TRUE(ParsePolicyText(DemoPolicyText(4242, c.allowed), &doc, &error)) << error;
-        std::string got;
-        for (const PolicyParam& p : doc.policyParams) {
-            if (p.name == "Type" || p.name == "ConnectAddr" || p.name == "Proxy" || p.name == "x") {
-                got += (got.empty() ? "" : " ") + p.tag + ":" + p.name + "=" + p.value;
-            }
-        }
-        EXPECT_EQ(got, c.expect);
-    }
-}
-
 TEST(LangTableTest, ReadsTextsByModuleAndKeyAndRefusesDamagedFiles) {
     const std::string ini = "\xEF\xBB\xBF; comment\r\n[OutlinkWatch]\r\nrsTitle = Illegal outbound\r\n"
                             "rsSuccess = \" can be reached.\"\nrsTwice = first\nRSTWICE = second\n";

@@ -48,35 +48,6 @@ TEST_F(FrameTest, CreateObjectAndReferenceCounts) {
     EXPECT_TRUE(agent.Logs().empty()) << "the entry's interface is registered, never called";
 }
 
-TEST_F(FrameTest, InterfaceRegistration) {
-    CPolicy policy;
-    RecordingAgent a, b;
-    EXPECT_EQ(policy.RegisterInterface(0x100, &a, 0), 0);
-    EXPECT_EQ(policy.RegisterInterface(0x1100, &b, 0), 0);
-    EXPECT_EQ(policy.RegisterInterface(0x1300, &a, 0), 0) << "unknown id: accepted, nothing stored";
-    EXPECT_EQ(policy.RegisterInterface(0x1300, nullptr, 0), 0) << "unknown id: accepted even when null";
-    EXPECT_EQ(policy.RegisterInterface(0x200, nullptr, 0), -1) << "known id, null pointer";
-    EXPECT_EQ(policy.UnregisterInterface(0x100, 0) + policy.UnregisterInterface(0x4242, 0), 0);
-    const std::pair<uint32_t, IUnknown*> stored[] = {
-        {0x100, nullptr}, {0x1100, &b}, {0x200, nullptr}, {0x1300, nullptr}};
-    for (const auto& s : stored) EXPECT_EQ(policy.GetRegisteredInterface(s.first), s.second) << std::hex << s.first;
-}
-
-TEST_F(FrameTest, ComputerNameTable) {
-    const struct { const char* dns; bool netbiosOk; const char *netbios, *expected; } cases[] = {
-        {"desk-7.corp.example.test", true, "NB", "desk-7"}, {"plainname", true, "NB", "plainname"},
-        {"", true, "NBNAME", "NBNAME"}, {"", false, "NBNAME", ""},
-        {".leadingdot", true, "NB", "NB"},  // nothing before the first dot: the NetBIOS name
-    };
-    CPolicy policy;
-    for (const auto& c : cases) {
-        os_.dnsName = c.dns;
-        os_.netbiosOk = c.netbiosOk;
-        os_.netbiosName = c.netbios;
-        EXPECT_EQ(policy.GetComputerNameText(), c.expected) << c.dns;
-    }
-}
-
 TEST_F(FrameTest, ParameterLookups) {
     CPolicy policy;
     for (const char* v : {"v1", "v2"}) policy.AddParamTriple("t", "n", v);

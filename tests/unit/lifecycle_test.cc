@@ -59,17 +59,6 @@ struct Rig {
     CPolicy* policy = nullptr;
 };
 
-TEST(LifecycleTest, InitializeChecksTheTypeAndRecordsTheOsCode) {
-    Rig rig;
-    for (const char* type : {"policy.win.outlink.watch ", ""}) {
-        CPolicy policy;
-        policy.SetModuleName("x");
-        EXPECT_EQ(policy.Initialize(type), -1) << type;
-        EXPECT_EQ(policy.GetModuleName(), "OutlinkWatch") << "set in either case";
-    }
-    EXPECT_EQ(g_nOSCode.load(), 122) << "the fake answers as the newest NT family";
-}
-
 TEST(LifecycleTest, ExecRefusesUnusableParametersAndStartsNothing) {
     Rig rig;
     rig.policy->SetPolicyParams({Param("Route", "198.51.100.0/24"), Param("Type", "0")});
@@ -232,22 +221,6 @@ TEST(LifecycleTest, CheckCycleCountsMinutes) {
         EXPECT_EQ(rig.agent.CountLogs("Conn Task"), 2);
         EXPECT_EQ(rig.Checks(), 3);
     }
-}
-
-TEST(LifecycleTest, RouteChangeRestartsThePeriodButNotTheMinuteCount) {
-    Rig rig;
-    rig.Start("3");
-    rig.fake.AdvanceTime(60000);  // tick 1
-    rig.fake.AdvanceTime(50000);
-    ASSERT_EQ(rig.fake.FireRouteChange(), 1);
-    rig.WaitIdle(2, 1);  // the timer re-armed: its next tick is 60 s from now
-    rig.fake.AdvanceTime(59999);
-    EXPECT_EQ(rig.ConnTicks(), 1);
-    rig.fake.AdvanceTime(1);  // tick 2
-    EXPECT_EQ(rig.ConnTicks(), 2);
-    EXPECT_EQ(rig.agent.CountLogs("conn cyc event active!"), 0);
-    rig.fake.AdvanceTime(60000);  // tick 3: the third minute is due
-    ASSERT_TRUE(rig.agent.WaitForLogs("conn cyc event active!", 1));
 }
 
 TEST(LifecycleTest, TimerTickBeforeExecSetsNothing) {

@@ -98,23 +98,6 @@ TEST_F(UtilTableTest, FileAttributeCodes) {
     fs::permissions(Path("readonly.txt"), fs::perms::owner_write, fs::perm_options::add);
 }
 
-TEST_F(UtilTableTest, WideIniWithItsOverrideFile) {
-    Write(Path("app.ini"), "[S]\nboth=base\nemptycust=base-e\nonlybase=b\n");
-    Write(Path("app_cust.ini"), "[S]\nboth=custom\nemptycust=\n");
-    const std::wstring base = fs::path(Path("app.ini")).wstring();
-    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-        {L"both", L"custom"}, {L"emptycust", L"base-e"}, {L"onlybase", L"b"}, {L"missing", L"def"}};
-    for (const auto& c : cases) {
-        wchar_t buf[16] = {0};
-        const uint32_t n = LumenFile::GetInifileStringW(L"S", c.first, L"def", buf, 16, base.c_str());
-        EXPECT_EQ(std::wstring(buf), c.second);
-        EXPECT_EQ(n, std::wstring(c.second).size());
-    }
-    wchar_t small[4] = {0};
-    EXPECT_EQ(LumenFile::GetInifileStringW(L"S", L"both", L"", small, 4, base.c_str()), 3u);
-    EXPECT_EQ(std::wstring(small), L"cus") << "cut to the buffer, terminator kept";
-}
-
 TEST(UtilDecisionTest, VirtualMachineFromFirmwareTexts) {
     struct Row {
         FirmwareFacts f;
@@ -135,17 +118,6 @@ TEST(UtilDecisionTest, VirtualMachineFromFirmwareTexts) {
         SCOPED_TRACE(r.f.systemVendor + "/" + r.f.productName);
         EXPECT_EQ(lumenutil::VirtualMachineKind(r.f), r.kind);
     }
-}
-
-TEST(UtilDecisionTest, MacText) {
-    const std::pair<std::vector<uint8_t>, const char*> rows[] = {
-        {{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, "00-1A-2B-3C-4D-5E"},
-        {{0xff, 0xff, 0xff, 0xff, 0xff, 0xff}, "FF-FF-FF-FF-FF-FF"},
-        {{0x02, 0x42, 0xac, 0x11, 0x00, 0x02, 0x99, 0x98}, "02-42-AC-11-00-02"},
-        {{0x01, 0x02, 0x03}, ""},
-        {{}, ""},
-    };
-    for (const auto& r : rows) EXPECT_EQ(lumenutil::MacText(r.first), r.second);
 }
 
 // The account of a SID and the domain, each answered by the fake as a

@@ -121,13 +121,6 @@ TEST_F(PolicyParamsTest, NamesThatResolveLaterAreRetried) {
     }
 }
 
-TEST_F(PolicyParamsTest, DispatchByMode) {
-    ASSERT_EQ(Read({Param("Type", "0"), Param("TrancertAddr", "nowhere.test")}), 1);
-    EXPECT_EQ(policy_->RunConnCheck(), 1) << "nothing to trace";
-    ASSERT_EQ(Read({Param("Type", "0"), Param("TrancertAddr", "192.0.2.1")}), 1);
-    EXPECT_EQ(policy_->RunConnCheck(), 0) << "no trace reported a route";
-}
-
 // Hostile parameter texts: large, many, not text. They must be taken or
 // refused without a crash; the time they take is the benchmark's concern.
 TEST_F(PolicyParamsTest, HostileParameterTexts) {

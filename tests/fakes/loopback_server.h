@@ -1,14 +1,20 @@
 // One-connection TCP servers on 127.0.0.1 with a chosen (mis)behaviour, for
-// the probe. Every wait is a poll with a bound; nothing sleeps.
+// the probe; over ACE, so the same servers run on Linux and under Wine.
+// Every wait has a bound; nothing sleeps.
 #pragma once
 
-#include <arpa/inet.h>
-#include <poll.h>
-#include <unistd.h>
+#include <ace/INET_Addr.h>
+#include <ace/SOCK_Acceptor.h>
+#include <ace/SOCK_Stream.h>
+#include <ace/Time_Value.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
+
+#ifndef MSG_NOSIGNAL
+#define MSG_NOSIGNAL 0  // Windows raises no signal for a closed peer
+#endif
 
 namespace outlinkwatch {
 
@@ -19,24 +25,28 @@ namespace outlinkwatch {
 enum class Serve { Accept, Answer, Silent, Flood, CloseAtOnce, Drip };
 
 // Made in the calling thread's network namespace; port 0 picks a free one.
-// Without listen the port stays bound but refuses connections.
+// Without listen the port is bound by a socket that never listens.
 class LoopbackServer {
 public:
     LoopbackServer(Serve how, std::string answer = "", uint16_t port = 0, bool listen = true)
-        : how_(how), answer_(std::move(answer)), fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        int one = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-        socklen_t len = sizeof a;
-        ok_ = bind(fd_, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
-              getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0 && (!listen || ::listen(fd_, 4) == 0);
-        port_ = ntohs(a.sin_port);
+        : how_(how), answer_(std::move(answer)) {
+        ACE_INET_Addr addr(port, "127.0.0.1");
+        if (listen) {
+            ok_ = acceptor_.open(addr, 1) == 0 && acceptor_.get_local_addr(addr) == 0;
+        } else {
+            // Bound, not listening: connections to it are refused.
+            ok_ = idle_.open(SOCK_STREAM, AF_INET, 0, 1) == 0 &&
+                  ACE_OS::bind(idle_.get_handle(), static_cast<sockaddr*>(addr.get_addr()), addr.get_size()) == 0 &&
+                  idle_.get_local_addr(addr) == 0;
+        }
+        port_ = addr.get_port_number();
         if (ok_ && listen) thread_ = std::thread([this] { Run(); });
     }
     ~LoopbackServer() {
         done_ = true;
         if (thread_.joinable()) thread_.join();
-        close(fd_);
+        acceptor_.close();
+        idle_.close();
     }
     bool ok() const { return ok_; }
     uint16_t port() const { return port_; }
@@ -48,41 +58,46 @@ public:
     }
 
 private:
-    bool Ready(int fd, short events, int boundMs) {
-        for (int waited = 0; waited < boundMs && !(fd == fd_ && done_); waited += 20) {
-            pollfd p{fd, events, 0};
-            if (poll(&p, 1, 20) > 0) return true;
-        }
-        return false;
-    }
-    void Read(int c, std::string* into, bool whole) {
+    // Reads until the client closes (or, unless whole, the end of the
+    // request head); each wait at most 10 s.
+    void Read(ACE_SOCK_Stream& c, std::string* into, bool whole) {
         char buf[4096];
+        const ACE_Time_Value wait(10);
         ssize_t n = 0;
-        while (Ready(c, POLLIN, 10000) && (n = recv(c, buf, sizeof buf, 0)) > 0) {
+        while ((n = c.recv(buf, sizeof buf, &wait)) > 0) {
             into->append(buf, static_cast<size_t>(n));
             if (!whole && into->find("\r\n\r\n") != std::string::npos) return;
         }
     }
     void Run() {
-        const int c = Ready(fd_, POLLIN, 10000) ? accept(fd_, nullptr, nullptr) : -1;
-        if (c < 0) return;
+        ACE_SOCK_Stream c;
+        ACE_Time_Value wait(0, 20000);
+        bool accepted = false;
+        for (int i = 0; i < 500 && !accepted && !done_; ++i) accepted = acceptor_.accept(c, nullptr, &wait) == 0;
+        if (!accepted) return;
         if (how_ != Serve::CloseAtOnce) Read(c, &received_, how_ == Serve::Accept);
-        if (how_ == Serve::Answer || how_ == Serve::Flood) send(c, answer_.data(), answer_.size(), MSG_NOSIGNAL);
+        const ACE_Time_Value sendWait(2);
+        if (how_ == Serve::Answer || how_ == Serve::Flood) c.send(answer_.data(), answer_.size(), MSG_NOSIGNAL, &sendWait);
         const std::string chunk(how_ == Serve::Flood ? 64 * 1024 : 0, 'x');  // at most 256 MB
-        for (int i = 0; i < 4096 && !chunk.empty() && Ready(c, POLLOUT, 2000); ++i) {
-            if (send(c, chunk.data(), chunk.size(), MSG_NOSIGNAL) <= 0) break;
+        for (int i = 0; i < 4096 && !chunk.empty(); ++i) {
+            if (c.send(chunk.data(), chunk.size(), MSG_NOSIGNAL, &sendWait) <= 0) break;
         }
+        const ACE_Time_Value drip(0, 100000);
+        char probe;
         for (size_t i = 0; how_ == Serve::Drip && i < answer_.size(); ++i) {
-            if (send(c, &answer_[i], 1, MSG_NOSIGNAL) != 1 || Ready(c, POLLIN, 100)) break;
+            // The pause between bytes is a bounded wait for the client, which
+            // ends it early by closing.
+            if (c.send(&answer_[i], 1, MSG_NOSIGNAL, &sendWait) != 1 || c.recv(&probe, 1, &drip) >= 0) break;
         }
         std::string rest;
         if (how_ != Serve::CloseAtOnce) Read(c, &rest, true);
-        close(c);
+        c.close();
     }
 
     Serve how_;
     std::string answer_;
-    int fd_;
+    ACE_SOCK_Acceptor acceptor_;
+    ACE_SOCK_Stream idle_;
     bool ok_ = false;
     uint16_t port_ = 0;
     std::atomic<bool> done_{false};

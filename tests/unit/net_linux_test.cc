@@ -28,6 +28,42 @@ constexpr milliseconds kEventBound{10000};
 
 bool NetnsReady() { return geteuid() == 0 && Shell("ip -V"); }
 
+// "lo 127.0.0.1, owv0 198.51.100.7": each adapter with its addresses.
+std::string Text(const std::vector<AdapterInfo>& list) {
+    std::string s;
+    for (const AdapterInfo& a : list) {
+        s += (s.empty() ? "" : ", ") + a.name;
+        for (const std::string& ip : a.ipv4) s += " " + ip;
+    }
+    return s;
+}
+
+// As GetAdaptersInfo lists them, at each step: no loopback, an alias label
+// under its device, a down adapter (or one without an address) as "0.0.0.0".
+TEST(GetAdaptersTest, ListFollowsTheInterfaces) {
+    if (!NetnsReady()) GTEST_SKIP() << "needs root and the ip tool";
+    TestNetns ns("adapters");
+    ASSERT_TRUE(ns.ok()) << "cannot make " << ns.name();
+    const std::vector<std::pair<const char*, std::string>> steps = {
+        {"link add owv0 type veth peer name owv1", "owv1 0.0.0.0, owv0 0.0.0.0"},
+        {"addr add 198.51.100.9/24 dev owv1", "owv1 0.0.0.0, owv0 0.0.0.0"},
+        {"link set owv0 up", "owv1 0.0.0.0, owv0 0.0.0.0"},
+        {"addr add 198.51.100.7/24 dev owv0 label owv0:1", "owv1 0.0.0.0, owv0 198.51.100.7"},
+        {"addr add 198.51.100.8/24 dev owv0", "owv1 0.0.0.0, owv0 198.51.100.7 198.51.100.8"},
+        {"link set owv0 down", "owv1 0.0.0.0, owv0 0.0.0.0"},
+        {"link del owv0", ""},
+    };
+    ASSERT_TRUE(ns.RunInside([&] {
+        for (const auto& [cmd, want] : steps) {
+            ASSERT_TRUE(ns.Ip(cmd)) << cmd;
+            std::vector<AdapterInfo> out{{"stale", {}}};
+            const uint32_t rc = GetAdapters(&out);
+            EXPECT_EQ(rc, want.empty() ? kErrorNoData : kErrorSuccess) << cmd;
+            EXPECT_EQ(rc == kErrorSuccess ? Text(out) : "", want) << cmd;
+        }
+    }));
+}
+
 // Every row is answered without a name server.
 TEST(ResolveHostIPv4Test, Table) {
     const std::string maxNumeric = std::string(248, '0') + "1.2.3.4";  // 255 bytes, octal first part

@@ -1,0 +1,55 @@
+// The Linux filter device's frames: what the stand-in reads off its socket.
+#include <gtest/gtest.h>
+
+#include "platform/linux/nfw_frame.h"
+
+namespace outlinkwatch {
+namespace {
+
+constexpr uint32_t kDeny = 0x804D21DC;
+constexpr uint32_t kCut = 0x804D21BC;
+
+TEST(NfwFrameTest, ReadFrameTable) {
+    auto frame = [](uint32_t code, uint32_t length, std::vector<uint8_t> body) {
+        std::vector<uint8_t> f(8);
+        nfw::PutU32(code, f.data());
+        nfw::PutU32(length, f.data() + 4);
+        f.insert(f.end(), body.begin(), body.end());
+        return f;
+    };
+    using S = nfw::FrameStatus;
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        S status;
+        size_t consumed;
+        std::vector<uint32_t> denied;
+        const char* error;
+    } cases[] = {
+        {"half a header", {0xDC, 0x21, 0x4D}, S::kIncomplete, 0, {}, ""},
+        {"deny two", frame(kDeny, 8, {3, 2, 1, 10, 7, 100, 51, 198}), S::kComplete, 16, {0x0A010203, 0xC6336407}, ""},
+        {"deny, body short", frame(kDeny, 8, {3, 2, 1, 10}), S::kIncomplete, 0, {}, ""},
+        {"lift: zero entries left out", frame(kDeny, 200, std::vector<uint8_t>(200, 0)), S::kComplete, 208, {}, ""},
+        {"cut and more", frame(kCut, 0, {1, 2}), S::kComplete, 8, {}, ""},
+        {"deny 204 bytes", frame(kDeny, 204, {}), S::kMalformed, 0, {}, "at most 200"},
+        {"deny 6 bytes", frame(kDeny, 6, {}), S::kMalformed, 0, {}, "not a multiple of 4"},
+        {"cut with input", frame(kCut, 4, {0, 0, 0, 0}), S::kMalformed, 0, {}, "input bytes"},
+        {"unknown code", frame(0x12345678, 0, {}), S::kMalformed, 0, {}, "0x12345678"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const nfw::FrameResult r = nfw::ReadFrame(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.consumed, c.consumed);
+        EXPECT_EQ(r.command.denied, c.denied);
+        EXPECT_NE(r.error.find(c.error), std::string::npos) << r.error;
+    }
+    // Device names are not case-sensitive; anything but a plain name is no device.
+    EXPECT_EQ(nfw::DeviceFileName("\\\\.\\NFW") + nfw::DeviceFileName("\\\\.\\nfw"), "nfwnfw");
+    for (const char* bad : {"NFW", "\\\\.\\", "\\\\.\\..", "\\\\.\\a/b", "\\\\?\\NFW"}) {
+        EXPECT_EQ(nfw::DeviceFileName(bad), "") << bad;
+    }
+}
+
+}  // namespace
+}  // namespace outlinkwatch

@@ -23,6 +23,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "fakes/temp_dir.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -93,14 +95,8 @@ class HostTest : public testing::Test {
 protected:
     void SetUp() override {
         if (kHost.empty()) GTEST_SKIP() << "the host is not built (OW_BUILD_HOST=OFF)";
-        char pattern[] = "/tmp/owhost-it-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
     }
-    void TearDown() override {
-        if (!dir_.empty()) fs::remove_all(dir_, ignored_);
-    }
-    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string Path(const std::string& name) const { return tmp_.path() + "/" + name; }
     std::string Write(const std::string& name, const std::string& text) const {
         std::ofstream(Path(name)) << text;
         return Path(name);
@@ -114,8 +110,7 @@ protected:
         fs::copy_file(kHost, Path(name + "/outlinkwatch"));
         return Path(name + "/outlinkwatch");
     }
-    std::string dir_;
-    std::error_code ignored_;
+    TempDir tmp_;
 };
 
 // What stderr shows of a clean run, in order.

@@ -1,30 +1,12 @@
 #include "platform/wide_text.h"
 
 #include "platform/os.h"
+#include "platform/utf8.h"
 
 namespace outlinkwatch {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-void PutUtf8(char32_t c, std::string* out) {
-    if (c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) c = kReplacement;
-    if (c < 0x80) {
-        out->push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (c >> 6)));
-        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (c >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (c >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-}
 
 void PutWide(char32_t c, std::wstring* out) {
     if (sizeof(wchar_t) == 2 && c >= 0x10000) {
@@ -50,7 +32,7 @@ std::string WideToUtf8(const std::wstring& wide) {
                 ++i;
             }
         }
-        PutUtf8(c, &out);
+        AppendUtf8(c, &out);
     }
     return out;
 }

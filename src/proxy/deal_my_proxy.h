@@ -70,3 +70,8 @@ protected:
 
     outlinkwatch::Os* const m_pOs;
 };
+
+// A log line of the proxy readers through the policy, when there is one;
+// the text is data, never a format.
+void ProxyLog(int level, int line, const char* function, const char* text);
+

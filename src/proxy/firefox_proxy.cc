@@ -95,14 +95,6 @@ std::string DriveOf(const std::string& path) {
 
 using outlinkwatch::ConnectAddrRecord;
 
-namespace {
-
-void Log(int level, int line, const char* function, const char* text) {
-    if (CPolicy* policy = g_pPolicy.load()) policy->WriteLog(level, function, line, "%s", text);
-}
-
-}  // namespace
-
 int CDealMyProxy::GetFireFoxConfigPath(std::string& prefsPath) {
     static const char* const kFunction = "CDealMyProxy::GetFireFoxConfigPath";
     if (g_pPolicy.load() == nullptr) return 0;
@@ -159,7 +151,7 @@ int CDealMyProxy::GetFireFoxConfigPath(std::string& prefsPath) {
 
     const std::string compatibility = profile + sep + "compatibility.ini";
     if (!os->FileExists(compatibility)) {
-        Log(2, __LINE__, kFunction, "Can not find compatibility.ini.");
+        ProxyLog(2, __LINE__, kFunction, "Can not find compatibility.ini.");
     } else {
         const std::string platformDir = os->ReadProfileString("Compatibility", "LastPlatformDir", "", compatibility,
                                                               outlinkwatch::kPlatformDirBytes);
@@ -168,10 +160,10 @@ int CDealMyProxy::GetFireFoxConfigPath(std::string& prefsPath) {
             installed = installed || os->FileExists(program);
         }
         if (!installed) {
-            Log(2, __LINE__, kFunction, "Firefox is not installed.");
+            ProxyLog(2, __LINE__, kFunction, "Firefox is not installed.");
             return 0;
         }
-        Log(2, __LINE__, kFunction, "Firefox is installed.");
+        ProxyLog(2, __LINE__, kFunction, "Firefox is installed.");
     }
     prefsPath = profile + sep + "prefs.js";
     return 1;
@@ -212,12 +204,12 @@ int CDealMyProxy::GetFirFoxProxy(std::string& prefsPath, std::list<std::string>&
     if (g_pPolicy.load() == nullptr) return 0;
     if (GetFireFoxConfigPath(prefsPath) == 0) return 0;
     if (IsFireFoxProxyEnable(prefsPath) == 0) {
-        Log(4, __LINE__, kFunction, "FireFox Proxy is Disable!");
+        ProxyLog(4, __LINE__, kFunction, "FireFox Proxy is Disable!");
         return 0;
     }
     std::list<ConnectAddrRecord> configured;
     if (GetFireFoxProxyServer(prefsPath, records, configured, addresses) == 0) {
-        Log(4, __LINE__, kFunction, "Get FireFox proxy info failed!");
+        ProxyLog(4, __LINE__, kFunction, "Get FireFox proxy info failed!");
         return 0;
     }
     return CheckProxyIsValid(configured, imageIPs);

@@ -58,14 +58,6 @@ void ParseProxyServer(const std::string& raw, std::list<ConnectAddrRecord>& conf
 
 using outlinkwatch::ConnectAddrRecord;
 
-namespace {
-
-void Log(int level, int line, const char* function, const char* text) {
-    if (CPolicy* policy = g_pPolicy.load()) policy->WriteLog(level, function, line, "%s", text);
-}
-
-}  // namespace
-
 int CDealMyProxy::GetUIUserKeyName(char* keyName) {
     if (keyName == nullptr) return 0;
     std::string name;
@@ -88,12 +80,12 @@ int CDealMyProxy::GetIEProxy(std::string& keyPath, std::list<std::string>& image
     if (g_pPolicy.load() == nullptr) return 0;
     keyPath = IESettingsPath(keyName);
     if (IsIEProxyEnable(keyPath, "ProxyEnable") == 0) {
-        Log(4, __LINE__, kFunction, "IE Proxy is Disable!");
+        ProxyLog(4, __LINE__, kFunction, "IE Proxy is Disable!");
         return 0;
     }
     std::list<ConnectAddrRecord> configured;
     if (GetIEProxyServer(keyPath, "ProxyServer", records, configured, addresses) == 0) {
-        Log(4, __LINE__, kFunction, "Get IE Proxy server info failed!");
+        ProxyLog(4, __LINE__, kFunction, "Get IE Proxy server info failed!");
         return 0;
     }
     return CheckProxyIsValid(configured, imageIPs);
@@ -112,7 +104,7 @@ void CDealMyProxy::GetIEProxyInfoFromReg(std::string keyPath, std::string valueN
     std::string text;
     if (lumenutil::LumenReg::QueryRegKeyValue(HKEY_USERS, keyPath, valueName, size, text, lumenutil::OSTYPE_X86) !=
         lumenutil::UTIL_OK) {
-        Log(4, __LINE__, "CDealMyProxy::GetIEProxyInfoFromReg", "QueryRegKeyValue failed!");
+        ProxyLog(4, __LINE__, "CDealMyProxy::GetIEProxyInfoFromReg", "QueryRegKeyValue failed!");
         return;
     }
     rawValue = text;

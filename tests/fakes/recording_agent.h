@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "outlinkwatch/agent_base.h"
+#include "outlinkwatch/communication_base.h"
 
 namespace outlinkwatch {
 
@@ -86,24 +87,8 @@ public:
     }
 
 private:
-    class Communication : public ICommunication {
+    class Communication : public CommunicationBase {
     public:
-        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override {
-            if (ppv != nullptr) *ppv = this;
-            return 0;
-        }
-        ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-        ULONG STDMETHODCALLTYPE Release() override { return 1; }
-        int CommReserved4() override { return 0; }
-        int CommReserved5() override { return 0; }
-        int CommReserved6() override { return 0; }
-        int CommReserved7() override { return 0; }
-        int CommReserved8() override { return 0; }
-        int CommReserved9() override { return 0; }
-        int CommReserved10() override { return 0; }
-        int CommReserved11() override { return 0; }
-        int CommReserved12() override { return 0; }
-        int CommReserved13() override { return 0; }
         int GetServerAddress(std::string* pAddress, std::string* pOther) override {
             if (pAddress != nullptr) *pAddress = address;
             if (pOther != nullptr) *pOther = "other";

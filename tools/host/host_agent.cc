@@ -88,12 +88,6 @@ std::string NotifyJsonLine(const std::string& policyType, const NotifyMsg& msg) 
 
 // ---------------------------------------------------------------- HostCommunication
 
-HRESULT STDMETHODCALLTYPE HostCommunication::QueryInterface(REFIID, void** ppvObject) {
-    if (ppvObject == nullptr) return -1;
-    *ppvObject = static_cast<ICommunication*>(this);
-    return 0;
-}
-
 int HostCommunication::GetServerAddress(std::string* pAddress, std::string*) {
     if (pAddress == nullptr) return -1;
     *pAddress = address_;

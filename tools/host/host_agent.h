@@ -15,6 +15,7 @@
 
 #include "lang_file.h"
 #include "outlinkwatch/agent_base.h"
+#include "outlinkwatch/communication_base.h"
 #include "outlinkwatch/interfaces.h"
 #include "outlinkwatch/records.h"
 
@@ -53,24 +54,10 @@ std::string NotifyJsonLine(const std::string& policyType, const NotifyMsg& msg);
 
 // The agent's "Communication" component: reports the management server's
 // address.
-class HostCommunication final : public ICommunication {
+class HostCommunication final : public CommunicationBase {
 public:
     explicit HostCommunication(std::string address) : address_(std::move(address)) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
-    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-    int CommReserved4() override { return 0; }
-    int CommReserved5() override { return 0; }
-    int CommReserved6() override { return 0; }
-    int CommReserved7() override { return 0; }
-    int CommReserved8() override { return 0; }
-    int CommReserved9() override { return 0; }
-    int CommReserved10() override { return 0; }
-    int CommReserved11() override { return 0; }
-    int CommReserved12() override { return 0; }
-    int CommReserved13() override { return 0; }
     // Fills the first text with the server address; the second is left as
     // the caller had it. Returns 0, or -1 without a place to write to.
     int GetServerAddress(std::string* pAddress, std::string* pOther) override;

@@ -95,6 +95,22 @@ EOF
   $sudo apt-get update -q >/dev/null
 }
 
+# Fetches the Debian source package of a -dev package at its version into a
+# new work directory under the cache root. Sets work, and src to the source
+# tree (named <stem>-*, checked by a file it must hold).
+#   fetch_source <package> <version> <label> <stem> <marker file>
+fetch_source() {
+  local package=$1 version=$2 label=$3 stem=$4 marker=$5
+  command -v dpkg-source >/dev/null 2>&1 || die "dpkg-source not found (Debian: dpkg-dev)"
+  ensure_source_list "$package" "$version"
+  work="$(mktemp -d "$cache/.$stem-build.XXXXXX")"
+  log "$label $version: fetching the source package"
+  (cd "$work" && apt-get source -q "$package=$version" >"$work/source.log" 2>&1) ||
+    { tail -n 20 "$work/source.log" >&2; die "apt-get source $package=$version failed"; }
+  src="$(find "$work" -mindepth 1 -maxdepth 1 -type d -name "$stem-*" | head -n 1)"
+  [ -n "$src" ] && [ -f "$src/$marker" ] || die "no $label source tree in $work"
+}
+
 build_ace() {
   local version dest work start src
   version="$(pkg_version libace-dev)"
@@ -106,15 +122,7 @@ build_ace() {
     return
   fi
   start=$SECONDS
-  command -v dpkg-source >/dev/null 2>&1 || die "dpkg-source not found (Debian: dpkg-dev)"
-  ensure_source_list libace-dev "$version"
-
-  work="$(mktemp -d "$cache/.ace-build.XXXXXX")"
-  log "ACE $version: fetching the source package"
-  (cd "$work" && apt-get source -q "libace-dev=$version" >"$work/source.log" 2>&1) ||
-    { tail -n 20 "$work/source.log" >&2; die "apt-get source libace-dev=$version failed"; }
-  src="$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'ace-*' | head -n 1)"
-  [ -n "$src" ] && [ -f "$src/ace/ace.mpc" ] || die "no ACE source tree in $work"
+  fetch_source libace-dev "$version" ACE ace ace/ace.mpc
 
   # ACE's own build files: MPC makes the core library's makefile, and the
   # mingw platform file supplies the compiler settings; a static library
@@ -218,15 +226,7 @@ build_pugixml() {
     return
   fi
   start=$SECONDS
-  command -v dpkg-source >/dev/null 2>&1 || die "dpkg-source not found (Debian: dpkg-dev)"
-  ensure_source_list libpugixml-dev "$version"
-
-  work="$(mktemp -d "$cache/.pugixml-build.XXXXXX")"
-  log "pugixml $version: fetching the source package"
-  (cd "$work" && apt-get source -q "libpugixml-dev=$version" >"$work/source.log" 2>&1) ||
-    { tail -n 20 "$work/source.log" >&2; die "apt-get source libpugixml-dev=$version failed"; }
-  src="$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'pugixml-*' | head -n 1)"
-  [ -n "$src" ] && [ -f "$src/CMakeLists.txt" ] || die "no pugixml source tree in $work"
+  fetch_source libpugixml-dev "$version" pugixml pugixml CMakeLists.txt
 
   # pugixml's own CMake build: a static library, no tests; the installed
   # package configuration (lib/cmake/pugixml) is what the host's build finds.

@@ -75,15 +75,12 @@ TEST(FirefoxWin32Test, ProfileOfTheUiProcessUser) {
         policy.SetAgent(&agent);
         CDealMyProxy proxy;
         std::string prefs;
-        EXPECT_EQ(proxy.GetFireFoxConfigPath(prefs), 1);
+        std::list<ProxyRecord> records;
+        std::list<uint32_t> addresses;
+        EXPECT_EQ(proxy.GetFirFoxProxy(prefs, policy.m_lstImageIP, records, addresses), 0) << "no port: not probed";
         EXPECT_EQ(prefs, profile + "\\prefs.js");
         EXPECT_EQ(agent.CountLogs("Firefox is installed."), 1);
-        EXPECT_EQ(proxy.IsFireFoxProxyEnable(prefs), 1);
-        std::list<ProxyRecord> records;
-        std::list<ConnectAddrRecord> configured;
-        std::list<uint32_t> addresses;
-        EXPECT_EQ(proxy.GetFireFoxProxyServer(prefs, records, configured, addresses), 1);
-        EXPECT_EQ(addresses.size(), 1u);
+        EXPECT_EQ(addresses.size(), 1u) << "prefs.js read, the proxy on, its host resolved";
         // Wine has no filter device either: no cut, and so no prompt.
         policy.m_strBlock = "2";
         EXPECT_EQ(policy.HandleResult("route") + policy.BlockNetwork() + policy.SendNfwCommand(0x804D21DC, "", 0), 0);

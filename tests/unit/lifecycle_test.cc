@@ -221,6 +221,7 @@ TEST(LifecycleTest, CheckCycleCountsMinutes) {
         }
         EXPECT_EQ(rig.agent.CountLogs("Conn Task"), 2);
         EXPECT_EQ(rig.Checks(), 3);
+        EXPECT_EQ(rig.agent.CountLogs("Set Connection check Task"), 3) << "armed timers: no wake-up but the checks";
     }
 }
 

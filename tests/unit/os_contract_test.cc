@@ -6,11 +6,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "fakes/fake_os.h"

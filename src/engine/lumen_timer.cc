@@ -19,8 +19,10 @@ void CLumenTimer::RegeditMyTimer(TimerCallback callback) {
     CreateTimerWindows();
 }
 
+// Under the platform lock, not m_csLock: the host takes its own delivery
+// lock to start, and a tick holds that one while it takes m_csLock.
 bool CLumenTimer::CreateTimerWindows() {
-    std::lock_guard<std::recursive_mutex> lock(m_csLock);
+    std::lock_guard<std::mutex> platform(m_platformLock);
     if (!m_host) return false;
     if (m_bStarted) return true;
     m_bStarted = m_host->Start(this);

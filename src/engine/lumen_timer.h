@@ -50,11 +50,11 @@ private:
     // No call that waits for the timer thread is made under it, since a tick
     // under way holds it: that wait would only end at its time-out.
     std::recursive_mutex m_csLock;
-    // Serialises SetMyTimer and KillMyTimer around their platform calls;
+    // Serialises starting the host, SetMyTimer and KillMyTimer around their platform calls;
     // a tick never takes it.
     std::mutex m_platformLock;
     std::unique_ptr<outlinkwatch::TimerHost> m_host;
-    bool m_bStarted = false;
+    bool m_bStarted = false;  // guarded by m_platformLock
 };
 
 }  // namespace lumenutil

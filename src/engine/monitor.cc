@@ -5,6 +5,16 @@ using outlinkwatch::Handle;
 using outlinkwatch::kInfinite;
 using outlinkwatch::kWaitObject0;
 
+namespace {
+
+// A monitor thread sleeps until woken while its timer is armed; one that
+// could not be armed is tried again after a pause.
+uint32_t RetryWaitMs(CPolicy* policy, uint32_t timerId) {
+    return policy->m_timer.IsArmed(timerId) ? kInfinite : kTimerRetryMs;
+}
+
+}  // namespace
+
 uint32_t MonitorRouteThread(void* arg) {
     CPolicy* policy = static_cast<CPolicy*>(arg);
     outlinkwatch::Os* os = policy->os();
@@ -28,7 +38,7 @@ uint32_t MonitorRouteThread(void* arg) {
             OW_LOG(policy, 4, "MonitorRouteThread", "Fail!!");
             continue;
         }
-        const uint32_t wait = os->WaitForObjects(waitSet, 3, kInfinite);
+        const uint32_t wait = os->WaitForObjects(waitSet, 3, RetryWaitMs(policy, kConnTimerId));
         if (wait == kWaitObject0) {
             OW_LOG(policy, 2, "MonitorRouteThread", "WaitForMultipleObjects Exit");
             g_bExit.store(1);
@@ -43,7 +53,7 @@ uint32_t MonitorRouteThread(void* arg) {
             policy->m_tracer.m_bRouteChanged.store(1);
             policy->TracertCallback();
             os->SleepMs(100);
-        } else {
+        } else if (wait != outlinkwatch::kWaitTimeout) {  // a time-out only tries the timer again
             os->SleepMs(1000);
             OW_LOG(policy, 2, "MonitorRouteThread", "WaitForMultipleObjects Default Error");
         }
@@ -69,14 +79,14 @@ uint32_t MonitorProxyThread(void* arg) {
 
     const Handle waitSet[2] = {policy->m_hProxyExitEvent, policy->m_hProxyChangeEvent.load()};
     while (g_bExit.load() == 0) {
-        const uint32_t wait = os->WaitForObjects(waitSet, 2, kInfinite);
+        const uint32_t wait = os->WaitForObjects(waitSet, 2, RetryWaitMs(policy, kProxyTimerId));
         if (wait == kWaitObject0) {
             OW_LOG(policy, 2, "MonitorProxyThread", "WaitForMultipleObjects Exit");
             g_bExit.store(1);
         } else if (wait == kWaitObject0 + 1) {
             (void)policy->CheckProxyConfig();
             os->SleepMs(100);
-        } else {
+        } else if (wait != outlinkwatch::kWaitTimeout) {
             os->SleepMs(1000);
             OW_LOG(policy, 2, "MonitorProxyThread", "WaitForMultipleObjects Default Error");
         }
@@ -90,13 +100,17 @@ uint32_t MonitorProxyThread(void* arg) {
 void CPolicy::SetCheckConnTask() {
     OW_LOG(this, 2, "CPolicy::SetCheckConnTask", "Set Connection check Task");
     m_timer.KillMyTimer(kConnTimerId);
-    m_timer.SetMyTimer(kConnTimerId, kConnTimerMs, 1);
+    if (m_timer.SetMyTimer(kConnTimerId, kConnTimerMs, 1) != lumenutil::kTimerArmed) {
+        OW_LOG(this, 4, "CPolicy::SetCheckConnTask", "Set Connection check Task failed, will retry");
+    }
 }
 
 void CPolicy::SetCheckProxyTask() {
     OW_LOG(this, 2, "CPolicy::SetCheckProxyTask", "Set Proxy check Task");
     m_timer.KillMyTimer(kProxyTimerId);
-    m_timer.SetMyTimer(kProxyTimerId, kProxyTimerMs, 1);
+    if (m_timer.SetMyTimer(kProxyTimerId, kProxyTimerMs, 1) != lumenutil::kTimerArmed) {
+        OW_LOG(this, 4, "CPolicy::SetCheckProxyTask", "Set Proxy check Task failed, will retry");
+    }
 }
 
 void Timer_CallBack(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t) {

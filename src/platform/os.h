@@ -252,7 +252,9 @@ public:
     virtual uint32_t GetAdapters(std::vector<AdapterInfo>* out) = 0;
     // NotifyRouteChange with an overlapped event: arms one request that sets
     // the event at the next IPv4 routing-table change. False when no
-    // notification can be had (the request is not pending).
+    // notification can be had (the request is not pending). The event is
+    // manual-reset; while a change it reported is still set, the call
+    // leaves it so (the caller resets it once it has seen the change).
     virtual bool NotifyRouteChange(Handle event) = 0;
     // Withdraws a pending request of NotifyRouteChange for this event.
     virtual void CancelRouteChange(Handle event) = 0;

@@ -32,6 +32,10 @@ constexpr uint32_t kProxyTimerId = 100;
 constexpr uint32_t kConnTimerId = 101;
 constexpr int32_t kProxyTimerMs = 70000;
 constexpr int32_t kConnTimerMs = 60000;
+// How long a monitor thread sleeps before it tries again to arm a timer
+// that could not be armed (a busy timer thread, say); with its timer armed
+// it sleeps until woken.
+constexpr uint32_t kTimerRetryMs = 1000;
 
 // How long a repeated Exec waits for each check mutex: a trace asked to
 // stop gives its mutex back within one poll and the settle wait. A check

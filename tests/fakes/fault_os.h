@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -86,6 +87,76 @@ private:
     std::mutex mu_;
     std::condition_variable cv_;
     int armed_ = 0;
+};
+
+// Counts ticks; while held, a tick waits (bounded) inside the sink.
+struct CountingSink : TimerSink {
+    void OnTimer(uint32_t id) override {
+        std::unique_lock<std::mutex> lock(mu);
+        ++ticks;
+        last = id;
+        inTick = hold;
+        cv.notify_all();
+        cv.wait_for(lock, std::chrono::seconds(10), [&] { return !hold; });
+        inTick = false;
+    }
+    template <typename F>
+    bool WaitFor(F pred) {
+        std::unique_lock<std::mutex> lock(mu);
+        return cv.wait_for(lock, std::chrono::seconds(10), pred);
+    }
+    template <typename F>
+    auto Locked(F read) {
+        std::lock_guard<std::mutex> lock(mu);
+        return read();
+    }
+    void Hold(bool on) {
+        Locked([&] { return hold = on; });
+        cv.notify_all();
+    }
+    std::mutex mu;
+    std::condition_variable cv;
+    int ticks = 0;
+    uint32_t last = 0;
+    bool hold = false, inTick = false;
+};
+
+// Gives the policy this build's own timer host with its periods cut a
+// hundredfold, and can keep the host's thread busy: Hold arms a timer of its
+// own whose tick waits (bounded) in the sink above until Release.
+class BusyTimerOs : public OsWrapper {
+public:
+    using OsWrapper::OsWrapper;
+    std::unique_ptr<TimerHost> CreateTimerHost() override {
+        auto host = std::make_unique<Host>(&holder_, Os::Default()->CreateTimerHost());
+        host_ = host.get();
+        return host;
+    }
+    bool Hold() {  // until the timer thread is held
+        holder_.Hold(true);
+        host_->real->Arm(kHoldId, 1);
+        return holder_.WaitFor([&] { return holder_.inTick; });
+    }
+    void Release() {
+        holder_.Hold(false);
+        host_->real->Disarm(kHoldId);
+    }
+
+private:
+    static constexpr uint32_t kHoldId = 999;
+    struct Host : TimerHost, TimerSink {
+        Host(TimerSink* h, std::unique_ptr<TimerHost> r) : holder(h), real(std::move(r)) {}
+        bool Start(TimerSink* s) override { return sink = s, real->Start(this); }
+        bool Arm(uint32_t id, uint32_t ms) override { return real->Arm(id, ms / 100); }
+        void Disarm(uint32_t id) override { real->Disarm(id); }
+        void Stop(uint32_t waitMs) override { real->Stop(waitMs); }
+        void OnTimer(uint32_t id) override { (id == kHoldId ? holder : sink)->OnTimer(id); }
+        TimerSink* holder;
+        std::unique_ptr<TimerHost> real;
+        TimerSink* sink = nullptr;
+    };
+    CountingSink holder_;
+    Host* host_ = nullptr;  // the last one made
 };
 
 }  // namespace outlinkwatch

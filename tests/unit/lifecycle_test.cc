@@ -16,12 +16,12 @@ namespace {
 // A connection check is visible by the adapter size line it logs.
 constexpr const char* kCheckLine = "[CPolicy::IsActivedNetwork]";
 
-enum class Wrap { kNone, kGated, kFailing };
+enum class Wrap { kNone, kGated, kFailing, kBusyTimer };
 
 // A fake OS (plain, or seen through a fault wrapper), an agent and a policy on them.
 struct Rig {
     explicit Rig(Wrap wrap = Wrap::kNone) {
-        Os* const os[] = {&fake, &gate, &failing};
+        Os* const os[] = {&fake, &gate, &failing, &busy};
         previous = SetOsForTesting(os[static_cast<int>(wrap)]);
         policy = new CPolicy();
         policy->SetAgent(&agent);
@@ -54,6 +54,7 @@ struct Rig {
     FakeOs fake;
     GatedOs gate{&fake};
     FailingOs failing{&fake};
+    BusyTimerOs busy{&fake};
     RecordingAgent agent;
     Os* previous = nullptr;
     CPolicy* policy = nullptr;
@@ -220,6 +221,7 @@ TEST(LifecycleTest, CheckCycleCountsMinutes) {
         }
         EXPECT_EQ(rig.agent.CountLogs("Conn Task"), 2);
         EXPECT_EQ(rig.Checks(), 3);
+        EXPECT_EQ(rig.agent.CountLogs("Set Connection check Task"), 3) << "armed timers: no wake-up but the checks";
     }
 }
 
@@ -245,6 +247,20 @@ TEST(LifecycleTest, RouteChangeDuringACheckGivesExactlyOneMoreCheck) {
     rig.WaitIdle(3, 1);
     EXPECT_EQ(rig.Checks(), 3) << "start, cycle, one for the change";
     EXPECT_EQ(rig.agent.CountLogs("the route changed"), 1);
+}
+
+// Timers armed while the timer's thread is busy (on Windows the window
+// thread, which an arm has to reach) tick once it is free again.
+TEST(LifecycleTest, TimersArmedWhileTheTimerThreadIsBusyStillTick) {
+    Rig rig(Wrap::kBusyTimer);
+    ASSERT_TRUE(rig.busy.Hold());
+    rig.Start();  // both threads have tried their timers
+    rig.busy.Release();
+    EXPECT_TRUE(rig.agent.WaitForLogs("conn cyc event active!", 1));
+    EXPECT_TRUE(rig.agent.WaitForLogs("check proxy", 1));
+#ifdef _WIN32
+    EXPECT_GE(rig.agent.CountLogs("Set Connection check Task failed, will retry"), 1);
+#endif
 }
 
 TEST(LifecycleTest, RouteNotificationFailureIsRetried) {

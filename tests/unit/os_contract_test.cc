@@ -6,14 +6,13 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "fakes/fake_os.h"
+#include "fakes/fault_os.h"
 #include "fakes/temp_dir.h"
 #include "platform/os.h"
 
@@ -178,38 +177,6 @@ TYPED_TEST(OsContractTest, RouteChangeRequest) {
     EXPECT_EQ(os->WaitForObjects(&ev, 1, 0), kWaitTimeout);
     EXPECT_TRUE(os->CloseObject(ev));
 }
-
-// Counts ticks; while held, a tick waits (bounded) inside the sink.
-struct CountingSink : TimerSink {
-    void OnTimer(uint32_t id) override {
-        std::unique_lock<std::mutex> lock(mu);
-        ++ticks;
-        last = id;
-        inTick = hold;
-        cv.notify_all();
-        cv.wait_for(lock, std::chrono::seconds(10), [&] { return !hold; });
-        inTick = false;
-    }
-    template <typename F>
-    bool WaitFor(F pred) {
-        std::unique_lock<std::mutex> lock(mu);
-        return cv.wait_for(lock, std::chrono::seconds(10), pred);
-    }
-    template <typename F>
-    auto Locked(F read) {
-        std::lock_guard<std::mutex> lock(mu);
-        return read();
-    }
-    void Hold(bool on) {
-        Locked([&] { return hold = on; });
-        cv.notify_all();
-    }
-    std::mutex mu;
-    std::condition_variable cv;
-    int ticks = 0;
-    uint32_t last = 0;
-    bool hold = false, inTick = false;
-};
 
 // A timer repeats until disarmed, and Stop waits out a tick under way,
 // however short its own bound: no tick reaches the sink after it.

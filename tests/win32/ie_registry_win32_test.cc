@@ -1,9 +1,11 @@
-// The Internet Explorer setting in the system's own registry (Wine's, in
-// the cross build): written under this process's user key in HKEY_USERS,
-// found through the user look-up and read back as the proxy reading does.
+// The browsers' settings where the system keeps them (Wine's, in the cross
+// build): the Internet Explorer values under this process's user key in
+// HKEY_USERS, and a Firefox profile in the user's folders.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "fakes/recording_agent.h"
@@ -44,6 +46,56 @@ TEST(IERegistryWin32Test, WrittenUnderTheUsersKeyAndReadBack) {
     }
     EXPECT_EQ(LumenReg::DeleteRegKeyValue(HKEY_USERS, key, "ProxyServer", lumenutil::OSTYPE_X86), lumenutil::UTIL_OK);
     EXPECT_EQ(LumenReg::DeleteRegKeyValue(HKEY_USERS, key, "ProxyEnable", lumenutil::OSTYPE_X86), lumenutil::UTIL_OK);
+}
+
+// The UI process is a suspended copy of this program under its name; the
+// profile is found through that process's user (impersonated), the user's
+// profile directory and its profiles folder in the Windows layout.
+TEST(FirefoxWin32Test, ProfileOfTheUiProcessUser) {
+    char self[MAX_PATH] = {0}, temp[MAX_PATH] = {0}, home[MAX_PATH] = {0};
+    ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
+    ASSERT_GT(ExpandEnvironmentStringsA("%USERPROFILE%", home, MAX_PATH), 0u);
+    const std::string ui = std::string(temp) + "AGENTUI.EXE", mozilla = std::string(home) + "\\Application Data\\Mozilla";
+    const std::string profile = mozilla + "\\Firefox\\Profiles\\x1.default";
+    ASSERT_TRUE(CopyFileA(self, ui.c_str(), FALSE));
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA(ui.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi));
+    std::filesystem::create_directories(profile);
+    std::ofstream(std::string(temp) + "firefox.exe") << "";
+    const std::string compatibility = profile + "\\compatibility.ini";
+    std::ofstream(compatibility) << "[Compatibility]\nLastPlatformDir=" << std::string(temp, strlen(temp) - 1);
+    std::ofstream(profile + "\\prefs.js") << "user_pref(\"network.proxy.http\", \"10.1.1.1\");\n"
+                                            "user_pref(\"network.proxy.type\", 1);\n";
+    RecordingAgent agent;
+    {
+        CPolicy policy;
+        policy.SetAgent(&agent);
+        CDealMyProxy proxy;
+        std::string prefs;
+        std::list<ProxyRecord> records;
+        std::list<uint32_t> addresses;
+        EXPECT_EQ(proxy.GetFirFoxProxy(prefs, policy.m_lstImageIP, records, addresses), 0) << "no port: not probed";
+        EXPECT_EQ(prefs, profile + "\\prefs.js");
+        EXPECT_EQ(agent.CountLogs("Firefox is installed."), 1);
+        EXPECT_EQ(addresses.size(), 1u) << "prefs.js read, the proxy on, its host resolved";
+        // Wine has no filter device either: no cut, and so no prompt.
+        policy.m_strBlock = "2";
+        EXPECT_EQ(policy.HandleResult("route") + policy.BlockNetwork() + policy.SendNfwCommand(0x804D21DC, "", 0), 0);
+        EXPECT_TRUE(agent.Prompts().empty());
+    }
+    const std::wstring ini(compatibility.begin(), compatibility.end());  // the wide reading of the same file
+    EXPECT_TRUE(Os::Default()->FileExistsW(ini));
+    EXPECT_EQ(Os::Default()->ReadProfileStringW(L"Compatibility", L"LastPlatformDir", L"", ini, 260).size(),
+              strlen(temp) - 1);
+    TerminateProcess(pi.hProcess, 0);
+    WaitForSingleObject(pi.hProcess, 5000);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    DeleteFileA(ui.c_str());
+    std::filesystem::remove_all(mozilla);
 }
 
 }  // namespace

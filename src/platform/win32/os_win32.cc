@@ -66,6 +66,40 @@ DWORD WINAPI ThreadTrampoline(LPVOID param) {
     return start.fn(start.arg);
 }
 
+// Reads at most cap bytes with read (bytes read, 0 at the end, -1 on
+// failure). The buffer grows with what arrives, doubling from 4 KiB, so a
+// small file costs a small buffer whatever the cap: the proxy task reads
+// prefs.js twice every 70 s with a cap of megabytes.
+template <typename Read>
+bool ReadGrowing(size_t cap, std::string* text, Read read) {
+    constexpr size_t kFirstChunk = 4096;
+    constexpr size_t kMaxChunk = 1u << 20;  // one ReadFile call
+    text->clear();
+    while (text->size() < cap) {
+        const size_t got = text->size();
+        const size_t room = std::min({cap - got, std::max(kFirstChunk, got), kMaxChunk});
+        text->resize(got + room);
+        const int64_t n = read(&(*text)[got], room);
+        text->resize(got + (n > 0 ? static_cast<size_t>(n) : 0));
+        if (n < 0) return false;
+        if (n == 0) break;
+    }
+    return true;
+}
+
+// A C-library stream read as ReadGrowing does; mode "r" turns CR LF into LF
+// and ends the text at a Ctrl-Z.
+bool ReadStream(const char* path, const char* mode, size_t cap, std::string* text) {
+    FILE* f = std::fopen(path, mode);
+    if (f == nullptr) return false;
+    const bool ok = ReadGrowing(cap, text, [f](char* at, size_t room) {
+        const size_t n = std::fread(at, 1, room, f);
+        return n == 0 && std::ferror(f) != 0 ? int64_t{-1} : static_cast<int64_t>(n);
+    });
+    std::fclose(f);
+    return ok;
+}
+
 class Win32Os final : public Os {
 public:
     // The socket library is this backend's own business: started with it,
@@ -126,14 +160,7 @@ public:
 
     bool ReadFileText(const std::string& path, size_t cap, std::string* text) override {
         if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
-        FILE* f = std::fopen(path.c_str(), "rb");
-        if (f == nullptr) return false;
-        text->assign(cap, '\0');
-        const size_t n = cap == 0 ? 0 : std::fread(&(*text)[0], 1, cap, f);
-        const bool ok = std::ferror(f) == 0;
-        std::fclose(f);
-        text->resize(n);
-        return ok;
+        return ReadStream(path.c_str(), "rb", cap, text);
     }
 
     std::string ReadProfileString(const char* section, const char* key, const char* defaultValue,
@@ -328,11 +355,10 @@ public:
         win32::SrwGuard guard(&routeLock_);
         PruneRetired();
         std::unique_ptr<OVERLAPPED>& slot = routeRequests_[event];
-        if (slot && !HasOverlappedIoCompleted(slot.get())) {
-            // A request for this event is still out: a second one would be
-            // refused, and the first one already does what is asked.
-            return true;
-        }
+        const bool completed = slot && HasOverlappedIoCompleted(slot.get());
+        // The event is manual-reset: looking at it does not consume it.
+        const bool eventSet = completed && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+        if (win32::NextRouteRequest(slot != nullptr, completed, eventSet) == win32::RouteRequestStep::kKeep) return true;
         if (!slot) {
             slot.reset(new (std::nothrow) OVERLAPPED);
             if (!slot) {
@@ -401,15 +427,7 @@ public:
         if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
         char canonical[MAX_PATH] = {0};
         if (!PathCanonicalizeA(canonical, path.c_str())) return false;
-        FILE* f = std::fopen(canonical, "r");
-        if (f == nullptr) return false;
-        std::string buf(maxBytes, '\0');
-        const size_t n = maxBytes == 0 ? 0 : std::fread(&buf[0], 1, maxBytes, f);
-        const bool ok = std::ferror(f) == 0;
-        std::fclose(f);
-        buf.resize(n);
-        *text = std::move(buf);
-        return ok;
+        return ReadStream(canonical, "r", maxBytes, text);
     }
 
     bool RemoveFile(const std::string& path) override {
@@ -568,21 +586,11 @@ public:
         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) return false;
-        text->assign(cap, '\0');
-        size_t got = 0;
-        bool ok = true;
-        while (got < cap) {
+        const bool ok = ReadGrowing(cap, text, [file](char* at, size_t room) {
             DWORD n = 0;
-            const DWORD want = static_cast<DWORD>(std::min<size_t>(cap - got, 1u << 20));
-            if (!ReadFile(file, &(*text)[got], want, &n, nullptr)) {
-                ok = false;
-                break;
-            }
-            if (n == 0) break;
-            got += n;
-        }
+            return ReadFile(file, at, static_cast<DWORD>(room), &n, nullptr) ? static_cast<int64_t>(n) : -1;
+        });
         CloseHandle(file);
-        text->resize(got);
         return ok;
     }
 
@@ -954,6 +962,18 @@ private:
 };
 
 }  // namespace
+
+namespace win32 {
+
+RouteRequestStep NextRouteRequest(bool requestOut, bool completed, bool eventSet) {
+    if (!requestOut) return RouteRequestStep::kIssue;
+    // Still out: a second request would be refused, and the first one
+    // already does what is asked.
+    if (!completed) return RouteRequestStep::kKeep;
+    return eventSet ? RouteRequestStep::kKeep : RouteRequestStep::kIssue;
+}
+
+}  // namespace win32
 
 Os* NewDefaultOs() { return new Win32Os(); }
 

@@ -7,7 +7,7 @@
 // (SetTimer requires it), so Arm from any other thread is carried to the
 // window thread as a private message, sent with a bounded time-out: a
 // window thread busy in a long tick makes Arm fail rather than hang its
-// caller. Disarm goes the same way, so that the window's timers are only
+// caller, who tries again later. Disarm goes the same way, so that the window's timers are only
 // ever touched from the window's own thread.
 #include "platform/win32/win32_api.h"
 

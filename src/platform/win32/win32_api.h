@@ -37,6 +37,13 @@ namespace win32 {
 // The hidden-window timer host (timer_host_win32.cc).
 std::unique_ptr<TimerHost> NewTimerHost();
 
+// What NotifyRouteChange does about an event's route-change request.
+// Issuing a request resets its event, so a request that has completed is
+// replaced only once the route thread has consumed (reset) the event it
+// set: until then the change it reported is still to be seen.
+enum class RouteRequestStep { kIssue, kKeep };
+RouteRequestStep NextRouteRequest(bool requestOut, bool completed, bool eventSet);
+
 // How long closing a thread handle waits for the thread to end first.
 constexpr DWORD kThreadCloseWaitMs = 5000;
 

@@ -172,6 +172,14 @@ TYPED_TEST(LumenRegTest, ResultCodes) {
          [&] { return dw(ie, "ProxyEnable") == UTIL_OK && dword == 0; }},
         {"set text", [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, ie, "T", std::string("a b"), false, OSTYPE_X64); },
          UTIL_OK, [&] { return str("T", 3) == UTIL_OK && text == "a b" && size == 3; }},
+        {"binary and text write the default value",
+         [&] {
+             return LumenReg::SetRegKeyValue(HKEY_USERS, ie, "", bytes, 2, OSTYPE_X86) |
+                    LumenReg::CreateRegKeyValue(HKEY_USERS, ie, "", bytes, 2, OSTYPE_X86) |
+                    LumenReg::CreateRegKeyValue(HKEY_USERS, ie, "", std::string("d1"), false, OSTYPE_X86) |
+                    LumenReg::SetRegKeyValue(HKEY_USERS, ie, "", std::string("d2"), true, OSTYPE_X86);
+         },
+         UTIL_OK, [&] { return str("", 64) == UTIL_OK && text == "d2"; }},
         {"create makes the keys",
          [&] { return LumenReg::CreateRegKeyValue(HKEY_USERS, sid + "New\\Deep", "x", 7u, OSTYPE_X86); }, UTIL_OK,
          [&] { return dw("s-1-5-21-7\\NEW\\deep", "X") == UTIL_OK && dword == 7; }},

@@ -1,7 +1,7 @@
 // The plug-in's utility functions as an agent's module declares them, from
-// their published signatures alone (no header of the plug-in): on Windows
-// with the types of <windows.h>, on Linux with the Linux build's choice of
-// a 32-bit DWORD and the other types spelled as windows.h spells them.
+// their published signatures alone (no header of the plug-in): with the
+// types of <windows.h> on Windows; on Linux with the Linux build's 32-bit
+// DWORD and the other types spelled as windows.h spells them.
 #pragma once
 
 #include <list>
@@ -29,27 +29,22 @@ namespace lumenutil {
 enum OSTYPE { OSTYPE_X64 = 0, OSTYPE_X86 = 1 };
 class LUMEN_API LumenReg {
 public:
-    static DWORD QueryRegKeyValue(HKEY, const std::string&, const std::string&, DWORD& value, OSTYPE);
-    static DWORD QueryRegKeyValue(HKEY, const std::string&, const std::string&, DWORD& size, std::string&, OSTYPE);
-    static DWORD QueryRegKeyValue(HKEY, const std::string&, const std::string&, DWORD& size, BYTE* data, OSTYPE);
     static DWORD CreateRegKeyValue(HKEY, const std::string&, const std::string&, DWORD value, OSTYPE);
-    static DWORD CreateRegKeyValue(HKEY, const std::string&, const std::string&, BYTE* data, long length, OSTYPE);
-    static DWORD SetRegKeyValue(HKEY, const std::string&, const std::string&, const std::string&, bool, OSTYPE);
-    static DWORD DeleteRegKey(HKEY, const std::string&, OSTYPE);
+    static DWORD SetRegKeyValue(HKEY, const std::string&, const std::string&, const BYTE* data, long length, OSTYPE);
+    static DWORD QueryRegKeyValue(HKEY, const std::string&, const std::string&, DWORD& value, OSTYPE);
+    static DWORD QueryRegKeyValue(HKEY, const std::string&, const std::string&, DWORD& size, BYTE* data, OSTYPE);
     static DWORD QueryRegKeyModifyTime(HKEY, const std::string&, char* out, DWORD outSize, OSTYPE);
+    static DWORD DeleteRegKey(HKEY, const std::string&, OSTYPE);
 };
 class LUMEN_API LumenSystemInfo {
 public:
     static DWORD GetTokenByName(const std::string& imageName, HANDLE& token, DWORD& sessionId);
-    static bool GetNtVersionNumbers(DWORD& major, DWORD& minor, DWORD& build);
-    static BOOL IsAdminUser();
     static DWORD GetCurrentModuleFileName(HINSTANCE, std::string& fileName, std::string& directory);
-    static bool isVirtualMachine(DWORD& kind);
     static int GetVirtualAdapterCharacteristicsFromIniFile(std::list<DWORD>& characteristics);
+    static BOOL IsAdminUser();
 };
 class LUMEN_API LumenFile {
 public:
-    static DWORD GetFileSize(const char* path);
     static DWORD GetFileTime(const std::string& path, SYSTEMTIME& out);
     static DWORD GetInifileStringA(const char* section, const char* key, const char* defaultValue, char* buffer,
                                    DWORD size, const char* path);

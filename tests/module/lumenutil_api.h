@@ -1,7 +1,5 @@
-// The plug-in's utility functions as an agent's module declares them, from
-// their published signatures alone (no header of the plug-in): with the
-// types of <windows.h> on Windows; on Linux with the Linux build's 32-bit
-// DWORD and the other types spelled as windows.h spells them.
+// The utility functions as an agent declares them from their published
+// signatures alone; on Linux with the 32-bit DWORD the README gives.
 #pragma once
 
 #include <list>
@@ -15,7 +13,6 @@
 #  define LUMEN_API
 typedef uint32_t DWORD;
 typedef unsigned char BYTE;
-typedef int BOOL;
 typedef void* HANDLE;
 typedef struct HINSTANCE__* HINSTANCE;
 typedef struct HKEY__* HKEY;
@@ -30,10 +27,8 @@ enum OSTYPE { OSTYPE_X64 = 0, OSTYPE_X86 = 1 };
 class LUMEN_API LumenReg {
 public:
     static DWORD CreateRegKeyValue(HKEY, const std::string&, const std::string&, DWORD value, OSTYPE);
-    static DWORD SetRegKeyValue(HKEY, const std::string&, const std::string&, const BYTE* data, long length, OSTYPE);
     static DWORD QueryRegKeyValue(HKEY, const std::string&, const std::string&, DWORD& value, OSTYPE);
     static DWORD QueryRegKeyValue(HKEY, const std::string&, const std::string&, DWORD& size, BYTE* data, OSTYPE);
-    static DWORD QueryRegKeyModifyTime(HKEY, const std::string&, char* out, DWORD outSize, OSTYPE);
     static DWORD DeleteRegKey(HKEY, const std::string&, OSTYPE);
 };
 class LUMEN_API LumenSystemInfo {
@@ -41,7 +36,6 @@ public:
     static DWORD GetTokenByName(const std::string& imageName, HANDLE& token, DWORD& sessionId);
     static DWORD GetCurrentModuleFileName(HINSTANCE, std::string& fileName, std::string& directory);
     static int GetVirtualAdapterCharacteristicsFromIniFile(std::list<DWORD>& characteristics);
-    static BOOL IsAdminUser();
 };
 class LUMEN_API LumenFile {
 public:

@@ -1,5 +1,5 @@
 // The Linux answers behind the system-information table: account names of
-// SIDs, the domain of a host name, the administrators' groups, DMI texts.
+// SIDs, the administrators' groups, adapter names, DMI texts.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -27,7 +27,6 @@ enum OSTYPE { OSTYPE_X64 = 0, OSTYPE_X86 = 1 };
 class LUMEN_API LumenReg {
 public:
     static DWORD CreateRegKeyValue(HKEY, const std::string&, const std::string&, DWORD value, OSTYPE);
-    static DWORD QueryRegKeyValue(HKEY, const std::string&, const std::string&, DWORD& value, OSTYPE);
     static DWORD QueryRegKeyValue(HKEY, const std::string&, const std::string&, DWORD& size, BYTE* data, OSTYPE);
     static DWORD DeleteRegKey(HKEY, const std::string&, OSTYPE);
 };

@@ -11,7 +11,7 @@
 using namespace lumenutil;
 
 int main() {
-    std::string exe, dir, text;
+    std::string exe, dir;
     const bool named = LumenSystemInfo::GetCurrentModuleFileName(nullptr, exe, dir) == 0;
     const std::string base = (std::filesystem::path(dir) / "lumenutil_module").string();
 #if !defined(_WIN32)
@@ -20,7 +20,7 @@ int main() {
 #endif
     const std::string key = "Software\\OutlinkWatch\\ModuleTest";
     BYTE bytes[8] = {0};
-    DWORD word = 0, size = sizeof bytes, session = 0;
+    DWORD size = sizeof bytes, session = 0;
     HANDLE token = nullptr;
     std::list<DWORD> listed;
     SYSTEMTIME st{};
@@ -29,8 +29,8 @@ int main() {
     const bool checks[] = {
         named && exe.find("lumenutil_module") == 0,
         LumenReg::CreateRegKeyValue(HKEY_CURRENT_USER, key, "Word", DWORD{7}, OSTYPE_X86) == 0,
-        LumenReg::QueryRegKeyValue(HKEY_CURRENT_USER, key, "Word", word, OSTYPE_X86) == 0 && word == 7,
-        LumenReg::QueryRegKeyValue(HKEY_CURRENT_USER, key, "Word", size, bytes, OSTYPE_X86) == 0 && size == 4,
+        LumenReg::QueryRegKeyValue(HKEY_CURRENT_USER, key, "Word", size, bytes, OSTYPE_X86) == 0 && size == 4 &&
+            bytes[0] == 7,
         LumenReg::DeleteRegKey(HKEY_CURRENT_USER, key, OSTYPE_X64) == 0,
         LumenSystemInfo::GetTokenByName("no-such-image.exe", token, session) == 0x3000001A && token == nullptr,
         LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed) == 1 && listed.empty(),

@@ -6,7 +6,8 @@
 # desktop does not have.
 #
 # Then builds the Windows tests (ow_win_tests.exe: the unit tests that need
-# nothing of Linux, ACE over loopback, the Win32 backend) and the reference
+# nothing of Linux, ACE over loopback, the Win32 backend; lumenutil_module.exe,
+# a module built apart that links to the DLL's utility exports) and the reference
 # host for Windows (tools/host/outlinkwatch.exe with the plug-in,
 # AGENTUI.exe and tracert.exe beside it) and, where Wine is installed
 # (Debian: wine64), runs the tests; without Wine that step is skipped and
@@ -163,6 +164,12 @@ else
   if [[ $rc -ne 0 ]]; then
     [[ $rc -eq 124 ]] && echo "cross-build: the Windows tests did not finish in 600 s" >&2
     echo "cross-build: Windows tests failed (exit status $rc)" >&2
+    status=1
+  fi
+  # An agent-side module built apart from the plug-in's headers, linked to
+  # the DLL, calls the utility exports.
+  if ! (cd "$build_dir" && timeout 120 "$wine" "$build_dir/lumenutil_module.exe" </dev/null 2>&1 | tr -d '\r'); then
+    echo "cross-build: the separately built module failed against $dll" >&2
     status=1
   fi
 fi

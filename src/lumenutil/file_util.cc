@@ -26,38 +26,38 @@ uint32_t CopyProfileStringW(const std::wstring& value, wchar_t* buffer, uint32_t
 
 }  // namespace
 
-uint32_t LumenFile::IsFileExist(const char* path) {
+DWORD LumenFile::IsFileExist(const char* path) {
     if (path == nullptr) return UTIL_E_INVALIDARG;
     return outlinkwatch::CurrentOs()->FileExists(path) ? UTIL_OK : UTIL_E_NOFILE;
 }
 
-uint32_t LumenFile::IsDirectory(const char* path) {
+DWORD LumenFile::IsDirectory(const char* path) {
     if (path == nullptr) return UTIL_E_INVALIDARG;
     outlinkwatch::FileFacts facts;
     if (!outlinkwatch::CurrentOs()->FileAttributes(path, &facts)) return UTIL_E_NOFILE;
     return facts.isDirectory ? UTIL_S_ISDIR : UTIL_E_NOTDIR;
 }
 
-uint32_t LumenFile::IsReadOnly(const char* path) {
+DWORD LumenFile::IsReadOnly(const char* path) {
     if (path == nullptr) return UTIL_E_INVALIDARG;
     outlinkwatch::FileFacts facts;
     if (!outlinkwatch::CurrentOs()->FileAttributes(path, &facts)) return UTIL_E_NOFILE;
     return facts.readOnly ? UTIL_S_READONLY : UTIL_E_NOTREADONLY;
 }
 
-uint32_t LumenFile::IsWritableFile(const char* path) {
-    const uint32_t readOnly = IsReadOnly(path);
+DWORD LumenFile::IsWritableFile(const char* path) {
+    const DWORD readOnly = IsReadOnly(path);
     if (readOnly == UTIL_E_INVALIDARG || readOnly == UTIL_E_NOFILE) return readOnly;
     return readOnly == UTIL_E_NOTREADONLY ? UTIL_S_WRITABLE : UTIL_E_NOTWRITABLE;
 }
 
-uint32_t LumenFile::GetFileSize(const char* path) {
+DWORD LumenFile::GetFileSize(const char* path) {
     outlinkwatch::FileFacts facts;
     if (path == nullptr || !outlinkwatch::CurrentOs()->FileAttributes(path, &facts)) return kNoSize;
     return facts.size >= kNoSize ? kNoSize : static_cast<uint32_t>(facts.size);
 }
 
-uint32_t LumenFile::GetFileVerInfo(const char* path, const char* item, std::string& out) {
+DWORD LumenFile::GetFileVerInfo(const char* path, const char* item, std::string& out) {
     if (path == nullptr) return UTIL_E_INVALIDARG;
     outlinkwatch::Os* os = outlinkwatch::CurrentOs();
     if (!os->FileExists(path)) return UTIL_E_NOFILE;
@@ -66,7 +66,7 @@ uint32_t LumenFile::GetFileVerInfo(const char* path, const char* item, std::stri
     return UTIL_OK;
 }
 
-uint32_t LumenFile::GetFileTime(const std::string& path, SYSTEMTIME& out) {
+DWORD LumenFile::GetFileTime(const std::string& path, SYSTEMTIME& out) {
     outlinkwatch::CalendarTime t;
     if (path.empty() || !outlinkwatch::CurrentOs()->FileAccessTime(path, &t)) return UTIL_E_FILETIME;
     out.wYear = t.year;
@@ -97,8 +97,8 @@ uint32_t ReadIniWithOverrideW(outlinkwatch::Os* os, const wchar_t* section, cons
     return CopyProfileStringW(os->ReadProfileStringW(section, key, defaultValue, path, size), buffer, size);
 }
 
-uint32_t LumenFile::GetInifileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                                      wchar_t* buffer, uint32_t size, const wchar_t* path) {
+DWORD LumenFile::GetInifileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                   wchar_t* buffer, DWORD size, const wchar_t* path) {
     return ReadIniWithOverrideW(outlinkwatch::CurrentOs(), section, key, defaultValue, buffer, size, path);
 }
 

@@ -8,23 +8,7 @@
 
 #include "lumenutil/result_codes.h"
 #include "outlinkwatch/export.h"
-
-#if defined(_WIN32)
-struct _SYSTEMTIME;
-typedef struct _SYSTEMTIME SYSTEMTIME;
-#else
-// The calendar time of the Windows API, field for field.
-struct SYSTEMTIME {
-    uint16_t wYear;
-    uint16_t wMonth;
-    uint16_t wDayOfWeek;
-    uint16_t wDay;
-    uint16_t wHour;
-    uint16_t wMinute;
-    uint16_t wSecond;
-    uint16_t wMilliseconds;
-};
-#endif
+#include "outlinkwatch/win_types.h"
 
 namespace outlinkwatch {
 class Os;
@@ -45,25 +29,25 @@ constexpr uint32_t UTIL_E_FILETIME = 0x30000024;
 class OW_EXPORT LumenFile {
 public:
     // 0 when the path exists (file or directory), UTIL_E_NOFILE when not.
-    static uint32_t IsFileExist(const char* path);
-    static uint32_t IsDirectory(const char* path);
-    static uint32_t IsReadOnly(const char* path);
-    static uint32_t IsWritableFile(const char* path);
+    static DWORD IsFileExist(const char* path);
+    static DWORD IsDirectory(const char* path);
+    static DWORD IsReadOnly(const char* path);
+    static DWORD IsWritableFile(const char* path);
     // The size in bytes; all bits set for a null or missing path, and for a
     // file of 4 GiB or more (whose size does not fit).
-    static uint32_t GetFileSize(const char* path);
+    static DWORD GetFileSize(const char* path);
     // An item ("FileVersion", "ProductName" ...) of the file's version
     // resource in its first translation. 0 also when there is none (out is
     // then left as it was); UTIL_E_NOFILE for a missing file.
-    static uint32_t GetFileVerInfo(const char* path, const char* item, std::string& out);
+    static DWORD GetFileVerInfo(const char* path, const char* item, std::string& out);
     // The last-access time in local time: UTIL_S_FILETIME, or UTIL_E_FILETIME.
-    static uint32_t GetFileTime(const std::string& path, SYSTEMTIME& out);
+    static DWORD GetFileTime(const std::string& path, SYSTEMTIME& out);
     // A key of an ini file, preferring a non-empty value of the "_cust.ini"
     // file beside it; the characters copied, as the profile reader counts them.
-    static uint32_t GetInifileStringA(const char* section, const char* key, const char* defaultValue,
-                                      char* buffer, uint32_t size, const char* path);
-    static uint32_t GetInifileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                                      wchar_t* buffer, uint32_t size, const wchar_t* path);
+    static DWORD GetInifileStringA(const char* section, const char* key, const char* defaultValue, char* buffer,
+                                   DWORD size, const char* path);
+    static DWORD GetInifileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                   wchar_t* buffer, DWORD size, const wchar_t* path);
 };
 
 // The wide override rule on a given Os.

@@ -196,8 +196,8 @@ std::string getStringFromLangIni(const std::string& section, const std::string& 
     return result;
 }
 
-uint32_t LumenFile::GetInifileStringA(const char* section, const char* key, const char* defaultValue, char* buffer,
-                                      uint32_t size, const char* path) {
+DWORD LumenFile::GetInifileStringA(const char* section, const char* key, const char* defaultValue, char* buffer,
+                                   DWORD size, const char* path) {
     return ReadIniWithOverride(outlinkwatch::CurrentOs(), section, key, defaultValue, buffer, size, path);
 }
 

@@ -71,8 +71,8 @@ const uint8_t* Bytes(const std::string& text) { return reinterpret_cast<const ui
 
 }  // namespace
 
-uint32_t LumenReg::QueryRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                    uint32_t& value, OSTYPE osType) {
+DWORD LumenReg::QueryRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName, DWORD& value,
+                                 OSTYPE osType) {
     if (BadKeyArgs(root, subkey) || valueName.empty()) return UTIL_E_INVALIDARG;
     Os* os = CurrentOs();
     ScopedKey key(os);
@@ -84,8 +84,8 @@ uint32_t LumenReg::QueryRegKeyValue(HKEY root, const std::string& subkey, const 
     return rc == kErrorSuccess ? UTIL_OK : UTIL_E_QUERYVALUE;
 }
 
-uint32_t LumenReg::QueryRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                    uint32_t& size, std::string& value, OSTYPE osType) {
+DWORD LumenReg::QueryRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName, DWORD& size,
+                                 std::string& value, OSTYPE osType) {
     if (BadKeyArgs(root, subkey) || size == 0) return UTIL_E_INVALIDARG;
     // One zero byte past the caller's size ends a text stored without its
     // terminator. A size no allocation can meet is the caller's fault too.
@@ -95,68 +95,71 @@ uint32_t LumenReg::QueryRegKeyValue(HKEY root, const std::string& subkey, const 
     Os* os = CurrentOs();
     ScopedKey key(os);
     if (!key.Open(root, subkey, kRegAccessQuery, osType)) return UTIL_E_OPENKEY;
-    uint32_t type = 0;
-    const uint32_t rc = os->QueryRegistryValue(key.get(), valueName, &type, buffer.get(), &size);
+    uint32_t type = 0, bytes = static_cast<uint32_t>(size);
+    const uint32_t rc = os->QueryRegistryValue(key.get(), valueName, &type, buffer.get(), &bytes);
+    size = bytes;
     if (rc == kErrorMoreData) return UTIL_E_MOREDATA;
     if (rc != kErrorSuccess) return UTIL_E_QUERYVALUE;
     value = reinterpret_cast<const char*>(buffer.get());
     return UTIL_OK;
 }
 
-uint32_t LumenReg::QueryRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                    uint32_t& size, uint8_t* data, OSTYPE osType) {
+DWORD LumenReg::QueryRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName, DWORD& size,
+                                 BYTE* data, OSTYPE osType) {
     if (BadKeyArgs(root, subkey) || data == nullptr) return UTIL_E_INVALIDARG;
     Os* os = CurrentOs();
     ScopedKey key(os);
     if (!key.Open(root, subkey, kRegAccessQuery, osType)) return UTIL_E_OPENKEY;
-    uint32_t type = 0;
-    const uint32_t rc = os->QueryRegistryValue(key.get(), valueName, &type, data, &size);
+    uint32_t type = 0, bytes = static_cast<uint32_t>(size);
+    const uint32_t rc = os->QueryRegistryValue(key.get(), valueName, &type, data, &bytes);
+    size = bytes;
     if (rc == kErrorMoreData) return UTIL_E_MOREDATA;
     return rc == kErrorSuccess ? UTIL_OK : UTIL_E_QUERYVALUE;
 }
 
-uint32_t LumenReg::SetRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                  uint32_t value, OSTYPE osType) {
+DWORD LumenReg::SetRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName, DWORD value,
+                               OSTYPE osType) {
     if (BadKeyArgs(root, subkey) || valueName.empty()) return UTIL_E_INVALIDARG;
     return SetExisting(root, subkey, valueName, kRegDword, reinterpret_cast<const uint8_t*>(&value), sizeof(value),
                        osType);
 }
 
-uint32_t LumenReg::SetRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                  const uint8_t* data, long length, OSTYPE osType) {
-    if (BadKeyArgs(root, subkey) || valueName.empty() || data == nullptr) return UTIL_E_INVALIDARG;
+// The binary and text writes take an empty name: it is the key's default value.
+DWORD LumenReg::SetRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName, const BYTE* data,
+                               long length, OSTYPE osType) {
+    if (BadKeyArgs(root, subkey) || data == nullptr) return UTIL_E_INVALIDARG;
     return SetExisting(root, subkey, valueName, kRegBinary, data, static_cast<uint32_t>(length), osType);
 }
 
-uint32_t LumenReg::SetRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                  const std::string& text, bool multi, OSTYPE osType) {
-    if (BadKeyArgs(root, subkey) || valueName.empty()) return UTIL_E_INVALIDARG;
+DWORD LumenReg::SetRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                               const std::string& text, bool multi, OSTYPE osType) {
+    if (BadKeyArgs(root, subkey)) return UTIL_E_INVALIDARG;
     return SetExisting(root, subkey, valueName, multi ? kRegMultiSz : kRegSz, Bytes(text),
                        static_cast<uint32_t>(text.size()), osType);
 }
 
-uint32_t LumenReg::CreateRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                     uint8_t* data, long length, OSTYPE osType) {
-    if (BadKeyArgs(root, subkey) || valueName.empty() || data == nullptr) return UTIL_E_INVALIDARG;
+DWORD LumenReg::CreateRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName, BYTE* data,
+                                  long length, OSTYPE osType) {
+    if (BadKeyArgs(root, subkey) || data == nullptr) return UTIL_E_INVALIDARG;
     return CreateAndSet(root, subkey, valueName, kRegBinary, data, static_cast<uint32_t>(length), osType);
 }
 
-uint32_t LumenReg::CreateRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                     const std::string& text, bool multi, OSTYPE osType) {
-    if (BadKeyArgs(root, subkey) || valueName.empty()) return UTIL_E_INVALIDARG;
+DWORD LumenReg::CreateRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                                  const std::string& text, bool multi, OSTYPE osType) {
+    if (BadKeyArgs(root, subkey)) return UTIL_E_INVALIDARG;
     return CreateAndSet(root, subkey, valueName, multi ? kRegMultiSz : kRegSz, Bytes(text),
                         static_cast<uint32_t>(text.size()), osType);
 }
 
-uint32_t LumenReg::CreateRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                     uint32_t value, OSTYPE osType) {
+DWORD LumenReg::CreateRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName, DWORD value,
+                                  OSTYPE osType) {
     if (BadKeyArgs(root, subkey) || valueName.empty()) return UTIL_E_INVALIDARG;
     return CreateAndSet(root, subkey, valueName, kRegDword, reinterpret_cast<const uint8_t*>(&value), sizeof(value),
                         osType);
 }
 
-uint32_t LumenReg::DeleteRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                     OSTYPE osType) {
+DWORD LumenReg::DeleteRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                                  OSTYPE osType) {
     if (BadKeyArgs(root, subkey)) return UTIL_E_INVALIDARG;
     Os* os = CurrentOs();
     ScopedKey key(os);
@@ -164,14 +167,14 @@ uint32_t LumenReg::DeleteRegKeyValue(HKEY root, const std::string& subkey, const
     return os->DeleteRegistryValue(key.get(), valueName) == kErrorSuccess ? UTIL_OK : UTIL_E_DELETEVALUE;
 }
 
-uint32_t LumenReg::DeleteRegKey(HKEY root, const std::string& subkey, OSTYPE osType) {
+DWORD LumenReg::DeleteRegKey(HKEY root, const std::string& subkey, OSTYPE osType) {
     if (BadKeyArgs(root, subkey)) return UTIL_E_INVALIDARG;
     const uint32_t view = osType == OSTYPE_X64 ? kRegView64 : kRegView32;
     return CurrentOs()->DeleteRegistryKey(root, subkey, view) == kErrorSuccess ? UTIL_OK : UTIL_E_DELETEKEY;
 }
 
-uint32_t LumenReg::QueryRegKeyModifyTime(HKEY root, const std::string& subkey, char* out, uint32_t outSize,
-                                         OSTYPE osType) {
+DWORD LumenReg::QueryRegKeyModifyTime(HKEY root, const std::string& subkey, char* out, DWORD outSize,
+                                      OSTYPE osType) {
     if (BadKeyArgs(root, subkey) || out == nullptr) return UTIL_E_INVALIDARG;
     Os* os = CurrentOs();
     ScopedKey key(os);

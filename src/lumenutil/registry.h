@@ -12,6 +12,7 @@
 
 #include "lumenutil/result_codes.h"
 #include "outlinkwatch/export.h"
+#include "outlinkwatch/win_types.h"
 #include "platform/hkey.h"
 
 namespace lumenutil {
@@ -34,45 +35,45 @@ public:
     LumenReg& operator=(LumenReg&&) { return *this; }
 
     // A 4-byte value, read into value as it is stored (the type is not compared).
-    static uint32_t QueryRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                     uint32_t& value, OSTYPE osType);
+    static DWORD QueryRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                                  DWORD& value, OSTYPE osType);
     // A text value read through a buffer of size bytes (size 0 is refused);
     // an empty name reads the key's default value. size becomes the byte
     // count the system reported; value stays empty unless the read succeeds.
-    static uint32_t QueryRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                     uint32_t& size, std::string& value, OSTYPE osType);
+    static DWORD QueryRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                                  DWORD& size, std::string& value, OSTYPE osType);
     // Raw bytes into data, size in/out.
-    static uint32_t QueryRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                     uint32_t& size, uint8_t* data, OSTYPE osType);
+    static DWORD QueryRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                                  DWORD& size, BYTE* data, OSTYPE osType);
 
     // The Set operations write into an existing key; they never create one.
-    static uint32_t SetRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                   uint32_t value, OSTYPE osType);
-    static uint32_t SetRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                   const uint8_t* data, long length, OSTYPE osType);
+    static DWORD SetRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                                DWORD value, OSTYPE osType);
+    static DWORD SetRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                                const BYTE* data, long length, OSTYPE osType);
     // REG_MULTI_SZ when multi, else REG_SZ; the text's characters without a terminator.
-    static uint32_t SetRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                   const std::string& text, bool multi, OSTYPE osType);
+    static DWORD SetRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                                const std::string& text, bool multi, OSTYPE osType);
 
     // The Create operations make the key (and its parents) when missing, then set.
-    static uint32_t CreateRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                      uint8_t* data, long length, OSTYPE osType);
-    static uint32_t CreateRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                      const std::string& text, bool multi, OSTYPE osType);
-    static uint32_t CreateRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                      uint32_t value, OSTYPE osType);
+    static DWORD CreateRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                                   BYTE* data, long length, OSTYPE osType);
+    static DWORD CreateRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                                   const std::string& text, bool multi, OSTYPE osType);
+    static DWORD CreateRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                                   DWORD value, OSTYPE osType);
 
-    static uint32_t DeleteRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
-                                      OSTYPE osType);
+    static DWORD DeleteRegKeyValue(HKEY root, const std::string& subkey, const std::string& valueName,
+                                   OSTYPE osType);
     // Deletes a key without subkeys, in the 64-bit view for OSTYPE_X64 and
     // the 32-bit view otherwise.
-    static uint32_t DeleteRegKey(HKEY root, const std::string& subkey, OSTYPE osType);
+    static DWORD DeleteRegKey(HKEY root, const std::string& subkey, OSTYPE osType);
 
     // The key's last-write day in local time as "YYYY-MM-DD", cut to outSize
     // bytes with its terminator. When the key information cannot be read the
     // system's error code is returned as it is and out is left alone.
-    static uint32_t QueryRegKeyModifyTime(HKEY root, const std::string& subkey, char* out, uint32_t outSize,
-                                          OSTYPE osType);
+    static DWORD QueryRegKeyModifyTime(HKEY root, const std::string& subkey, char* out, DWORD outSize,
+                                       OSTYPE osType);
 };
 
 }  // namespace lumenutil

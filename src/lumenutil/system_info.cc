@@ -48,7 +48,7 @@ uint32_t OSCodeFromFacts(const outlinkwatch::OsVersionFacts& f, int want64, int&
     return UTIL_OK;
 }
 
-uint32_t LumenSystemInfo::GetOSVersionInfo(int& osCode, int& servicePackMajor, int want64) {
+DWORD LumenSystemInfo::GetOSVersionInfo(int& osCode, int& servicePackMajor, int want64) {
     return OSCodeFromFacts(outlinkwatch::CurrentOs()->VersionFacts(), want64, osCode, servicePackMajor);
 }
 
@@ -149,12 +149,14 @@ uint32_t CurrentUserSid(outlinkwatch::Os* os, const std::string& imageName, std:
     return found ? UTIL_OK : UTIL_E_NOUSERSID;
 }
 
-uint32_t LumenSystemInfo::GetTokenByName(const std::string& imageName, outlinkwatch::Handle& token,
-                                         uint32_t& sessionId) {
-    return TokenByName(outlinkwatch::CurrentOs(), imageName, token, sessionId);
+DWORD LumenSystemInfo::GetTokenByName(const std::string& imageName, HANDLE& token, DWORD& sessionId) {
+    uint32_t session = static_cast<uint32_t>(sessionId);
+    const uint32_t rc = TokenByName(outlinkwatch::CurrentOs(), imageName, token, session);
+    sessionId = session;
+    return rc;
 }
 
-uint32_t LumenSystemInfo::GetCurrentUserSID(const std::string& imageName, std::string& userKeyName) {
+DWORD LumenSystemInfo::GetCurrentUserSID(const std::string& imageName, std::string& userKeyName) {
     return CurrentUserSid(outlinkwatch::CurrentOs(), imageName, userKeyName);
 }
 

@@ -8,6 +8,7 @@
 
 #include "lumenutil/result_codes.h"
 #include "outlinkwatch/export.h"
+#include "outlinkwatch/win_types.h"
 #include "platform/os.h"
 
 namespace lumenutil {
@@ -28,25 +29,25 @@ inline outlinkwatch::Handle InvalidHandleValue() { return reinterpret_cast<outli
 // null or the invalid-handle marker, and then sets the variable to null.
 class OW_EXPORT CAutoCloseHandle {
 public:
-    explicit CAutoCloseHandle(outlinkwatch::Handle& handle) : m_handle(handle) {}
+    explicit CAutoCloseHandle(HANDLE& handle) : m_handle(handle) {}
     virtual ~CAutoCloseHandle();
     CAutoCloseHandle(const CAutoCloseHandle&) = delete;
     CAutoCloseHandle& operator=(const CAutoCloseHandle&) = delete;
 
 private:
-    outlinkwatch::Handle& m_handle;
+    HANDLE& m_handle;
 };
 
 // The same for a module handle, released with FreeLibrary.
 class OW_EXPORT CAutoFreeLibrary {
 public:
-    explicit CAutoFreeLibrary(outlinkwatch::Handle& module) : m_module(module) {}
+    explicit CAutoFreeLibrary(HMODULE& module) : m_module(module) {}
     virtual ~CAutoFreeLibrary();
     CAutoFreeLibrary(const CAutoFreeLibrary&) = delete;
     CAutoFreeLibrary& operator=(const CAutoFreeLibrary&) = delete;
 
 private:
-    outlinkwatch::Handle& m_module;
+    HMODULE& m_module;
 };
 
 class OW_EXPORT LumenSystemInfo {
@@ -54,7 +55,7 @@ public:
     // The operating-system code (100 Win32s ... 122 Windows 10, -1 unknown)
     // and the service-pack major number; with want64 on a 64-bit processor
     // the 64-bit counterpart of the code.
-    static uint32_t GetOSVersionInfo(int& osCode, int& servicePackMajor, int want64);
+    static DWORD GetOSVersionInfo(int& osCode, int& servicePackMajor, int want64);
     static int Transform32To64(const int& code);
 
     // --- users and profiles
@@ -62,41 +63,40 @@ public:
     // whose image name is imageName (case ignored). The caller closes token.
     // sessionId is written only when the process's session is known; token
     // stays as it was when the process gives none.
-    static uint32_t GetTokenByName(const std::string& imageName, outlinkwatch::Handle& token, uint32_t& sessionId);
+    static DWORD GetTokenByName(const std::string& imageName, HANDLE& token, DWORD& sessionId);
     // The name of the key under HKEY_USERS that belongs to that process's
     // user; userKeyName is written only on success.
-    static uint32_t GetCurrentUserSID(const std::string& imageName, std::string& userKeyName);
+    static DWORD GetCurrentUserSID(const std::string& imageName, std::string& userKeyName);
 
     // --- the rest of the table (not used by the policy)
     // The platform id of the version query; UTIL_E_OSVERSION where the
     // system has none (not Windows).
-    static uint32_t GetOSPlatForm(int& platformId);
+    static DWORD GetOSPlatForm(int& platformId);
     // The system's name ("Windows 7", "UNKNOWN" ...; elsewhere the system's
     // own name), " X64 Edition" added for a 64-bit machine when want64 is
     // set, and the service pack ("sp1"; empty for none).
-    static uint32_t GetOSVersionInfo(std::string& name, std::string& servicePack, int want64);
+    static DWORD GetOSVersionInfo(std::string& name, std::string& servicePack, int want64);
     static std::string GetOSDetailInformation();
-    static uint32_t GetOSLanguage(std::string& language);
-    static uint32_t GetOSLocaleLanguage(std::string& language);
-    static uint32_t GetOSSystemDir(std::string& directory);
+    static DWORD GetOSLanguage(std::string& language);
+    static DWORD GetOSLocaleLanguage(std::string& language);
+    static DWORD GetOSSystemDir(std::string& directory);
     static bool OSIs64bit(bool& isIA64, bool& isAMD64);
     static bool OSIs64bit();
     // The true version numbers; false where the system has none.
-    static bool GetNtVersionNumbers(uint32_t& major, uint32_t& minor, uint32_t& build);
-    static int IsAdminUser();
+    static bool GetNtVersionNumbers(DWORD& major, DWORD& minor, DWORD& build);
+    static BOOL IsAdminUser();
     // The module's file name and its directory (the path split at its last
     // separator); a null module is the host executable.
-    static uint32_t GetCurrentModuleFileName(outlinkwatch::Handle module, std::string& fileName,
-                                             std::string& directory);
+    static DWORD GetCurrentModuleFileName(HINSTANCE module, std::string& fileName, std::string& directory);
     static bool GetCurrentDomainInfo(std::string& domain);
     static bool GetCurrentUserDomainInfo(std::string& domain);
     static std::string GetSystemEveryoneAccountName();
     // 1 VMware, 2 Virtual PC, 3 VirtualBox, 0 none; worked out once.
-    static bool isVirtualMachine(uint32_t& kind);
+    static bool isVirtualMachine(DWORD& kind);
     static bool IsVirtualAdapter(const std::string& adapter);
     // The characteristics numbers listed in ExtCustomized.ini beside the host
     // executable; 1 when none was read, 0 otherwise.
-    static int GetVirtualAdapterCharacteristicsFromIniFile(std::list<uint32_t>& characteristics);
+    static int GetVirtualAdapterCharacteristicsFromIniFile(std::list<DWORD>& characteristics);
 
     // Adapters and MAC addresses, loopback left out; MAC texts "%02X-%02X-...".
     static bool GetAllMacAddr(std::list<std::string>& macs);
@@ -118,7 +118,7 @@ std::string OSNameFromCode(int osCode);
 std::string MacText(const std::vector<uint8_t>& mac);
 // The virtual-machine kind the firmware's texts reveal.
 uint32_t VirtualMachineKind(const outlinkwatch::FirmwareFacts& firmware);
-int VirtualAdapterCharacteristics(outlinkwatch::Os* os, std::list<uint32_t>& characteristics);
+int VirtualAdapterCharacteristics(outlinkwatch::Os* os, std::list<DWORD>& characteristics);
 bool VirtualAdapter(outlinkwatch::Os* os, const std::string& adapter);
 
 // The two look-ups above on a given Os (the policy's own).

@@ -131,7 +131,7 @@ uint32_t VirtualMachineKind(const outlinkwatch::FirmwareFacts& f) {
     return 0;
 }
 
-uint32_t LumenSystemInfo::GetOSPlatForm(int& platformId) {
+DWORD LumenSystemInfo::GetOSPlatForm(int& platformId) {
     outlinkwatch::Os* os = CurrentOs();
     const outlinkwatch::OsVersionFacts facts = os->VersionFacts();
     if (!os->SystemInfoFacts().nativeVersion || !facts.versionExOk) return UTIL_E_OSVERSION;
@@ -139,7 +139,7 @@ uint32_t LumenSystemInfo::GetOSPlatForm(int& platformId) {
     return UTIL_OK;
 }
 
-uint32_t LumenSystemInfo::GetOSVersionInfo(std::string& name, std::string& servicePack, int want64) {
+DWORD LumenSystemInfo::GetOSVersionInfo(std::string& name, std::string& servicePack, int want64) {
     outlinkwatch::Os* os = CurrentOs();
     const outlinkwatch::SystemFacts sys = os->SystemInfoFacts();
     const bool wide = want64 != 0 && OSIs64bit();
@@ -177,18 +177,18 @@ std::string LumenSystemInfo::GetOSDetailInformation() {
            std::to_string(facts.ntBuild != 0 ? facts.ntBuild : sys.buildNumber) + ")" + bits;
 }
 
-uint32_t LumenSystemInfo::GetOSLanguage(std::string& language) {
+DWORD LumenSystemInfo::GetOSLanguage(std::string& language) {
     language = CurrentOs()->SystemInfoFacts().uiLanguage == 2052 ? "zh-cn" : "en";
     return UTIL_OK;
 }
 
-uint32_t LumenSystemInfo::GetOSLocaleLanguage(std::string& language) {
+DWORD LumenSystemInfo::GetOSLocaleLanguage(std::string& language) {
     const uint32_t cp = CurrentOs()->SystemInfoFacts().oemCodePage;
     language = cp == 936 || cp == 950 ? "zh-cn" : "en";
     return UTIL_OK;
 }
 
-uint32_t LumenSystemInfo::GetOSSystemDir(std::string& directory) {
+DWORD LumenSystemInfo::GetOSSystemDir(std::string& directory) {
     directory = CurrentOs()->SystemInfoFacts().systemDirectory;
     return UTIL_OK;
 }
@@ -205,7 +205,7 @@ bool LumenSystemInfo::OSIs64bit() {
     return OSIs64bit(ia64, amd64);
 }
 
-bool LumenSystemInfo::GetNtVersionNumbers(uint32_t& major, uint32_t& minor, uint32_t& build) {
+bool LumenSystemInfo::GetNtVersionNumbers(DWORD& major, DWORD& minor, DWORD& build) {
     outlinkwatch::Os* os = CurrentOs();
     const outlinkwatch::OsVersionFacts facts = os->VersionFacts();
     if (!os->SystemInfoFacts().nativeVersion || !facts.ntNumbersOk) return false;
@@ -215,10 +215,9 @@ bool LumenSystemInfo::GetNtVersionNumbers(uint32_t& major, uint32_t& minor, uint
     return true;
 }
 
-int LumenSystemInfo::IsAdminUser() { return CurrentOs()->ProcessIsAdministrator() ? 1 : 0; }
+BOOL LumenSystemInfo::IsAdminUser() { return CurrentOs()->ProcessIsAdministrator() ? 1 : 0; }
 
-uint32_t LumenSystemInfo::GetCurrentModuleFileName(outlinkwatch::Handle module, std::string& fileName,
-                                                   std::string& directory) {
+DWORD LumenSystemInfo::GetCurrentModuleFileName(HINSTANCE module, std::string& fileName, std::string& directory) {
     outlinkwatch::Os* os = CurrentOs();
     std::string path;
     if (!os->ModuleFileName(module, &path) || path.empty()) return UTIL_E_MODULENAME;
@@ -233,33 +232,32 @@ uint32_t LumenSystemInfo::GetCurrentModuleFileName(outlinkwatch::Handle module, 
     return UTIL_OK;
 }
 
+// The domain is the configured one: without a (non-empty) setting there is
+// none, whatever name the machine resolves itself under.
 bool LumenSystemInfo::GetCurrentDomainInfo(std::string& domain) {
-    uint32_t size = kDomainValueBytes;
+    DWORD size = kDomainValueBytes;
     std::string value;
     if (LumenReg::QueryRegKeyValue(LocalMachine(), "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters",
-                                   "Domain", size, value, OSTYPE_X86) == UTIL_OK &&
-        !value.empty()) {
-        domain = value;
-        return true;
+                                   "Domain", size, value, OSTYPE_X86) != UTIL_OK ||
+        value.empty()) {
+        return false;
     }
-    // Without the setting, the name the system resolves itself under.
-    if (CurrentOs()->SystemDomainName(&value) && !value.empty()) {
-        domain = value;
-        return true;
-    }
-    return false;
+    domain = value;
+    return true;
 }
 
+// The machine's domain only when the user's own value cannot be read; one
+// read empty means no domain.
 bool LumenSystemInfo::GetCurrentUserDomainInfo(std::string& domain) {
-    uint32_t size = kDomainValueBytes;
+    DWORD size = kDomainValueBytes;
     std::string value;
     if (LumenReg::QueryRegKeyValue(CurrentUser(), "Volatile Environment", "USERDNSDOMAIN", size, value,
-                                   OSTYPE_X86) == UTIL_OK &&
-        !value.empty()) {
-        domain = value;
-        return true;
+                                   OSTYPE_X86) != UTIL_OK) {
+        return GetCurrentDomainInfo(domain);
     }
-    return GetCurrentDomainInfo(domain);
+    if (value.empty()) return false;
+    domain = value;
+    return true;
 }
 
 std::string LumenSystemInfo::GetSystemEveryoneAccountName() {
@@ -267,7 +265,7 @@ std::string LumenSystemInfo::GetSystemEveryoneAccountName() {
     return CurrentOs()->AccountNameOfSid("S-1-1-0", &name) ? name : std::string();
 }
 
-bool LumenSystemInfo::isVirtualMachine(uint32_t& kind) {
+bool LumenSystemInfo::isVirtualMachine(DWORD& kind) {
     static std::once_flag once;
     static uint32_t cached = 0;
     std::call_once(once, [] { cached = VirtualMachineKind(CurrentOs()->Firmware()); });
@@ -275,7 +273,7 @@ bool LumenSystemInfo::isVirtualMachine(uint32_t& kind) {
     return kind != 0;
 }
 
-int VirtualAdapterCharacteristics(outlinkwatch::Os* os, std::list<uint32_t>& characteristics) {
+int VirtualAdapterCharacteristics(outlinkwatch::Os* os, std::list<DWORD>& characteristics) {
     const std::string exe = os->ExecutablePath();
     const size_t sep = exe.rfind(os->PathSeparator());
     const std::string dir = sep == std::string::npos ? exe : exe.substr(0, sep);
@@ -299,16 +297,16 @@ int VirtualAdapterCharacteristics(outlinkwatch::Os* os, std::list<uint32_t>& cha
     return any ? 0 : 1;
 }
 
-int LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(std::list<uint32_t>& characteristics) {
+int LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(std::list<DWORD>& characteristics) {
     return VirtualAdapterCharacteristics(CurrentOs(), characteristics);
 }
 
 bool VirtualAdapter(outlinkwatch::Os* os, const std::string& adapter) {
     uint32_t number = 0;
     if (!os->AdapterCharacteristics(adapter, &number)) return false;
-    std::list<uint32_t> listed;
+    std::list<DWORD> listed;
     VirtualAdapterCharacteristics(os, listed);
-    for (uint32_t n : listed) {
+    for (DWORD n : listed) {
         if (n == number) return false;
     }
     return (number & kNcfVirtual) != 0;

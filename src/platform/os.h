@@ -375,8 +375,6 @@ public:
     virtual bool ModuleFileName(Handle module, std::string* path) = 0;
     // Whether this process runs with the rights of the system's administrators.
     virtual bool ProcessIsAdministrator() = 0;
-    // The system's DNS domain (without the host name); false when it has none.
-    virtual bool SystemDomainName(std::string* domain) = 0;
     // The account name of a SID given as text, in the system's language.
     virtual bool AccountNameOfSid(const std::string& sidText, std::string* name) = 0;
     virtual FirmwareFacts Firmware() = 0;
@@ -526,7 +524,6 @@ public:
     SystemFacts SystemInfoFacts() override { return target_->SystemInfoFacts(); }
     bool ModuleFileName(Handle module, std::string* path) override { return target_->ModuleFileName(module, path); }
     bool ProcessIsAdministrator() override { return target_->ProcessIsAdministrator(); }
-    bool SystemDomainName(std::string* domain) override { return target_->SystemDomainName(domain); }
     bool AccountNameOfSid(const std::string& sidText, std::string* name) override {
         return target_->AccountNameOfSid(sidText, name);
     }

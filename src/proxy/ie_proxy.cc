@@ -92,7 +92,7 @@ int CDealMyProxy::GetIEProxy(std::string& keyPath, std::list<std::string>& image
 }
 
 int CDealMyProxy::IsIEProxyEnable(std::string keyPath, std::string valueName) {
-    uint32_t value = 0;
+    DWORD value = 0;
     const uint32_t rc = lumenutil::LumenReg::QueryRegKeyValue(HKEY_USERS, keyPath, valueName, value,
                                                               lumenutil::OSTYPE_X86);
     return rc == lumenutil::UTIL_OK && value == 1 ? 1 : 0;
@@ -100,7 +100,7 @@ int CDealMyProxy::IsIEProxyEnable(std::string keyPath, std::string valueName) {
 
 void CDealMyProxy::GetIEProxyInfoFromReg(std::string keyPath, std::string valueName,
                                          std::list<ConnectAddrRecord>& configured, std::string& rawValue) {
-    uint32_t size = outlinkwatch::kProxyServerBytes;
+    DWORD size = outlinkwatch::kProxyServerBytes;
     std::string text;
     if (lumenutil::LumenReg::QueryRegKeyValue(HKEY_USERS, keyPath, valueName, size, text, lumenutil::OSTYPE_X86) !=
         lumenutil::UTIL_OK) {

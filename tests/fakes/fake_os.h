@@ -229,7 +229,6 @@ public:
     bool interfacesOk = true;
     std::map<std::string, uint32_t> adapterCharacteristics;
     std::map<std::string, std::string> accountNames;  // SID text -> name
-    std::string domainName;                           // empty: none
     bool administrator = false;
 
     bool FileAttributes(const std::string& path, FileFacts* facts) override;
@@ -243,7 +242,6 @@ public:
     SystemFacts SystemInfoFacts() override { return systemFacts; }
     bool ModuleFileName(Handle module, std::string* path) override;
     bool ProcessIsAdministrator() override { return administrator; }
-    bool SystemDomainName(std::string* domain) override { return !domainName.empty() && (*domain = domainName, true); }
     bool AccountNameOfSid(const std::string& sidText, std::string* name) override;
     FirmwareFacts Firmware() override { return {}; }
     bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override;

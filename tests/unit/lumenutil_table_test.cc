@@ -120,8 +120,9 @@ TEST(UtilDecisionTest, VirtualMachineFromFirmwareTexts) {
     }
 }
 
-// The account of a SID and the domain, each answered by the fake as a
-// system would; the domain comes from the registry value first.
+// The account of a SID, answered by the fake as a system would, and the
+// domain: only the configured value, never the name the host resolves
+// under; the user's falls back to the machine's only when it cannot be read.
 TEST_F(UtilTableTest, AccountAndDomain) {
     EXPECT_EQ(LumenSystemInfo::GetSystemEveryoneAccountName(), "") << "a system without the account";
     fake_.accountNames["S-1-1-0"] = "Jeder";
@@ -130,23 +131,21 @@ TEST_F(UtilTableTest, AccountAndDomain) {
     struct Row {
         const char* registry;  // null: no value
         const char* user;
-        const char* system;
         bool found, userFound;
         const char* domain;
         const char* userDomain;
     };
     const Row rows[] = {
-        {nullptr, nullptr, "", false, false, "", ""},
-        {nullptr, nullptr, "corp.example", true, true, "corp.example", "corp.example"},
-        {"ad.example", nullptr, "corp.example", true, true, "ad.example", "ad.example"},
-        {"", nullptr, "corp.example", true, true, "corp.example", "corp.example"},
-        {"ad.example", "users.example", "", true, true, "ad.example", "users.example"},
+        {nullptr, nullptr, false, false, "", ""},
+        {"", nullptr, false, false, "", ""},
+        {"ad.example", nullptr, true, true, "ad.example", "ad.example"},
+        {"ad.example", "users.example", true, true, "ad.example", "users.example"},
+        {"ad.example", "", true, false, "ad.example", ""},
     };
     for (const Row& r : rows) {
-        SCOPED_TRACE(std::string(r.registry ? r.registry : "(none)") + " " + r.system);
+        SCOPED_TRACE(std::string(r.registry ? r.registry : "(none)") + " " + (r.user ? r.user : "(none)"));
         MemoryRegistry reg;
         fake_.UseRegistry(&reg);
-        fake_.domainName = r.system;
         if (r.registry) {
             reg.PutValue(PredefinedRegKey(0x80000002u), "SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters",
                                       "Domain", 1, r.registry);
@@ -176,7 +175,7 @@ TEST_F(UtilTableTest, SystemNamesAndLanguage) {
     EXPECT_EQ(name + "|" + sp, "Debian GNU/Linux 12 (bookworm) X64 Edition|");
     EXPECT_EQ(LumenSystemInfo::GetOSDetailInformation(), "Debian GNU/Linux 12 (bookworm) (kernel 6.1.0-18-amd64), 64-bit");
     EXPECT_EQ(LumenSystemInfo::GetOSPlatForm(platform), lumenutil::UTIL_E_OSVERSION);
-    uint32_t major = 0, minor = 0, build = 0;
+    DWORD major = 0, minor = 0, build = 0;
     EXPECT_FALSE(LumenSystemInfo::GetNtVersionNumbers(major, minor, build));
 
     s.nativeVersion = true;
@@ -236,7 +235,7 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     EXPECT_TRUE(LumenSystemInfo::GetActiveIntf(active));
     EXPECT_EQ(active, (std::list<std::string>{"eth0", "wlan0", "tun0", "br0"}));
 
-    std::list<uint32_t> listed;
+    std::list<DWORD> listed;
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 1) << "no ini file";
     EXPECT_TRUE(LumenSystemInfo::IsVirtualAdapter("br0"));
     EXPECT_TRUE(LumenSystemInfo::IsVirtualAdapter("tun0"));
@@ -244,7 +243,7 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     Write(Path("ExtCustomized.ini"), "[VirtualAdapter]\nAdapterNumber=3\nVirtualAdapter_1=7\nVirtualAdapter_2=x\n");
     Write(Path("ExtCustomized_cust.ini"), "[VirtualAdapter]\nVirtualAdapter_3=0x9\n");
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 0);
-    EXPECT_EQ(listed, (std::list<uint32_t>{7, 9}));
+    EXPECT_EQ(listed, (std::list<DWORD>{7, 9}));
     EXPECT_FALSE(LumenSystemInfo::IsVirtualAdapter("tun0")) << "its number is listed";
     EXPECT_TRUE(LumenSystemInfo::GetActivePhyIntf(physical));
     EXPECT_EQ(physical, (std::list<std::string>{"eth0", "wlan0", "tun0"}));

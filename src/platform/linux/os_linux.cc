@@ -357,9 +357,6 @@ public:
     SystemFacts SystemInfoFacts() override { return linuxsys::SystemInfoFacts(); }
     bool ModuleFileName(Handle module, std::string* path) override { return linuxsys::ModuleFileName(module, path); }
     bool ProcessIsAdministrator() override { return linuxsys::ProcessIsAdministrator(); }
-    bool SystemDomainName(std::string* domain) override {
-        return domain != nullptr && linuxsys::DomainOfFqdn(ComputerDnsName(), domain);
-    }
     bool AccountNameOfSid(const std::string& sidText, std::string* name) override {
         return linuxsys::AccountNameOfSid(sidText, name);
     }

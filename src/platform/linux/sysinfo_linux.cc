@@ -243,16 +243,6 @@ bool ProcessIsAdministrator() {
     return false;
 }
 
-bool DomainOfFqdn(const std::string& fqdn, std::string* domain) {
-    const size_t dot = fqdn.find('.');
-    if (dot == std::string::npos || dot + 1 >= fqdn.size()) return false;
-    std::string d = fqdn.substr(dot + 1);
-    while (!d.empty() && d.back() == '.') d.pop_back();
-    if (d.empty() || d == "localdomain") return false;
-    *domain = d;
-    return true;
-}
-
 // Unix users and groups carry the SIDs their Samba mapping gives them; the
 // local system account is root. Everyone (S-1-1-0) has no account here.
 bool AccountNameOfSid(const std::string& sidText, std::string* name) {

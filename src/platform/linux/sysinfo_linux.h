@@ -21,8 +21,6 @@ bool ModuleFileName(Handle module, std::string* path);
 // Root, or a member of "sudo" (Debian) or "wheel" (the Red Hat family).
 bool ProcessIsAdministrator();
 bool IsAdministratorsGroup(const std::string& groupName);
-// The domain part of a fully qualified host name.
-bool DomainOfFqdn(const std::string& fqdn, std::string* domain);
 bool AccountNameOfSid(const std::string& sidText, std::string* name);
 FirmwareFacts Firmware(const std::string& dmiDir = "/sys/class/dmi/id");
 bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics);

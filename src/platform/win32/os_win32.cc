@@ -789,15 +789,6 @@ public:
         return admin;
     }
 
-    bool SystemDomainName(std::string* domain) override {
-        if (domain == nullptr) return false;
-        char buf[256];
-        DWORD len = sizeof buf;
-        if (!GetComputerNameExA(ComputerNameDnsDomain, buf, &len) || len == 0 || len >= sizeof buf) return false;
-        domain->assign(buf, len);
-        return true;
-    }
-
     bool AccountNameOfSid(const std::string& sidText, std::string* name) override {
         if (name == nullptr || sidText.empty() || HasEmbeddedNul(sidText)) return false;
         PSID sid = nullptr;

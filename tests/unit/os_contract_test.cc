@@ -157,6 +157,8 @@ TYPED_TEST(OsContractTest, ProfileStringsAndFiles) {
     std::string text;
     ASSERT_TRUE(os->ReadFileText(path, 6, &text));
     EXPECT_EQ(text, "[Main]");
+    ASSERT_TRUE(os->ReadWholeFile(path, 6, &text)) << "a longer file is cut, not refused";
+    EXPECT_EQ(text, "[Main]");
     EXPECT_FALSE(os->ReadFileText(dir.path() + "/absent.ini", 6, &text));
     EXPECT_TRUE(os->FileExists(path));
 }
@@ -217,6 +219,7 @@ TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
     Os* os = this->os_.get();
     std::unique_ptr<TimerHost> host = os->CreateTimerHost();
     CountingSink sink;
+    const uint64_t startMs = os->MonotonicMs();
     EXPECT_FALSE(host->Arm(1, 5)) << "not started";
     ASSERT_TRUE(host->Start(&sink));
     ASSERT_TRUE(host->Arm(3, 5));
@@ -241,6 +244,7 @@ TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
     clock.join();
     EXPECT_EQ(sink.ticks, after) << "a tick after Stop";
     EXPECT_EQ(sink.last, 3u);
+    EXPECT_GE(os->MonotonicMs() - startMs, 15u) << "the clock went on through three ticks of 5 ms";
     EXPECT_FALSE(host->Arm(3, 5)) << "stopped for good";
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 
 #include "config/address_parsing.h"
 #include "fakes/fake_os.h"
@@ -83,6 +84,25 @@ TEST(ReactionTest, HandleResultFollowsTheBlockValue) {
         EXPECT_EQ(codes, c.codes);
         EXPECT_EQ(rig.fake.DeviceOpenAttempts() == 0, std::string("23").find(c.block[0]) == std::string::npos);
     }
+}
+
+TEST(ReactionTest, ARepeatedProxyFindingWaitsForTheProxyListsUntilAStop) {
+    Rig rig;
+    rig.policy->m_strBlock = "3";
+    rig.policy->m_bSameInvalidProxy.store(1);
+    rig.policy->m_lstIEProxyIP = {InetAddr("203.0.113.9")};
+    Handle lists = rig.policy->m_hProxyMutex = rig.fake.CreateMutexObject(true);  // the proxy check holds them
+    int result = -1;
+    g_bExit.store(1);
+    std::thread([&] { result = rig.policy->HandleResult("route"); }).join();
+    EXPECT_EQ(result, 0) << "a stop ends the wait";
+    g_bExit.store(0);
+    std::thread route([&] { result = rig.policy->HandleResult("route"); });
+    EXPECT_TRUE(rig.fake.WaitForWaits(1, 300)) << "a minute of waiting, as long as the check holds them";
+    rig.fake.ReleaseMutexObject(lists);
+    route.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(rig.fake.DeviceCalls().size(), 1u);
 }
 
 TEST(ReactionTest, NotificationRecordKeyAndCut) {

@@ -21,7 +21,6 @@
 #include "platform/os.h"
 #include "platform/pe_version.h"
 #include "platform/wide_text.h"
-#include "probes/http_answer.h"
 
 namespace outlinkwatch {
 
@@ -85,10 +84,9 @@ public:
     void CancelRouteChange(Handle event) override;
     std::unique_ptr<TimerHost> CreateTimerHost() override;
 
-    // Counts the probes: each asks for its connection time-out once.
-    std::atomic<int> probesStarted{0};
+    std::atomic<int> networkTimeouts{0};  // asked for: one a probe, three on port 80
     uint64_t NetworkTimeoutUs(uint64_t us) override {
-        if (us == kConnectTimeoutUs) ++probesStarted;
+        ++networkTimeouts;
         return us / (networkTimeScale == 0 ? 1 : networkTimeScale);
     }
     uint64_t MonotonicMs() override { std::lock_guard<std::mutex> lock(mu_); return nowMs_; }  // the timers' clock

@@ -7,7 +7,6 @@
 #include "plugin/policy.h"
 #include "proxy/deal_my_proxy.h"
 #include "proxy/ie_proxy.h"
-#include "proxy/proxy_budget.h"
 
 namespace outlinkwatch {
 namespace {
@@ -52,7 +51,6 @@ TEST(IEProxyTest, Readings) {
         over += "http=127.0.0.9:" + std::to_string(port) + ";";
         overRecords += "http:127.0.0.9 ";
     }
-    const int most = static_cast<int>(kMaxProxyEndpointsPerTask);
     const struct {
         const char* name;
         uint32_t enable;
@@ -61,7 +59,7 @@ TEST(IEProxyTest, Readings) {
         size_t addresses;
         const char* log;
         int fails;   // "Proxy Connect fail:" lines
-        int probes;  // each distinct endpoint once
+        int probes;  // each distinct endpoint once (fake.networkTimeouts)
     } cases[] = {
         {"one proxy for all", 1, "127.0.0.9:1", "ftp:127.0.0.9 http:127.0.0.9 https:127.0.0.9 gopher:127.0.0.9 socks:127.0.0.9 ",
          1, "Proxy Connect fail:127.0.0.9:1", 1, 1},
@@ -72,7 +70,7 @@ TEST(IEProxyTest, Readings) {
         {"no server value", 1, nullptr, "", 0, "QueryRegKeyValue failed!", 0, 0},
         {"loopback only", 1, "lo:1", "", 0, "Get IE Proxy server info failed!", 0, 0},
         {"over the endpoint bound", 1, over.c_str(), overRecords.c_str(), kMaxProxyEndpointsPerTask + 1,
-         "Proxy not probed, the check has probed its most endpoints:127.0.0.9:33", most, most},
+         "Proxy not probed, the check has probed its most endpoints:127.0.0.9:33", 32, 32},
         {"time up after a slow name", 1, "http=slow:1;https=127.0.0.9:2", "http:?127.0.0.6 ", 1,
          "Proxy not resolved, the time of the check is up:127.0.0.9", 0, 0},
     };
@@ -85,9 +83,7 @@ TEST(IEProxyTest, Readings) {
         fake.resolutions["p"] = {"127.0.0.7", "127.0.0.8"};
         fake.resolutions["lo"] = {"127.0.0.1"};
         fake.resolutions["slow"] = {"127.0.0.6"};
-        fake.resolveHook = [&fake](const std::string& host) {
-            if (host == "slow") fake.AdvanceTime(kProxyTaskTimeMs);
-        };
+        fake.resolveHook = [&fake](const std::string& host) { if (host == "slow") fake.AdvanceTime(kProxyTaskTimeMs); };
         fake.registry().PutValue(HKEY_USERS, kKey, "ProxyEnable", 4, Dword(c.enable));
         if (c.server != nullptr) fake.registry().PutValue(HKEY_USERS, kKey, "ProxyServer", 1, std::string(c.server) + '\0');
         RecordingAgent agent;
@@ -104,7 +100,7 @@ TEST(IEProxyTest, Readings) {
             EXPECT_EQ(policy.m_lstIEProxyIP.size(), c.addresses);
             if (*c.log != '\0') { EXPECT_GE(agent.CountLogs(c.log), 1); }
             EXPECT_EQ(agent.CountLogs("Proxy Connect fail:"), c.fails);
-            EXPECT_EQ(fake.probesStarted.load(), c.probes);
+            EXPECT_EQ(fake.networkTimeouts.load(), c.probes);
         }
         SetOsForTesting(previous);
     }

@@ -39,12 +39,12 @@ int CDealMyProxy::CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& 
             OW_LOG(policy, 4, kFunction, "%s", ("Proxy not probed, the time of the check is up:" + description).c_str());
             continue;
         } else if (EndpointAddress(m_pOs, record.strAddr, &net) && !m_pBudget->Known(net, port, &result)) {
-            ACE_INET_Addr endpoint;
             if (!m_pBudget->RoomForEndpoint()) {
                 OW_LOG(policy, 4, kFunction, "%s",
                        ("Proxy not probed, the check has probed its most endpoints:" + description).c_str());
                 continue;
             }
+            ACE_INET_Addr endpoint;
             result = endpoint.set(port, outlinkwatch::HostFromNet(net)) == 0
                          ? CInvalidSocket(m_pOs).connect(endpoint, imageIPs)
                          : PROBE_FAILED;

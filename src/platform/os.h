@@ -267,6 +267,9 @@ public:
     // to be applied: the real backends return it unchanged, the test fake
     // shortens it as it does its waits.
     virtual uint64_t NetworkTimeoutUs(uint64_t us) = 0;
+    // GetTickCount64: milliseconds of a clock that only goes forward, from
+    // an arbitrary start. The test fake answers its virtual clock.
+    virtual uint64_t MonotonicMs() = 0;
 
     // --- route tracer
     // GetTempPathA with a buffer of bufferSize bytes: the directory, ending in
@@ -428,6 +431,7 @@ public:
 
     // --- probe
     uint64_t NetworkTimeoutUs(uint64_t us) override { return target_->NetworkTimeoutUs(us); }
+    uint64_t MonotonicMs() override { return target_->MonotonicMs(); }
 
     // --- route tracer
     uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override {

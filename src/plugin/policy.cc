@@ -53,8 +53,10 @@ CPolicy::~CPolicy() {
     m_timer.KillMyTimer(kConnTimerId);
     OW_LOG(this, 2, "CPolicy::~CPolicy", "Begin to release resourse.");
     m_tracer.m_bRouteChanged.store(1);
+    const bool checksRan = ThreadsRunning();
     StopRouteThread();
     StopProxyThread();
+    if (checksRan) EnableProxy();  // as in done
     CloseAndNull(m_hConnMutex);
     CloseAndNull(m_hProxyMutex);
     CloseAndNull(m_hConnExitEvent);
@@ -279,8 +281,12 @@ int CPolicy::done(std::string) {
     m_timer.KillMyTimer(kConnTimerId);
     m_tracer.m_bRouteChanged.store(1);
 
+    // A check under way may set a deny list after the lift above; it is
+    // lifted once more when the threads have stopped.
+    const bool checksRan = ThreadsRunning();
     StopRouteThread();
     StopProxyThread();
+    if (checksRan) EnableProxy();
 
     // The checks read and write these texts while they run, so they are
     // forgotten once the threads have stopped rather than before.

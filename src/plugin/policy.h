@@ -12,6 +12,7 @@
 #include "platform/os.h"
 #include "plugin/component.h"
 #include "probes/route_tracer.h"
+#include "proxy/proxy_budget.h"
 #include "proxy/proxy_record.h"
 
 class CPolicy;
@@ -175,6 +176,10 @@ public:
     // 1 from a repeated Exec until its parameters are read: a running check
     // stops at its next target, and the next check reads them first.
     std::atomic<int32_t> m_bParamsPending{0};
+
+    // What the running proxy check task may still spend on the browsers'
+    // settings; the proxy thread's own.
+    outlinkwatch::ProxyTaskBudget m_proxyBudget;
 
 private:
     void CloseAndNull(outlinkwatch::Handle& h);

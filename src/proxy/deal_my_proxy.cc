@@ -3,7 +3,9 @@
 #include "plugin/policy.h"
 #include "proxy/firefox_proxy.h"
 
-CDealMyProxy::CDealMyProxy(outlinkwatch::Os* os) : m_pOs(os != nullptr ? os : outlinkwatch::CurrentOs()) {
+CDealMyProxy::CDealMyProxy(outlinkwatch::Os* os, outlinkwatch::ProxyTaskBudget* budget)
+    : m_pOs(os != nullptr ? os : outlinkwatch::CurrentOs()), m_pBudget(budget != nullptr ? budget : &m_ownBudget) {
+    if (budget == nullptr) m_ownBudget.Begin(m_pOs);
     m_mapProtocol = {{0, "ftp:"}, {1, "http:"}, {2, "https:"}, {3, "gopher:"}, {4, "socks:"}};
     m_mapFireFoxKey = outlinkwatch::FirefoxPrefKeys();
 }

@@ -10,12 +10,14 @@
 
 #include "config/address_parsing.h"
 #include "platform/os.h"
+#include "proxy/proxy_budget.h"
 #include "proxy/proxy_record.h"
 
 class CDealMyProxy {
 public:
-    // os: the policy's own; null means the process-wide one.
-    explicit CDealMyProxy(outlinkwatch::Os* os = nullptr);
+    // os: the policy's own; null means the process-wide one. budget: that
+    // of the running proxy check task; null gives the reading one of its own.
+    explicit CDealMyProxy(outlinkwatch::Os* os = nullptr, outlinkwatch::ProxyTaskBudget* budget = nullptr);
     virtual ~CDealMyProxy() = default;
 
     // Protocol labels for a proxy that serves every protocol.
@@ -23,7 +25,8 @@ public:
     // Preference names looked for in prefs.js (FirefoxPrefKeys).
     std::map<int, std::string> m_mapFireFoxKey;
 
-    // 1 when one configured proxy answers.
+    // 1 when one configured proxy answers. An endpoint probed before in the
+    // task gives the same answer again without a probe.
     virtual int CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& configured,
                                   std::list<std::string>& imageIPs);
 
@@ -67,8 +70,13 @@ protected:
     // The probe's name resolution: dotted IPv4 texts in resolver order,
     // without "127.0.0.1" and "0.0.0.0"; none for an empty host.
     virtual std::list<std::string> ResolveHost(const std::string& host);
+    // Whether a configured host may still be resolved in this task; one
+    // left out is logged under function.
+    bool MayResolve(const std::string& host, const char* function);
 
     outlinkwatch::Os* const m_pOs;
+    outlinkwatch::ProxyTaskBudget m_ownBudget;
+    outlinkwatch::ProxyTaskBudget* const m_pBudget;
 };
 
 // A log line of the proxy readers through the policy, when there is one;

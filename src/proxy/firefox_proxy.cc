@@ -189,6 +189,7 @@ int CDealMyProxy::GetFireFoxProxyServer(std::string prefsPath, std::list<ProxyRe
     GetFireFoxProxyInfoFromFile(prefsPath, configured, raw);
     int result = 0;
     for (const ConnectAddrRecord& record : configured) {
+        if (!MayResolve(record.strAddr, "CDealMyProxy::GetFireFoxProxyServer")) continue;
         for (const std::string& address : ResolveHost(record.strAddr)) {
             records.push_back(ProxyRecord{std::string(), record.strAddr, address});
             addresses.push_back(outlinkwatch::InetAddr(address));
@@ -216,7 +217,7 @@ int CDealMyProxy::GetFirFoxProxy(std::string& prefsPath, std::list<std::string>&
 }
 
 int CPolicy::ReadFireFoxProxy() {
-    CDealMyProxy proxy(os());
+    CDealMyProxy proxy(os(), m_proxyBudget.Active() ? &m_proxyBudget : nullptr);
     m_lstFireFoxProxyIP.clear();
     m_lstFireFoxProxy.clear();
     return proxy.GetFirFoxProxy(m_strFireFoxProxy, m_lstImageIP, m_lstFireFoxProxy, m_lstFireFoxProxyIP);

@@ -119,6 +119,7 @@ int CDealMyProxy::GetIEProxyServer(std::string keyPath, std::string valueName, s
     GetIEProxyInfoFromReg(keyPath, valueName, configured, raw);
     int result = 0;
     for (const ConnectAddrRecord& record : configured) {
+        if (!MayResolve(record.strAddr, "CDealMyProxy::GetIEProxyServer")) continue;
         for (const std::string& address : ResolveHost(record.strAddr)) {
             if (record.strSpare == outlinkwatch::kAllProtocols) {
                 for (const auto& label : m_mapProtocol) records.push_back(ProxyRecord{label.second, record.strAddr, address});
@@ -133,7 +134,7 @@ int CDealMyProxy::GetIEProxyServer(std::string keyPath, std::string valueName, s
 }
 
 int CPolicy::ReadIEProxy() {
-    CDealMyProxy proxy(os());
+    CDealMyProxy proxy(os(), m_proxyBudget.Active() ? &m_proxyBudget : nullptr);
     m_lstIEProxy.clear();
     return proxy.GetIEProxy(m_strIEProxy, m_lstImageIP, m_lstIEProxy, m_lstIEProxyIP);
 }

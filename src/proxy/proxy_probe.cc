@@ -8,16 +8,15 @@
 
 namespace {
 
-// The endpoint of a proxy host as written: a dotted address as it is, a
+// The address of a proxy host as written: a dotted address as it is, a
 // name through the resolver, its first address. False when it has none.
-bool Endpoint(outlinkwatch::Os* os, const std::string& host, uint16_t port, ACE_INET_Addr* endpoint) {
-    uint32_t net = outlinkwatch::InetAddr(host);
-    if (net == 0xFFFFFFFFu && host != "255.255.255.255") {
-        std::vector<uint32_t> resolved;
-        if (!os->ResolveHostIPv4(host, &resolved) || resolved.empty()) return false;
-        net = resolved.front();
-    }
-    return endpoint->set(port, outlinkwatch::HostFromNet(net)) == 0;
+bool EndpointAddress(outlinkwatch::Os* os, const std::string& host, uint32_t* net) {
+    *net = outlinkwatch::InetAddr(host);
+    if (*net != 0xFFFFFFFFu || host == "255.255.255.255") return true;
+    std::vector<uint32_t> resolved;
+    if (!os->ResolveHostIPv4(host, &resolved) || resolved.empty()) return false;
+    *net = resolved.front();
+    return true;
 }
 
 }  // namespace
@@ -30,11 +29,27 @@ int CDealMyProxy::CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& 
     for (const outlinkwatch::ConnectAddrRecord& record : configured) {
         if (record.strPort.empty() || record.strAddr.empty()) continue;
         const std::string description = record.strAddr + ":" + record.strPort;
-        ACE_INET_Addr endpoint;
-        const int result = Endpoint(m_pOs, record.strAddr, outlinkwatch::AtoiPort(record.strPort), &endpoint)
-                               ? CInvalidSocket(m_pOs).connect(endpoint, imageIPs)
-                               : PROBE_FAILED;
+        const uint16_t port = outlinkwatch::AtoiPort(record.strPort);
         // Proxy texts are outside data: passed as text, never as the format.
+        int result = PROBE_FAILED;
+        uint32_t net = 0;
+        if (g_bExit.load() != 0) {
+            // As the probe itself answers once a stop is asked for.
+        } else if (!m_pBudget->TimeLeft()) {
+            OW_LOG(policy, 4, kFunction, "%s", ("Proxy not probed, the time of the check is up:" + description).c_str());
+            continue;
+        } else if (EndpointAddress(m_pOs, record.strAddr, &net) && !m_pBudget->Known(net, port, &result)) {
+            if (!m_pBudget->RoomForEndpoint()) {
+                OW_LOG(policy, 4, kFunction, "%s",
+                       ("Proxy not probed, the check has probed its most endpoints:" + description).c_str());
+                continue;
+            }
+            ACE_INET_Addr endpoint;
+            result = endpoint.set(port, outlinkwatch::HostFromNet(net)) == 0
+                         ? CInvalidSocket(m_pOs).connect(endpoint, imageIPs)
+                         : PROBE_FAILED;
+            m_pBudget->Record(net, port, result);
+        }
         if (result == PROBE_FAILED) {
             OW_LOG(policy, 4, kFunction, "%s", ("Proxy Connect fail:" + description).c_str());
         } else if (result == PROBE_REDIRECTED) {
@@ -45,6 +60,14 @@ int CDealMyProxy::CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& 
         }
     }
     return 0;
+}
+
+bool CDealMyProxy::MayResolve(const std::string& host, const char* function) {
+    if (host.empty()) return true;  // resolves to nothing without the resolver
+    if (g_bExit.load() != 0) return false;
+    if (m_pBudget->TimeLeft()) return true;
+    ProxyLog(4, __LINE__, function, ("Proxy not resolved, the time of the check is up:" + host).c_str());
+    return false;
 }
 
 std::list<std::string> CDealMyProxy::ResolveHost(const std::string& host) {

@@ -125,6 +125,11 @@ int CPolicy::IsProxyConfigChanged() {
 
 int CPolicy::CheckProxyConfig() {
     ProxyMutexHold hold(m_pOs, m_hProxyMutex);
+    struct BudgetScope {
+        outlinkwatch::ProxyTaskBudget& budget;
+        ~BudgetScope() { budget.End(); }
+    } budgetScope{m_proxyBudget};
+    m_proxyBudget.Begin(m_pOs);
     try {
         // The route thread may be in a long check: parameters left by a
         // repeated Exec are read here only if that can be done at once.

@@ -9,9 +9,9 @@ namespace {
 // Longest "Information" value the agent takes, in bytes.
 constexpr size_t kMaxInformationBytes = 1023;
 constexpr size_t kTimeBufferBytes = 128;
-// How long the route thread waits for the proxy check to hand over the
-// proxy lists before it lets a repeated proxy finding go.
-constexpr uint32_t kProxyListWaitMs = 30000;
+// The steps in which the route thread waits for the proxy check to hand
+// over the proxy lists, looking between them whether the policy stops.
+constexpr uint32_t kProxyListPollMs = 200;
 
 CNotifyInfo Item(const char* name, const std::string& value) {
     CNotifyInfo item;
@@ -89,13 +89,15 @@ int CPolicy::HandleResult(std::string kind) {
         // The proxy lists belong to the proxy check; the route thread gets
         // here too and must not read them while that check changes them.
         // The proxy thread already holds the mutex, and holding it again is
-        // allowed to its owner.
+        // allowed to its owner. The proxy check's own work is bounded; a
+        // stop ends the wait, and with it this finding's reaction.
         const outlinkwatch::Handle proxyMutex = m_hProxyMutex;
         if (proxyMutex == nullptr) return DenyProxyConfig();
         outlinkwatch::Handle wait = proxyMutex;
-        if (m_pOs->WaitForObjects(&wait, 1, kProxyListWaitMs) != outlinkwatch::kWaitObject0) {
-            OW_LOG(this, 2, "CPolicy::HandleResult", "The proxy check is busy; the proxy deny list is not set again.");
-            return 0;
+        for (;;) {
+            const uint32_t got = m_pOs->WaitForObjects(&wait, 1, kProxyListPollMs);
+            if (got == outlinkwatch::kWaitObject0) break;
+            if (got != outlinkwatch::kWaitTimeout || g_bExit.load() != 0) return 0;
         }
         const int denied = DenyProxyConfig();
         m_pOs->ReleaseMutexObject(proxyMutex);

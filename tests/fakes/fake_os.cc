@@ -212,6 +212,7 @@ void FakeOs::SleepMs(uint32_t ms) {
 }
 
 bool FakeOs::ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) {
+    if (resolveHook) resolveHook(host);
     std::lock_guard<std::mutex> lock(mu_);
     addrs->clear();
     auto it = resolutions.find(host);

@@ -35,6 +35,7 @@ public:
     std::string exePath = "/nonexistent/outlinkwatch";
     // A name resolves to these dotted addresses; an empty list makes it fail.
     std::map<std::string, std::vector<std::string>> resolutions;
+    std::function<void(const std::string& host)> resolveHook;  // called before each resolution
     std::vector<AdapterInfo> adapters{AdapterInfo{"eth0", {"192.0.2.10"}}};
     std::vector<AdapterInfo> growBy;  // added to the list right after the next query answers
     uint32_t adapterError = 0;        // GetAdapters answers this code (0 = normal behaviour)
@@ -83,7 +84,12 @@ public:
     void CancelRouteChange(Handle event) override;
     std::unique_ptr<TimerHost> CreateTimerHost() override;
 
-    uint64_t NetworkTimeoutUs(uint64_t us) override { return us / (networkTimeScale == 0 ? 1 : networkTimeScale); }
+    std::atomic<int> networkTimeouts{0};  // asked for: one a probe, three on port 80
+    uint64_t NetworkTimeoutUs(uint64_t us) override {
+        ++networkTimeouts;
+        return us / (networkTimeScale == 0 ? 1 : networkTimeScale);
+    }
+    uint64_t MonotonicMs() override { std::lock_guard<std::mutex> lock(mu_); return nowMs_; }  // the timers' clock
 
     // --- route tracer
     // The temporary directory it reports (empty: the query fails). The

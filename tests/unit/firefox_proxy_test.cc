@@ -92,6 +92,7 @@ TEST(FirefoxProfileTest, Walk) {
         const char* log;
     } cases[] = {
         {"proxy on", true, true, true, on, true, "Firefox is installed."},
+        {"found before the 4 MiB cut", true, true, true, on + std::string(kMaxPrefsBytes, '#') + "\n", true, "Firefox is installed."},
         {"no compatibility.ini", true, false, false, on, true, "Can not find compatibility.ini."},
         {"program missing", true, true, false, on, false, "Firefox is not installed."},
         {"proxy off", true, true, true, "a;\n" + Pref("type", "0"), false, "FireFox Proxy is Disable!"},

@@ -46,6 +46,11 @@ const std::string kKey = std::string(kSid) + "\\" + kIESettingsKey;
 std::string Dword(uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
 
 TEST(IEProxyTest, Readings) {
+    std::string over, overRecords;  // one endpoint more than a check probes
+    for (size_t port = 1; port <= kMaxProxyEndpointsPerTask + 1; ++port) {
+        over += "http=127.0.0.9:" + std::to_string(port) + ";";
+        overRecords += "http:127.0.0.9 ";
+    }
     const struct {
         const char* name;
         uint32_t enable;
@@ -53,16 +58,21 @@ TEST(IEProxyTest, Readings) {
         const char* records;
         size_t addresses;
         const char* log;
-        int probes;
+        int fails;   // "Proxy Connect fail:" lines
+        int probes;  // each distinct endpoint once (fake.networkTimeouts)
     } cases[] = {
         {"one proxy for all", 1, "127.0.0.9:1", "ftp:127.0.0.9 http:127.0.0.9 https:127.0.0.9 gopher:127.0.0.9 socks:127.0.0.9 ",
-         1, "Proxy Connect fail:127.0.0.9:1", 1},
+         1, "Proxy Connect fail:127.0.0.9:1", 1, 1},
         {"two addresses, two protocols", 1, "http=p:1;https=p:1",
-         "http:127.0.0.7 http:127.0.0.8 https:127.0.0.7 https:127.0.0.8 ", 4, "Proxy Connect fail:p:1", 2},
-        {"no port: recorded, not probed", 1, "http=p", "http:127.0.0.7 http:127.0.0.8 ", 2, "", 0},
-        {"switch at 2 is off", 2, "127.0.0.9:1", "", 0, "IE Proxy is Disable!", 0},
-        {"no server value", 1, nullptr, "", 0, "QueryRegKeyValue failed!", 0},
-        {"loopback only", 1, "lo:1", "", 0, "Get IE Proxy server info failed!", 0},
+         "http:127.0.0.7 http:127.0.0.8 https:127.0.0.7 https:127.0.0.8 ", 4, "Proxy Connect fail:p:1", 2, 1},
+        {"no port: recorded, not probed", 1, "http=p", "http:127.0.0.7 http:127.0.0.8 ", 2, "", 0, 0},
+        {"switch at 2 is off", 2, "127.0.0.9:1", "", 0, "IE Proxy is Disable!", 0, 0},
+        {"no server value", 1, nullptr, "", 0, "QueryRegKeyValue failed!", 0, 0},
+        {"loopback only", 1, "lo:1", "", 0, "Get IE Proxy server info failed!", 0, 0},
+        {"over the endpoint bound", 1, over.c_str(), overRecords.c_str(), kMaxProxyEndpointsPerTask + 1,
+         "Proxy not probed, the check has probed its most endpoints:127.0.0.9:33", 32, 32},
+        {"time up after a slow name", 1, "http=slow:1;https=127.0.0.9:2", "http:?127.0.0.6 ", 1,
+         "Proxy not resolved, the time of the check is up:127.0.0.9", 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -72,6 +82,8 @@ TEST(IEProxyTest, Readings) {
         fake.userKeys = {".DEFAULT", kSid};
         fake.resolutions["p"] = {"127.0.0.7", "127.0.0.8"};
         fake.resolutions["lo"] = {"127.0.0.1"};
+        fake.resolutions["slow"] = {"127.0.0.6"};
+        fake.resolveHook = [&fake](const std::string& host) { if (host == "slow") fake.AdvanceTime(kProxyTaskTimeMs); };
         fake.registry().PutValue(HKEY_USERS, kKey, "ProxyEnable", 4, Dword(c.enable));
         if (c.server != nullptr) fake.registry().PutValue(HKEY_USERS, kKey, "ProxyServer", 1, std::string(c.server) + '\0');
         RecordingAgent agent;
@@ -87,7 +99,8 @@ TEST(IEProxyTest, Readings) {
             EXPECT_EQ(records, c.records);
             EXPECT_EQ(policy.m_lstIEProxyIP.size(), c.addresses);
             if (*c.log != '\0') { EXPECT_GE(agent.CountLogs(c.log), 1); }
-            EXPECT_EQ(agent.CountLogs("Proxy Connect fail:"), c.probes);
+            EXPECT_EQ(agent.CountLogs("Proxy Connect fail:"), c.fails);
+            EXPECT_EQ(fake.networkTimeouts.load(), c.probes);
         }
         SetOsForTesting(previous);
     }

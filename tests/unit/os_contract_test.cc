@@ -184,6 +184,7 @@ TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
     Os* os = this->os_.get();
     std::unique_ptr<TimerHost> host = os->CreateTimerHost();
     CountingSink sink;
+    const uint64_t startMs = os->MonotonicMs();
     EXPECT_FALSE(host->Arm(1, 5)) << "not started";
     ASSERT_TRUE(host->Start(&sink));
     ASSERT_TRUE(host->Arm(3, 5));
@@ -208,6 +209,7 @@ TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
     clock.join();
     EXPECT_EQ(sink.ticks, after) << "a tick after Stop";
     EXPECT_EQ(sink.last, 3u);
+    EXPECT_GE(os->MonotonicMs() - startMs, 15u) << "the clock went on through three ticks of 5 ms";
     EXPECT_FALSE(host->Arm(3, 5)) << "stopped for good";
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 
 #include "config/address_parsing.h"
 #include "fakes/fake_os.h"
@@ -49,6 +50,7 @@ TEST(ReactionTest, HandleResultFollowsTheBlockValue) {
         int result;
         const char* prompt;  // nullptr: none
         std::vector<uint32_t> codes;
+        int held = 0;  // the proxy lists: 0 free, 1 held by the proxy check for a minute (waited for), 2 held at a stop
     } cases[] = {
         {"0", "Proxy", 1, true, 0, nullptr, {}},
         {"0", "conn", 0, true, 0, nullptr, {}},
@@ -61,27 +63,35 @@ TEST(ReactionTest, HandleResultFollowsTheBlockValue) {
         {"2", "Proxy", 0, true, 1, "SecInfo|MFProxy|ProxyNotify|Block|", {kCut}},
         {"2", "conn", 1, true, 1, "SecInfo|Route|ConNotity|Block|", {kCut}},
         {"3", "route", 1, true, 1, nullptr, {kDeny}},
+        {"3", "route", 1, true, 1, nullptr, {kDeny}, 1},
+        {"3", "route", 1, true, 0, nullptr, {}, 2},
         {"3", "conn", 0, true, 1, "SecInfo|Route|ConNotity|", {kDeny}},
         {"3", "conn", 1, true, 1, nullptr, {kDeny, kDeny}},
         {"3", "Proxy", 0, true, 1, "SecInfo|MFProxy|Proxydisable|", {kDeny}},
         {"3", "Proxy", 0, false, 0, nullptr, {}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.block) + "/" + c.kind + "/" + std::to_string(c.same) + (c.device ? "" : "/no device"));
+        SCOPED_TRACE(std::string(c.block) + "/" + c.kind + "/" + std::to_string(c.same * 10 + c.held) + (c.device ? "" : "/no device"));
         Rig rig(c.device);
         rig.policy->m_strBlock = c.block;
         rig.policy->m_bSameInvalidProxy.store(c.same);
         rig.policy->m_lstDenyAddr = {"192.0.2.1", "192.0.2.2"};
         rig.policy->m_lstIEProxyIP = {InetAddr("203.0.113.9")};
 
-        EXPECT_EQ(rig.policy->HandleResult(c.kind), c.result);
+        Handle lists = c.held == 0 ? nullptr : (rig.policy->m_hProxyMutex = rig.fake.CreateMutexObject(true));
+        g_bExit.store(c.held == 2 ? 1 : 0);
+        int result = -1;
+        std::thread check([&] { result = rig.policy->HandleResult(c.kind); });
+        if (c.held == 1) { EXPECT_TRUE(rig.fake.WaitForWaits(1, 300)); rig.fake.ReleaseMutexObject(lists); }
+        check.join();
+        EXPECT_EQ(result, c.result);
         std::string prompts;
         for (const RecordingAgent::Prompt& p : rig.agent.Prompts()) prompts += p.text + "/" + std::to_string(p.kind);
         EXPECT_EQ(prompts, c.prompt != nullptr ? c.prompt + std::string("/2") : "");
         std::vector<uint32_t> codes;
         for (const FakeOs::DeviceCall& call : rig.fake.DeviceCalls()) codes.push_back(call.code);
         EXPECT_EQ(codes, c.codes);
-        EXPECT_EQ(rig.fake.DeviceOpenAttempts() == 0, std::string("23").find(c.block[0]) == std::string::npos);
+        EXPECT_EQ(rig.fake.DeviceOpenAttempts() == 0, std::string("23").find(c.block[0]) == std::string::npos || c.held == 2);
     }
 }
 

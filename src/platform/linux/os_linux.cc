@@ -176,6 +176,11 @@ public:
 
     // --- probe
     uint64_t NetworkTimeoutUs(uint64_t us) override { return us; }
+    uint64_t MonotonicMs() override {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    }
 
     // --- route tracer
     uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override {

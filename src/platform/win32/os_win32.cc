@@ -394,6 +394,7 @@ public:
     // --- probe
     // The socket calls wait for exactly the time they are given.
     uint64_t NetworkTimeoutUs(uint64_t us) override { return us; }
+    uint64_t MonotonicMs() override { return GetTickCount64(); }
 
     // --- route tracer
 

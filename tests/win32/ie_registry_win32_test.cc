@@ -38,10 +38,7 @@ TEST(IERegistryWin32Test, WrittenUnderTheUsersKeyAndReadBack) {
         std::list<ConnectAddrRecord> configured;
         std::list<uint32_t> addresses;
         EXPECT_EQ(proxy.GetIEProxyServer(key, "ProxyServer", records, configured, addresses), 1);
-        std::string shown;
-        for (const ProxyRecord& r : records) shown += r.strProtocol + r.strHost + "=" + r.strAddr + " ";
-        EXPECT_EQ(shown, "http:192.0.2.5=192.0.2.5  https:192.0.2.6=192.0.2.6 ");
-        EXPECT_EQ(addresses.size(), 2u);
+        EXPECT_EQ(addresses.size(), 2u) << "the value read whole; the reader's own table is ProxyServerTest";
     }
     EXPECT_EQ(LumenReg::DeleteRegKeyValue(HKEY_USERS, key, "ProxyServer", lumenutil::OSTYPE_X86), lumenutil::UTIL_OK);
     EXPECT_EQ(LumenReg::DeleteRegKeyValue(HKEY_USERS, key, "ProxyEnable", lumenutil::OSTYPE_X86), lumenutil::UTIL_OK);

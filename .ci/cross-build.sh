@@ -142,8 +142,10 @@ if [[ $status -eq 0 ]]; then
   echo "cross-build: $dll OK ($pe_format; imports: $(tr '\n' ' ' <<<"$imports"))"
 fi
 
-# The tests against a real Win32 implementation.
+# The tests against a real Win32 implementation. Unless they are left out
+# on purpose, their log is there only when they ran this time.
 tests_exe="$build_dir/tests/ow_win_tests.exe"
+[[ "${OW_WINE_TESTS:-1}" == 0 ]] || rm -f "$build_dir/win-tests.log"
 first_command() {
   local candidate
   for candidate in "$@"; do

@@ -30,7 +30,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs="${OW_JOBS:-2}"
 arch="${OW_WIN_ARCH:-x86_64}"
-if [ "${1:-}" = --arch ] && [ -n "${2:-}" ]; then arch="$2"; fi
+if [ "${1:-}" = --arch ]; then arch="${2:?--arch needs x86_64 or i686}"; fi
 # flavour marks the 32-bit builds' directories and lock; the 64-bit ones keep
 # the names they always had, so existing caches stay valid.
 case "$arch" in

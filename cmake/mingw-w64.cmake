@@ -1,10 +1,24 @@
-# Cross build of the Windows plug-in (64-bit) on a Debian host with the
-# mingw-w64 toolchain, posix thread model:
-#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
+# Cross build of the Windows plug-in on a Debian host with the mingw-w64
+# toolchain, posix thread model, for 64-bit Windows (the default) or 32-bit
+# Windows (OW_WIN_ARCH=i686, for agents that run as 32-bit processes):
+#   cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake [-DOW_WIN_ARCH=i686]
+# OW_WIN_ARCH is also taken from the environment.
+if(NOT OW_WIN_ARCH)
+  set(OW_WIN_ARCH "$ENV{OW_WIN_ARCH}")
+endif()
+if(NOT OW_WIN_ARCH)
+  set(OW_WIN_ARCH x86_64)
+endif()
+if(NOT OW_WIN_ARCH MATCHES "^(x86_64|i686)$")
+  message(FATAL_ERROR "OW_WIN_ARCH is ${OW_WIN_ARCH}; x86_64 or i686")
+endif()
+# The checks' own projects read this file again and need the same target.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES OW_WIN_ARCH)
 
-set(OW_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${OW_WIN_ARCH})
+
+set(OW_MINGW_TRIPLE ${OW_WIN_ARCH}-w64-mingw32)
 set(CMAKE_C_COMPILER ${OW_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${OW_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${OW_MINGW_TRIPLE}-windres)

@@ -13,17 +13,33 @@
 # version, toolchain or build recipe gets a new directory. Delete a
 # directory (or the whole cache root) to have it built again.
 #
-#   scripts/mingw-deps.sh      prints OW_ACE_ROOT=<dir>, OW_GTEST_ROOT=<dir> and
+#   scripts/mingw-deps.sh [--arch x86_64|i686]
+#                              prints OW_ACE_ROOT=<dir>, OW_GTEST_ROOT=<dir> and
 #                              OW_PUGIXML_ROOT=<dir>
 #
-# Environment: OW_MINGW_CACHE (cache root; default /var/cache/outlinkwatch,
-# or ~/.cache/outlinkwatch where that cannot be written), OW_JOBS (parallel
+# The target is 64-bit Windows (x86_64, the default) or 32-bit Windows
+# (i686, for agents that run as 32-bit processes); the 32-bit directories
+# carry "-i686" in their names.
+#
+# Environment: OW_WIN_ARCH (the target when --arch is not given),
+# OW_MINGW_CACHE (cache root; default /var/cache/outlinkwatch, or
+# ~/.cache/outlinkwatch where that cannot be written), OW_JOBS (parallel
 # compile jobs, default 2).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs="${OW_JOBS:-2}"
-triple=x86_64-w64-mingw32
+arch="${OW_WIN_ARCH:-x86_64}"
+if [ "${1:-}" = --arch ]; then arch="${2:?--arch needs x86_64 or i686}"; fi
+# flavour marks the 32-bit builds' directories and lock; the 64-bit ones keep
+# the names they always had, so existing caches stay valid.
+case "$arch" in
+  x86_64) deb_arch=x86-64 flavour="" ;;
+  i686) deb_arch=i686 flavour="-i686" ;;
+  *) echo "mingw-deps: unknown target $arch (x86_64 or i686)" >&2; exit 2 ;;
+esac
+export OW_WIN_ARCH="$arch"
+triple="${arch}-w64-mingw32"
 cc="${triple}-gcc-posix"
 cxx="${triple}-g++-posix"
 
@@ -49,9 +65,9 @@ if ! mkdir -p "$cache" 2>/dev/null || [ ! -w "$cache" ]; then
   mkdir -p "$cache"
 fi
 
-# One builder at a time per machine: a second caller waits, then finds the
-# directories built.
-exec 9>"$cache/.lock"
+# One builder at a time per machine and target: a second caller waits, then
+# finds the directories built.
+exec 9>"$cache/.lock$flavour"
 flock -w 3600 9 || die "timed out waiting for another build in $cache"
 
 pkg_version() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || true; }
@@ -62,8 +78,8 @@ toolchain_id() {
   local recipe="$1" hash
   hash="$({
     "$cxx" --version | head -n 1
-    pkg_version g++-mingw-w64-x86-64-posix
-    pkg_version mingw-w64-x86-64-dev
+    pkg_version "g++-mingw-w64-$deb_arch-posix"
+    pkg_version "mingw-w64-$deb_arch-dev"
     echo "recipe $recipe"
   } | sha256sum | cut -c1-10)"
   echo "gcc$("$cxx" -dumpversion)-$hash"
@@ -115,7 +131,7 @@ build_ace() {
   local version dest work start src
   version="$(pkg_version libace-dev)"
   [ -n "$version" ] || die "libace-dev is not installed (scripts/install-deps.sh); its version picks the ACE sources"
-  dest="$cache/ace-mingw-$version-$(toolchain_id "$ace_recipe")"
+  dest="$cache/ace-mingw$flavour-$version-$(toolchain_id "$ace_recipe")"
   if [ -f "$dest/.complete" ]; then
     log "ACE $version: cached in $dest"
     echo "OW_ACE_ROOT=$dest"
@@ -168,7 +184,7 @@ EOF
     xargs cp --parents -t "$stage/include")
   cp "$src/ace/libACE.a" "$stage/lib/"
   {
-    echo "ACE $version (Debian source package of libace-dev), core library, static"
+    echo "ACE $version (Debian source package of libace-dev), core library, static, $triple"
     echo "compiler: $("$cxx" --version | head -n 1)"
     echo "built in $((SECONDS - start)) s with -j$jobs on $(date -u +%Y-%m-%dT%H:%M:%SZ)"
   } >"$stage/BUILD-INFO"
@@ -185,7 +201,7 @@ build_gtest() {
   version="$(pkg_version googletest)"
   [ -n "$version" ] && [ -f /usr/src/googletest/CMakeLists.txt ] ||
     die "googletest sources missing (Debian: googletest, installed with libgtest-dev)"
-  dest="$cache/gtest-mingw-$version-$(toolchain_id "$gtest_recipe")"
+  dest="$cache/gtest-mingw$flavour-$version-$(toolchain_id "$gtest_recipe")"
   if [ -f "$dest/.complete" ]; then
     log "GoogleTest $version: cached in $dest"
     echo "OW_GTEST_ROOT=$dest"
@@ -196,14 +212,14 @@ build_gtest() {
   log "GoogleTest $version: building (-j$jobs; log in $work/build.log)"
   {
     cmake -S /usr/src/googletest -B "$work/build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DOW_WIN_ARCH="$arch" \
       -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DBUILD_GMOCK=ON \
       -DCMAKE_INSTALL_PREFIX="$work/stage" &&
       cmake --build "$work/build" -j "$jobs" &&
       cmake --install "$work/build"
   } >"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log" >&2; die "the GoogleTest build failed"; }
   {
-    echo "GoogleTest $version (Debian googletest), static"
+    echo "GoogleTest $version (Debian googletest), static, $triple"
     echo "compiler: $("$cxx" --version | head -n 1)"
     echo "built in $((SECONDS - start)) s with -j$jobs on $(date -u +%Y-%m-%dT%H:%M:%SZ)"
   } >"$work/stage/BUILD-INFO"
@@ -219,7 +235,7 @@ build_pugixml() {
   local version dest work start src
   version="$(pkg_version libpugixml-dev)"
   [ -n "$version" ] || die "libpugixml-dev is not installed (scripts/install-deps.sh); its version picks the pugixml sources"
-  dest="$cache/pugixml-mingw-$version-$(toolchain_id "$pugixml_recipe")"
+  dest="$cache/pugixml-mingw$flavour-$version-$(toolchain_id "$pugixml_recipe")"
   if [ -f "$dest/.complete" ]; then
     log "pugixml $version: cached in $dest"
     echo "OW_PUGIXML_ROOT=$dest"
@@ -233,14 +249,14 @@ build_pugixml() {
   log "pugixml $version: building (-j$jobs; log in $work/build.log)"
   {
     cmake -S "$src" -B "$work/build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DOW_WIN_ARCH="$arch" \
       -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DPUGIXML_BUILD_TESTS=OFF \
       -DCMAKE_INSTALL_PREFIX="$work/stage" &&
       cmake --build "$work/build" -j "$jobs" &&
       cmake --install "$work/build"
   } >"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log" >&2; die "the pugixml build failed"; }
   {
-    echo "pugixml $version (Debian source package of libpugixml-dev), static"
+    echo "pugixml $version (Debian source package of libpugixml-dev), static, $triple"
     echo "compiler: $("$cxx" --version | head -n 1)"
     echo "built in $((SECONDS - start)) s with -j$jobs on $(date -u +%Y-%m-%dT%H:%M:%SZ)"
   } >"$work/stage/BUILD-INFO"

@@ -12,7 +12,8 @@
 # written as on Linux, relative to the current directory.
 #
 # Environment: OW_WIN_BUILD (build directory, default build/win32, shared
-# with .ci/cross-build.sh), OW_JOBS (compile jobs, default 2).
+# with .ci/cross-build.sh), OW_WIN_ARCH (i686: the 32-bit host and plug-in,
+# as a 32-bit agent runs them; needs wine32), OW_JOBS (compile jobs, default 2).
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"

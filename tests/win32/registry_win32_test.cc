@@ -1,6 +1,8 @@
-// The browsers' settings where the system keeps them (Wine's, in the cross
-// build): the Internet Explorer values under this process's user key in
-// HKEY_USERS, and a Firefox profile in the user's folders.
+// The system's own stores (Wine's, in the cross build) as a 32-bit or a
+// 64-bit agent meets them: the registry's views, and a Firefox profile in
+// the user's folders. Reading the interactive user's Internet Explorer
+// setting from the registry is the Windows proxy demos' check in CI
+// (.ci/run), for the 64-bit and the 32-bit build.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -10,42 +12,44 @@
 
 #include "fakes/recording_agent.h"
 #include "lumenutil/registry.h"
-#include "lumenutil/system_info.h"
 #include "plugin/policy.h"
 #include "proxy/deal_my_proxy.h"
 
 namespace outlinkwatch {
 namespace {
 
-TEST(IERegistryWin32Test, WrittenUnderTheUsersKeyAndReadBack) {
-    char image[MAX_PATH] = {0};
-    ASSERT_GT(GetModuleFileNameA(nullptr, image, MAX_PATH), 0u);
-    const std::string self = std::string(image).substr(std::string(image).find_last_of("\\/") + 1);
-    std::string sid;
-    ASSERT_EQ(lumenutil::LumenSystemInfo::GetCurrentUserSID(self, sid), lumenutil::UTIL_OK);
-    const std::string key = CDealMyProxy::IESettingsPath(sid.c_str());
-    using lumenutil::LumenReg;
-    ASSERT_EQ(LumenReg::CreateRegKeyValue(HKEY_USERS, key, "ProxyEnable", 1u, lumenutil::OSTYPE_X86), lumenutil::UTIL_OK);
-    ASSERT_EQ(LumenReg::CreateRegKeyValue(HKEY_USERS, key, "ProxyServer", "http=192.0.2.5:8080; https=192.0.2.6:443",
-                                          false, lumenutil::OSTYPE_X86),
-              lumenutil::UTIL_OK);
-    RecordingAgent agent;
-    {
-        CPolicy policy;
-        policy.SetAgent(&agent);
-        CDealMyProxy proxy;
-        EXPECT_EQ(proxy.IsIEProxyEnable(key, "ProxyEnable"), 1);
-        std::list<ProxyRecord> records;
-        std::list<ConnectAddrRecord> configured;
-        std::list<uint32_t> addresses;
-        EXPECT_EQ(proxy.GetIEProxyServer(key, "ProxyServer", records, configured, addresses), 1);
-        std::string shown;
-        for (const ProxyRecord& r : records) shown += r.strProtocol + r.strHost + "=" + r.strAddr + " ";
-        EXPECT_EQ(shown, "http:192.0.2.5=192.0.2.5  https:192.0.2.6=192.0.2.6 ");
-        EXPECT_EQ(addresses.size(), 2u);
-    }
-    EXPECT_EQ(LumenReg::DeleteRegKeyValue(HKEY_USERS, key, "ProxyServer", lumenutil::OSTYPE_X86), lumenutil::UTIL_OK);
-    EXPECT_EQ(LumenReg::DeleteRegKeyValue(HKEY_USERS, key, "ProxyEnable", lumenutil::OSTYPE_X86), lumenutil::UTIL_OK);
+// HKLM\Software has a 32-bit view of its own, where a 32-bit process on
+// 64-bit Windows lands unless it asks for the 64-bit view (OSTYPE_X64); a
+// 64-bit process has that view as its own. DeleteRegKey names the 32-bit
+// view for OSTYPE_X86 in either process.
+TEST(RegistryWin32Test, OsTypeChoosesTheView) {
+    using namespace lumenutil;
+    BOOL wow64 = FALSE;
+    ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+    if (sizeof(void*) == 4 && !wow64) GTEST_SKIP() << "32-bit Windows: one registry view";
+    const uint32_t own = sizeof(void*) == 8 ? 64 : 32;  // the view OSTYPE_X86 reaches
+    const char* path = "Software\\OutlinkWatch view test";
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path, view, 0);
+    const auto put = [&](REGSAM view, DWORD value) {  // as a program of that view writes it
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE | view, nullptr, &key, nullptr), 0);
+        EXPECT_EQ(RegSetValueExA(key, "View", 0, REG_DWORD, reinterpret_cast<BYTE*>(&value), sizeof value), 0);
+        RegCloseKey(key);
+    };
+    const auto seen = [&](OSTYPE type) {  // 0: no such key
+        DWORD v = 0;
+        return LumenReg::QueryRegKeyValue(HKEY_LOCAL_MACHINE, path, "View", v, type) == UTIL_OK ? v : 0;
+    };
+    put(KEY_WOW64_64KEY, 64);
+    EXPECT_EQ(seen(OSTYPE_X64), 64u);
+    EXPECT_EQ(seen(OSTYPE_X86), own == 64 ? 64u : 0u);
+    put(KEY_WOW64_32KEY, 32);
+    EXPECT_EQ(seen(OSTYPE_X86), own);
+    EXPECT_EQ(LumenReg::DeleteRegKey(HKEY_LOCAL_MACHINE, path, OSTYPE_X86), UTIL_OK);
+    EXPECT_EQ(LumenReg::DeleteRegKey(HKEY_LOCAL_MACHINE, path, OSTYPE_X86), UTIL_E_DELETEKEY);
+    EXPECT_EQ(seen(OSTYPE_X64), 64u) << "the 64-bit view's key stays";
+    EXPECT_EQ(LumenReg::DeleteRegKey(HKEY_LOCAL_MACHINE, path, OSTYPE_X64), UTIL_OK);
+    EXPECT_EQ(seen(OSTYPE_X64), 0u);
 }
 
 // The UI process is a suspended copy of this program under its name; the

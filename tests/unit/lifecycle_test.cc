@@ -2,7 +2,6 @@
 // a minute of the task timer passes in a call, waits are bounded.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 
 #include "fakes/fake_os.h"
@@ -71,7 +70,6 @@ TEST(LifecycleTest, ExecRefusesUnusableParametersAndStartsNothing) {
 TEST(LifecycleTest, RunAndStopInOrder) {
     Rig rig;
     rig.Start();
-    EXPECT_EQ(rig.Checks(), 1) << "one check at start";
     EXPECT_EQ(g_bRouteThreadStopped.load() + g_bProxyThreadStopped.load(), 0);
 
     EXPECT_EQ(rig.policy->done(""), 0);

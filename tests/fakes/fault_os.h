@@ -20,8 +20,11 @@ constexpr std::chrono::seconds kFaultWaitBound{20};
 class GatedOs : public OsWrapper {
 public:
     using OsWrapper::OsWrapper;
-    void Close() { SetClosed(true); }
-    void Open() { SetClosed(false); }
+    void SetClosed(bool closed) {
+        std::lock_guard<std::mutex> lock(mu_);
+        closed_ = closed;
+        cv_.notify_all();
+    }
     bool WaitHeld() {  // until a query is held
         std::unique_lock<std::mutex> lock(mu_);
         return cv_.wait_for(lock, kFaultWaitBound, [&] { return held_ > 0; });
@@ -36,11 +39,6 @@ public:
     }
 
 private:
-    void SetClosed(bool closed) {
-        std::lock_guard<std::mutex> lock(mu_);
-        closed_ = closed;
-        cv_.notify_all();
-    }
     std::mutex mu_;
     std::condition_variable cv_;
     bool closed_ = false;

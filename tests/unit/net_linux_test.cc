@@ -9,7 +9,6 @@
 #include <linux/rtnetlink.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>

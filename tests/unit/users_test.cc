@@ -56,7 +56,6 @@ TEST(CurrentUserSidTest, OnTheFake) {
          "S-1-5-0021-7-8-9-1001"},
         {"the last match wins", {{ui, alice}}, false, true, {alice, "S-1-9-21-7-8-9-1001", alice + "-"}, ui, UTIL_OK,
          UTIL_OK, alice + "-"},
-        {"system account", {{ui, "S-1-5-18"}}, false, true, keys, ui, UTIL_OK, UTIL_OK, "S-1-5-18"},
         {"not running", {{"other.exe", alice}}, false, true, keys, ui, UTIL_E_NOPROCESS, UTIL_E_NOPROCESS, "untouched"},
         {"no process list", {{ui, alice}}, true, true, keys, ui, UTIL_E_SNAPSHOT, UTIL_E_NOPROCESS, "untouched"},
         {"empty name", {{ui, alice}}, false, true, keys, "", UTIL_E_INVALIDARG, UTIL_E_NOPROCESS, "untouched"},

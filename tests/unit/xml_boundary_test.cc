@@ -22,12 +22,8 @@ TEST(XmlBoundaryTest, AgentModuleUsesThePluginsExports) {
     ASSERT_NE(plugin, nullptr) << dlerror();
     ASSERT_NE(fixture, nullptr) << dlerror();
 
-    using AssignmentsFn = void (*)(void**);
-    using RoundTripFn = int (*)();
-    auto assignments = reinterpret_cast<AssignmentsFn>(dlsym(fixture, "OwXmlAssignments"));
-    auto roundTrip = reinterpret_cast<RoundTripFn>(dlsym(fixture, "OwXmlRoundTrip"));
-    ASSERT_TRUE(assignments && roundTrip);
-    EXPECT_EQ(roundTrip(), 1);
+    auto assignments = reinterpret_cast<void (*)(void**)>(dlsym(fixture, "OwXmlAssignments"));
+    ASSERT_NE(assignments, nullptr);
 
     void* seen[6] = {};
     assignments(seen);

@@ -136,7 +136,7 @@ TEST_F(HostTest, RunsStopsOrRefusesWithItsExitCodeAndOnlyJsonOnStdout) {
             {"with the device stand-in", {kHost, "--duration", "0", "--nfw"}, 0, 0,
              {"nfw: listening on /tmp/outlinkwatch-nfw-", "interface: IPolicy", "running", "nfw: deny list lifted",
               "nfw: stopping on SIGTERM"}},
-            {"copied host finds the plug-in beside it", {copied, "--duration", "0", "--debug-log", debugLog}, 0, 0,
+            {"copied host finds the plug-in beside it", {copied, "--duration", "1", "--debug-log", debugLog}, 0, 0,
              CleanRun(copied, "stop: duration elapsed")},
             {"policy refuses its parameters", {kHost, "--policy", refused, "--duration", "1"}, 0, 3,
              {"Initialize: 200", "Exec: 1", "done: 0", "released"}},

@@ -42,6 +42,7 @@ const Row kRows[] = {
     {"302 to 127.0.0.1", Serve::Answer, Redirect("302", "http://127.0.0.1/"), PROBE_CONNECTED},
     {"302 to a name that does not resolve", Serve::Answer, Redirect("302", "http://nowhere.invalid/"),
      PROBE_REDIRECTED},
+    {"303", Serve::Answer, Redirect("303", "http://127.0.0.2/"), PROBE_CONNECTED},
     {"308", Serve::Answer, Redirect("308", "http://127.0.0.2/"), PROBE_CONNECTED},
     {"never answers", Serve::Silent, "", PROBE_CONNECTED, "The HTTP connection response code is : -1"},
     {"1 GB body", Serve::Flood, "HTTP/1.1 302 Found\r\nContent-Length: 1073741824\r\nLocation: http://127.0.0.2/\r\n\r\n",

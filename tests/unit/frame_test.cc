@@ -2,7 +2,6 @@
 // tables, reference counting, parameter look-ups and the log layout.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 
 #include "fakes/fake_os.h"

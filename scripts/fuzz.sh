@@ -17,7 +17,7 @@ if [[ "${1:-}" == --one ]]; then
   options=()
   # Its "/24" ranges expand to 256 addresses each: short inputs keep a run
   # cheap and still reach every branch.
-  [[ "$harness" == address_parsing ]] && options+=(-max_len=128)
+  [[ "$harness" == address_parsing ]] && options+=(-max_len=64)
   start=$SECONDS
   # A smaller quarantine and shorter allocation stacks make the many small
   # allocations of a run cheaper; a fault's input is kept for a full rerun.

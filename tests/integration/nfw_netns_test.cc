@@ -6,6 +6,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,8 +17,11 @@
 #include <cstdlib>
 #include <functional>
 
+#include "fakes/other_user.h"
 #include "fakes/recording_agent.h"
+#include "fakes/temp_dir.h"
 #include "fakes/test_netns.h"
+#include "platform/linux/nfw_frame.h"
 #include "plugin/policy.h"
 
 namespace outlinkwatch {
@@ -143,6 +148,57 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
     close(listener);
     unsetenv("OUTLINKWATCH_DEVICE_DIR");
     rmdir(dir);
+}
+
+// The device is the plug-in's user's alone. Another user cannot reach the
+// socket; where its mode lets them through (a umask of 0), the stand-in
+// refuses and reports them; and a socket of theirs in the device's place is
+// no device to the plug-in.
+TEST(NfwNetnsTest, AnotherUserIsRefused) {
+    OW_SKIP_UNLESS_ROOT();
+    TempDir dir;
+    const std::string path = dir.path() + "/nfw";
+    sockaddr_un at = {AF_UNIX, {}};
+    path.copy(at.sun_path, sizeof(at.sun_path) - 1);
+    auto* to = reinterpret_cast<sockaddr*>(&at);
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1), dup2(out[1], 2);
+        execl(OW_NFW_PATH, OW_NFW_PATH, "--dry-run", "--device-dir", dir.path().c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    std::string buffer, line;
+    ASSERT_TRUE(NextLine(out[0], &buffer, &line));
+    // 1: the socket refused them; 2: the stand-in did; 3: their deny list was applied.
+    auto deny = [&] {
+        return AsOtherUser([&] {
+            const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            const std::vector<uint8_t> frame = nfw::EncodeFrame(nfw::kSetDenyList, "\x01\x02\x00\x0a", 4);
+            uint8_t answer[4] = {0};
+            if (connect(fd, to, sizeof(at)) != 0) return 1;
+            send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+            return recv(fd, answer, 4, MSG_WAITALL) == 4 && nfw::GetU32(answer) != 0 ? 3 : 2;
+        });
+    };
+    EXPECT_EQ(deny(), 1);
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    EXPECT_EQ(deny(), 2);
+    ASSERT_TRUE(NextLine(out[0], &buffer, &line));
+    EXPECT_EQ(line.rfind("outlinkwatch-nfw: refused connection from uid 65534 (pid ", 0), 0u) << line;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    close(out[0]);
+
+    const int fake = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 01777), 0);
+    ASSERT_EQ(AsOtherUser([&] { return bind(fake, to, sizeof(at)) + listen(fake, 1); }), 0);
+    setenv("OUTLINKWATCH_DEVICE_DIR", dir.path().c_str(), 1);
+    EXPECT_FALSE(Os::Default()->OpenDevice("\\\\.\\nfw", kOpenExisting)) << "their socket is no device";
+    unsetenv("OUTLINKWATCH_DEVICE_DIR");
+    close(fake);
 }
 
 }  // namespace

@@ -52,7 +52,7 @@ TEST(RouteTraceNetnsTest, RouteThroughAnAllowedHopIsLegalOtherwiseReportedOnce) 
     EXPECT_EQ(agent.CountLogs("Tracert success, trace info:" + route), 2);
     EXPECT_EQ(policy.m_strTracertInfo, "route to 198.51.100.2:" + route);
     unsetenv("TMPDIR");
-    EXPECT_EQ(rmdir(tmp), 0) << "no output file is left behind";
+    EXPECT_EQ(rmdir((tmp + std::string("/outlinkwatch-0")).c_str()) + rmdir(tmp), 0) << "no output file is left behind";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // codes over the in-memory fake and over the file-backed Linux stand-in
 // alike, and the stand-in's own promises (atomic writes, concurrent writers,
 // damaged files left alone).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <functional>
 
 #include "fakes/fake_os.h"
+#include "fakes/other_user.h"
 #include "fakes/temp_dir.h"
 #include "lumenutil/registry.h"
 #include "platform/linux/registry_files.h"
@@ -281,6 +283,35 @@ TEST_F(FileRegistryTest, DamagedFileIsRefusedAndLeftAlone) {
     SetOsForTesting(previous);
     EXPECT_EQ(Read(), damaged);
     EXPECT_NE(reports.find("HKEY_USERS.reg refused: line 4: unterminated quote"), std::string::npos) << reports;
+}
+
+// Another user can neither read nor write what the stand-in makes, and what
+// they plant is refused: in a directory they can write, and their own file
+// in one they cannot. Nothing is written through their links.
+TEST_F(FileRegistryTest, AnotherUsersHivesAreRefused) {
+    OW_SKIP_UNLESS_ROOT();
+    const fs::path own = dir_ / "own", shared = dir_ / "shared";
+    std::string reports;
+    FileRegistry mine(own.string()), planted(shared.string(), [&](const std::string& line) { reports += line; });
+    HKEY key;
+    ASSERT_EQ(mine.Create(HKEY_USERS, "S", kRegAccessCreate, &key), kErrorSuccess);
+    ASSERT_EQ(mine.Set(key, "v", 3, reinterpret_cast<const uint8_t*>("x"), 1), kErrorSuccess);
+    ASSERT_TRUE(fs::create_directory(shared) && chmod(shared.c_str(), 01777) == 0);
+    EXPECT_EQ(AsOtherUser([&] {
+                  std::ofstream(shared / "HKEY_USERS.reg") << "REGEDIT4\n\n[HKEY_USERS\\S]\n\"v\"=\"forged\"\n";
+                  return (open((own / "HKEY_USERS.reg").c_str(), O_RDONLY) >= 0) +
+                         (open((own / "x").c_str(), O_CREAT | O_WRONLY, 0666) >= 0) +
+                         symlink((dir_ / "victim").c_str(), (shared / "HKEY_USERS.reg.lock").c_str());
+              }),
+              0);
+    for (mode_t mode : {01777, 0755}) {
+        ASSERT_EQ(chmod(shared.c_str(), mode), 0);
+        EXPECT_EQ(planted.Open(HKEY_USERS, "S", kKeyQueryValue, &key), kErrorAccessDenied) << mode;
+        EXPECT_EQ(planted.Create(HKEY_USERS, "T", kRegAccessCreate, &key), kErrorAccessDenied) << mode;
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "victim"));
+    EXPECT_NE(reports.find("shared refused: writable by other users"), std::string::npos) << reports;
+    EXPECT_NE(reports.find("HKEY_USERS.reg refused: owned by uid 65534"), std::string::npos) << reports;
 }
 
 TEST_F(FileRegistryTest, ConcurrentWritersKeepEachOthersValues) {

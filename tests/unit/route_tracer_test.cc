@@ -1,11 +1,14 @@
 // The route tracer and the route report on the fake OS: its scripted
 // command runner writes the trace output, its sleeps are compressed.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <vector>
 
 #include "fakes/fake_os.h"
+#include "fakes/other_user.h"
 #include "fakes/recording_agent.h"
 #include "fakes/temp_dir.h"
 #include "platform/trace_files.h"
@@ -238,6 +241,35 @@ TEST_F(TraceTest, PrintTracertByTable) {
         EXPECT_EQ(rig.policy->m_strTracertInfo, c.infoAfter);
         EXPECT_EQ(rig.agent.Notifications().size(), notifiesAfterFirst) << "a route reported before is not reported again";
         EXPECT_FALSE(FileLeft());
+    }
+}
+
+// The Linux backend's directory for the output file, against another user
+// who takes its names first in a shared /tmp: its own name, then the seconds.
+TEST(TraceTempDirTest, AnotherUserTakesNoNameOfTheTrace) {
+    OW_SKIP_UNLESS_ROOT();
+    TempDir shared;
+    const std::string own = shared.path() + "/outlinkwatch-0", theirs = shared.path() + "/theirs";
+    const std::string tmpdir = getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "";
+    ASSERT_EQ(chmod(shared.path().c_str(), 01777), 0);
+    for (const std::string squat : {"nothing", "directory", "link", "file"}) {
+        SCOPED_TRACE(squat);
+        std::filesystem::remove_all(own);
+        ASSERT_EQ(AsOtherUser([&] {
+                      if (squat == "link") return mkdir(theirs.c_str(), 0777) + symlink(theirs.c_str(), own.c_str());
+                      if (squat == "file") return creat(own.c_str(), 0666) < 0 ? 1 : 0;
+                      return squat == "directory" ? mkdir(own.c_str(), 0777) : 0;
+                  }),
+                  0);
+        std::string dir;
+        setenv("TMPDIR", shared.path().c_str(), 1);
+        ASSERT_GT(Os::Default()->TempDirectory(260, &dir), 0u);
+        tmpdir.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", tmpdir.c_str(), 1);
+        const std::string next = dir + std::to_string(Os::Default()->UnixTime32() + 1);
+        EXPECT_EQ(AsOtherUser([&] { return mkdir(next.c_str(), 0777) + 1; }), 0) << dir;
+        struct stat st;
+        EXPECT_TRUE(lstat(dir.substr(0, dir.size() - 1).c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == 0 &&
+                    (st.st_mode & 0777) == 0700);
     }
 }
 

@@ -5,7 +5,12 @@
 // reports them. Each command is one line on stdout; refusals and failures
 // go to stderr. The table goes when the stand-in goes, as a driver's rules
 // go when it is unloaded.
+//
+// The device is the plug-in's alone: the socket is made 0600 (owned by the
+// plug-in's user when one is named), and a connection from any user other
+// than this process's, the plug-in's and root is refused and reported.
 #include <errno.h>
+#include <pwd.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -133,19 +138,69 @@ void Serve(int fd, Device& device) {
     }
 }
 
-bool MakeDirectories(const std::string& dir) {
+// The users whose connections are served.
+struct Allowed {
+    uid_t own = geteuid();
+    uid_t plugin = geteuid();
+    bool Has(uid_t uid) const { return uid == 0 || uid == own || uid == plugin; }
+};
+
+// A user name or a numeric uid.
+bool ParseUser(const std::string& text, uid_t* uid) {
+    if (const struct passwd* pw = getpwnam(text.c_str())) {
+        *uid = pw->pw_uid;
+        return true;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long n = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || n >= static_cast<uid_t>(-1)) return false;
+    *uid = static_cast<uid_t>(n);
+    return true;
+}
+
+// Refuses, with a line on stderr, a client that is not an allowed user.
+bool AcceptPeer(int fd, const Allowed& allowed) {
+    struct ucred peer;
+    socklen_t len = sizeof(peer);
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || len != sizeof(peer)) {
+        Complain(Errno("refused connection: no peer credentials"));
+        return false;
+    }
+    if (allowed.Has(peer.uid)) return true;
+    Complain("refused connection from uid " + std::to_string(peer.uid) + " (pid " + std::to_string(peer.pid) +
+             "): not the plug-in's user");
+    return false;
+}
+
+// mkdir -p (0755, so that the plug-in's user can reach the socket). The
+// device directory must not be one where another user could put a socket
+// of their own in the device's place: a directory (not a link) of this
+// process's user or root that no one else can write.
+bool MakeDirectories(const std::string& dir, std::string* error) {
     for (size_t pos = 1; pos <= dir.size(); ++pos) {
         if (pos != dir.size() && dir[pos] != '/') continue;
         const std::string part = dir.substr(0, pos);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+            *error = Errno(("cannot make " + dir).c_str());
+            return false;
+        }
     }
     struct stat st;
-    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        *error = dir + " is not a directory";
+        return false;
+    }
+    if ((st.st_uid != 0 && st.st_uid != geteuid()) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        *error = dir + " can be written by other users";
+        return false;
+    }
+    return true;
 }
 
-// A listening socket at path; a file left there by a stand-in that is gone
-// is replaced, a live one is not.
-int Listen(const std::string& path, std::string* error) {
+// A listening socket at path, mode 0600 and owned by the plug-in's user; a
+// file left there by a stand-in that is gone is replaced, a live one is not.
+int Listen(const std::string& path, uid_t owner, std::string* error) {
     struct sockaddr_un addr;
     std::memset(&addr, 0, sizeof(addr));
     addr.sun_family = AF_UNIX;
@@ -165,8 +220,14 @@ int Listen(const std::string& path, std::string* error) {
     }
     unlink(path.c_str());
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) != 0 || listen(fd, 16) != 0) {
+    // The socket is born private: no moment in which another user may connect.
+    const mode_t umaskBefore = umask(0177);
+    const bool bound = fd >= 0 && bind(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) == 0;
+    umask(umaskBefore);
+    if (!bound || (owner != geteuid() && lchown(path.c_str(), owner, static_cast<gid_t>(-1)) != 0) ||
+        listen(fd, 16) != 0) {
         *error = Errno(("cannot listen on " + path).c_str());
+        if (bound) unlink(path.c_str());
         if (fd >= 0) close(fd);
         return -1;
     }
@@ -177,6 +238,7 @@ int Listen(const std::string& path, std::string* error) {
 
 int main(int argc, char** argv) {
     bool dryRun = false;
+    std::string pluginUser;
     const char* envDir = std::getenv(nfw::kDeviceDirVariable);
     std::string dir = envDir != nullptr && *envDir != '\0' ? envDir : nfw::kDefaultDeviceDir;
 
@@ -185,7 +247,15 @@ int main(int argc, char** argv) {
     app.add_flag("--dry-run", dryRun, "only report the commands; change no rules");
     app.add_option("--device-dir", dir, "directory of the device socket (default: $OUTLINKWATCH_DEVICE_DIR, else " +
                                             std::string(nfw::kDefaultDeviceDir) + ")");
+    app.add_option("--plugin-user", pluginUser,
+                   "the user (name or uid) the plug-in runs as, if not this one: the socket becomes theirs and "
+                   "their connections are served (root's and this user's always are)");
     CLI11_PARSE(app, argc, argv);
+    Allowed allowed;
+    if (!pluginUser.empty() && !ParseUser(pluginUser, &allowed.plugin)) {
+        Complain("no such user: " + pluginUser);
+        return 1;
+    }
 
     // Stop requests arrive through a descriptor the serving loop polls.
     sigset_t stops;
@@ -199,13 +269,13 @@ int main(int argc, char** argv) {
         Complain(Errno("signalfd"));
         return 1;
     }
-    if (!MakeDirectories(dir)) {
-        Complain(Errno(("cannot make " + dir).c_str()));
+    std::string error;
+    if (!MakeDirectories(dir, &error)) {
+        Complain(error);
         return 1;
     }
     const std::string path = nfw::DeviceSocketPath(dir, "nfw");
-    std::string error;
-    const int listener = Listen(path, &error);
+    const int listener = Listen(path, allowed.plugin, &error);
     if (listener < 0) {
         Complain(error);
         return 1;
@@ -233,7 +303,7 @@ int main(int argc, char** argv) {
         if (fds[0].revents != 0) {
             const int client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0) continue;
-            Serve(client, device);
+            if (AcceptPeer(client, allowed)) Serve(client, device);
             close(client);
         }
     }

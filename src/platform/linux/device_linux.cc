@@ -47,6 +47,15 @@ bool ReceiveAll(int fd, uint8_t* data, size_t size) {
     return true;
 }
 
+// The device is served by root or by this process's own user; a socket that
+// another user put in its place is no device, whatever it answers.
+bool ServedByTrustedUser(int fd) {
+    struct ucred server;
+    socklen_t len = sizeof(server);
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &server, &len) == 0 && len == sizeof(server) &&
+           (server.uid == 0 || server.uid == geteuid());
+}
+
 }  // namespace
 
 DeviceTable::~DeviceTable() {
@@ -69,7 +78,8 @@ DeviceHandle DeviceTable::Open(const std::string& path, uint32_t disposition) {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return DeviceHandle();
     // The send time-out also bounds a connect to a listener whose queue is full.
-    if (!SetTimeouts(fd) || connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) != 0) {
+    if (!SetTimeouts(fd) || connect(fd, reinterpret_cast<struct sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        !ServedByTrustedUser(fd)) {
         ::close(fd);
         return DeviceHandle();
     }

@@ -19,6 +19,7 @@
 #include "platform/linux/hidden_command.h"
 #include "platform/linux/device_linux.h"
 #include "platform/linux/net_linux.h"
+#include "platform/linux/private_temp.h"
 #include "platform/linux/users_linux.h"
 #include "platform/linux/registry_files.h"
 #include "platform/linux/sysinfo_linux.h"
@@ -183,9 +184,14 @@ public:
     }
 
     // --- route tracer
+    // The system's temporary directory is shared by every user; the trace's
+    // output file, named by the current second, goes to a directory in it
+    // that only this process's user can write (see private_temp.h). When
+    // none can be had the answer is 0, as for a missing temporary directory.
     uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override {
         const char* dir = std::getenv("TMPDIR");
-        return TempPathAnswer(dir != nullptr && *dir != '\0' ? dir : "/tmp/", '/', bufferSize, path);
+        return TempPathAnswer(privateTemp_.Get(dir != nullptr && *dir != '\0' ? dir : "/tmp/"), '/', bufferSize,
+                              path);
     }
 
     uint32_t UnixTime32() override { return static_cast<uint32_t>(std::time(nullptr)); }
@@ -375,6 +381,7 @@ private:
     KernelObjects objects_;
     linuxnet::RouteWatcher routes_;
     linuxdev::DeviceTable devices_;
+    linuxtmp::PrivateTempDir privateTemp_;
 
     // --- registry
     FileRegistry registry_;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <random>
 #include <cstdlib>
 #include <utility>
 
@@ -47,15 +48,26 @@ bool WriteAll(int fd, const std::string& bytes) {
     return true;
 }
 
-// mkdir -p; the parts that exist are left as they are.
+// mkdir -p: the parts leading to the registry 0755, the registry itself
+// 0700; the parts that exist are left as they are.
 bool MakeDirs(const std::string& dir) {
     for (size_t pos = 1; pos <= dir.size(); ++pos) {
         if (pos == dir.size() || dir[pos] == '/') {
             const std::string part = dir.substr(0, pos);
-            if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+            if (mkdir(part.c_str(), pos == dir.size() ? 0700 : 0755) != 0 && errno != EEXIST) return false;
         }
     }
     return true;
+}
+
+// The registry holds what the plug-in trusts (the proxy settings it judges),
+// so it reads only what no other user can have written: files and the
+// directory that are this process's user's or root's, writable by no one
+// else. Empty when st passes, else why not.
+std::string Distrust(const struct stat& st) {
+    if (st.st_uid != geteuid() && st.st_uid != 0) return "owned by uid " + std::to_string(st.st_uid);
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "writable by other users";
+    return std::string();
 }
 
 // flock with a bound: polls with a growing pause, at most kLockWaitMs.
@@ -83,9 +95,21 @@ std::string FileRegistry::Directory() const {
     return (env != nullptr && *env != '\0') ? std::string(env) : std::string(kDefaultRegistryDir);
 }
 
-uint32_t FileRegistry::Load(const std::string& path, regfile::Key* root) {
-    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+uint32_t FileRegistry::Refuse(const std::string& what, const std::string& why) {
+    if (report_) report_("registry " + what + " refused: " + why + "\n");
+    return kErrorAccessDenied;
+}
+
+uint32_t FileRegistry::Load(int dirFd, const std::string& name, const std::string& path, regfile::Key* root) {
+    // Never through a link, and no waiting on a FIFO put in a hive's place.
+    Fd fd(openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0 && errno == ELOOP) return Refuse("file " + path, "a link");
     if (fd.get() < 0) return errno == ENOENT ? kErrorSuccess : kErrorAccessDenied;
+    struct stat st;
+    if (fstat(fd.get(), &st) != 0) return kErrorAccessDenied;
+    if (!S_ISREG(st.st_mode)) return Refuse("file " + path, "not a regular file");
+    const std::string why = Distrust(st);
+    if (!why.empty()) return Refuse("file " + path, why);
     std::string bytes;
     std::string error;
     // One byte past the bound tells an oversized file from one that fits.
@@ -107,39 +131,64 @@ uint32_t FileRegistry::Load(const std::string& path, regfile::Key* root) {
     return kErrorBadDb;
 }
 
-uint32_t FileRegistry::Store(const std::string& dir, const std::string& path, const regfile::Key& root) {
+uint32_t FileRegistry::Store(int dirFd, const std::string& name, const regfile::Key& root) {
     std::string bytes;
     if (!regfile::Write(root, &bytes)) return kErrorInvalidParameter;  // would pass the file bound
-    std::string temp = path + ".XXXXXX";
-    Fd fd(mkostemp(&temp[0], O_CLOEXEC));
+    // A new file of a name nobody can have chosen before, made here (not
+    // through a link) and readable by this user only.
+    std::random_device random;
+    std::string temp;
+    int made = -1;
+    for (int i = 0; i < 100 && made < 0; ++i) {
+        temp = name + "." + std::to_string(random());
+        made = openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (made < 0 && errno != EEXIST) break;
+    }
+    Fd fd(made);
     if (fd.get() < 0) return kErrorWriteFault;
-    const bool written = fchmod(fd.get(), 0644) == 0 && WriteAll(fd.get(), bytes) && fsync(fd.get()) == 0;
+    const bool written = fchmod(fd.get(), 0600) == 0 && WriteAll(fd.get(), bytes) && fsync(fd.get()) == 0;
     const bool closed = close(fd.release()) == 0;
-    if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
-        unlink(temp.c_str());
+    // A rename replaces whatever has the name, a link included, and follows nothing.
+    if (!written || !closed || renameat(dirFd, temp.c_str(), dirFd, name.c_str()) != 0) {
+        unlinkat(dirFd, temp.c_str(), 0);
         return kErrorWriteFault;
     }
     // The rename itself lasts once the directory is on disk.
-    Fd dirFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.get() >= 0) fsync(dirFd.get());
+    fsync(dirFd);
     return kErrorSuccess;
 }
 
 uint32_t FileRegistry::WithHive(const std::string& hive, bool write, const HiveFn& fn) {
     const std::string dir = Directory();
-    const std::string path = dir + "/" + hive + ".reg";
+    const std::string name = hive + ".reg";
+    const std::string path = dir + "/" + name;
     if (write && !MakeDirs(dir)) return kErrorAccessDenied;
-    Fd lock(write ? open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644) : -1);
+    // Everything below goes through this descriptor: the directory checked
+    // is the directory used, whatever becomes of its path meanwhile.
+    Fd dirFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    regfile::Key root;
+    if (dirFd.get() < 0) {
+        if (errno == ELOOP) return Refuse("directory " + dir, "a link");
+        if (errno != ENOENT) return kErrorAccessDenied;
+        // No registry yet: every hive is empty.
+        bool changed = false;
+        return fn(root.Child(hive), &changed);
+    }
+    struct stat st;
+    if (fstat(dirFd.get(), &st) != 0) return kErrorAccessDenied;
+    const std::string why = Distrust(st);
+    if (!why.empty()) return Refuse("directory " + dir, why);
+    Fd lock(write ? openat(dirFd.get(), (name + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)
+                  : -1);
     if (write) {
         if (lock.get() < 0) return kErrorAccessDenied;
         if (!LockExclusive(lock.get())) return kErrorTimeout;
     }
-    regfile::Key root;
-    uint32_t rc = Load(path, &root);
+    uint32_t rc = Load(dirFd.get(), name, path, &root);
     if (rc != kErrorSuccess) return rc;
     bool changed = false;
     rc = fn(root.Child(hive), &changed);
-    if (rc == kErrorSuccess && write && changed) rc = Store(dir, path, root);
+    if (rc == kErrorSuccess && write && changed) rc = Store(dirFd.get(), name, root);
     return rc;  // the lock goes with its descriptor
 }
 

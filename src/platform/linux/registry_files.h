@@ -8,6 +8,11 @@
 // changes, and replaces the file atomically (a new file in the same
 // directory, fsync, rename). A file that does not parse is refused with
 // ERROR_BADDB and never written over; a missing file is an empty hive.
+//
+// Only this process's user and root may have written what is read: the
+// directory (made 0700) and the hive files (written 0600) must be theirs,
+// writable by no one else and not links, or the call fails with
+// ERROR_ACCESS_DENIED and one report line.
 #pragma once
 
 #include <functional>
@@ -33,8 +38,11 @@ protected:
     uint32_t HiveDate(const std::string& hive, LocalDate* date) override;
 
 private:
-    uint32_t Load(const std::string& path, regfile::Key* root);
-    uint32_t Store(const std::string& dir, const std::string& path, const regfile::Key& root);
+    // name in the registry directory open as dirFd; path names it in reports.
+    uint32_t Load(int dirFd, const std::string& name, const std::string& path, regfile::Key* root);
+    uint32_t Store(int dirFd, const std::string& name, const regfile::Key& root);
+    // One report line; the answer for a refused file or directory.
+    uint32_t Refuse(const std::string& what, const std::string& why);
 
     std::string dir_;
     std::function<void(const std::string&)> report_;

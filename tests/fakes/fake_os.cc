@@ -1,6 +1,5 @@
 #include "fakes/fake_os.h"
 
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -16,7 +15,9 @@ namespace outlinkwatch {
 
 class FakeTimerHost : public TimerHost {
 public:
-    explicit FakeTimerHost(FakeOs* os) : os_(os) { os_->Register(this); }
+    explicit FakeTimerHost(FakeOs* os) : os_(os) {
+        os_->Locked([&] { return os_->timerHosts_.push_back(this); });
+    }
     ~FakeTimerHost() override { Stop(0); }
 
     bool Start(TimerSink* sink) override {
@@ -45,7 +46,8 @@ public:
         }
         // Waits for a tick being delivered by AdvanceTime to finish.
         std::lock_guard<std::mutex> wait(os_->advanceMu_);
-        os_->Unregister(this);
+        std::vector<FakeTimerHost*>& hosts = os_->timerHosts_;
+        os_->Locked([&] { return hosts.erase(std::remove(hosts.begin(), hosts.end(), this), hosts.end()); });
     }
 
     struct Timer {
@@ -59,9 +61,6 @@ public:
     std::map<uint32_t, Timer> timers_;
 };
 
-FakeOs::FakeOs() = default;
-FakeOs::~FakeOs() = default;
-
 int FakeOs::FireRouteChange() {
     std::vector<Handle> pending;
     {
@@ -70,21 +69,6 @@ int FakeOs::FireRouteChange() {
     }
     for (Handle h : pending) objects_.SetEvent(h);
     return static_cast<int>(pending.size());
-}
-
-int FakeOs::PendingRouteRequests() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return static_cast<int>(routeRequests_.size());
-}
-
-void FakeOs::Register(FakeTimerHost* host) {
-    std::lock_guard<std::mutex> lock(mu_);
-    timerHosts_.push_back(host);
-}
-
-void FakeOs::Unregister(FakeTimerHost* host) {
-    std::lock_guard<std::mutex> lock(mu_);
-    timerHosts_.erase(std::remove(timerHosts_.begin(), timerHosts_.end(), host), timerHosts_.end());
 }
 
 void FakeOs::AdvanceTime(uint32_t ms) {
@@ -124,11 +108,8 @@ void FakeOs::AdvanceTime(uint32_t ms) {
 }
 
 bool FakeOs::TimerArmed(uint32_t id) {
-    std::lock_guard<std::mutex> lock(mu_);
-    for (FakeTimerHost* h : timerHosts_) {
-        if (h->timers_.count(id) != 0) return true;
-    }
-    return false;
+    const auto armed = [&](FakeTimerHost* h) { return h->timers_.count(id) != 0; };
+    return Locked([&] { return std::any_of(timerHosts_.begin(), timerHosts_.end(), armed); });
 }
 
 bool FakeOs::WaitForWaits(uint32_t handles, int count, std::chrono::milliseconds bound) {
@@ -136,23 +117,9 @@ bool FakeOs::WaitForWaits(uint32_t handles, int count, std::chrono::milliseconds
     return waitsCv_.wait_for(lock, bound, [&] { return waitsEntered_[handles] >= count; });
 }
 
-std::vector<std::string> FakeOs::DebugLines() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return debugLines_;
-}
-
-std::string FakeOs::ComputerDnsName() { return "fakehost.example.test"; }
-
-bool FakeOs::ComputerNetbiosName(std::string* name) { return *name = "FAKEHOST", true; }
-
 void FakeOs::DebugOutput(const char* text) {
     std::lock_guard<std::mutex> lock(mu_);
     debugLines_.push_back(text != nullptr ? text : "");
-}
-
-std::string FakeOs::ExecutablePath() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return exePath;
 }
 
 bool FakeOs::FileExists(const std::string& path) {
@@ -188,13 +155,6 @@ OsVersionFacts FakeOs::VersionFacts() {
     return facts;
 }
 
-Handle FakeOs::CreateEventObject(const char* name, bool manualReset, bool initialState) {
-    return objects_.CreateEvent(name, manualReset, initialState);
-}
-bool FakeOs::SetEventObject(Handle event) { return objects_.SetEvent(event); }
-bool FakeOs::ResetEventObject(Handle event) { return objects_.ResetEvent(event); }
-Handle FakeOs::CreateMutexObject(bool initiallyOwned) { return objects_.CreateMutex(initiallyOwned); }
-bool FakeOs::ReleaseMutexObject(Handle mutex) { return objects_.ReleaseMutex(mutex); }
 uint32_t FakeOs::WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) {
     {
         std::lock_guard<std::mutex> lock(mu_);
@@ -203,8 +163,6 @@ uint32_t FakeOs::WaitForObjects(const Handle* handles, uint32_t count, uint32_t 
     }
     return objects_.WaitAny(handles, count, timeoutMs);
 }
-bool FakeOs::CloseObject(Handle object) { return objects_.Close(object); }
-Handle FakeOs::StartThread(ThreadFunction fn, void* arg) { return objects_.StartThread(fn, arg); }
 void FakeOs::SleepMs(uint32_t ms) {
     if (sleepHook) sleepHook(ms);
     objects_.Sleep(ms);
@@ -222,7 +180,6 @@ bool FakeOs::ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* add
     }
     // A dotted address resolves to itself; any other name fails.
     const uint32_t a = InetAddr(host);
-    if (a == 0xFFFFFFFFu && host != "255.255.255.255") return false;
     if (AddressText(a) != host) return false;
     *addrs = {a};
     return true;
@@ -257,17 +214,12 @@ std::unique_ptr<TimerHost> FakeOs::CreateTimerHost() { return std::make_unique<F
 
 // --- route tracer
 
-std::vector<std::string> FakeOs::CommandLines() {
-    std::lock_guard<std::mutex> lock(mu_);
-    return commandLines_;
-}
 uint32_t FakeOs::TempDirectory(uint32_t bufferSize, std::string* path) {
     std::lock_guard<std::mutex> lock(mu_);
     return TempPathAnswer(tempDir, '/', bufferSize, path);
 }
 
 bool FakeOs::StartHiddenCommand(const std::string& commandLine) {
-    std::string path, output;
     {
         std::lock_guard<std::mutex> lock(mu_);
         commandLines_.push_back(commandLine);
@@ -275,26 +227,17 @@ bool FakeOs::StartHiddenCommand(const std::string& commandLine) {
         const size_t close = open == std::string::npos ? open : commandLine.find('"', open + 2);
         if (!commandOutput || close == std::string::npos) return true;
         pendingPath_ = commandLine.substr(open + 2, close - open - 2);
-        pendingSleeps_ = commandDelay;
-        if (pendingSleeps_ > 0) return true;
-        pendingSleeps_ = -1;
-        path = pendingPath_;
-        output = *commandOutput;
+        pendingSleeps_ = std::max(commandDelay, 0) + 1;
     }
-    std::ofstream(path, std::ios::binary) << output;
+    WriteDueOutput();
     return true;
 }
 
+// Written under the lock, so that the output due at the start is there
+// when StartHiddenCommand returns, whichever thread wrote it.
 void FakeOs::WriteDueOutput() {
-    std::string path, output;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        if (pendingSleeps_ <= 0 || --pendingSleeps_ > 0) return;
-        pendingSleeps_ = -1;
-        path = pendingPath_;
-        output = *commandOutput;
-    }
-    std::ofstream(path, std::ios::binary) << output;
+    std::lock_guard<std::mutex> lock(mu_);
+    if (pendingSleeps_ > 0 && --pendingSleeps_ == 0) std::ofstream(pendingPath_, std::ios::binary) << *commandOutput;
 }
 
 bool FakeOs::FileSize(const std::string& path, uint64_t* size) {
@@ -348,9 +291,6 @@ bool FakeOs::CloseDevice(DeviceHandle device) {
 
 // --- users and profiles
 
-// As a 260-byte Windows buffer holds.
-constexpr size_t kFakeMaxExpandedBytes = 259;
-
 const FakeOs::FakeProcess* FakeOs::ProcessOf(Handle token) {
     uint32_t index = 0;
     return objects_.TokenIds(token, &index, nullptr) && index < processes.size() ? &processes[index] : nullptr;
@@ -359,7 +299,7 @@ const FakeOs::FakeProcess* FakeOs::ProcessOf(Handle token) {
 ProcessTokenStatus FakeOs::OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) {
     if (processListFails) return ProcessTokenStatus::kSnapshotFailed;
     for (size_t i = 0; i < processes.size(); ++i) {
-        if (strcasecmp(processes[i].image.c_str(), imageName.c_str()) != 0) continue;
+        if (!EqualsNoCase(processes[i].image, imageName)) continue;
         *session = processes[i].sessionId;
         *token = objects_.CreateToken(static_cast<uint32_t>(i), 0);
         return ProcessTokenStatus::kOpened;
@@ -367,18 +307,9 @@ ProcessTokenStatus FakeOs::OpenProcessTokenByImage(const std::string& imageName,
     return ProcessTokenStatus::kNoProcess;
 }
 
-TokenSidStatus FakeOs::TokenUserSid(Handle token, std::string* sidText) {
+bool FakeOs::ProcessText(Handle token, std::string FakeProcess::*field, std::string* out) {
     const FakeProcess* p = ProcessOf(token);
-    if (p == nullptr || p->sid.empty()) return TokenSidStatus::kFailed;
-    *sidText = p->sid;
-    return TokenSidStatus::kOk;
-}
-
-bool FakeOs::ImpersonatedUserName(Handle token, std::string* name) {
-    const FakeProcess* p = ProcessOf(token);
-    if (p == nullptr || p->name.empty()) return false;
-    *name = p->name;
-    return true;
+    return p != nullptr && !(p->*field).empty() && (*out = p->*field, true);
 }
 
 bool FakeOs::ExpandForUser(Handle token, const std::string& text, std::string* out) {
@@ -386,57 +317,8 @@ bool FakeOs::ExpandForUser(Handle token, const std::string& text, std::string* o
     auto lookup = [&](const std::string& var, std::string* value) {
         return (var == "USERPROFILE" || var == "APPDATA") && (*value = p->profileDir, true);
     };
-    return p != nullptr && ExpandPercentVariables(text, kFakeMaxExpandedBytes, lookup, out);
+    return p != nullptr && ExpandPercentVariables(text, kMaxWindowsPath - 1, lookup, out);
 }
-
-// --- registry
-
-std::vector<FakeOs::RegistryCall> FakeOs::RegistryCalls() {
-    std::lock_guard<std::mutex> lock(registryMu_);
-    return registryCalls_;
-}
-
-void FakeOs::FailRegistryCall(const std::string& op, uint32_t code) {
-    std::lock_guard<std::mutex> lock(registryMu_);
-    registryFailures_[op] = code;
-}
-
-uint32_t FakeOs::RegistryFailure(const std::string& op, uint32_t access) {
-    std::lock_guard<std::mutex> lock(registryMu_);
-    registryCalls_.push_back({op, access});
-    const auto it = registryFailures_.find(op);
-    return it == registryFailures_.end() ? kErrorSuccess : it->second;
-}
-
-uint32_t FakeOs::OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) {
-    if (const uint32_t rc = RegistryFailure("open", access)) return rc;
-    return backend_->Open(parent, subkey, access, key);
-}
-uint32_t FakeOs::CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) {
-    if (const uint32_t rc = RegistryFailure("create", access)) return rc;
-    return backend_->Create(parent, subkey, access, key);
-}
-uint32_t FakeOs::QueryRegistryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data, uint32_t* size) {
-    if (const uint32_t rc = RegistryFailure("query")) return rc;
-    return backend_->Query(key, name, type, data, size);
-}
-uint32_t FakeOs::SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data, uint32_t size) {
-    if (const uint32_t rc = RegistryFailure("set")) return rc;
-    return backend_->Set(key, name, type, data, size);
-}
-uint32_t FakeOs::DeleteRegistryValue(HKEY key, const std::string& name) {
-    if (const uint32_t rc = RegistryFailure("deletevalue")) return rc;
-    return backend_->DeleteValue(key, name);
-}
-uint32_t FakeOs::DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) {
-    if (const uint32_t rc = RegistryFailure("deletekey", viewFlag)) return rc;
-    return backend_->DeleteKey(parent, subkey, viewFlag);
-}
-uint32_t FakeOs::RegistryKeyWriteDate(HKEY key, LocalDate* date) {
-    if (const uint32_t rc = RegistryFailure("date")) return rc;
-    return backend_->WriteDate(key, date);
-}
-uint32_t FakeOs::CloseRegistryKey(HKEY key) { return backend_->Close(key); }
 
 // The real file system, on every platform the tests run on.
 bool FakeOs::ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) {
@@ -463,46 +345,9 @@ bool FakeOs::FileAttributes(const std::string& path, FileFacts* facts) {
     return !ec;
 }
 
-// The last write time stands in for the access time (the standard library
-// knows no other), read as UTC like the fake's other local times.
-bool FakeOs::FileAccessTime(const std::string& path, CalendarTime* local) {
-    std::error_code ec;
-    const auto written = std::filesystem::last_write_time(path, ec);
-    if (ec) return false;
-    const auto sys = std::chrono::time_point_cast<std::chrono::milliseconds>(
-        written - std::filesystem::file_time_type::clock::now() + std::chrono::system_clock::now());
-    const int64_t ms = sys.time_since_epoch().count();
-    std::tm tm;
-    if (!LocalTime(ms / 1000, &tm)) return false;
-    *local = CalendarTime{static_cast<uint16_t>(tm.tm_year + 1900), static_cast<uint16_t>(tm.tm_mon + 1),
-                          static_cast<uint16_t>(tm.tm_wday), static_cast<uint16_t>(tm.tm_mday),
-                          static_cast<uint16_t>(tm.tm_hour), static_cast<uint16_t>(tm.tm_min),
-                          static_cast<uint16_t>(tm.tm_sec), static_cast<uint16_t>(ms % 1000)};
-    return true;
-}
-
 std::wstring FakeOs::ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
                                         const std::wstring& path, uint32_t size) {
     return WideProfileString(this, section, key, defaultValue, path, size);
-}
-
-bool FakeOs::ModuleFileName(Handle module, std::string* path) {
-    *path = module == nullptr ? ExecutablePath() : "/nonexistent/OutlinkWatch.so";
-    return !path->empty();
-}
-
-bool FakeOs::AccountNameOfSid(const std::string& sidText, std::string* name) {
-    const auto it = accountNames.find(sidText);
-    if (it == accountNames.end()) return false;
-    *name = it->second;
-    return true;
-}
-
-bool FakeOs::AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) {
-    const auto it = adapterCharacteristics.find(adapter);
-    if (it == adapterCharacteristics.end()) return false;
-    *characteristics = it->second;
-    return true;
 }
 
 }  // namespace outlinkwatch

@@ -28,9 +28,6 @@ class FakeTimerHost;
 
 class FakeOs : public Os {
 public:
-    FakeOs();
-    ~FakeOs() override;
-
     // --- what the test sets before the policy starts (read under mu_ later)
     std::string exePath = "/nonexistent/outlinkwatch";
     // A name resolves to these dotted addresses; an empty list makes it fail.
@@ -45,7 +42,7 @@ public:
     // Sets the event of every pending route-change request (each request once).
     // Returns how many were pending.
     int FireRouteChange();
-    int PendingRouteRequests();
+    int PendingRouteRequests() { return Locked([&] { return static_cast<int>(routeRequests_.size()); }); }
 
     // Runs the virtual clock forward, delivering every timer tick due on the way.
     void AdvanceTime(uint32_t ms);
@@ -56,27 +53,29 @@ public:
     // handles (the route thread waits on 3, the proxy thread on 2).
     bool WaitForWaits(uint32_t handles, int count, std::chrono::milliseconds bound = std::chrono::seconds(20));
 
-    std::vector<std::string> DebugLines();
+    std::vector<std::string> DebugLines() { return Locked([&] { return debugLines_; }); }
 
     // --- Os
-    std::string ComputerDnsName() override;
-    bool ComputerNetbiosName(std::string* name) override;
+    std::string ComputerDnsName() override { return "fakehost.example.test"; }
+    bool ComputerNetbiosName(std::string* name) override { return *name = "FAKEHOST", true; }
     void DebugOutput(const char* text) override;
-    std::string ExecutablePath() override;
+    std::string ExecutablePath() override { return Locked([&] { return exePath; }); }
     char PathSeparator() override { return '/'; }
     bool FileExists(const std::string& path) override;
     bool ReadFileText(const std::string& path, size_t cap, std::string* text) override;
     std::string ReadProfileString(const char* section, const char* key, const char* defaultValue,
                                   const std::string& path, uint32_t size) override;
     OsVersionFacts VersionFacts() override;
-    Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override;
-    bool SetEventObject(Handle event) override;
-    bool ResetEventObject(Handle event) override;
-    Handle CreateMutexObject(bool initiallyOwned) override;
-    bool ReleaseMutexObject(Handle mutex) override;
+    Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override {
+        return objects_.CreateEvent(name, manualReset, initialState);
+    }
+    bool SetEventObject(Handle event) override { return objects_.SetEvent(event); }
+    bool ResetEventObject(Handle event) override { return objects_.ResetEvent(event); }
+    Handle CreateMutexObject(bool initiallyOwned) override { return objects_.CreateMutex(initiallyOwned); }
+    bool ReleaseMutexObject(Handle mutex) override { return objects_.ReleaseMutex(mutex); }
     uint32_t WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) override;
-    bool CloseObject(Handle object) override;
-    Handle StartThread(ThreadFunction fn, void* arg) override;
+    bool CloseObject(Handle object) override { return objects_.Close(object); }
+    Handle StartThread(ThreadFunction fn, void* arg) override { return objects_.StartThread(fn, arg); }
     void SleepMs(uint32_t ms) override;
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override;
     uint32_t GetAdapters(std::vector<AdapterInfo>* out) override;
@@ -89,7 +88,7 @@ public:
         ++networkTimeouts;
         return us / (networkTimeScale == 0 ? 1 : networkTimeScale);
     }
-    uint64_t MonotonicMs() override { std::lock_guard<std::mutex> lock(mu_); return nowMs_; }  // the timers' clock
+    uint64_t MonotonicMs() override { return Locked([&] { return nowMs_; }); }  // the timers' clock
 
     // --- route tracer
     // The temporary directory it reports (empty: the query fails). The
@@ -101,7 +100,7 @@ public:
     std::optional<std::string> commandOutput;
     int commandDelay = 0;
     std::function<void(uint32_t ms)> sleepHook;
-    std::vector<std::string> CommandLines();
+    std::vector<std::string> CommandLines() { return Locked([&] { return commandLines_; }); }
 
     uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override;
     uint32_t UnixTime32() override { return 1700000000; }
@@ -112,10 +111,15 @@ public:
 
 private:
     void WriteDueOutput();  // mu_ not held
+    template <typename F>
+    auto Locked(F read) -> decltype(read()) {
+        std::lock_guard<std::mutex> lock(mu_);
+        return read();
+    }
 
     std::vector<std::string> commandLines_;
     std::string pendingPath_;
-    int pendingSleeps_ = -1;
+    int pendingSleeps_ = 0;  // the sleeps until the output is due, 0 when none is
 
 public:
     // --- reaction (local time, filter device)
@@ -129,9 +133,9 @@ public:
     };
     bool devicePresent = false;
     int32_t deviceAnswer = 1;
-    std::vector<DeviceCall> DeviceCalls() { std::lock_guard<std::mutex> l(mu_); return deviceCalls_; }
-    int DeviceOpenAttempts() { std::lock_guard<std::mutex> l(mu_); return deviceOpenAttempts_; }
-    int OpenDevices() { std::lock_guard<std::mutex> l(mu_); return static_cast<int>(openDevices_.size()); }
+    std::vector<DeviceCall> DeviceCalls() { return Locked([&] { return deviceCalls_; }); }
+    int DeviceOpenAttempts() { return Locked([&] { return deviceOpenAttempts_; }); }
+    int OpenDevices() { return Locked([&] { return static_cast<int>(openDevices_.size()); }); }
     bool LocalTime(int64_t unixTime, std::tm* out) override;
     DeviceHandle OpenDevice(const std::string& path, uint32_t disposition) override;
     int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
@@ -154,11 +158,15 @@ public:
     int impersonations = 0;  // begun and not yet ended
 
     ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) override;
-    TokenSidStatus TokenUserSid(Handle token, std::string* sidText) override;
+    TokenSidStatus TokenUserSid(Handle token, std::string* sidText) override {
+        return ProcessText(token, &FakeProcess::sid, sidText) ? TokenSidStatus::kOk : TokenSidStatus::kFailed;
+    }
     bool UserKeyNames(std::vector<std::string>* names) override { return *names = userKeys, userKeysOk; }
     bool ImpersonateToken(Handle token) override { return ProcessOf(token) != nullptr && ++impersonations > 0; }
     void RevertImpersonation() override { --impersonations; }
-    bool ImpersonatedUserName(Handle token, std::string* name) override;
+    bool ImpersonatedUserName(Handle token, std::string* name) override {
+        return ProcessText(token, &FakeProcess::name, name);
+    }
     bool ExpandForUser(Handle token, const std::string& text, std::string* out) override;
     bool ExpandEnvironment(const std::string& text, std::string* out) override { return *out = text, true; }
     bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override;
@@ -166,6 +174,8 @@ public:
         return ReadFileText(path, cap, text);
     }
     bool UnloadModule(Handle module) override { return module != nullptr; }
+    bool ModuleFileName(Handle, std::string*) override { return false; }
+    bool ProcessIsAdministrator() override { return false; }
 
 private:
     friend class FakeTimerHost;
@@ -190,6 +200,8 @@ private:
 
     // --- users and profiles
     const FakeProcess* ProcessOf(Handle token);
+    // The token's process's field; false without the process or when empty.
+    bool ProcessText(Handle token, std::string FakeProcess::*field, std::string* out);
 
 public:
     // --- registry: an in-memory registry, or another the test hands over;
@@ -201,27 +213,50 @@ public:
     };
     MemoryRegistry& registry() { return registry_; }
     void UseRegistry(TreeRegistry* other) { backend_ = other != nullptr ? other : &registry_; }
-    std::vector<RegistryCall> RegistryCalls();
-    void FailRegistryCall(const std::string& op, uint32_t code);
+    std::vector<RegistryCall> RegistryCalls() { return Locked([&] { return registryCalls_; }); }
+    void FailRegistryCall(const std::string& op, uint32_t code) {
+        Locked([&] { return registryFailures_[op] = code; });
+    }
 
-    uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override;
-    uint32_t CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override;
+    uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
+        return Registry("open", access, [&] { return backend_->Open(parent, subkey, access, key); });
+    }
+    uint32_t CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
+        return Registry("create", access, [&] { return backend_->Create(parent, subkey, access, key); });
+    }
     uint32_t QueryRegistryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data,
-                                uint32_t* size) override;
+                                uint32_t* size) override {
+        return Registry("query", 0, [&] { return backend_->Query(key, name, type, data, size); });
+    }
     uint32_t SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
-                              uint32_t size) override;
-    uint32_t DeleteRegistryValue(HKEY key, const std::string& name) override;
-    uint32_t DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) override;
-    uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) override;
-    uint32_t CloseRegistryKey(HKEY key) override;
+                              uint32_t size) override {
+        return Registry("set", 0, [&] { return backend_->Set(key, name, type, data, size); });
+    }
+    uint32_t DeleteRegistryValue(HKEY key, const std::string& name) override {
+        return Registry("deletevalue", 0, [&] { return backend_->DeleteValue(key, name); });
+    }
+    uint32_t DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) override {
+        return Registry("deletekey", viewFlag, [&] { return backend_->DeleteKey(parent, subkey, viewFlag); });
+    }
+    uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) override {
+        return Registry("date", 0, [&] { return backend_->WriteDate(key, date); });
+    }
+    uint32_t CloseRegistryKey(HKEY key) override { return backend_->Close(key); }
 
 private:
-    // The injected failure of op, or 0 (the call is recorded either way).
-    uint32_t RegistryFailure(const std::string& op, uint32_t access = 0);
+    // Records the call; answers op's injected failure, or else the call's own code.
+    template <typename F>
+    uint32_t Registry(const std::string& op, uint32_t access, F call) {
+        const uint32_t rc = Locked([&] {
+            registryCalls_.push_back({op, access});
+            const auto it = registryFailures_.find(op);
+            return it == registryFailures_.end() ? kErrorSuccess : it->second;
+        });
+        return rc != kErrorSuccess ? rc : call();
+    }
 
     MemoryRegistry registry_;
     TreeRegistry* backend_ = &registry_;
-    std::mutex registryMu_;
     std::vector<RegistryCall> registryCalls_;
     std::map<std::string, uint32_t> registryFailures_;
 
@@ -235,10 +270,12 @@ public:
     bool interfacesOk = true;
     std::map<std::string, uint32_t> adapterCharacteristics;
     std::map<std::string, std::string> accountNames;  // SID text -> name
-    bool administrator = false;
 
     bool FileAttributes(const std::string& path, FileFacts* facts) override;
-    bool FileAccessTime(const std::string& path, CalendarTime* local) override;
+    // Every file there is was last read on 2024-02-29 (a Thursday) at noon.
+    bool FileAccessTime(const std::string& path, CalendarTime* local) override {
+        return FileExists(path) && (*local = CalendarTime{2024, 2, 4, 29, 12, 0, 0, 0}, true);
+    }
     bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override {
         return PeFileVersionItem(path, item, value);
     }
@@ -246,13 +283,22 @@ public:
     std::wstring ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
                                     const std::wstring& path, uint32_t size) override;
     SystemFacts SystemInfoFacts() override { return systemFacts; }
-    bool ModuleFileName(Handle module, std::string* path) override;
-    bool ProcessIsAdministrator() override { return administrator; }
-    bool AccountNameOfSid(const std::string& sidText, std::string* name) override;
+    bool AccountNameOfSid(const std::string& sidText, std::string* name) override {
+        return Find(accountNames, sidText, name);
+    }
     FirmwareFacts Firmware() override { return {}; }
-    bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override;
+    bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override {
+        return Find(adapterCharacteristics, adapter, characteristics);
+    }
     bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override {
         return interfacesOk && (*out = interfaces, true);
+    }
+
+private:
+    template <typename V>
+    static bool Find(const std::map<std::string, V>& map, const std::string& key, V* out) {
+        const auto it = map.find(key);
+        return it != map.end() && (*out = it->second, true);
     }
 };
 

@@ -14,11 +14,22 @@ class MemoryRegistry : public TreeRegistry {
 public:
     // Stores a value (REG_SZ data with its terminator), making its key and
     // parents under a predefined root.
-    void PutValue(HKEY root, const std::string& path, const std::string& name, uint32_t type, const std::string& data);
+    void PutValue(HKEY root, const std::string& path, const std::string& name, uint32_t type, const std::string& data) {
+        HKEY key = nullptr;
+        if (Create(root, path, kKeySetValue, &key) != kErrorSuccess) return;
+        Set(key, name, type, reinterpret_cast<const uint8_t*>(data.data()), static_cast<uint32_t>(data.size()));
+        Close(key);
+    }
 
 protected:
-    uint32_t WithHive(const std::string& hive, bool write, const HiveFn& fn) override;
-    uint32_t HiveDate(const std::string& hive, LocalDate* date) override;
+    uint32_t WithHive(const std::string& hive, bool, const HiveFn& fn) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        bool changed = false;
+        return fn(&hives_[hive], &changed);
+    }
+    uint32_t HiveDate(const std::string&, LocalDate* date) override {
+        return *date = LocalDate{2024, 2, 29}, kErrorSuccess;
+    }
 
 private:
     std::mutex mu_;

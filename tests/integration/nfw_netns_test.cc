@@ -88,9 +88,8 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
     }));
     ASSERT_NE(port, 0);
 
-    char dir[] = "/tmp/ow-nfw-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    ASSERT_EQ(setenv("OUTLINKWATCH_DEVICE_DIR", dir, 1), 0);
+    TempDir dir;
+    ASSERT_EQ(setenv("OUTLINKWATCH_DEVICE_DIR", dir.path().c_str(), 1), 0);
     // The stand-in, applying rules in the client namespace.
     int out[2];
     ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
@@ -105,7 +104,7 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
     std::string buffer, line;
     auto next = [&] { return NextLine(out[0], &buffer, &line); };
     ASSERT_TRUE(next());
-    EXPECT_EQ(line, "listening on " + std::string(dir) + "/nfw");
+    EXPECT_EQ(line, "listening on " + dir.path() + "/nfw");
     EXPECT_TRUE(Connects(client, port)) << "open before any command";
 
     const struct {
@@ -141,13 +140,12 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
     int status = 0;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(access((std::string(dir) + "/nfw").c_str(), F_OK), -1) << "socket removed";
+    EXPECT_EQ(access((dir.path() + "/nfw").c_str(), F_OK), -1) << "socket removed";
     EXPECT_TRUE(Connects(client, port)) << "its table went with it";
 
     close(out[0]);
     close(listener);
     unsetenv("OUTLINKWATCH_DEVICE_DIR");
-    rmdir(dir);
 }
 
 // The device is the plug-in's user's alone. Another user cannot reach the

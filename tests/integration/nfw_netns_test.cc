@@ -41,13 +41,7 @@ bool NextLine(int fd, std::string* buffer, std::string* line) {
     return true;
 }
 
-sockaddr_in Peer(uint16_t port) {
-    sockaddr_in at = {};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(port);
-    inet_pton(AF_INET, "198.51.100.2", &at.sin_addr);
-    return at;
-}
+sockaddr_in Peer(uint16_t port) { return {AF_INET, htons(port), {inet_addr("198.51.100.2")}, {}}; }
 
 // A TCP connect from inside ns to the peer, bounded; true when accepted.
 bool Connects(const TestNetns& ns, uint16_t port) {

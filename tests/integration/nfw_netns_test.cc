@@ -41,13 +41,7 @@ bool NextLine(int fd, std::string* buffer, std::string* line) {
     return true;
 }
 
-sockaddr_in Peer(uint16_t port) {
-    sockaddr_in at = {};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(port);
-    inet_pton(AF_INET, "198.51.100.2", &at.sin_addr);
-    return at;
-}
+sockaddr_in Peer(uint16_t port) { return {AF_INET, htons(port), {inet_addr("198.51.100.2")}, {}}; }
 
 // A TCP connect from inside ns to the peer, bounded; true when accepted.
 bool Connects(const TestNetns& ns, uint16_t port) {
@@ -88,9 +82,8 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
     }));
     ASSERT_NE(port, 0);
 
-    char dir[] = "/tmp/ow-nfw-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    ASSERT_EQ(setenv("OUTLINKWATCH_DEVICE_DIR", dir, 1), 0);
+    TempDir dir;
+    ASSERT_EQ(setenv("OUTLINKWATCH_DEVICE_DIR", dir.path().c_str(), 1), 0);
     // The stand-in, applying rules in the client namespace.
     int out[2];
     ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
@@ -105,7 +98,7 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
     std::string buffer, line;
     auto next = [&] { return NextLine(out[0], &buffer, &line); };
     ASSERT_TRUE(next());
-    EXPECT_EQ(line, "listening on " + std::string(dir) + "/nfw");
+    EXPECT_EQ(line, "listening on " + dir.path() + "/nfw");
     EXPECT_TRUE(Connects(client, port)) << "open before any command";
 
     const struct {
@@ -141,13 +134,12 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
     int status = 0;
     EXPECT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_EQ(access((std::string(dir) + "/nfw").c_str(), F_OK), -1) << "socket removed";
+    EXPECT_EQ(access((dir.path() + "/nfw").c_str(), F_OK), -1) << "socket removed";
     EXPECT_TRUE(Connects(client, port)) << "its table went with it";
 
     close(out[0]);
     close(listener);
     unsetenv("OUTLINKWATCH_DEVICE_DIR");
-    rmdir(dir);
 }
 
 // The device is the plug-in's user's alone. Another user cannot reach the

@@ -67,7 +67,6 @@ TEST(PrefsJsTest, Table) {
 
 TEST(CompatibilityIniTest, ProgramAndFolders) {
     const struct { char sep; const char* ini; const char* program; } cases[] = {
-        {'/', "[Compatibility]\nLastVersion=153.8.0\nLastPlatformDir=/usr/lib/firefox-esr\n", "/usr/lib/firefox-esr/firefox-esr"},
         {'\\', "[Compatibility]\r\nLastPlatformDir=C:\\Mozilla Firefox\r\n", "C:\\Mozilla Firefox\\firefox.exe"},
         {'\\', "[Compatibility]\nLastVersion=3.6\n", "\\firefox.exe"},
     };

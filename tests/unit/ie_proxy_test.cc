@@ -16,12 +16,9 @@ TEST(ProxyServerTest, Table) {
         const char* raw;
         const char* records;  // "host|port|label " each
     } cases[] = {
-        {"10.0.0.1:80", "10.0.0.1|80|PRO_ALL "},
-        {"http=p1:80;https=p2:443", "p1|80|http: p2|443|https: "},
         {"http=a:80; https=b:81", "a|80|http: b|81| https: "},
         {"proxy.local", ""},
         {"", ""},
-        {"http=p", "p||http: "},
         {"\r\n http = h : 8 ;\r\n", "h|8|http : "},
         {" \nhttp=h:8", "h|8|\nhttp: "},
         {"garbage;;x", "||: ||: "},

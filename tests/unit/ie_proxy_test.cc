@@ -2,9 +2,7 @@
 // and the whole reading over the fake registry and users.
 #include <gtest/gtest.h>
 
-#include "fakes/fake_os.h"
-#include "fakes/recording_agent.h"
-#include "plugin/policy.h"
+#include "fakes/policy_rig.h"
 #include "proxy/deal_my_proxy.h"
 #include "proxy/ie_proxy.h"
 
@@ -73,8 +71,8 @@ TEST(IEProxyTest, Readings) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        FakeOs fake;
-        Os* previous = SetOsForTesting(&fake);
+        PolicyRig rig;
+        FakeOs& fake = rig.fake;
         fake.processes.push_back({"agentui.EXE", kSid, "alice", "/nonexistent"});
         fake.userKeys = {".DEFAULT", kSid};
         fake.resolutions["p"] = {"127.0.0.7", "127.0.0.8"};
@@ -83,23 +81,18 @@ TEST(IEProxyTest, Readings) {
         fake.resolveHook = [&fake](const std::string& host) { if (host == "slow") fake.AdvanceTime(kProxyTaskTimeMs); };
         fake.registry().PutValue(HKEY_USERS, kKey, "ProxyEnable", 4, Dword(c.enable));
         if (c.server != nullptr) fake.registry().PutValue(HKEY_USERS, kKey, "ProxyServer", 1, std::string(c.server) + '\0');
-        RecordingAgent agent;
-        {
-            CPolicy policy;
-            policy.SetAgent(&agent);
-            EXPECT_EQ(policy.ReadIEProxy(), 0) << "nothing listens on port 1 of these loopback addresses";
-            EXPECT_EQ(policy.m_strIEProxy, kKey);
-            std::string records;
-            for (const auto& r : policy.m_lstIEProxy) {
-                records += r.strProtocol + (r.strHost == "p" || r.strHost == "127.0.0.9" ? "" : "?") + r.strAddr + " ";
-            }
-            EXPECT_EQ(records, c.records);
-            EXPECT_EQ(policy.m_lstIEProxyIP.size(), c.addresses);
-            if (*c.log != '\0') { EXPECT_GE(agent.CountLogs(c.log), 1); }
-            EXPECT_EQ(agent.CountLogs("Proxy Connect fail:"), c.fails);
-            EXPECT_EQ(fake.networkTimeouts.load(), c.probes);
+        CPolicy& policy = *rig.policy;
+        EXPECT_EQ(policy.ReadIEProxy(), 0) << "nothing listens on port 1 of these loopback addresses";
+        EXPECT_EQ(policy.m_strIEProxy, kKey);
+        std::string records;
+        for (const auto& r : policy.m_lstIEProxy) {
+            records += r.strProtocol + (r.strHost == "p" || r.strHost == "127.0.0.9" ? "" : "?") + r.strAddr + " ";
         }
-        SetOsForTesting(previous);
+        EXPECT_EQ(records, c.records);
+        EXPECT_EQ(policy.m_lstIEProxyIP.size(), c.addresses);
+        if (*c.log != '\0') { EXPECT_GE(rig.agent.CountLogs(c.log), 1); }
+        EXPECT_EQ(rig.agent.CountLogs("Proxy Connect fail:"), c.fails);
+        EXPECT_EQ(fake.networkTimeouts.load(), c.probes);
     }
 }
 

@@ -2,37 +2,23 @@
 // names that did not resolve, on the fake resolver and adapters.
 #include <gtest/gtest.h>
 
-#include "fakes/fake_os.h"
 #include "fakes/params.h"
-#include "fakes/recording_agent.h"
-#include "plugin/policy.h"
+#include "fakes/policy_rig.h"
 
 namespace outlinkwatch {
 namespace {
 
-class PolicyParamsTest : public ::testing::Test {
+class PolicyParamsTest : public ::testing::Test, protected PolicyRig {
 protected:
     void SetUp() override {
-        previous_ = SetOsForTesting(&fake_);
-        fake_.adapters = {{"lo", {"127.0.0.1"}}, {"eth0", {"192.0.2.10", "192.0.2.10"}}, {"wlan0", {"0.0.0.0"}}};
-        fake_.resolutions["proxy.test"] = {"192.0.2.10", "198.51.100.7"};
-        fake_.resolutions["multi.test"] = {"203.0.113.1", "203.0.113.2", "203.0.113.3"};
-        policy_ = std::make_unique<CPolicy>();
-        policy_->SetAgent(&agent_);
-    }
-    void TearDown() override {
-        policy_.reset();
-        SetOsForTesting(previous_);
+        fake.adapters = {{"lo", {"127.0.0.1"}}, {"eth0", {"192.0.2.10", "192.0.2.10"}}, {"wlan0", {"0.0.0.0"}}};
+        fake.resolutions["proxy.test"] = {"192.0.2.10", "198.51.100.7"};
+        fake.resolutions["multi.test"] = {"203.0.113.1", "203.0.113.2", "203.0.113.3"};
     }
     int Read(std::list<PolicyParam> params) {
-        policy_->SetPolicyParams(params);
-        return policy_->GetPolicyParams();
+        policy->SetPolicyParams(params);
+        return policy->GetPolicyParams();
     }
-
-    FakeOs fake_;
-    Os* previous_ = nullptr;
-    RecordingAgent agent_;
-    std::unique_ptr<CPolicy> policy_;
 };
 
 uint32_t Ip(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
@@ -44,50 +30,50 @@ TEST_F(PolicyParamsTest, RouteMode) {
                     Param("Route", "198.51.100.7/31;gone.test;10.0.0.1/23"), Param("Proxy", "proxy.test; 127.0.0.1"),
                     Param("checkcyc", "x5"), Param("block", "2"), Param("rank", "high")}),
               1);
-    EXPECT_EQ(policy_->m_nCheckCycle.load(), 0) << "atoi of a non-number";
-    EXPECT_EQ(policy_->m_strBlock + policy_->m_strRank, "2high");
-    EXPECT_EQ(policy_->m_lstTracertIP, (std::list<uint32_t>{Ip(203, 0, 113, 1), Ip(203, 0, 113, 2), Ip(203, 0, 113, 3)}));
-    EXPECT_EQ(policy_->m_lstUnresolvedTracert, std::list<std::string>{"nowhere.test"});
-    EXPECT_EQ(policy_->m_lstValidRouteIP, (std::list<uint32_t>{Ip(198, 51, 100, 6), Ip(198, 51, 100, 7)}));
-    EXPECT_EQ(policy_->m_lstUnresolvedRoute, std::list<std::string>{"gone.test"});
-    EXPECT_EQ(agent_.CountLogs("uMask is invalid."), 1);
+    EXPECT_EQ(policy->m_nCheckCycle.load(), 0) << "atoi of a non-number";
+    EXPECT_EQ(policy->m_strBlock + policy->m_strRank, "2high");
+    EXPECT_EQ(policy->m_lstTracertIP, (std::list<uint32_t>{Ip(203, 0, 113, 1), Ip(203, 0, 113, 2), Ip(203, 0, 113, 3)}));
+    EXPECT_EQ(policy->m_lstUnresolvedTracert, std::list<std::string>{"nowhere.test"});
+    EXPECT_EQ(policy->m_lstValidRouteIP, (std::list<uint32_t>{Ip(198, 51, 100, 6), Ip(198, 51, 100, 7)}));
+    EXPECT_EQ(policy->m_lstUnresolvedRoute, std::list<std::string>{"gone.test"});
+    EXPECT_EQ(agent.CountLogs("uMask is invalid."), 1);
     // Proxies first, then each local address not yet listed.
-    EXPECT_EQ(policy_->m_lstValidProxyIP,
+    EXPECT_EQ(policy->m_lstValidProxyIP,
               (std::list<uint32_t>{Ip(192, 0, 2, 10), Ip(198, 51, 100, 7), Ip(127, 0, 0, 1), 0}));
-    EXPECT_EQ(policy_->m_lstValidProxyStr, (std::list<std::string>{"192.0.2.10", "198.51.100.7", "127.0.0.1"}));
-    EXPECT_TRUE(policy_->m_lstConnectAddr.empty());
+    EXPECT_EQ(policy->m_lstValidProxyStr, (std::list<std::string>{"192.0.2.10", "198.51.100.7", "127.0.0.1"}));
+    EXPECT_TRUE(policy->m_lstConnectAddr.empty());
 
     for (const char* line : {"ValidProxy proxy.test; 127.0.0.1", "ValidRoute 198.51.100.7/31;gone.test;10.0.0.1/23"})
-        EXPECT_EQ(agent_.CountLogs(line), 1) << line;
+        EXPECT_EQ(agent.CountLogs(line), 1) << line;
 }
 
 TEST_F(PolicyParamsTest, RouteModeWithoutProxiesAllowsTheLocalAddresses) {
     ASSERT_EQ(Read({Param("TrancertAddr", "192.0.2.1")}), 1);
-    EXPECT_EQ(policy_->m_nCheckType, 0) << "a missing Type is route mode";
-    EXPECT_EQ(policy_->m_lstValidProxyIP, (std::list<uint32_t>{Ip(127, 0, 0, 1), Ip(192, 0, 2, 10), 0}));
-    EXPECT_TRUE(policy_->m_lstValidProxyStr.empty());
+    EXPECT_EQ(policy->m_nCheckType, 0) << "a missing Type is route mode";
+    EXPECT_EQ(policy->m_lstValidProxyIP, (std::list<uint32_t>{Ip(127, 0, 0, 1), Ip(192, 0, 2, 10), 0}));
+    EXPECT_TRUE(policy->m_lstValidProxyStr.empty());
 }
 
 TEST_F(PolicyParamsTest, ConnectionMode) {
     ASSERT_EQ(Read({Param("Type", "2"), Param("ConnectAddr", "multi.test:80;noport;[::1]:x:443; gone.test :8080"),
                     Param("ImageIP", " 192.0.2.50 ;;192.0.2.51"), Param("checkcyc", " 3")}),
               1);
-    EXPECT_EQ(policy_->m_nCheckCycle.load(), 3);
-    ASSERT_EQ(policy_->m_lstConnectAddr.size(), 3u);
-    const ConnectAddrRecord& first = policy_->m_lstConnectAddr.front();
+    EXPECT_EQ(policy->m_nCheckCycle.load(), 3);
+    ASSERT_EQ(policy->m_lstConnectAddr.size(), 3u);
+    const ConnectAddrRecord& first = policy->m_lstConnectAddr.front();
     EXPECT_EQ(first.strAddr + "|" + first.strPort + "|" + first.strHost, "203.0.113.1|80|multi.test");
     // No ":" at all: dropped; two ":": split at the last, and unresolved whole.
-    EXPECT_EQ(policy_->m_lstUnresolvedConnect, (std::list<std::string>{"[::1]:x:443", " gone.test :8080"}));
-    EXPECT_EQ(policy_->m_lstImageIP, (std::list<std::string>{" 192.0.2.50 ", "192.0.2.51"}));
-    EXPECT_EQ(policy_->m_lstValidProxyIP, (std::list<uint32_t>{Ip(127, 0, 0, 1), Ip(192, 0, 2, 10), Ip(192, 0, 2, 10), 0}))
+    EXPECT_EQ(policy->m_lstUnresolvedConnect, (std::list<std::string>{"[::1]:x:443", " gone.test :8080"}));
+    EXPECT_EQ(policy->m_lstImageIP, (std::list<std::string>{" 192.0.2.50 ", "192.0.2.51"}));
+    EXPECT_EQ(policy->m_lstValidProxyIP, (std::list<uint32_t>{Ip(127, 0, 0, 1), Ip(192, 0, 2, 10), Ip(192, 0, 2, 10), 0}))
         << "connection mode keeps repeats";
 }
 
 TEST_F(PolicyParamsTest, UnusableParametersAreRefused) {
     EXPECT_EQ(Read({Param("Route", "198.51.100.0/24"), Param("ImageIP", "192.0.2.1"), Param("rank", "r")}), 0);
-    EXPECT_EQ(agent_.CountLogs("Invalid parameters Exit!"), 1);
-    EXPECT_EQ(agent_.Logs().back().level, 4);
-    EXPECT_EQ(policy_->m_strRank, "r") << "fields read before the test keep their values";
+    EXPECT_EQ(agent.CountLogs("Invalid parameters Exit!"), 1);
+    EXPECT_EQ(agent.Logs().back().level, 4);
+    EXPECT_EQ(policy->m_strRank, "r") << "fields read before the test keep their values";
     EXPECT_EQ(Read({Param("Proxy", "proxy.test")}), 1) << "a proxy alone is enough";
 }
 
@@ -95,29 +81,29 @@ TEST_F(PolicyParamsTest, NamesThatResolveLaterAreRetried) {
     ASSERT_EQ(Read({Param("Type", "0"), Param("TrancertAddr", "late.test"), Param("Route", "later.test"),
                     Param("Proxy", "late.test")}),
               1);
-    EXPECT_TRUE(policy_->m_lstTracertIP.empty());
-    EXPECT_EQ(policy_->RetryUnresolved("Conn"), 1) << "something to retry, though it fails again";
-    EXPECT_EQ(policy_->m_lstUnresolvedTracert, std::list<std::string>{"late.test"});
+    EXPECT_TRUE(policy->m_lstTracertIP.empty());
+    EXPECT_EQ(policy->RetryUnresolved("Conn"), 1) << "something to retry, though it fails again";
+    EXPECT_EQ(policy->m_lstUnresolvedTracert, std::list<std::string>{"late.test"});
 
-    fake_.resolutions["late.test"] = {"192.0.2.77"};
-    EXPECT_EQ(policy_->RetryUnresolved("conn"), 0) << "group names compare exactly";
-    EXPECT_EQ(policy_->RetryUnresolved("Conn"), 1);
-    EXPECT_EQ(policy_->m_lstTracertIP, std::list<uint32_t>{Ip(192, 0, 2, 77)});
-    EXPECT_TRUE(policy_->m_lstUnresolvedTracert.empty());
-    EXPECT_EQ(policy_->m_lstUnresolvedRoute, std::list<std::string>{"later.test"});
-    EXPECT_EQ(policy_->RetryUnresolved("Proxy"), 1);
-    EXPECT_EQ(policy_->m_lstValidProxyStr.back(), "192.0.2.77");
-    EXPECT_TRUE(policy_->m_lstUnresolvedProxy.empty());
-    EXPECT_EQ(policy_->RetryUnresolved("Proxy"), 0);
+    fake.resolutions["late.test"] = {"192.0.2.77"};
+    EXPECT_EQ(policy->RetryUnresolved("conn"), 0) << "group names compare exactly";
+    EXPECT_EQ(policy->RetryUnresolved("Conn"), 1);
+    EXPECT_EQ(policy->m_lstTracertIP, std::list<uint32_t>{Ip(192, 0, 2, 77)});
+    EXPECT_TRUE(policy->m_lstUnresolvedTracert.empty());
+    EXPECT_EQ(policy->m_lstUnresolvedRoute, std::list<std::string>{"later.test"});
+    EXPECT_EQ(policy->RetryUnresolved("Proxy"), 1);
+    EXPECT_EQ(policy->m_lstValidProxyStr.back(), "192.0.2.77");
+    EXPECT_TRUE(policy->m_lstUnresolvedProxy.empty());
+    EXPECT_EQ(policy->RetryUnresolved("Proxy"), 0);
 
     // Connection entries are retried for Type 1 only.
     for (const char* type : {"1", "2"}) {
         ASSERT_EQ(Read({Param("Type", type), Param("ConnectAddr", "conn.test:443")}), 1);
-        fake_.resolutions["conn.test"] = {"203.0.113.9"};
+        fake.resolutions["conn.test"] = {"203.0.113.9"};
         const bool retried = type[0] == '1';
-        EXPECT_EQ(policy_->RetryUnresolved("Conn"), retried ? 1 : 0) << type;
-        EXPECT_EQ(policy_->m_lstConnectAddr.size(), retried ? 1u : 0u) << type;
-        fake_.resolutions["conn.test"] = {};
+        EXPECT_EQ(policy->RetryUnresolved("Conn"), retried ? 1 : 0) << type;
+        EXPECT_EQ(policy->m_lstConnectAddr.size(), retried ? 1u : 0u) << type;
+        fake.resolutions["conn.test"] = {};
     }
 }
 
@@ -131,11 +117,11 @@ TEST_F(PolicyParamsTest, HostileParameterTexts) {
     const std::string huge(100 * 1024, 'h');
     const std::string binary("\x01\xff\x00\x80;:\x00/\xfe", 9);
     ASSERT_EQ(Read({Param("TrancertAddr", many), Param("Route", ranges + huge + ";" + binary), Param("Proxy", binary)}), 1);
-    EXPECT_EQ(policy_->m_lstUnresolvedTracert.size(), 10000u);
-    EXPECT_EQ(policy_->m_lstValidRouteIP.size(), 200u * 256u);
-    for (const LogLine& l : agent_.Logs()) EXPECT_LE(l.text.size(), 1024u + 64u);
+    EXPECT_EQ(policy->m_lstUnresolvedTracert.size(), 10000u);
+    EXPECT_EQ(policy->m_lstValidRouteIP.size(), 200u * 256u);
+    for (const LogLine& l : agent.Logs()) EXPECT_LE(l.text.size(), 1024u + 64u);
     ASSERT_EQ(Read({Param("Type", "1"), Param("ConnectAddr", huge + ":" + huge + ";" + binary)}), 1);
-    EXPECT_EQ(policy_->m_lstUnresolvedConnect.size(), 2u);
+    EXPECT_EQ(policy->m_lstUnresolvedConnect.size(), 2u);
 }
 
 }  // namespace

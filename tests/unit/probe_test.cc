@@ -2,10 +2,8 @@
 // servers on ports other than 80 (no root needed).
 #include <gtest/gtest.h>
 
-#include "fakes/fake_os.h"
 #include "fakes/loopback_server.h"
-#include "fakes/recording_agent.h"
-#include "plugin/policy.h"
+#include "fakes/policy_rig.h"
 #include "probes/invalid_socket.h"
 
 namespace outlinkwatch {
@@ -76,12 +74,9 @@ TEST(ConnCheckTest, Table) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        FakeOs os;
-        Os* previous = SetOsForTesting(&os);
-        RecordingAgent agent;
-        agent.SetLangText("rsSuccess", " reaches out");
-        auto policy = std::make_unique<CPolicy>();
-        policy->SetAgent(&agent);
+        PolicyRig rig;
+        CPolicy* policy = rig.policy.get();
+        rig.agent.SetLangText("rsSuccess", " reaches out");
         std::vector<std::unique_ptr<LoopbackServer>> servers;
         std::vector<std::string> endpoints;
         for (char t : row.targets) {
@@ -100,7 +95,7 @@ TEST(ConnCheckTest, Table) {
         EXPECT_EQ(result, row.result);
 
         std::string logs;  // each check line as its letter and the target's index
-        for (const LogLine& line : agent.Logs()) {
+        for (const LogLine& line : rig.agent.Logs()) {
             for (size_t i = 0; i < endpoints.size(); ++i) {
                 for (const char* kind : {"fail:", "succ:", "Telnet:"}) {
                     if (line.text.find(kind + endpoints[i]) != std::string::npos) logs += kind[0] + std::to_string(i);
@@ -111,9 +106,6 @@ TEST(ConnCheckTest, Table) {
         EXPECT_EQ(policy->m_lstDenyAddr, row.denied);
         EXPECT_EQ(policy->m_strConnInfo, row.info);
         for (auto& server : servers) EXPECT_EQ(server->received(), "") << "no bytes go to a port other than 80";
-        servers.clear();
-        policy.reset();
-        SetOsForTesting(previous);
     }
 }
 

@@ -9,11 +9,9 @@
 
 #include <fstream>
 
-#include "fakes/fake_os.h"
 #include "fakes/params.h"
-#include "fakes/recording_agent.h"
+#include "fakes/policy_rig.h"
 #include "fakes/temp_dir.h"
-#include "plugin/policy.h"
 #include "proxy/ie_proxy.h"
 
 namespace outlinkwatch {
@@ -38,32 +36,26 @@ struct Listener {
     std::string port;
 };
 
-class ProxyTaskTest : public ::testing::Test {
+class ProxyTaskTest : public ::testing::Test, protected PolicyRig {
 protected:
     void SetUp() override {
         ASSERT_TRUE(listener_.ok);
         ASSERT_TRUE(home_.MakeSubdir(".mozilla/firefox/ab.default"));
-        previous_ = SetOsForTesting(&fake_);
-        fake_.processes.push_back({"AGENTUI.exe", kSid, "alice", home_.path()});
-        fake_.userKeys = {kSid};
-        fake_.resolutions["ff.test"] = {"127.0.0.2"};
-        fake_.devicePresent = true;
+        fake.processes.push_back({"AGENTUI.exe", kSid, "alice", home_.path()});
+        fake.userKeys = {kSid};
+        fake.resolutions["ff.test"] = {"127.0.0.2"};
+        fake.devicePresent = true;
         SetIE(1);
         SetFirefox(1);
-        policy_ = new CPolicy();
-        policy_->SetAgent(&agent_);
-        policy_->SetPolicyParams({Param("Type", "0"), Param("Proxy", " 192.0.2.80 "), Param("block", "3")});
-        ASSERT_EQ(policy_->Exec(0), 0);
-        ASSERT_TRUE(fake_.WaitForWaits(2, 1));
+        policy->SetPolicyParams({Param("Type", "0"), Param("Proxy", " 192.0.2.80 "), Param("block", "3")});
+        ASSERT_EQ(policy->Exec(0), 0);
+        ASSERT_TRUE(fake.WaitForWaits(2, 1));
     }
-    void TearDown() override {
-        delete policy_;
-        SetOsForTesting(previous_);
-    }
+    void TearDown() override { policy.reset(); }  // while the listener and the home are still there
     void SetIE(uint32_t on) {
         const std::string key = std::string(kSid) + "\\" + kIESettingsKey;
-        fake_.registry().PutValue(HKEY_USERS, key, "ProxyEnable", 4, std::string(reinterpret_cast<char*>(&on), 4));
-        fake_.registry().PutValue(HKEY_USERS, key, "ProxyServer", 1, "http=127.0.0.2:" + listener_.port + '\0');
+        fake.registry().PutValue(HKEY_USERS, key, "ProxyEnable", 4, std::string(reinterpret_cast<char*>(&on), 4));
+        fake.registry().PutValue(HKEY_USERS, key, "ProxyServer", 1, "http=127.0.0.2:" + listener_.port + '\0');
     }
     void SetFirefox(int type, const std::string& host = "ff.test") {
         std::ofstream(home_.path() + "/.mozilla/firefox/ab.default/prefs.js")
@@ -72,13 +64,13 @@ protected:
     }
     // One proxy tick; waits until the proxy thread sleeps again.
     void Tick(int waits) {
-        fake_.AdvanceTime(70000);
-        ASSERT_TRUE(fake_.WaitForWaits(2, waits));
+        fake.AdvanceTime(70000);
+        ASSERT_TRUE(fake.WaitForWaits(2, waits));
     }
     // The deny-list commands so far: "lift" or the entry count.
     std::vector<std::string> DenyCommands() {
         std::vector<std::string> out;
-        for (const auto& call : fake_.DeviceCalls()) {
+        for (const auto& call : fake.DeviceCalls()) {
             if (call.code != kSetDenyList) continue;
             const bool zero = call.input.size() == 200 &&
                               std::all_of(call.input.begin(), call.input.end(), [](uint8_t b) { return b == 0; });
@@ -89,10 +81,6 @@ protected:
 
     Listener listener_;
     TempDir home_;
-    FakeOs fake_;
-    RecordingAgent agent_;
-    Os* previous_ = nullptr;
-    CPolicy* policy_ = nullptr;
 };
 
 TEST_F(ProxyTaskTest, AChangeIsSeenOnceAndAChangeBackLiftsTheDenyList) {
@@ -100,27 +88,27 @@ TEST_F(ProxyTaskTest, AChangeIsSeenOnceAndAChangeBackLiftsTheDenyList) {
     // notified, Firefox first, with describe "2".
     EXPECT_EQ(DenyCommands(), (std::vector<std::string>{"lift", "2"}));
     std::string items;  // each record's first two items, Describe and Information
-    for (const auto& note : agent_.Notifications()) {
+    for (const auto& note : agent.Notifications()) {
         for (const auto& item : note.second.front().lstInfo) items += item.m_strName + "=" + item.m_strValue + "|";
     }
     EXPECT_EQ(items, "Describe=2|Information=ff.test;IP Address:127.0.0.2\n|checktime=2023-11-14 22:13:20|"
                      "Describe=2|Information=http:127.0.0.2;IP Address:127.0.0.2\n|checktime=2023-11-14 22:13:20|");
-    EXPECT_EQ(agent_.Prompts().size(), 1u);
-    EXPECT_EQ(policy_->m_lstIEProxyIP, std::list<uint32_t>(2, InetAddr("127.0.0.2"))) << "IE, then Firefox";
-    EXPECT_EQ(fake_.networkTimeouts.load(), 1) << "the one endpoint of both browsers is probed once";
+    EXPECT_EQ(agent.Prompts().size(), 1u);
+    EXPECT_EQ(policy->m_lstIEProxyIP, std::list<uint32_t>(2, InetAddr("127.0.0.2"))) << "IE, then Firefox";
+    EXPECT_EQ(fake.networkTimeouts.load(), 1) << "the one endpoint of both browsers is probed once";
 
     // Unchanged: nothing is read beyond the raw settings, nothing sent.
     Tick(2);
     EXPECT_EQ(DenyCommands().size(), 2u);
-    EXPECT_EQ(agent_.Notifications().size(), 2u);
-    EXPECT_EQ(agent_.CountLogs("Proxy Connect succ:"), 2);
+    EXPECT_EQ(agent.Notifications().size(), 2u);
+    EXPECT_EQ(agent.CountLogs("Proxy Connect succ:"), 2);
 
     // Both switched off: the deny list is lifted and nothing is judged.
     SetIE(0);
     SetFirefox(0);
     Tick(3);
     EXPECT_EQ(DenyCommands(), (std::vector<std::string>{"lift", "2", "lift"}));
-    EXPECT_EQ(agent_.Notifications().size(), 2u);
+    EXPECT_EQ(agent.Notifications().size(), 2u);
 
     // Back on: the same findings are known, so they are denied again but
     // neither notified nor prompted.
@@ -128,35 +116,35 @@ TEST_F(ProxyTaskTest, AChangeIsSeenOnceAndAChangeBackLiftsTheDenyList) {
     SetFirefox(1);
     Tick(4);
     EXPECT_EQ(DenyCommands(), (std::vector<std::string>{"lift", "2", "lift", "lift", "2"}));
-    EXPECT_EQ(agent_.Notifications().size(), 2u);
-    EXPECT_EQ(agent_.Prompts().size(), 1u);
-    EXPECT_EQ(policy_->m_bSameInvalidProxy.load(), 1);
+    EXPECT_EQ(agent.Notifications().size(), 2u);
+    EXPECT_EQ(agent.Prompts().size(), 1u);
+    EXPECT_EQ(policy->m_bSameInvalidProxy.load(), 1);
 }
 
 TEST_F(ProxyTaskTest, DoneLiftsTheDenyListThatATaskUnderWaySetsAfterTheFirstLift) {
     // The next task, the IE finding made, waits at Firefox's name until done has lifted the list; the known
     // IE finding is then denied again, and lifted at last.
-    fake_.resolveHook = [this](const std::string& host) {
-        if (host == "ff2.test") agent_.WaitForLogs("Stop monitor proxy thread.", 1);
+    fake.resolveHook = [this](const std::string& host) {
+        if (host == "ff2.test") agent.WaitForLogs("Stop monitor proxy thread.", 1);
     };
     SetFirefox(1, "ff2.test");
-    fake_.AdvanceTime(70000);
-    ASSERT_TRUE(agent_.WaitForLogs("The IE set proxy!", 2));
-    policy_->done("");
+    fake.AdvanceTime(70000);
+    ASSERT_TRUE(agent.WaitForLogs("The IE set proxy!", 2));
+    policy->done("");
     EXPECT_EQ(DenyCommands(), (std::vector<std::string>{"lift", "2", "lift", "lift", "1", "lift"}));
 }
 
 TEST_F(ProxyTaskTest, AnAllowedProxyIsNoFindingAndNoAllowedListChecksNothing) {
-    policy_->m_lstValidProxyStr = {"192.0.2.80", "127.0.0.2\r\n"};
+    policy->m_lstValidProxyStr = {"192.0.2.80", "127.0.0.2\r\n"};
     SetFirefox(4);
     Tick(2);
-    EXPECT_EQ(agent_.CountLogs("The proxy configration is valid!"), 1);
+    EXPECT_EQ(agent.CountLogs("The proxy configration is valid!"), 1);
     EXPECT_EQ(DenyCommands().back(), "lift");
-    EXPECT_EQ(policy_->CheckProxyConfig(), 1) << "unchanged";
-    policy_->m_lstValidProxyStr.clear();
+    EXPECT_EQ(policy->CheckProxyConfig(), 1) << "unchanged";
+    policy->m_lstValidProxyStr.clear();
     SetIE(0);
-    EXPECT_EQ(policy_->CheckProxyConfig(), 0);
-    EXPECT_EQ(agent_.CountLogs("The IE set proxy!"), 2) << "no check without allowed proxies";
+    EXPECT_EQ(policy->CheckProxyConfig(), 0);
+    EXPECT_EQ(agent.CountLogs("The IE set proxy!"), 2) << "no check without allowed proxies";
 }
 
 }  // namespace

@@ -7,9 +7,7 @@
 #include <thread>
 
 #include "config/address_parsing.h"
-#include "fakes/fake_os.h"
-#include "fakes/recording_agent.h"
-#include "plugin/policy.h"
+#include "fakes/policy_rig.h"
 #include "reaction/notify.h"
 
 namespace outlinkwatch {
@@ -19,26 +17,16 @@ constexpr uint32_t kDeny = 0x804D21DC;
 constexpr uint32_t kCut = 0x804D21BC;
 const std::string kNfwUpper = "\\\\.\\NFW";
 
-// A policy on a fake OS and agent; language texts are the key without "rs".
-struct Rig {
-    explicit Rig(bool device = true) : previous(SetOsForTesting(&fake)) {
+// Language texts are the key without "rs".
+struct Rig : PolicyRig {
+    explicit Rig(bool device = true) {
         fake.devicePresent = device;
         for (const char* key : {"rsSecInfo", "rsMFProxy", "rsProxydisable", "rsProxyNotify", "rsBlock", "rsRoute",
                                 "rsConNotity", "rsTitle"}) {
             agent.SetLangText(key, std::string(key + 2) + "|");
         }
-        policy = std::make_unique<CPolicy>();
-        policy->SetAgent(&agent);
     }
-    ~Rig() {
-        fake.devicePresent = false;  // the destructor's EnableProxy is no case's subject
-        policy.reset();
-        SetOsForTesting(previous);
-    }
-    FakeOs fake;
-    Os* previous;
-    RecordingAgent agent;
-    std::unique_ptr<CPolicy> policy;
+    ~Rig() { fake.devicePresent = false; }  // the destructor's EnableProxy is no case's subject
 };
 
 TEST(ReactionTest, HandleResultFollowsTheBlockValue) {

@@ -7,12 +7,10 @@
 #include <filesystem>
 #include <vector>
 
-#include "fakes/fake_os.h"
 #include "fakes/other_user.h"
-#include "fakes/recording_agent.h"
+#include "fakes/policy_rig.h"
 #include "fakes/temp_dir.h"
 #include "platform/trace_files.h"
-#include "plugin/policy.h"
 
 namespace outlinkwatch {
 namespace {
@@ -153,20 +151,13 @@ TEST_F(TraceTest, TraceByTable) {
     }
 }
 
-// A policy on its own fake OS with the recording agent, for one report case.
-struct ReportRig {
+// A policy for one report case.
+struct ReportRig : PolicyRig {
     explicit ReportRig(const std::string& dir) {
         fake.tempDir = dir;
-        previous = SetOsForTesting(&fake);
-        policy = new CPolicy();
-        policy->SetAgent(&agent);
         EXPECT_EQ(policy->Initialize("policy.win.outlink.watch"), 200);
         agent.SetLangText("rsRouteAdrr", "Route to ");
         agent.SetLangText("rsRouteInfo", " passes:");
-    }
-    ~ReportRig() {
-        delete policy;
-        SetOsForTesting(previous);
     }
     // The messages of the report's log lines, without function and line.
     std::vector<std::string> Messages() {
@@ -178,11 +169,6 @@ struct ReportRig {
         }
         return out;
     }
-
-    FakeOs fake;
-    RecordingAgent agent;
-    Os* previous = nullptr;
-    CPolicy* policy = nullptr;
 };
 
 TEST_F(TraceTest, PrintTracertByTable) {

@@ -4,8 +4,6 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <string>
-
 namespace {
 
 const char* const kAssignments[] = {"_ZN9attributeaSERKS_",    "_ZN11attribute_uaSERKS_",
@@ -27,12 +25,9 @@ TEST(XmlBoundaryTest, AgentModuleUsesThePluginsExports) {
 
     void* seen[6] = {};
     assignments(seen);
+    // The same address as the plug-in's export is the plug-in's code, not a copy in the module.
     for (int i = 0; i < 6; ++i) {
-        SCOPED_TRACE(kAssignments[i]);
-        EXPECT_EQ(seen[i], dlsym(plugin, kAssignments[i])) << "bound to the plug-in's export";
-        Dl_info info;
-        ASSERT_NE(dladdr(seen[i], &info), 0);
-        EXPECT_NE(std::string(info.dli_fname).find("OutlinkWatch"), std::string::npos) << info.dli_fname;
+        EXPECT_TRUE(seen[i] != nullptr && seen[i] == dlsym(plugin, kAssignments[i])) << kAssignments[i];
     }
 
     // The copy constructors and destructors are exported as well.

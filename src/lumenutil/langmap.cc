@@ -1,4 +1,5 @@
 #include "lumenutil/langmap.h"
+#include "platform/text.h"
 
 #include <atomic>
 #include <cctype>
@@ -92,7 +93,7 @@ int LangMap::GetLangID(const std::string& name) const {
         if (std::isgraph(static_cast<unsigned char>(c))) cleaned += c;
     }
     for (const auto& kv : m_mapLang) {
-        if (outlinkwatch::EqualsNoCase(kv.second.name, cleaned)) return kv.first;
+        if (outlinkwatch::EqualsIgnoreAsciiCase(kv.second.name, cleaned)) return kv.first;
     }
     return m_mapLang.begin()->first;
 }

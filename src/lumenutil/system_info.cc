@@ -1,4 +1,5 @@
 #include "lumenutil/system_info.h"
+#include "platform/text.h"
 
 #include <cctype>
 
@@ -56,13 +57,6 @@ DWORD LumenSystemInfo::GetOSVersionInfo(int& osCode, int& servicePackMajor, int 
 
 namespace {
 
-bool SameIgnoringCase(const std::string& a, const char* b) {
-    size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
 
 }  // namespace
 
@@ -138,7 +132,7 @@ uint32_t CurrentUserSid(outlinkwatch::Os* os, const std::string& imageName, std:
     // goes to the end, so the last matching key wins.
     bool found = false;
     for (const std::string& name : keys) {
-        if (SameIgnoringCase(name, ".default") || name.find("Classes") != std::string::npos) continue;
+        if (outlinkwatch::EqualsIgnoreAsciiCase(name, ".default") || name.find("Classes") != std::string::npos) continue;
         SidValue key;
         if (!ParseSidText(name, &key)) continue;
         if (key.authority == user.authority && key.subAuthorities == user.subAuthorities) {

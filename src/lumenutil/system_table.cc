@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "lumenutil/langmap.h"
+#include "platform/text.h"
 #include "lumenutil/registry.h"
 #include "lumenutil/system_info.h"
 
@@ -25,17 +26,12 @@ constexpr uint32_t kNcfVirtual = 0x1;
 constexpr long kMaxListedAdapters = 256;
 constexpr uint32_t kIniValueBytes = 260;
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool Contains(const std::string& haystack, const char* needle) { return Lower(haystack).find(needle) != std::string::npos; }
+bool Contains(const std::string& haystack, const char* needle) { return outlinkwatch::AsciiStrToLower(haystack).find(needle) != std::string::npos; }
 
 // A MAC text in one form: upper case, '-' between the bytes.
 std::string NormalMac(const std::string& mac) {
     std::string out = mac;
-    for (char& c : out) c = c == ':' ? '-' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : out) c = c == ':' ? '-' : outlinkwatch::AsciiToUpper(c);
     return out;
 }
 
@@ -56,7 +52,7 @@ bool ParseListedNumber(const std::string& text, uint32_t* value) {
     if (b == e || e - b > 10) return false;
     uint64_t v = 0;
     for (size_t i = b; i < e; ++i) {
-        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(text[i])));
+        const char c = outlinkwatch::AsciiToLower(text[i]);
         int d;
         if (c >= '0' && c <= '9') d = c - '0';
         else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;

@@ -1,14 +1,10 @@
 #include "platform/expand_vars.h"
+#include "platform/text.h"
 
 #include <cctype>
 
 namespace outlinkwatch {
 namespace {
-
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 
 }  // namespace
 
@@ -25,7 +21,7 @@ bool ExpandPercentVariables(const std::string& text, size_t cap,
         }
         result.append(text, i, open - i);
         std::string value;
-        if (close > open + 1 && lookup(Upper(text.substr(open + 1, close - open - 1)), &value)) {
+        if (close > open + 1 && lookup(AsciiStrToUpper(text.substr(open + 1, close - open - 1)), &value)) {
             result += value;
         } else {
             result.append(text, open, close + 1 - open);  // unknown: stays as written

@@ -1,4 +1,5 @@
 #include "platform/ini_reader.h"
+#include "platform/text.h"
 
 #include <cctype>
 #include <cstring>
@@ -79,15 +80,6 @@ Line ParseLine(std::string_view raw) {
 
 }  // namespace
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 std::string IniProfileString(const std::string& text, const char* section, const char* key,
                              const char* defaultValue, uint32_t size) {
     if (size == 0) return std::string();
@@ -118,11 +110,11 @@ uint32_t IniGetString(const std::string& text, const char* section, const char* 
             }
             // Only the first section of a name is read.
             if (inSection) break;
-            inSection = EqualsNoCase(line.name, section);
+            inSection = EqualsIgnoreAsciiCase(line.name, section);
         } else if (line.kind == Line::kEntry && inSection) {
             if (key == nullptr) {
                 names.push_back(line.name);
-            } else if (EqualsNoCase(line.name, key)) {
+            } else if (EqualsIgnoreAsciiCase(line.name, key)) {
                 return CopyText(line.value, buf, size);
             }
         }

@@ -22,9 +22,6 @@ uint32_t IniGetString(const std::string& text, const char* section, const char* 
 std::string IniProfileString(const std::string& text, const char* section, const char* key,
                              const char* defaultValue, uint32_t size);
 
-// ASCII comparison without regard to case, as Windows compares names.
-bool EqualsNoCase(std::string_view a, std::string_view b);
-
 // Files larger than this are read only up to this size.
 constexpr size_t kMaxIniFileBytes = 4u << 20;
 

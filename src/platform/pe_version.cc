@@ -5,7 +5,7 @@
 #include <fstream>
 #include <vector>
 
-#include "platform/utf8.h"
+#include "platform/text.h"
 
 namespace outlinkwatch {
 namespace {

@@ -1,4 +1,5 @@
 #include "platform/reg_file.h"
+#include "platform/text.h"
 
 #include <cstdio>
 #include <utility>
@@ -11,45 +12,18 @@ namespace {
 const char kHeader5[] = "Windows Registry Editor Version 5.00";
 const char kHeader4[] = "REGEDIT4";
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
-    c = Lower(c);
+    c = AsciiToLower(c);
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
-}
-
-bool StartsWithNoCase(const std::string& s, size_t pos, const char* prefix) {
-    for (size_t i = 0; prefix[i] != '\0'; ++i) {
-        if (pos + i >= s.size() || Lower(s[pos + i]) != prefix[i]) return false;
-    }
-    return true;
 }
 
 void AppendUnit(std::string* out, uint32_t unit) {
     out->push_back(static_cast<char>(unit & 0xFF));
     out->push_back(static_cast<char>((unit >> 8) & 0xFF));
-}
-
-void AppendUtf8(std::string* out, uint32_t cp) {
-    if (cp < 0x80) {
-        out->push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
 }
 
 // One well-formed UTF-8 sequence at pos: its code point and length, or 0.
@@ -208,7 +182,7 @@ private:
         } else if (line.compare(pos, std::string::npos, "-") == 0) {
             current_->values.erase(value.name);
             return true;
-        } else if (StartsWithNoCase(line, pos, "dword:")) {
+        } else if (StartsWithIgnoreAsciiCase(std::string_view(line).substr(pos), "dword:")) {
             pos += 6;
             if (line.size() - pos != 8) return Fail("dword needs eight hex digits");
             uint32_t v = 0;
@@ -219,7 +193,7 @@ private:
             }
             value.type = kRegDword;
             for (int i = 0; i < 4; ++i) value.data.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-        } else if (StartsWithNoCase(line, pos, "hex")) {
+        } else if (StartsWithIgnoreAsciiCase(std::string_view(line).substr(pos), "hex")) {
             pos += 3;
             value.type = kRegBinary;
             if (pos < line.size() && line[pos] == '(') {
@@ -363,18 +337,12 @@ bool ForEachKey(const Key& root, Fn fn) {
 
 }  // namespace
 
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i])) return false;
-    }
-    return true;
-}
+bool SameName(const std::string& a, const std::string& b) { return EqualsIgnoreAsciiCase(a, b); }
 
 bool NameLess::operator()(const std::string& a, const std::string& b) const {
     const size_t n = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < n; ++i) {
-        const unsigned char x = static_cast<unsigned char>(Lower(a[i])), y = static_cast<unsigned char>(Lower(b[i]));
+        const unsigned char x = static_cast<unsigned char>(AsciiToLower(a[i])), y = static_cast<unsigned char>(AsciiToLower(b[i]));
         if (x != y) return x < y;
     }
     return a.size() < b.size();
@@ -447,14 +415,14 @@ std::string Utf16ToNarrow(const std::string& utf16) {
     for (size_t i = 0; i < units; ++i) {
         const uint32_t u = unit(i);
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
-            AppendUtf8(&out, 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
+            AppendUtf8(0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00), &out);
             ++i;
         } else if (u >= 0xDC80 && u <= 0xDCFF) {
             out.push_back(static_cast<char>(u - 0xDC00));  // a byte that was not UTF-8
         } else if (u >= 0xD800 && u <= 0xDFFF) {
             out.push_back('?');  // as the ANSI conversion shows what it cannot map
         } else {
-            AppendUtf8(&out, u);
+            AppendUtf8(u, &out);
         }
     }
     if (utf16.size() % 2 != 0) out.push_back(utf16.back());

@@ -1,7 +1,7 @@
 #include "platform/wide_text.h"
 
 #include "platform/os.h"
-#include "platform/utf8.h"
+#include "platform/text.h"
 
 namespace outlinkwatch {
 namespace {

@@ -3,23 +3,19 @@
 #include <cstdlib>
 
 #include "lumenutil/langmap.h"
+#include "platform/text.h"
 #include "plugin/component.h"
 
 namespace {
 
-std::string Upper(const std::string& s) {
-    std::string u(s);
-    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u;
-}
 
 }  // namespace
 
 std::string CPolicyBase::FindParamValue(std::string name, const std::list<PolicyParam>& params) {
-    const std::string wanted = Upper(name);
+    const std::string wanted = outlinkwatch::AsciiStrToUpper(name);
     for (const PolicyParam& p : params) {
         if (p.kind != 0) continue;
-        if (Upper(p.name) == wanted) return p.value;
+        if (outlinkwatch::AsciiStrToUpper(p.name) == wanted) return p.value;
     }
     return std::string();
 }
@@ -35,18 +31,18 @@ std::string CPolicyBase::GetCommParamValue(std::string name) {
 }
 
 std::string CPolicyBase::FindGroupValue(std::string name, const std::list<ParamTriple>& triples) {
-    const std::string wanted = Upper(name);
+    const std::string wanted = outlinkwatch::AsciiStrToUpper(name);
     for (const ParamTriple& t : triples) {
-        if (Upper(t.name) == wanted) return t.value;
+        if (outlinkwatch::AsciiStrToUpper(t.name) == wanted) return t.value;
     }
     return std::string();
 }
 
 int CPolicyBase::FindTriple(std::string name, const std::list<ParamTriple>& triples, std::string& tag,
                             std::string& value) {
-    const std::string wanted = Upper(name);
+    const std::string wanted = outlinkwatch::AsciiStrToUpper(name);
     for (const ParamTriple& t : triples) {
-        if (Upper(t.name) == wanted) {
+        if (outlinkwatch::AsciiStrToUpper(t.name) == wanted) {
             tag = t.tag;
             value = t.value;
             break;

@@ -1,5 +1,6 @@
 // The parsers of the probe's answer.
 #include "probes/http_answer.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -54,10 +55,7 @@ int ParseResponseCode(const char* data, size_t len, std::string* codeText) {
 
 std::string ParseLocationHost(const char* data, size_t len) {
     const std::string_view text = BoundedText(data, len);
-    std::string upper(text);
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
+    const std::string upper = outlinkwatch::AsciiStrToUpper(std::string(text));
     const size_t at = upper.find("LOCATION:");
     if (at == std::string::npos) return std::string();
     const size_t crlf = upper.find("\r\n", at);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "config/address_parsing.h"
+#include "platform/text.h"
 #include "probes/route_tracer.h"
 
 namespace {
@@ -15,9 +16,7 @@ constexpr char kTraceComplete[] = "trace complete";
 
 std::string CRouteTracer::CompletedTraceText(const std::string& bytes) {
     std::string text(bytes.c_str(), strnlen(bytes.c_str(), bytes.size()));
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    text = outlinkwatch::AsciiStrToLower(text);
     if (text.find(kGbkTraceComplete) != std::string::npos || text.find(kTraceComplete) != std::string::npos) {
         return text;
     }

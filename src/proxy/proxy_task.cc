@@ -4,19 +4,12 @@
 #include <cstring>
 
 #include "lumenutil/registry.h"
+#include "platform/text.h"
 #include "plugin/policy.h"
 #include "proxy/deal_my_proxy.h"
 #include "proxy/ie_proxy.h"
 
 namespace {
-
-// Equal without regard to ASCII case.
-bool SameText(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
 
 // The proxy mutex, given back once on whichever way the task ends.
 class ProxyMutexHold {
@@ -65,7 +58,7 @@ int CPolicy::CheckProxyIsInvalid(std::list<ProxyRecord>& records, std::string br
         if (record.strAddr.empty()) continue;
         const bool allowed =
             std::any_of(m_lstValidProxyStr.begin(), m_lstValidProxyStr.end(),
-                        [&](const std::string& valid) { return SameText(outlinkwatch::TrimText(valid), record.strAddr); });
+                        [&](const std::string& valid) { return outlinkwatch::EqualsIgnoreAsciiCase(outlinkwatch::TrimText(valid), record.strAddr); });
         if (allowed) continue;
         info += record.strProtocol + record.strHost + ";IP Address:" + record.strAddr + "\n";
         msg += record.strProtocol + record.strHost + "\n";

@@ -1,4 +1,5 @@
 #include "fakes/fake_os.h"
+#include "platform/text.h"
 
 #include <sys/stat.h>
 
@@ -299,7 +300,7 @@ const FakeOs::FakeProcess* FakeOs::ProcessOf(Handle token) {
 ProcessTokenStatus FakeOs::OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) {
     if (processListFails) return ProcessTokenStatus::kSnapshotFailed;
     for (size_t i = 0; i < processes.size(); ++i) {
-        if (!EqualsNoCase(processes[i].image, imageName)) continue;
+        if (!EqualsIgnoreAsciiCase(processes[i].image, imageName)) continue;
         *session = processes[i].sessionId;
         *token = objects_.CreateToken(static_cast<uint32_t>(i), 0);
         return ProcessTokenStatus::kOpened;

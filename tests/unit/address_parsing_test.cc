@@ -1,4 +1,5 @@
 #include "config/address_parsing.h"
+#include "platform/text.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>
@@ -30,6 +31,10 @@ TEST(AddressParsing, TrimText) {
         SCOPED_TRACE(c.in);
         EXPECT_EQ(TrimText(c.in), c.want);
     }
+}
+
+TEST(AddressParsing, AsciiCaseOnlyFoldsAToZ) {  // bytes next to A-Z/a-z, NUL, UTF-8 and Latin-1 stay
+    EXPECT_EQ(AsciiStrToLower(std::string("AzZ\xC3\x89\xE9\0[@`{", 11)), std::string("azz\xC3\x89\xE9\0[@`{", 11));
 }
 
 TEST(AddressParsing, SplitStringAppends) {

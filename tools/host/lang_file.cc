@@ -1,4 +1,5 @@
 #include "lang_file.h"
+#include "platform/text.h"
 
 #include <cctype>
 #include <optional>
@@ -7,11 +8,6 @@
 
 namespace owhost {
 namespace {
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 std::string Trim(const std::string& s) {
     const char* blanks = " \t\r";
@@ -22,7 +18,7 @@ std::string Trim(const std::string& s) {
 }
 
 std::pair<std::string, std::string> Key(const std::string& module, const std::string& key) {
-    return {Lower(module), Lower(key)};
+    return {outlinkwatch::AsciiStrToLower(module), outlinkwatch::AsciiStrToLower(key)};
 }
 
 // What one line of the file says.

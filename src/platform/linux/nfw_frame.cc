@@ -1,4 +1,5 @@
 #include "platform/linux/nfw_frame.h"
+#include "platform/text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -38,7 +39,7 @@ std::string DeviceFileName(const std::string& devicePath) {
         const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
                            c == '-';
         if (!plain) return std::string();
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        c = AsciiToLower(c);
     }
     return name;
 }

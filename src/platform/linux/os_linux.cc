@@ -15,6 +15,7 @@
 #include <fstream>
 
 #include "platform/ini_reader.h"
+#include "platform/text.h"
 #include "platform/kobjects.h"
 #include "platform/linux/hidden_command.h"
 #include "platform/linux/device_linux.h"
@@ -95,8 +96,7 @@ public:
         const size_t dot = n.find('.');
         if (dot != std::string::npos) n.resize(dot);
         if (n.size() > 15) n.resize(15);
-        for (char& c : n) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        *name = n;
+        *name = n = AsciiStrToUpper(n);
         return !n.empty();
     }
 

@@ -1,4 +1,5 @@
 #include "platform/linux/users_linux.h"
+#include "platform/text.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,14 +18,9 @@ namespace outlinkwatch {
 namespace linuxusers {
 namespace {
 
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 std::string WithoutExe(const std::string& name) {
     const size_t n = name.size();
-    if (n >= 4 && Upper(name.substr(n - 4)) == ".EXE") return name.substr(0, n - 4);
+    if (n >= 4 && AsciiStrToUpper(name.substr(n - 4)) == ".EXE") return name.substr(0, n - 4);
     return name;
 }
 
@@ -131,14 +127,14 @@ bool ForEachProcess(Visit visit) {
 }  // namespace
 
 bool ImageNameMatches(const std::string& imageName, const ProcessNames& names) {
-    const std::string wanted = Upper(WithoutExe(imageName));
+    const std::string wanted = AsciiStrToUpper(WithoutExe(imageName));
     if (wanted.empty()) return false;
-    auto same = [&](const std::string& name) { return !name.empty() && Upper(WithoutExe(name)) == wanted; };
+    auto same = [&](const std::string& name) { return !name.empty() && AsciiStrToUpper(WithoutExe(name)) == wanted; };
     if (same(names.exeBase) || same(names.argv0Base) || same(names.comm)) return true;
     constexpr size_t kCommBytes = 15;
     if (names.comm.size() != kCommBytes || !names.exeBase.empty() || !names.argv0Base.empty()) return false;
-    const std::string comm = Upper(names.comm);
-    return Upper(imageName).compare(0, kCommBytes, comm) == 0 || wanted.compare(0, kCommBytes, comm) == 0;
+    const std::string comm = AsciiStrToUpper(names.comm);
+    return AsciiStrToUpper(imageName).compare(0, kCommBytes, comm) == 0 || wanted.compare(0, kCommBytes, comm) == 0;
 }
 
 ProcessTokenStatus FindProcess(const std::string& imageName, ProcessIds* ids) {

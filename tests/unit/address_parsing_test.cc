@@ -22,7 +22,7 @@ uint32_t Net(unsigned char a, unsigned char b, unsigned char c, unsigned char d)
     return n;
 }
 
-TEST(AddressParsing, TrimText) {
+TEST(AddressParsing, TrimTextAndAsciiCase) {
     const struct { std::string in, want; } cases[] = {
         {"", ""}, {" \t\r\n", ""}, {"  a b  ", "a b"}, {"\r\n x \t\r\n", "x"}, {"\t x \t", "x"},
         {" \nx", "\nx"}, {"x\t \t", "x\t"},  // one pass per set: what a later pass uncovers stays
@@ -31,9 +31,7 @@ TEST(AddressParsing, TrimText) {
         SCOPED_TRACE(c.in);
         EXPECT_EQ(TrimText(c.in), c.want);
     }
-}
-
-TEST(AddressParsing, AsciiCaseOnlyFoldsAToZ) {  // bytes next to A-Z/a-z, NUL, UTF-8 and Latin-1 stay
+    // Case folding touches A-Z only: the bytes next to both ranges, NUL, UTF-8 and Latin-1 stay.
     EXPECT_EQ(AsciiStrToLower(std::string("AzZ\xC3\x89\xE9\0[@`{", 11)), std::string("azz\xC3\x89\xE9\0[@`{", 11));
 }
 

@@ -77,7 +77,7 @@ void BM_ProxyTaskUnchanged(benchmark::State& state) {
         NullAgent agent;
         CPolicy policy;
         policy.SetAgent(&agent);
-        policy.m_hProxyMutex = policy.os()->CreateMutexObject(false);
+        policy.m_hProxyMutex = policy.os()->Kernel()->CreateMutexObject(false);
         policy.m_lstValidProxyStr = {"192.0.2.80"};
         policy.m_strBlock = "0";
         // The first task reads everything; nothing listens on port 1, so nothing is judged.
@@ -91,7 +91,7 @@ void BM_ProxyTaskUnchanged(benchmark::State& state) {
                                                       benchmark::Counter::kAvgIterations);
         state.counters["alloc_bytes"] = benchmark::Counter(static_cast<double>(g_bytes.load() - bytes),
                                                            benchmark::Counter::kAvgIterations);
-        policy.os()->CloseObject(policy.m_hProxyMutex);
+        policy.os()->Kernel()->CloseObject(policy.m_hProxyMutex);
         policy.m_hProxyMutex = nullptr;
     }
     close(fds[1]);

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
         const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         std::printf("%d %.1f\n", result, ms);
         // A file name is one second: the next trace starts in a new one.
-        os->SleepMs(1000);
+        os->Clock()->SleepMs(1000);
     }
     return 0;
 }

@@ -19,7 +19,7 @@ void CPolicy::ResolveAddrList(const std::list<std::string>& in, int withPort, st
     outlinkwatch::Os* os = m_pOs;
     outlinkwatch::ResolveAddrList(in, withPort, outIP, outText, outRecords, outUnresolved,
                                   [os](const std::string& host, std::vector<uint32_t>* addrs) {
-                                      return os->ResolveHostIPv4(host, addrs);
+                                      return os->Network()->ResolveHostIPv4(host, addrs);
                                   });
 }
 

@@ -13,7 +13,7 @@ using outlinkwatch::kErrorSuccess;
 using outlinkwatch::QueryAdapters;
 
 void CPolicy::TracertCallback() {
-    m_pOs->WaitForObjects(&m_hConnMutex, 1, outlinkwatch::kInfinite);
+    m_pOs->Kernel()->WaitForObjects(&m_hConnMutex, 1, outlinkwatch::kInfinite);
     try {
         // Parameters a repeated Exec could not read at once: the proxy
         // thread never waits for this mutex, so waiting for its mutex here
@@ -27,7 +27,7 @@ void CPolicy::TracertCallback() {
     } catch (...) {
         OW_LOG(this, 2, "CPolicy::TracertCallback", "Catch an exception when calling TracertCallback.");
     }
-    m_pOs->ReleaseMutexObject(m_hConnMutex);
+    m_pOs->Kernel()->ReleaseMutexObject(m_hConnMutex);
 }
 
 int CPolicy::IsActivedNetwork() {

@@ -3,7 +3,7 @@
 namespace lumenutil {
 
 CLumenTimer::CLumenTimer(outlinkwatch::Os* os)
-    : m_host((os != nullptr ? os : outlinkwatch::CurrentOs())->CreateTimerHost()) {}
+    : m_host((os != nullptr ? os : outlinkwatch::CurrentOs())->Clock()->CreateTimerHost()) {}
 
 CLumenTimer::~CLumenTimer() {
     if (m_host) m_host->Stop(kStopWaitMs);

@@ -24,7 +24,7 @@ uint32_t MonitorRouteThread(void* arg) {
     policy->TracertCallback();
     policy->SetCheckConnTask();
 
-    Handle routeChange = os->CreateEventObject("Routechange", true, false);
+    Handle routeChange = os->Kernel()->CreateEventObject("Routechange", true, false);
     if (routeChange == nullptr) {
         OW_LOG(policy, 4, "MonitorRouteThread", "CreateEvent Routechange Fail");
         g_bRouteThreadStopped.store(1);
@@ -33,12 +33,12 @@ uint32_t MonitorRouteThread(void* arg) {
     const Handle waitSet[3] = {policy->m_hConnExitEvent, routeChange, policy->m_hCheckCycleEvent.load()};
 
     while (g_bExit.load() == 0) {
-        if (!os->NotifyRouteChange(routeChange)) {
-            os->SleepMs(1000);
+        if (!os->Network()->NotifyRouteChange(routeChange)) {
+            os->Clock()->SleepMs(1000);
             OW_LOG(policy, 4, "MonitorRouteThread", "Fail!!");
             continue;
         }
-        const uint32_t wait = os->WaitForObjects(waitSet, 3, RetryWaitMs(policy, kConnTimerId));
+        const uint32_t wait = os->Kernel()->WaitForObjects(waitSet, 3, RetryWaitMs(policy, kConnTimerId));
         if (wait == kWaitObject0) {
             OW_LOG(policy, 2, "MonitorRouteThread", "WaitForMultipleObjects Exit");
             g_bExit.store(1);
@@ -46,15 +46,15 @@ uint32_t MonitorRouteThread(void* arg) {
             OW_LOG(policy, 2, "MonitorRouteThread", "the route changed");
             policy->m_tracer.m_bRouteChanged.store(1);
             policy->TracertCallback();
-            os->ResetEventObject(routeChange);
-            os->SleepMs(100);
+            os->Kernel()->ResetEventObject(routeChange);
+            os->Clock()->SleepMs(100);
         } else if (wait == kWaitObject0 + 2) {
             OW_LOG(policy, 2, "MonitorRouteThread", "conn cyc event active!");
             policy->m_tracer.m_bRouteChanged.store(1);
             policy->TracertCallback();
-            os->SleepMs(100);
+            os->Clock()->SleepMs(100);
         } else if (wait != outlinkwatch::kWaitTimeout) {  // a time-out only tries the timer again
-            os->SleepMs(1000);
+            os->Clock()->SleepMs(1000);
             OW_LOG(policy, 2, "MonitorRouteThread", "WaitForMultipleObjects Default Error");
         }
         // The 60 s period of the minute count restarts after every wake-up.
@@ -62,8 +62,8 @@ uint32_t MonitorRouteThread(void* arg) {
     }
 
     // No platform request may outlive the event it would set.
-    os->CancelRouteChange(routeChange);
-    os->CloseObject(routeChange);
+    os->Network()->CancelRouteChange(routeChange);
+    os->Kernel()->CloseObject(routeChange);
     g_bRouteThreadStopped.store(1);
     return 0;
 }
@@ -79,15 +79,15 @@ uint32_t MonitorProxyThread(void* arg) {
 
     const Handle waitSet[2] = {policy->m_hProxyExitEvent, policy->m_hProxyChangeEvent.load()};
     while (g_bExit.load() == 0) {
-        const uint32_t wait = os->WaitForObjects(waitSet, 2, RetryWaitMs(policy, kProxyTimerId));
+        const uint32_t wait = os->Kernel()->WaitForObjects(waitSet, 2, RetryWaitMs(policy, kProxyTimerId));
         if (wait == kWaitObject0) {
             OW_LOG(policy, 2, "MonitorProxyThread", "WaitForMultipleObjects Exit");
             g_bExit.store(1);
         } else if (wait == kWaitObject0 + 1) {
             (void)policy->CheckProxyConfig();
-            os->SleepMs(100);
+            os->Clock()->SleepMs(100);
         } else if (wait != outlinkwatch::kWaitTimeout) {
-            os->SleepMs(1000);
+            os->Clock()->SleepMs(1000);
             OW_LOG(policy, 2, "MonitorProxyThread", "WaitForMultipleObjects Default Error");
         }
         policy->SetCheckProxyTask();
@@ -118,12 +118,12 @@ void Timer_CallBack(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t) {
     // Before any policy exists there is only the process-wide OS to tell.
     outlinkwatch::Os* os = policy != nullptr ? policy->os() : outlinkwatch::CurrentOs();
     if (id == kProxyTimerId) {
-        os->DebugOutput("PROXY_SLEEPONEMIN_ID");
+        os->System()->DebugOutput("PROXY_SLEEPONEMIN_ID");
         if (policy == nullptr) return;
         OW_LOG(policy, 4, "Timer_CallBack", "check proxy");
-        if (Handle h = policy->m_hProxyChangeEvent.load()) os->SetEventObject(h);
+        if (Handle h = policy->m_hProxyChangeEvent.load()) os->Kernel()->SetEventObject(h);
     } else if (id == kConnTimerId) {
-        os->DebugOutput("CONN_SLEEPONEMIN_ID");
+        os->System()->DebugOutput("CONN_SLEEPONEMIN_ID");
         if (policy == nullptr) return;
         if (policy->m_nCycleMinutes < policy->m_nCheckCycle.load()) {
             ++policy->m_nCycleMinutes;
@@ -131,6 +131,6 @@ void Timer_CallBack(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t) {
         }
         OW_LOG(policy, 4, "Timer_CallBack", "Conn Task");
         policy->m_nCycleMinutes = 1;
-        if (Handle h = policy->m_hCheckCycleEvent.load()) os->SetEventObject(h);
+        if (Handle h = policy->m_hCheckCycleEvent.load()) os->Kernel()->SetEventObject(h);
     }
 }

@@ -28,20 +28,20 @@ uint32_t CopyProfileStringW(const std::wstring& value, wchar_t* buffer, uint32_t
 
 DWORD LumenFile::IsFileExist(const char* path) {
     if (path == nullptr) return UTIL_E_INVALIDARG;
-    return outlinkwatch::CurrentOs()->FileExists(path) ? UTIL_OK : UTIL_E_NOFILE;
+    return outlinkwatch::CurrentOs()->Files()->FileExists(path) ? UTIL_OK : UTIL_E_NOFILE;
 }
 
 DWORD LumenFile::IsDirectory(const char* path) {
     if (path == nullptr) return UTIL_E_INVALIDARG;
     outlinkwatch::FileFacts facts;
-    if (!outlinkwatch::CurrentOs()->FileAttributes(path, &facts)) return UTIL_E_NOFILE;
+    if (!outlinkwatch::CurrentOs()->Files()->FileAttributes(path, &facts)) return UTIL_E_NOFILE;
     return facts.isDirectory ? UTIL_S_ISDIR : UTIL_E_NOTDIR;
 }
 
 DWORD LumenFile::IsReadOnly(const char* path) {
     if (path == nullptr) return UTIL_E_INVALIDARG;
     outlinkwatch::FileFacts facts;
-    if (!outlinkwatch::CurrentOs()->FileAttributes(path, &facts)) return UTIL_E_NOFILE;
+    if (!outlinkwatch::CurrentOs()->Files()->FileAttributes(path, &facts)) return UTIL_E_NOFILE;
     return facts.readOnly ? UTIL_S_READONLY : UTIL_E_NOTREADONLY;
 }
 
@@ -53,22 +53,22 @@ DWORD LumenFile::IsWritableFile(const char* path) {
 
 DWORD LumenFile::GetFileSize(const char* path) {
     outlinkwatch::FileFacts facts;
-    if (path == nullptr || !outlinkwatch::CurrentOs()->FileAttributes(path, &facts)) return kNoSize;
+    if (path == nullptr || !outlinkwatch::CurrentOs()->Files()->FileAttributes(path, &facts)) return kNoSize;
     return facts.size >= kNoSize ? kNoSize : static_cast<uint32_t>(facts.size);
 }
 
 DWORD LumenFile::GetFileVerInfo(const char* path, const char* item, std::string& out) {
     if (path == nullptr) return UTIL_E_INVALIDARG;
     outlinkwatch::Os* os = outlinkwatch::CurrentOs();
-    if (!os->FileExists(path)) return UTIL_E_NOFILE;
+    if (!os->Files()->FileExists(path)) return UTIL_E_NOFILE;
     std::string value;
-    if (item != nullptr && os->FileVersionItem(path, item, &value)) out = value;
+    if (item != nullptr && os->Files()->FileVersionItem(path, item, &value)) out = value;
     return UTIL_OK;
 }
 
 DWORD LumenFile::GetFileTime(const std::string& path, SYSTEMTIME& out) {
     outlinkwatch::CalendarTime t;
-    if (path.empty() || !outlinkwatch::CurrentOs()->FileAccessTime(path, &t)) return UTIL_E_FILETIME;
+    if (path.empty() || !outlinkwatch::CurrentOs()->Files()->FileAccessTime(path, &t)) return UTIL_E_FILETIME;
     out.wYear = t.year;
     out.wMonth = t.month;
     out.wDayOfWeek = t.dayOfWeek;
@@ -89,12 +89,15 @@ uint32_t ReadIniWithOverrideW(outlinkwatch::Os* os, const wchar_t* section, cons
     const size_t dot = custom.rfind(L'.');
     if (dot != std::wstring::npos) {
         custom.replace(dot, std::wstring::npos, L"_cust.ini");
-        if (os->FileExistsW(custom) && buffer != nullptr && size > 0) {
-            const std::wstring value = os->ReadProfileStringW(section, key, L"", custom, size);
+        if (os->Files()->FileExistsW(custom) && buffer != nullptr && size > 0) {
+            std::wstring value;
+            os->Files()->ReadProfileStringW(section, key, L"", custom, size, &value);
             if (!value.empty() && value[0] != L'\0') return CopyProfileStringW(value, buffer, size);
         }
     }
-    return CopyProfileStringW(os->ReadProfileStringW(section, key, defaultValue, path, size), buffer, size);
+    std::wstring value;
+    os->Files()->ReadProfileStringW(section, key, defaultValue, path, size, &value);
+    return CopyProfileStringW(value, buffer, size);
 }
 
 DWORD LumenFile::GetInifileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,

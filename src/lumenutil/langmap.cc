@@ -54,14 +54,15 @@ void LangMap::LoadText(const std::string& text) {
 }
 
 void LangMap::Load(outlinkwatch::Os* os) {
-    const char sep = os->PathSeparator();
-    std::string exe = os->ExecutablePath();
+    const char sep = os->Files()->PathSeparator();
+    std::string exe;
+    if (!os->System()->ExecutablePath(&exe)) exe.clear();
     if (exe.size() >= kMaxPath) exe.resize(kMaxPath - 1);
     const std::string file =
         DirectoryOf(exe, sep) + sep + "language" + sep + "langmap.ini";
-    if (!os->FileExists(file)) return;
+    if (!os->Files()->FileExists(file)) return;
     std::string text;
-    if (os->ReadFileText(file, kMaxMapFileBytes, &text)) LoadText(text);
+    if (os->Files()->ReadFileText(file, kMaxMapFileBytes, &text)) LoadText(text);
 }
 
 std::string LangMap::FieldOf(int id, std::string LangEntry::*field) const {
@@ -156,12 +157,15 @@ uint32_t ReadIniWithOverride(outlinkwatch::Os* os, const char* section, const ch
     const size_t dot = custom.rfind('.');
     if (dot != std::string::npos) {
         custom.replace(dot, std::string::npos, "_cust.ini");
-        if (os->FileExists(custom) && buffer != nullptr && size > 0) {
-            const std::string value = os->ReadProfileString(section, key, "", custom, size);
+        if (os->Files()->FileExists(custom) && buffer != nullptr && size > 0) {
+            std::string value;
+            os->Files()->ReadProfileString(section, key, "", custom, size, &value);
             if (!value.empty() && value[0] != '\0') return CopyProfileString(value, buffer, size);
         }
     }
-    return CopyProfileString(os->ReadProfileString(section, key, defaultValue, path, size), buffer, size);
+    std::string value;
+    os->Files()->ReadProfileString(section, key, defaultValue, path, size, &value);
+    return CopyProfileString(value, buffer, size);
 }
 
 int GetLangID(const std::string& name) { return GlobalLangMap().GetLangID(name); }
@@ -180,14 +184,15 @@ std::string getStringFromLangIni(const std::string& section, const std::string& 
     const std::string abbr = GetLangAbbr(langId);
     if (abbr.empty()) return std::string();
     outlinkwatch::Os* os = outlinkwatch::CurrentOs();
-    const char sep = os->PathSeparator();
-    std::string exe = os->ExecutablePath();
+    const char sep = os->Files()->PathSeparator();
+    std::string exe;
+    if (!os->System()->ExecutablePath(&exe)) exe.clear();
     if (exe.size() >= kMaxPath) exe.resize(kMaxPath - 1);
     // Drive and directory keep their closing separator.
     const size_t pos = exe.rfind(sep);
     const std::string dir = pos == std::string::npos ? std::string() : exe.substr(0, pos + 1);
     const std::string file = dir + "language" + sep + "UniLang_" + abbr + ".ini";
-    if (!os->FileExists(file)) return std::string();
+    if (!os->Files()->FileExists(file)) return std::string();
     char value[kMaxPath] = {0};
     ReadIniWithOverride(os, section.c_str(), key.c_str(), "", value, sizeof(value), file.c_str());
     std::string result(value, strnlen(value, sizeof(value)));

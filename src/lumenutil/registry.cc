@@ -26,17 +26,17 @@ class ScopedKey {
 public:
     explicit ScopedKey(Os* os) : os_(os) {}
     ~ScopedKey() {
-        if (opened_) os_->CloseRegistryKey(key_);
+        if (opened_) os_->Registry()->CloseKey(key_);
     }
     ScopedKey(const ScopedKey&) = delete;
     ScopedKey& operator=(const ScopedKey&) = delete;
 
     bool Open(HKEY root, const std::string& subkey, uint32_t access, OSTYPE osType) {
-        opened_ = os_->OpenRegistryKey(root, subkey, access | ViewFlag(osType), &key_) == kErrorSuccess;
+        opened_ = os_->Registry()->OpenKey(root, subkey, access | ViewFlag(osType), &key_) == kErrorSuccess;
         return opened_;
     }
     bool Create(HKEY root, const std::string& subkey, OSTYPE osType) {
-        opened_ = os_->CreateRegistryKey(root, subkey, kRegAccessCreate | ViewFlag(osType), &key_) == kErrorSuccess;
+        opened_ = os_->Registry()->CreateKey(root, subkey, kRegAccessCreate | ViewFlag(osType), &key_) == kErrorSuccess;
         return opened_;
     }
     HKEY get() const { return key_; }
@@ -55,7 +55,7 @@ uint32_t SetExisting(HKEY root, const std::string& subkey, const std::string& na
     Os* os = CurrentOs();
     ScopedKey key(os);
     if (!key.Open(root, subkey, kRegAccessSet, osType)) return UTIL_E_OPENKEY;
-    return os->SetRegistryValue(key.get(), name, type, data, size) == kErrorSuccess ? UTIL_OK : UTIL_E_SETVALUE;
+    return os->Registry()->SetValue(key.get(), name, type, data, size) == kErrorSuccess ? UTIL_OK : UTIL_E_SETVALUE;
 }
 
 // Creates the key when missing and writes one value.
@@ -64,7 +64,7 @@ uint32_t CreateAndSet(HKEY root, const std::string& subkey, const std::string& n
     Os* os = CurrentOs();
     ScopedKey key(os);
     if (!key.Create(root, subkey, osType)) return UTIL_E_CREATEKEY;
-    return os->SetRegistryValue(key.get(), name, type, data, size) == kErrorSuccess ? UTIL_OK : UTIL_E_SETVALUE;
+    return os->Registry()->SetValue(key.get(), name, type, data, size) == kErrorSuccess ? UTIL_OK : UTIL_E_SETVALUE;
 }
 
 const uint8_t* Bytes(const std::string& text) { return reinterpret_cast<const uint8_t*>(text.data()); }
@@ -80,7 +80,7 @@ DWORD LumenReg::QueryRegKeyValue(HKEY root, const std::string& subkey, const std
     // The caller's variable is the buffer: whatever the first four bytes are
     // land in it, and anything longer fails like any other error.
     uint32_t type = 0, size = sizeof(value);
-    const uint32_t rc = os->QueryRegistryValue(key.get(), valueName, &type, reinterpret_cast<uint8_t*>(&value), &size);
+    const uint32_t rc = os->Registry()->QueryValue(key.get(), valueName, &type, reinterpret_cast<uint8_t*>(&value), &size);
     return rc == kErrorSuccess ? UTIL_OK : UTIL_E_QUERYVALUE;
 }
 
@@ -96,7 +96,7 @@ DWORD LumenReg::QueryRegKeyValue(HKEY root, const std::string& subkey, const std
     ScopedKey key(os);
     if (!key.Open(root, subkey, kRegAccessQuery, osType)) return UTIL_E_OPENKEY;
     uint32_t type = 0, bytes = static_cast<uint32_t>(size);
-    const uint32_t rc = os->QueryRegistryValue(key.get(), valueName, &type, buffer.get(), &bytes);
+    const uint32_t rc = os->Registry()->QueryValue(key.get(), valueName, &type, buffer.get(), &bytes);
     size = bytes;
     if (rc == kErrorMoreData) return UTIL_E_MOREDATA;
     if (rc != kErrorSuccess) return UTIL_E_QUERYVALUE;
@@ -111,7 +111,7 @@ DWORD LumenReg::QueryRegKeyValue(HKEY root, const std::string& subkey, const std
     ScopedKey key(os);
     if (!key.Open(root, subkey, kRegAccessQuery, osType)) return UTIL_E_OPENKEY;
     uint32_t type = 0, bytes = static_cast<uint32_t>(size);
-    const uint32_t rc = os->QueryRegistryValue(key.get(), valueName, &type, data, &bytes);
+    const uint32_t rc = os->Registry()->QueryValue(key.get(), valueName, &type, data, &bytes);
     size = bytes;
     if (rc == kErrorMoreData) return UTIL_E_MOREDATA;
     return rc == kErrorSuccess ? UTIL_OK : UTIL_E_QUERYVALUE;
@@ -164,13 +164,13 @@ DWORD LumenReg::DeleteRegKeyValue(HKEY root, const std::string& subkey, const st
     Os* os = CurrentOs();
     ScopedKey key(os);
     if (!key.Open(root, subkey, kRegAccessDelete, osType)) return UTIL_E_OPENKEY;
-    return os->DeleteRegistryValue(key.get(), valueName) == kErrorSuccess ? UTIL_OK : UTIL_E_DELETEVALUE;
+    return os->Registry()->DeleteValue(key.get(), valueName) == kErrorSuccess ? UTIL_OK : UTIL_E_DELETEVALUE;
 }
 
 DWORD LumenReg::DeleteRegKey(HKEY root, const std::string& subkey, OSTYPE osType) {
     if (BadKeyArgs(root, subkey)) return UTIL_E_INVALIDARG;
     const uint32_t view = osType == OSTYPE_X64 ? kRegView64 : kRegView32;
-    return CurrentOs()->DeleteRegistryKey(root, subkey, view) == kErrorSuccess ? UTIL_OK : UTIL_E_DELETEKEY;
+    return CurrentOs()->Registry()->DeleteKey(root, subkey, view) == kErrorSuccess ? UTIL_OK : UTIL_E_DELETEKEY;
 }
 
 DWORD LumenReg::QueryRegKeyModifyTime(HKEY root, const std::string& subkey, char* out, DWORD outSize,
@@ -180,7 +180,7 @@ DWORD LumenReg::QueryRegKeyModifyTime(HKEY root, const std::string& subkey, char
     ScopedKey key(os);
     if (!key.Open(root, subkey, kRegAccessQuery, osType)) return UTIL_E_OPENKEY;
     outlinkwatch::LocalDate date;
-    const uint32_t rc = os->RegistryKeyWriteDate(key.get(), &date);
+    const uint32_t rc = os->Registry()->KeyWriteDate(key.get(), &date);
     if (rc != kErrorSuccess) return rc;
     std::snprintf(out, outSize, "%d-%02d-%02d", date.year, date.month, date.day);
     return UTIL_OK;

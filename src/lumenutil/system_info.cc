@@ -50,7 +50,7 @@ uint32_t OSCodeFromFacts(const outlinkwatch::OsVersionFacts& f, int want64, int&
 }
 
 DWORD LumenSystemInfo::GetOSVersionInfo(int& osCode, int& servicePackMajor, int want64) {
-    return OSCodeFromFacts(outlinkwatch::CurrentOs()->VersionFacts(), want64, osCode, servicePackMajor);
+    return OSCodeFromFacts(outlinkwatch::CurrentOs()->System()->VersionFacts(), want64, osCode, servicePackMajor);
 }
 
 // --- users and profiles
@@ -61,12 +61,12 @@ namespace {
 }  // namespace
 
 CAutoCloseHandle::~CAutoCloseHandle() {
-    if (m_handle != nullptr && m_handle != InvalidHandleValue()) outlinkwatch::CurrentOs()->CloseObject(m_handle);
+    if (m_handle != nullptr && m_handle != InvalidHandleValue()) outlinkwatch::CurrentOs()->Kernel()->CloseObject(m_handle);
     m_handle = nullptr;
 }
 
 CAutoFreeLibrary::~CAutoFreeLibrary() {
-    if (m_module != nullptr && m_module != InvalidHandleValue()) outlinkwatch::CurrentOs()->UnloadModule(m_module);
+    if (m_module != nullptr && m_module != InvalidHandleValue()) outlinkwatch::CurrentOs()->System()->UnloadModule(m_module);
     m_module = nullptr;
 }
 
@@ -96,9 +96,9 @@ bool ParseSidText(const std::string& text, SidValue* sid) {
 uint32_t TokenByName(outlinkwatch::Os* os, const std::string& imageName, outlinkwatch::Handle& token,
                      uint32_t& sessionId) {
     if (imageName.empty()) return UTIL_E_INVALIDARG;
-    switch (os->OpenProcessTokenByImage(imageName, &token, &sessionId)) {
-        case outlinkwatch::ProcessTokenStatus::kOpened: return UTIL_OK;
-        case outlinkwatch::ProcessTokenStatus::kSnapshotFailed: return UTIL_E_SNAPSHOT;
+    switch (os->Users()->OpenProcessTokenByImage(imageName, &token, &sessionId)) {
+        case outlinkwatch::UserStatus::kOk: return UTIL_OK;
+        case outlinkwatch::UserStatus::kSnapshotFailed: return UTIL_E_SNAPSHOT;
         default: return UTIL_E_NOPROCESS;
     }
 }
@@ -111,22 +111,22 @@ uint32_t CurrentUserSid(outlinkwatch::Os* os, const std::string& imageName, std:
         outlinkwatch::Os* os;
         outlinkwatch::Handle& token;
         ~Closer() {
-            if (token != nullptr && token != InvalidHandleValue()) os->CloseObject(token);
+            if (token != nullptr && token != InvalidHandleValue()) os->Kernel()->CloseObject(token);
         }
     } closer{os, token};
     if (TokenByName(os, imageName, token, sessionId) != UTIL_OK) return UTIL_E_NOPROCESS;
 
     std::string sidText;
-    switch (os->TokenUserSid(token, &sidText)) {
-        case outlinkwatch::TokenSidStatus::kOk: break;
-        case outlinkwatch::TokenSidStatus::kNoMemory: return UTIL_E_NOMEMORY;
+    switch (os->Users()->TokenUserSid(token, &sidText)) {
+        case outlinkwatch::UserStatus::kOk: break;
+        case outlinkwatch::UserStatus::kNoMemory: return UTIL_E_NOMEMORY;
         default: return UTIL_E_NOUSERSID;
     }
     SidValue user;
     if (!ParseSidText(sidText, &user)) return UTIL_E_NOUSERSID;
 
     std::vector<std::string> keys;
-    if (!os->UserKeyNames(&keys)) return UTIL_E_OPENKEY;
+    if (!os->Users()->UserKeyNames(&keys)) return UTIL_E_OPENKEY;
     // Every key is read as a SID and compared with the user's; the default
     // profile and the per-user class keys are never a user's key. The walk
     // goes to the end, so the last matching key wins.

@@ -35,7 +35,7 @@ std::string NormalMac(const std::string& mac) {
     return out;
 }
 
-bool Interfaces(std::vector<InterfaceFacts>* list) { return CurrentOs()->NetworkInterfaces(list) && !list->empty(); }
+bool Interfaces(std::vector<InterfaceFacts>* list) { return CurrentOs()->Network()->NetworkInterfaces(list) && !list->empty(); }
 
 bool Active(const InterfaceFacts& i) { return i.up && i.hasIPv4; }
 
@@ -129,15 +129,15 @@ uint32_t VirtualMachineKind(const outlinkwatch::FirmwareFacts& f) {
 
 DWORD LumenSystemInfo::GetOSPlatForm(int& platformId) {
     outlinkwatch::Os* os = CurrentOs();
-    const outlinkwatch::OsVersionFacts facts = os->VersionFacts();
-    if (!os->SystemInfoFacts().nativeVersion || !facts.versionExOk) return UTIL_E_OSVERSION;
+    const outlinkwatch::OsVersionFacts facts = os->System()->VersionFacts();
+    if (!os->System()->SystemInfoFacts().nativeVersion || !facts.versionExOk) return UTIL_E_OSVERSION;
     platformId = static_cast<int>(facts.platformId);
     return UTIL_OK;
 }
 
 DWORD LumenSystemInfo::GetOSVersionInfo(std::string& name, std::string& servicePack, int want64) {
     outlinkwatch::Os* os = CurrentOs();
-    const outlinkwatch::SystemFacts sys = os->SystemInfoFacts();
+    const outlinkwatch::SystemFacts sys = os->System()->SystemInfoFacts();
     const bool wide = want64 != 0 && OSIs64bit();
     if (!sys.nativeVersion) {
         name = sys.ownName.empty() ? "UNKNOWN" : sys.ownName;
@@ -146,7 +146,7 @@ DWORD LumenSystemInfo::GetOSVersionInfo(std::string& name, std::string& serviceP
         return UTIL_OK;
     }
     int code = -1, spMajor = -1;
-    const uint32_t rc = OSCodeFromFacts(os->VersionFacts(), 0, code, spMajor);
+    const uint32_t rc = OSCodeFromFacts(os->System()->VersionFacts(), 0, code, spMajor);
     if (rc != UTIL_OK) return rc;
     name = OSNameFromCode(code);
     if (wide && code != -1) name += " X64 Edition";
@@ -156,7 +156,7 @@ DWORD LumenSystemInfo::GetOSVersionInfo(std::string& name, std::string& serviceP
 
 std::string LumenSystemInfo::GetOSDetailInformation() {
     outlinkwatch::Os* os = CurrentOs();
-    const outlinkwatch::SystemFacts sys = os->SystemInfoFacts();
+    const outlinkwatch::SystemFacts sys = os->System()->SystemInfoFacts();
     const char* bits = OSIs64bit() ? ", 64-bit" : ", 32-bit";
     if (!sys.nativeVersion) {
         if (sys.ownName.empty()) return "UNKNOWN";
@@ -164,7 +164,7 @@ std::string LumenSystemInfo::GetOSDetailInformation() {
         if (!sys.ownRelease.empty()) text += " (kernel " + sys.ownRelease + ")";
         return text + bits;
     }
-    const outlinkwatch::OsVersionFacts facts = os->VersionFacts();
+    const outlinkwatch::OsVersionFacts facts = os->System()->VersionFacts();
     int code = -1, spMajor = -1;
     if (OSCodeFromFacts(facts, 0, code, spMajor) != UTIL_OK || code == -1) return "UNKNOWN";
     std::string product = OSNameFromCode(code);
@@ -174,23 +174,23 @@ std::string LumenSystemInfo::GetOSDetailInformation() {
 }
 
 DWORD LumenSystemInfo::GetOSLanguage(std::string& language) {
-    language = CurrentOs()->SystemInfoFacts().uiLanguage == 2052 ? "zh-cn" : "en";
+    language = CurrentOs()->System()->SystemInfoFacts().uiLanguage == 2052 ? "zh-cn" : "en";
     return UTIL_OK;
 }
 
 DWORD LumenSystemInfo::GetOSLocaleLanguage(std::string& language) {
-    const uint32_t cp = CurrentOs()->SystemInfoFacts().oemCodePage;
+    const uint32_t cp = CurrentOs()->System()->SystemInfoFacts().oemCodePage;
     language = cp == 936 || cp == 950 ? "zh-cn" : "en";
     return UTIL_OK;
 }
 
 DWORD LumenSystemInfo::GetOSSystemDir(std::string& directory) {
-    directory = CurrentOs()->SystemInfoFacts().systemDirectory;
+    directory = CurrentOs()->System()->SystemInfoFacts().systemDirectory;
     return UTIL_OK;
 }
 
 bool LumenSystemInfo::OSIs64bit(bool& isIA64, bool& isAMD64) {
-    const uint16_t arch = CurrentOs()->SystemInfoFacts().processorArchitecture;
+    const uint16_t arch = CurrentOs()->System()->SystemInfoFacts().processorArchitecture;
     isIA64 = arch == outlinkwatch::kArchIA64;
     isAMD64 = arch == outlinkwatch::kArchAMD64;
     return isIA64 || isAMD64;
@@ -203,21 +203,21 @@ bool LumenSystemInfo::OSIs64bit() {
 
 bool LumenSystemInfo::GetNtVersionNumbers(DWORD& major, DWORD& minor, DWORD& build) {
     outlinkwatch::Os* os = CurrentOs();
-    const outlinkwatch::OsVersionFacts facts = os->VersionFacts();
-    if (!os->SystemInfoFacts().nativeVersion || !facts.ntNumbersOk) return false;
+    const outlinkwatch::OsVersionFacts facts = os->System()->VersionFacts();
+    if (!os->System()->SystemInfoFacts().nativeVersion || !facts.ntNumbersOk) return false;
     major = facts.ntMajor;
     minor = facts.ntMinor;
     build = facts.ntBuild;
     return true;
 }
 
-BOOL LumenSystemInfo::IsAdminUser() { return CurrentOs()->ProcessIsAdministrator() ? 1 : 0; }
+BOOL LumenSystemInfo::IsAdminUser() { return CurrentOs()->Users()->ProcessIsAdministrator() ? 1 : 0; }
 
 DWORD LumenSystemInfo::GetCurrentModuleFileName(HINSTANCE module, std::string& fileName, std::string& directory) {
     outlinkwatch::Os* os = CurrentOs();
     std::string path;
-    if (!os->ModuleFileName(module, &path) || path.empty()) return UTIL_E_MODULENAME;
-    const size_t sep = path.rfind(os->PathSeparator());
+    if (!os->System()->ModuleFileName(module, &path) || path.empty()) return UTIL_E_MODULENAME;
+    const size_t sep = path.rfind(os->Files()->PathSeparator());
     if (sep == std::string::npos) {
         directory.clear();
         fileName = path;
@@ -258,22 +258,23 @@ bool LumenSystemInfo::GetCurrentUserDomainInfo(std::string& domain) {
 
 std::string LumenSystemInfo::GetSystemEveryoneAccountName() {
     std::string name;
-    return CurrentOs()->AccountNameOfSid("S-1-1-0", &name) ? name : std::string();
+    return CurrentOs()->Users()->AccountNameOfSid("S-1-1-0", &name) ? name : std::string();
 }
 
 bool LumenSystemInfo::isVirtualMachine(DWORD& kind) {
     static std::once_flag once;
     static uint32_t cached = 0;
-    std::call_once(once, [] { cached = VirtualMachineKind(CurrentOs()->Firmware()); });
+    std::call_once(once, [] { cached = VirtualMachineKind(CurrentOs()->System()->Firmware()); });
     kind = cached;
     return kind != 0;
 }
 
 int VirtualAdapterCharacteristics(outlinkwatch::Os* os, std::list<DWORD>& characteristics) {
-    const std::string exe = os->ExecutablePath();
-    const size_t sep = exe.rfind(os->PathSeparator());
+    std::string exe;
+    if (!os->System()->ExecutablePath(&exe)) exe.clear();
+    const size_t sep = exe.rfind(os->Files()->PathSeparator());
     const std::string dir = sep == std::string::npos ? exe : exe.substr(0, sep);
-    const std::string file = dir + os->PathSeparator() + "ExtCustomized.ini";
+    const std::string file = dir + os->Files()->PathSeparator() + "ExtCustomized.ini";
     char value[kIniValueBytes] = {0};
     ReadIniWithOverride(os, "VirtualAdapter", "AdapterNumber", "", value, sizeof value, file.c_str());
     uint32_t count = 0;
@@ -299,7 +300,7 @@ int LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(std::list<DWORD
 
 bool VirtualAdapter(outlinkwatch::Os* os, const std::string& adapter) {
     uint32_t number = 0;
-    if (!os->AdapterCharacteristics(adapter, &number)) return false;
+    if (!os->Network()->AdapterCharacteristics(adapter, &number)) return false;
     std::list<DWORD> listed;
     VirtualAdapterCharacteristics(os, listed);
     for (DWORD n : listed) {

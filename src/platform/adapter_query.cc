@@ -22,7 +22,7 @@ bool AdapterBuffer::Allocate(uint32_t size) {
 
 uint32_t QueryAdapters(Os* os, AdapterBuffer* buffer, uint32_t* size) {
     std::vector<AdapterInfo> list;
-    const uint32_t rc = os->GetAdapters(&list);
+    const uint32_t rc = os->Network()->GetAdapters(&list);
     if (rc != kErrorSuccess) return rc;
     if (list.empty()) return kErrorNoData;
     const uint64_t need64 = uint64_t{list.size()} * kAdapterRecordSize;

@@ -5,9 +5,9 @@
 
 namespace outlinkwatch {
 
-KernelObjects::KernelObjects(uint32_t timeScale) : timeScale_(timeScale == 0 ? 1 : timeScale) {}
+EmulatedKernelObjects::EmulatedKernelObjects(uint32_t timeScale) : timeScale_(timeScale == 0 ? 1 : timeScale) {}
 
-KernelObjects::~KernelObjects() {
+EmulatedKernelObjects::~EmulatedKernelObjects() {
     std::vector<std::shared_ptr<Object>> threads;
     {
         std::lock_guard<std::mutex> lock(mu_);
@@ -22,30 +22,30 @@ KernelObjects::~KernelObjects() {
     }
 }
 
-std::chrono::microseconds KernelObjects::Scaled(uint32_t ms) const {
+std::chrono::microseconds EmulatedKernelObjects::Scaled(uint32_t ms) const {
     auto us = std::chrono::microseconds(static_cast<int64_t>(ms) * 1000 / timeScale_);
     return us.count() < 50 ? std::chrono::microseconds(50) : us;
 }
 
-std::shared_ptr<KernelObjects::Object> KernelObjects::Lookup(Handle h) {
+std::shared_ptr<EmulatedKernelObjects::Object> EmulatedKernelObjects::Lookup(Handle h) {
     auto* rec = static_cast<HandleRec*>(h);
     if (rec == nullptr || handles_.count(rec) == 0) return nullptr;
     return rec->object;
 }
 
-Handle KernelObjects::NewHandle(const std::shared_ptr<Object>& o) {
+Handle EmulatedKernelObjects::NewHandle(const std::shared_ptr<Object>& o) {
     auto* rec = new HandleRec{o};
     ++o->refs;
     handles_.insert(rec);
     return rec;
 }
 
-bool KernelObjects::Ready(const Object& o) const {
+bool EmulatedKernelObjects::Ready(const Object& o) const {
     if (o.kind == Kind::Mutex) return o.recursion == 0 || o.owner == std::this_thread::get_id();
     return o.signalled;
 }
 
-void KernelObjects::Take(Object& o) {
+void EmulatedKernelObjects::Take(Object& o) {
     if (o.kind == Kind::Mutex) {
         o.owner = std::this_thread::get_id();
         ++o.recursion;
@@ -54,7 +54,7 @@ void KernelObjects::Take(Object& o) {
     }
 }
 
-Handle KernelObjects::CreateEvent(const char* name, bool manualReset, bool initialState) {
+Handle EmulatedKernelObjects::CreateEventObject(const char* name, bool manualReset, bool initialState) {
     std::lock_guard<std::mutex> lock(mu_);
     std::shared_ptr<Object> o;
     if (name != nullptr && *name != '\0') {
@@ -75,7 +75,7 @@ Handle KernelObjects::CreateEvent(const char* name, bool manualReset, bool initi
     return NewHandle(o);
 }
 
-bool KernelObjects::SetEvent(Handle h) {
+bool EmulatedKernelObjects::SetEventObject(Handle h) {
     std::lock_guard<std::mutex> lock(mu_);
     auto o = Lookup(h);
     if (!o || o->kind != Kind::Event) return false;
@@ -84,7 +84,7 @@ bool KernelObjects::SetEvent(Handle h) {
     return true;
 }
 
-bool KernelObjects::ResetEvent(Handle h) {
+bool EmulatedKernelObjects::ResetEventObject(Handle h) {
     std::lock_guard<std::mutex> lock(mu_);
     auto o = Lookup(h);
     if (!o || o->kind != Kind::Event) return false;
@@ -92,7 +92,7 @@ bool KernelObjects::ResetEvent(Handle h) {
     return true;
 }
 
-Handle KernelObjects::CreateMutex(bool initiallyOwned) {
+Handle EmulatedKernelObjects::CreateMutexObject(bool initiallyOwned) {
     std::lock_guard<std::mutex> lock(mu_);
     auto o = std::make_shared<Object>();
     o->kind = Kind::Mutex;
@@ -100,7 +100,7 @@ Handle KernelObjects::CreateMutex(bool initiallyOwned) {
     return NewHandle(o);
 }
 
-bool KernelObjects::ReleaseMutex(Handle h) {
+bool EmulatedKernelObjects::ReleaseMutexObject(Handle h) {
     std::lock_guard<std::mutex> lock(mu_);
     auto o = Lookup(h);
     if (!o || o->kind != Kind::Mutex) return false;
@@ -112,7 +112,7 @@ bool KernelObjects::ReleaseMutex(Handle h) {
     return true;
 }
 
-uint32_t KernelObjects::WaitAny(const Handle* handles, uint32_t count, uint32_t timeoutMs) {
+uint32_t EmulatedKernelObjects::WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) {
     if (handles == nullptr || count == 0 || count > 64) return kWaitFailed;
     std::unique_lock<std::mutex> lock(mu_);
     std::vector<std::shared_ptr<Object>> objs;
@@ -146,7 +146,7 @@ uint32_t KernelObjects::WaitAny(const Handle* handles, uint32_t count, uint32_t 
     }
 }
 
-bool KernelObjects::Close(Handle h) {
+bool EmulatedKernelObjects::CloseObject(Handle h) {
     std::shared_ptr<Object> o;
     {
         std::unique_lock<std::mutex> lock(mu_);
@@ -168,7 +168,7 @@ bool KernelObjects::Close(Handle h) {
     return true;
 }
 
-Handle KernelObjects::StartThread(ThreadFunction fn, void* arg) {
+Handle EmulatedKernelObjects::StartThread(ThreadFunction fn, void* arg) {
     if (fn == nullptr) return nullptr;
     std::lock_guard<std::mutex> lock(mu_);
     auto o = std::make_shared<Object>();
@@ -186,7 +186,7 @@ Handle KernelObjects::StartThread(ThreadFunction fn, void* arg) {
     return NewHandle(o);
 }
 
-void KernelObjects::Sleep(uint32_t ms) {
+void EmulatedKernelObjects::Sleep(uint32_t ms) {
     if (ms == 0) {
         std::this_thread::yield();
         return;
@@ -196,7 +196,7 @@ void KernelObjects::Sleep(uint32_t ms) {
 
 // --- users and profiles
 
-Handle KernelObjects::CreateToken(uint32_t uid, uint32_t gid) {
+Handle EmulatedKernelObjects::CreateToken(uint32_t uid, uint32_t gid) {
     std::lock_guard<std::mutex> lock(mu_);
     auto o = std::make_shared<Object>();
     o->kind = Kind::Token;
@@ -205,7 +205,7 @@ Handle KernelObjects::CreateToken(uint32_t uid, uint32_t gid) {
     return NewHandle(o);
 }
 
-bool KernelObjects::TokenIds(Handle h, uint32_t* uid, uint32_t* gid) {
+bool EmulatedKernelObjects::TokenIds(Handle h, uint32_t* uid, uint32_t* gid) {
     std::lock_guard<std::mutex> lock(mu_);
     auto o = Lookup(h);
     if (!o || o->kind != Kind::Token) return false;
@@ -214,7 +214,7 @@ bool KernelObjects::TokenIds(Handle h, uint32_t* uid, uint32_t* gid) {
     return true;
 }
 
-size_t KernelObjects::TokenCount() {
+size_t EmulatedKernelObjects::TokenCount() {
     std::lock_guard<std::mutex> lock(mu_);
     size_t n = 0;
     for (HandleRec* rec : handles_) n += rec->object->kind == Kind::Token ? 1 : 0;

@@ -14,27 +14,28 @@
 #include <string>
 #include <thread>
 
-#include "platform/os.h"
+#include "platform/os_kernel.h"
 
 namespace outlinkwatch {
 
-class KernelObjects {
+class EmulatedKernelObjects : public KernelObjects {
 public:
     // timeScale divides every timeout and sleep (1 = real time); the test
     // fake uses it to compress time.
-    explicit KernelObjects(uint32_t timeScale = 1);
-    ~KernelObjects();
-    KernelObjects(const KernelObjects&) = delete;
-    KernelObjects& operator=(const KernelObjects&) = delete;
+    explicit EmulatedKernelObjects(uint32_t timeScale = 1);
+    ~EmulatedKernelObjects() override;
+    EmulatedKernelObjects(const EmulatedKernelObjects&) = delete;
+    EmulatedKernelObjects& operator=(const EmulatedKernelObjects&) = delete;
 
-    Handle CreateEvent(const char* name, bool manualReset, bool initialState);
-    bool SetEvent(Handle h);
-    bool ResetEvent(Handle h);
-    Handle CreateMutex(bool initiallyOwned);
-    bool ReleaseMutex(Handle h);
-    uint32_t WaitAny(const Handle* handles, uint32_t count, uint32_t timeoutMs);
-    bool Close(Handle h);
-    Handle StartThread(ThreadFunction fn, void* arg);
+    Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override;
+    bool SetEventObject(Handle h) override;
+    bool ResetEventObject(Handle h) override;
+    Handle CreateMutexObject(bool initiallyOwned) override;
+    bool ReleaseMutexObject(Handle h) override;
+    uint32_t WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) override;
+    bool CloseObject(Handle h) override;
+    Handle StartThread(ThreadFunction fn, void* arg) override;
+    // Sleeps on the same scaled clock as the waits.
     void Sleep(uint32_t ms);
 
     // How long closing a thread handle waits for the thread to finish before

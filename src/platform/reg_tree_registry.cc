@@ -72,7 +72,7 @@ HKEY TreeRegistry::AddHandle(const KeyRef& ref) {
     return reinterpret_cast<HKEY>(id);
 }
 
-uint32_t TreeRegistry::Open(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) {
+uint32_t TreeRegistry::OpenKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) {
     if (key == nullptr) return kErrorInvalidParameter;
     KeyRef ref;
     uint32_t rc = Resolve(parent, subkey, &ref);
@@ -85,7 +85,7 @@ uint32_t TreeRegistry::Open(HKEY parent, const std::string& subkey, uint32_t acc
     return rc;
 }
 
-uint32_t TreeRegistry::Create(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) {
+uint32_t TreeRegistry::CreateKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) {
     if (key == nullptr) return kErrorInvalidParameter;
     KeyRef ref;
     uint32_t rc = Resolve(parent, subkey, &ref);
@@ -107,7 +107,7 @@ uint32_t TreeRegistry::Create(HKEY parent, const std::string& subkey, uint32_t a
     return rc;
 }
 
-uint32_t TreeRegistry::Query(HKEY key, const std::string& name, uint32_t* type, uint8_t* data, uint32_t* size) {
+uint32_t TreeRegistry::QueryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data, uint32_t* size) {
     KeyRef ref;
     uint32_t rc = Lookup(key, &ref);
     if (rc != kErrorSuccess) return rc;
@@ -132,7 +132,7 @@ uint32_t TreeRegistry::Query(HKEY key, const std::string& name, uint32_t* type, 
     });
 }
 
-uint32_t TreeRegistry::Set(HKEY key, const std::string& name, uint32_t type, const uint8_t* data, uint32_t size) {
+uint32_t TreeRegistry::SetValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data, uint32_t size) {
     KeyRef ref;
     uint32_t rc = Lookup(key, &ref);
     if (rc != kErrorSuccess) return rc;
@@ -184,7 +184,7 @@ uint32_t TreeRegistry::DeleteKey(HKEY parent, const std::string& subkey, uint32_
     });
 }
 
-uint32_t TreeRegistry::WriteDate(HKEY key, LocalDate* date) {
+uint32_t TreeRegistry::KeyWriteDate(HKEY key, LocalDate* date) {
     KeyRef ref;
     uint32_t rc = Lookup(key, &ref);
     if (rc != kErrorSuccess) return rc;
@@ -195,7 +195,7 @@ uint32_t TreeRegistry::WriteDate(HKEY key, LocalDate* date) {
     return rc == kErrorSuccess ? HiveDate(ref.hive, date) : rc;
 }
 
-uint32_t TreeRegistry::Close(HKEY key) {
+uint32_t TreeRegistry::CloseKey(HKEY key) {
     if (!HiveName(key).empty()) return kErrorSuccess;
     std::lock_guard<std::mutex> lock(mu_);
     return handles_.erase(reinterpret_cast<uintptr_t>(key)) == 1 ? kErrorSuccess : kErrorInvalidHandle;

@@ -1,4 +1,4 @@
-// The registry calls of the seam over trees of keys (platform/reg_file.h):
+// The registry service of the seam over trees of keys (platform/reg_file.h):
 // the key handles, path walks, access checks and the value-buffer rules of
 // the ANSI registry calls. Where the trees live is up to the subclass: the
 // Linux backend keeps one file per hive, the test fake keeps them in memory.
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/os.h"
+#include "platform/os_registry.h"
 #include "platform/reg_file.h"
 
 namespace outlinkwatch {
@@ -20,7 +20,7 @@ namespace outlinkwatch {
 constexpr uint32_t kKeyQueryValue = 0x0001;
 constexpr uint32_t kKeySetValue = 0x0002;
 
-// Windows error codes the tree registry answers besides those of os.h.
+// Windows error codes the tree registry answers besides those of os_registry.h.
 constexpr uint32_t kErrorNoAccess = 998;        // a null buffer with a size
 constexpr uint32_t kErrorBadPathname = 161;     // an empty part in a key path
 constexpr uint32_t kErrorWriteFault = 29;       // the store could not be written
@@ -29,18 +29,16 @@ constexpr uint32_t kErrorTimeout = 1460;        // the store stayed locked
 // The hive file name of a predefined root ("HKEY_USERS"), empty for any other key.
 std::string HiveName(HKEY root);
 
-class TreeRegistry {
+class TreeRegistry : public RegistryService {
 public:
-    virtual ~TreeRegistry() = default;
-
-    uint32_t Open(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key);
-    uint32_t Create(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key);
-    uint32_t Query(HKEY key, const std::string& name, uint32_t* type, uint8_t* data, uint32_t* size);
-    uint32_t Set(HKEY key, const std::string& name, uint32_t type, const uint8_t* data, uint32_t size);
-    uint32_t DeleteValue(HKEY key, const std::string& name);
-    uint32_t DeleteKey(HKEY parent, const std::string& subkey, uint32_t viewFlag);
-    uint32_t WriteDate(HKEY key, LocalDate* date);
-    uint32_t Close(HKEY key);
+    uint32_t OpenKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override;
+    uint32_t CreateKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override;
+    uint32_t QueryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data, uint32_t* size) override;
+    uint32_t SetValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data, uint32_t size) override;
+    uint32_t DeleteValue(HKEY key, const std::string& name) override;
+    uint32_t DeleteKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) override;
+    uint32_t KeyWriteDate(HKEY key, LocalDate* date) override;
+    uint32_t CloseKey(HKEY key) override;
 
     // Handles handed out and not yet closed.
     size_t OpenHandles();

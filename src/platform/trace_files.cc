@@ -4,12 +4,12 @@
 
 namespace outlinkwatch {
 
-uint32_t TempPathAnswer(std::string dir, char separator, uint32_t bufferSize, std::string* path) {
-    if (dir.empty() || path == nullptr) return 0;
+bool TempPathAnswer(std::string dir, char separator, uint32_t bufferSize, std::string* path) {
+    if (dir.empty() || path == nullptr) return false;
     if (dir.back() != separator) dir += separator;
-    if (dir.size() + 1 > bufferSize) return static_cast<uint32_t>(dir.size() + 1);
+    if (dir.size() + 1 > bufferSize) return false;
     *path = dir;
-    return static_cast<uint32_t>(dir.size());
+    return true;
 }
 
 std::string WindowsTextMode(const std::string& raw) {

@@ -13,9 +13,9 @@ namespace outlinkwatch {
 constexpr size_t kMaxWindowsPath = 260;
 
 // GetTempPathA's answer for a directory: the directory with one separator
-// at the end and its length, or, when that does not fit bufferSize bytes
-// with its terminator, the size needed and no text; 0 for an empty one.
-uint32_t TempPathAnswer(std::string dir, char separator, uint32_t bufferSize, std::string* path);
+// at the end; false, with no text, for an empty one or one that does not
+// fit bufferSize bytes with its terminator.
+bool TempPathAnswer(std::string dir, char separator, uint32_t bufferSize, std::string* path);
 
 // What a read in Windows text mode makes of raw bytes: each CR LF becomes
 // LF (a lone CR stays), and the first Ctrl-Z ends the text.

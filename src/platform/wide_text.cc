@@ -73,24 +73,26 @@ std::wstring Utf8ToWide(const std::string& text) {
     return out;
 }
 
-std::wstring WideProfileString(Os* os, const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                               const std::wstring& path, uint32_t size) {
-    if (size == 0) return std::wstring();
+bool WideProfileString(FileService* files, const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                       const std::wstring& path, uint32_t size, std::wstring* value) {
+    value->clear();
+    if (size == 0) return false;
     if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
     const std::string s = section != nullptr ? WideToUtf8(section) : std::string();
     const std::string k = key != nullptr ? WideToUtf8(key) : std::string();
     const std::string d = defaultValue != nullptr ? WideToUtf8(defaultValue) : std::string();
     // A character takes at most four bytes of UTF-8.
     const uint64_t narrowSize = uint64_t{size} * 4 < kMaxProfileBuffer ? uint64_t{size} * 4 : kMaxProfileBuffer;
-    std::wstring value = Utf8ToWide(os->ReadProfileString(section != nullptr ? s.c_str() : nullptr,
-                                                          key != nullptr ? k.c_str() : nullptr,
-                                                          defaultValue != nullptr ? d.c_str() : nullptr,
-                                                          WideToUtf8(path), static_cast<uint32_t>(narrowSize)));
+    std::string narrow;
+    files->ReadProfileString(section != nullptr ? s.c_str() : nullptr, key != nullptr ? k.c_str() : nullptr,
+                             defaultValue != nullptr ? d.c_str() : nullptr, WideToUtf8(path),
+                             static_cast<uint32_t>(narrowSize), &narrow);
+    *value = Utf8ToWide(narrow);
     // A name list keeps room for its two terminators, a value for one.
     const bool list = section == nullptr || key == nullptr;
     const size_t room = list ? (size >= 2 ? size - 2 : 0) : size - 1;
-    if (value.size() > room) value.resize(room);
-    return value;
+    if (value->size() > room) value->resize(room);
+    return true;
 }
 
 }  // namespace outlinkwatch

@@ -11,11 +11,11 @@ namespace outlinkwatch {
 std::string WideToUtf8(const std::wstring& wide);
 std::wstring Utf8ToWide(const std::string& text);
 
-class Os;
+class FileService;
 // The profile reader on wide texts, for backends whose narrow one reads
 // UTF-8: the texts pass through the narrow reader and the answer is cut to
 // size characters as the wide Windows reader cuts it.
-std::wstring WideProfileString(Os* os, const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                               const std::wstring& path, uint32_t size);
+bool WideProfileString(FileService* files, const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                       const std::wstring& path, uint32_t size, std::wstring* value);
 
 }  // namespace outlinkwatch

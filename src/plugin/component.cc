@@ -65,7 +65,8 @@ int CIAComponent::SetComponentId(uint32_t nId) {
 std::string CIAComponent::GetComputerNameText() {
     outlinkwatch::Os* os = m_pOs;
     // The DNS name arrives converted and cut to the 255 bytes of its buffer.
-    std::string name = os->ComputerDnsName();
+    std::string name;
+    if (!os->System()->ComputerDnsName(&name)) name.clear();
     const size_t nul = name.find('\0');
     if (nul != std::string::npos) name.resize(nul);
     if (name.size() > 255) name.resize(255);
@@ -73,7 +74,7 @@ std::string CIAComponent::GetComputerNameText() {
     if (dot != std::string::npos) name.resize(dot);
     if (name.empty()) {
         std::string netbios;
-        if (os->ComputerNetbiosName(&netbios)) {
+        if (os->System()->ComputerNetbiosName(&netbios)) {
             const size_t end = netbios.find('\0');
             if (end != std::string::npos) netbios.resize(end);
             if (netbios.size() > 255) netbios.resize(255);
@@ -258,7 +259,7 @@ ULONG STDMETHODCALLTYPE CPolicyBase::XPolicy::Release() {
     if (count != 0) return count;
     outlinkwatch::Os* os = outer->os();
     delete outer;
-    os->DebugOutput("A CPolicy object was deleted!\n");
+    os->System()->DebugOutput("A CPolicy object was deleted!\n");
     return 0;
 }
 

@@ -20,10 +20,10 @@ namespace {
 class MutexHold {
 public:
     MutexHold(outlinkwatch::Os* os, Handle h, uint32_t waitMs) : os_(os), h_(h) {
-        if (h_ != nullptr && os_->WaitForObjects(&h_, 1, waitMs) != outlinkwatch::kWaitObject0) h_ = nullptr;
+        if (h_ != nullptr && os_->Kernel()->WaitForObjects(&h_, 1, waitMs) != outlinkwatch::kWaitObject0) h_ = nullptr;
     }
     ~MutexHold() {
-        if (h_ != nullptr) os_->ReleaseMutexObject(h_);
+        if (h_ != nullptr) os_->Kernel()->ReleaseMutexObject(h_);
     }
     MutexHold(const MutexHold&) = delete;
     MutexHold& operator=(const MutexHold&) = delete;
@@ -76,20 +76,20 @@ CPolicy::~CPolicy() {
 
 void CPolicy::CloseAndNull(Handle& h) {
     if (h != nullptr) {
-        m_pOs->CloseObject(h);
+        m_pOs->Kernel()->CloseObject(h);
         h = nullptr;
     }
 }
 
 void CPolicy::CloseAndNull(std::atomic<Handle>& h) {
     Handle old = h.exchange(nullptr);
-    if (old != nullptr) m_pOs->CloseObject(old);
+    if (old != nullptr) m_pOs->Kernel()->CloseObject(old);
 }
 
 int CPolicy::Initialize(std::string policyType) {
     int osCode = -1;
     int servicePack = -1;
-    lumenutil::OSCodeFromFacts(m_pOs->VersionFacts(), 0, osCode, servicePack);
+    lumenutil::OSCodeFromFacts(m_pOs->System()->VersionFacts(), 0, osCode, servicePack);
     g_nOSCode.store(osCode);
     SetModuleName(kModuleName);
     return policyType == kPolicyType ? 200 : -1;
@@ -176,19 +176,19 @@ void CPolicy::CreateNamedEvents() {
     // The message is written whether or not the creation succeeded; a
     // thread that needs a missing event reports it.
     if (m_hConnExitEvent == nullptr) {
-        m_hConnExitEvent = m_pOs->CreateEventObject("OUTLINKEXIT", false, false);
+        m_hConnExitEvent = m_pOs->Kernel()->CreateEventObject("OUTLINKEXIT", false, false);
         OW_LOG(this, 2, "CPolicy::Exec", "Create Exit Event");
     }
     if (m_hProxyExitEvent == nullptr) {
-        m_hProxyExitEvent = m_pOs->CreateEventObject("INVALIDPROXYEXIT", false, false);
+        m_hProxyExitEvent = m_pOs->Kernel()->CreateEventObject("INVALIDPROXYEXIT", false, false);
         OW_LOG(this, 2, "CPolicy::Exec", "Create Proxy Exit Event");
     }
     if (m_hProxyChangeEvent.load() == nullptr) {
-        m_hProxyChangeEvent = m_pOs->CreateEventObject("PROXY_CHANGE", false, false);
+        m_hProxyChangeEvent = m_pOs->Kernel()->CreateEventObject("PROXY_CHANGE", false, false);
         OW_LOG(this, 2, "CPolicy::Exec", "Create proxy change event!");
     }
     if (m_hCheckCycleEvent.load() == nullptr) {
-        m_hCheckCycleEvent = m_pOs->CreateEventObject("CHECK_CYC", false, false);
+        m_hCheckCycleEvent = m_pOs->Kernel()->CreateEventObject("CHECK_CYC", false, false);
         OW_LOG(this, 2, "CPolicy::Exec", "Create check cycle event!");
     }
 }
@@ -198,19 +198,19 @@ void CPolicy::CreateNamedEvents() {
 bool CPolicy::CreateCheckMutexes() {
     const bool newConn = m_hConnMutex == nullptr;
     if (newConn) {
-        m_hConnMutex = m_pOs->CreateMutexObject(true);
+        m_hConnMutex = m_pOs->Kernel()->CreateMutexObject(true);
         if (m_hConnMutex == nullptr) return false;
     }
     const bool newProxy = m_hProxyMutex == nullptr;
     if (newProxy) {
-        m_hProxyMutex = m_pOs->CreateMutexObject(true);
+        m_hProxyMutex = m_pOs->Kernel()->CreateMutexObject(true);
         if (m_hProxyMutex == nullptr) {
-            if (newConn) m_pOs->ReleaseMutexObject(m_hConnMutex);
+            if (newConn) m_pOs->Kernel()->ReleaseMutexObject(m_hConnMutex);
             return false;
         }
     }
-    if (newConn) m_pOs->ReleaseMutexObject(m_hConnMutex);
-    if (newProxy) m_pOs->ReleaseMutexObject(m_hProxyMutex);
+    if (newConn) m_pOs->Kernel()->ReleaseMutexObject(m_hConnMutex);
+    if (newProxy) m_pOs->Kernel()->ReleaseMutexObject(m_hProxyMutex);
     return true;
 }
 
@@ -229,7 +229,7 @@ void CPolicy::StartMonitorThreads() {
     for (Monitor& m : monitors) {
         CloseAndNull(m.thread);
         m.stopped.store(0);
-        m.thread = m_pOs->StartThread(m.fn, this);
+        m.thread = m_pOs->Kernel()->StartThread(m.fn, this);
         if (m.thread == nullptr) {
             m.stopped.store(1);
             OW_LOG(this, 2, "CPolicy::Exec", "%s", m.failure);
@@ -253,11 +253,11 @@ void CPolicy::ForgetFindings() {
 void CPolicy::StopRouteThread() {
     g_bExit.store(1);
     if (m_hConnExitEvent != nullptr) {
-        m_pOs->SetEventObject(m_hConnExitEvent);
+        m_pOs->Kernel()->SetEventObject(m_hConnExitEvent);
         OW_LOG(this, 2, "CPolicy::StopRouteThread", "Stop monitor Route thread.");
         // No time limit: the thread may be in the middle of a check, and the
         // object must outlive it.
-        while (g_bRouteThreadStopped.load() == 0) m_pOs->SleepMs(200);
+        while (g_bRouteThreadStopped.load() == 0) m_pOs->Clock()->SleepMs(200);
     }
     CloseAndNull(m_hRouteThread);
     OW_LOG(this, 2, "CPolicy::StopRouteThread", "The Routethread is stopped.");
@@ -267,8 +267,8 @@ void CPolicy::StopProxyThread() {
     g_bExit.store(1);
     if (m_hProxyExitEvent != nullptr) {
         OW_LOG(this, 2, "CPolicy::StopProxyThread", "Stop monitor proxy thread.");
-        m_pOs->SetEventObject(m_hProxyExitEvent);
-        while (g_bProxyThreadStopped.load() == 0) m_pOs->SleepMs(100);
+        m_pOs->Kernel()->SetEventObject(m_hProxyExitEvent);
+        while (g_bProxyThreadStopped.load() == 0) m_pOs->Clock()->SleepMs(100);
     }
     CloseAndNull(m_hProxyThread);
     OW_LOG(this, 2, "CPolicy::StopProxyThread", "The Proxythread is stopped.");

@@ -66,7 +66,7 @@ int CInvalidSocket::connect(const ACE_INET_Addr& endpoint, const std::list<std::
     const char* fn = "CInvalidSocket::connect";
     // Time-outs go through the Os, which may shorten them under test.
     auto timeout = [this](uint64_t us) {
-        const uint64_t scaled = m_pOs->NetworkTimeoutUs(us);
+        const uint64_t scaled = m_pOs->Clock()->NetworkTimeoutUs(us);
         return ACE_Time_Value(static_cast<time_t>(scaled / 1000000),
                               static_cast<suseconds_t>(scaled % 1000000));
     };
@@ -157,7 +157,7 @@ std::string CInvalidSocket::GetLocationHost(const ACE_Message_Block& block) {
 bool CInvalidSocket::ResolveHost(const std::string& host, std::list<std::string>& addrs) {
     if (host.empty()) return false;
     std::vector<uint32_t> resolved;
-    if (!m_pOs->ResolveHostIPv4(host, &resolved)) return false;
+    if (!m_pOs->Network()->ResolveHostIPv4(host, &resolved)) return false;
     // A hostile resolver cannot grow the list without bound.
     if (resolved.size() > outlinkwatch::kMaxAddrsPerHost) resolved.resize(outlinkwatch::kMaxAddrsPerHost);
     for (uint32_t addr : resolved) {

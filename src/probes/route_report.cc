@@ -43,7 +43,7 @@ int CPolicy::PrintTracert(const std::string& destination, int report) {
     // A trace still waiting on another thread sees the flag within one poll
     // and stops; give it that time before starting the next one.
     uint8_t running = 0;
-    if (m_tracer.m_bRouteChanged.compare_exchange_strong(running, 1)) os()->SleepMs(kTraceSettleMs);
+    if (m_tracer.m_bRouteChanged.compare_exchange_strong(running, 1)) os()->Clock()->SleepMs(kTraceSettleMs);
 
     std::string route;
     const int result = m_tracer.Trace(os(), destination, m_lstValidRouteIP, route);

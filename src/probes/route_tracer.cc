@@ -15,7 +15,7 @@ namespace {
 class TraceFileRemover {
 public:
     TraceFileRemover(outlinkwatch::Os* os, const std::string& path) : os_(os), path_(path) {}
-    ~TraceFileRemover() { os_->RemoveFile(path_); }
+    ~TraceFileRemover() { os_->Files()->RemoveFile(path_); }
     TraceFileRemover(const TraceFileRemover&) = delete;
     TraceFileRemover& operator=(const TraceFileRemover&) = delete;
 
@@ -32,22 +32,21 @@ int CRouteTracer::Trace(outlinkwatch::Os* os, const std::string& destination,
     if (m_bRouteChanged.exchange(0) == 0) return TRACE_ABORTED;
 
     std::string tempDir;
-    const uint32_t answer = os->TempDirectory(kTraceTempPathBuffer, &tempDir);
-    if (answer == 0 || answer > kTraceTempPathBuffer || tempDir.empty()) return TRACE_ABORTED;
+    if (!os->Files()->TempDirectory(kTraceTempPathBuffer, &tempDir) || tempDir.empty()) return TRACE_ABORTED;
 
     char stamp[16] = {0};
-    std::snprintf(stamp, sizeof(stamp), "%u", static_cast<unsigned>(os->UnixTime32()));
+    std::snprintf(stamp, sizeof(stamp), "%u", static_cast<unsigned>(os->Clock()->UnixTime32()));
     const std::string path = tempDir + stamp;
     const std::string command = "cmd /C tracert -w 1000 " + destination + " >\"" + path + "\"";
     // A command that fails to start shows only as output that never completes.
-    os->StartHiddenCommand(command);
+    os->Users()->StartHiddenCommand(command);
 
     std::string output;
     {
         TraceFileRemover remover(os, path);
         for (int poll = 0; poll < kTraceMaxPolls; ++poll) {
             if (g_bExit.load() != 0) return TRACE_ABORTED;
-            os->SleepMs(kTracePollMs);
+            os->Clock()->SleepMs(kTracePollMs);
             output = ReadTraceFile(os, path);
             if (!output.empty()) break;
             if (m_bRouteChanged.load() == 1) return TRACE_ABORTED;
@@ -75,9 +74,9 @@ int CRouteTracer::Trace(outlinkwatch::Os* os, const std::string& destination,
 
 std::string CRouteTracer::ReadTraceFile(outlinkwatch::Os* os, const std::string& path) {
     uint64_t size = 0;
-    if (!os->FileSize(path, &size)) return std::string();
+    if (!os->Files()->FileSize(path, &size)) return std::string();
     const size_t cap = size < kMaxTraceFileBytes ? static_cast<size_t>(size) : kMaxTraceFileBytes;
     std::string bytes;
-    if (!os->ReadTextFile(path, cap, &bytes) || bytes.empty()) return std::string();
+    if (!os->Files()->ReadTextFile(path, cap, &bytes) || bytes.empty()) return std::string();
     return CompletedTraceText(bytes);
 }

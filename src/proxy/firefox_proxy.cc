@@ -106,34 +106,34 @@ int CDealMyProxy::GetFireFoxConfigPath(std::string& prefsPath) {
         outlinkwatch::Os* os;
         outlinkwatch::Handle& token;
         void Close() {
-            if (token != nullptr && token != lumenutil::InvalidHandleValue()) os->CloseObject(token);
+            if (token != nullptr && token != lumenutil::InvalidHandleValue()) os->Kernel()->CloseObject(token);
             token = nullptr;
         }
         ~TokenCloser() { Close(); }
     } closer{os, token};
     uint32_t sessionId = 0;
     if (lumenutil::TokenByName(os, "AGENTUI.EXE", token, sessionId) != lumenutil::UTIL_OK) return 0;
-    os->ImpersonateToken(token);  // failing, the lookups answer for this process's own account
+    os->Users()->ImpersonateToken(token);  // failing, the lookups answer for this process's own account
     std::string userName;
-    if (!os->ImpersonatedUserName(token, &userName)) {
+    if (!os->Users()->ImpersonatedUserName(token, &userName)) {
         closer.Close();
-        os->RevertImpersonation();
+        os->Users()->RevertImpersonation();
         return 0;
     }
     std::string profileDir;
-    if (!os->ExpandForUser(token, "%userprofile%", &profileDir)) profileDir.clear();
-    os->RevertImpersonation();
+    if (!os->Users()->ExpandForUser(token, "%userprofile%", &profileDir)) profileDir.clear();
+    os->Users()->RevertImpersonation();
     closer.Close();
 
-    const char sep = os->PathSeparator();
+    const char sep = os->Files()->PathSeparator();
     std::string windir;
-    if (!os->ExpandEnvironment("%windir%", &windir)) windir.clear();
+    if (!os->Users()->ExpandEnvironment("%windir%", &windir)) windir.clear();
     std::vector<outlinkwatch::DirEntry> entries;
     bool found = false;
     std::string folder;
     for (const std::string& candidate :
          outlinkwatch::FirefoxProfileFolders(sep, outlinkwatch::DriveOf(windir), userName, profileDir)) {
-        if (os->ListDirectory(candidate, outlinkwatch::kMaxDirEntries, &entries)) {
+        if (os->Files()->ListDirectory(candidate, outlinkwatch::kMaxDirEntries, &entries)) {
             folder = candidate;
             found = true;
             break;
@@ -150,14 +150,15 @@ int CDealMyProxy::GetFireFoxConfigPath(std::string& prefsPath) {
     if (profile.empty()) return 0;
 
     const std::string compatibility = profile + sep + "compatibility.ini";
-    if (!os->FileExists(compatibility)) {
+    if (!os->Files()->FileExists(compatibility)) {
         ProxyLog(2, __LINE__, kFunction, "Can not find compatibility.ini.");
     } else {
-        const std::string platformDir = os->ReadProfileString("Compatibility", "LastPlatformDir", "", compatibility,
-                                                              outlinkwatch::kPlatformDirBytes);
+        std::string platformDir;
+        os->Files()->ReadProfileString("Compatibility", "LastPlatformDir", "", compatibility,
+                                       outlinkwatch::kPlatformDirBytes, &platformDir);
         bool installed = false;
         for (const std::string& program : outlinkwatch::FirefoxPrograms(sep, platformDir)) {
-            installed = installed || os->FileExists(program);
+            installed = installed || os->Files()->FileExists(program);
         }
         if (!installed) {
             ProxyLog(2, __LINE__, kFunction, "Firefox is not installed.");
@@ -171,7 +172,7 @@ int CDealMyProxy::GetFireFoxConfigPath(std::string& prefsPath) {
 
 int CDealMyProxy::IsFireFoxProxyEnable(std::string prefsPath) {
     std::string text;
-    if (!m_pOs->ReadWholeFile(prefsPath, outlinkwatch::kMaxPrefsBytes, &text)) return 0;
+    if (!m_pOs->Files()->ReadWholeFile(prefsPath, outlinkwatch::kMaxPrefsBytes, &text)) return 0;
     return outlinkwatch::PrefsProxyEnabled(text) ? 1 : 0;
 }
 
@@ -179,7 +180,7 @@ void CDealMyProxy::GetFireFoxProxyInfoFromFile(std::string prefsPath, std::list<
                                                std::string& rawValues) {
     rawValues.clear();
     std::string text;
-    if (!m_pOs->ReadWholeFile(prefsPath, outlinkwatch::kMaxPrefsBytes, &text)) return;
+    if (!m_pOs->Files()->ReadWholeFile(prefsPath, outlinkwatch::kMaxPrefsBytes, &text)) return;
     outlinkwatch::PrefsProxyRecords(text, m_mapFireFoxKey, configured, rawValues);
 }
 

@@ -4,12 +4,12 @@ namespace outlinkwatch {
 
 void ProxyTaskBudget::Begin(Os* os) {
     os_ = os;
-    startMs_ = os->MonotonicMs();
+    startMs_ = os->Clock()->MonotonicMs();
     active_ = true;
     probed_.clear();
 }
 
-bool ProxyTaskBudget::TimeLeft() const { return os_ == nullptr || os_->MonotonicMs() - startMs_ < kProxyTaskTimeMs; }
+bool ProxyTaskBudget::TimeLeft() const { return os_ == nullptr || os_->Clock()->MonotonicMs() - startMs_ < kProxyTaskTimeMs; }
 
 bool ProxyTaskBudget::Known(uint32_t address, uint16_t port, int* result) const {
     const auto it = probed_.find({address, port});

@@ -14,7 +14,7 @@ bool EndpointAddress(outlinkwatch::Os* os, const std::string& host, uint32_t* ne
     *net = outlinkwatch::InetAddr(host);
     if (*net != 0xFFFFFFFFu || host == "255.255.255.255") return true;
     std::vector<uint32_t> resolved;
-    if (!os->ResolveHostIPv4(host, &resolved) || resolved.empty()) return false;
+    if (!os->Network()->ResolveHostIPv4(host, &resolved) || resolved.empty()) return false;
     *net = resolved.front();
     return true;
 }

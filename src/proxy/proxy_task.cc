@@ -15,13 +15,13 @@ namespace {
 class ProxyMutexHold {
 public:
     ProxyMutexHold(outlinkwatch::Os* os, outlinkwatch::Handle mutex) : os_(os), mutex_(mutex) {
-        held_ = os_->WaitForObjects(&mutex_, 1, outlinkwatch::kInfinite) == outlinkwatch::kWaitObject0;
+        held_ = os_->Kernel()->WaitForObjects(&mutex_, 1, outlinkwatch::kInfinite) == outlinkwatch::kWaitObject0;
     }
     ~ProxyMutexHold() { Release(); }
     ProxyMutexHold(const ProxyMutexHold&) = delete;
     ProxyMutexHold& operator=(const ProxyMutexHold&) = delete;
     void Release() {
-        if (held_) os_->ReleaseMutexObject(mutex_);
+        if (held_) os_->Kernel()->ReleaseMutexObject(mutex_);
         held_ = false;
     }
 

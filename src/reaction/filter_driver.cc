@@ -32,11 +32,12 @@ void PutEntry(uint8_t* buffer, uint32_t index, uint32_t hostOrder) {
 }  // namespace
 
 int CPolicy::SendNfwCommand(uint32_t code, const void* buffer, uint32_t length) {
-    const outlinkwatch::DeviceHandle device = m_pOs->OpenDevice("\\\\.\\NFW", outlinkwatch::kCreateAlways);
-    if (!device) return 0;
+    outlinkwatch::DeviceService* devices = m_pOs->Device();
+    outlinkwatch::DeviceHandle device;
+    if (!devices->OpenDevice("\\\\.\\NFW", outlinkwatch::kCreateAlways, &device)) return 0;
     uint32_t returned = 0;
-    const int result = m_pOs->DeviceControl(device, code, buffer, length, &returned);
-    m_pOs->CloseDevice(device);
+    const int result = devices->DeviceControl(device, code, buffer, length, &returned) ? 1 : 0;
+    devices->CloseDevice(device);
     return result;
 }
 
@@ -96,10 +97,11 @@ int CPolicy::EnableProxy() {
 int CPolicy::BlockNetwork() {
     char path[260] = {0};
     std::snprintf(path, sizeof(path), "\\\\.\\%s", "nfw");
-    const outlinkwatch::DeviceHandle device = m_pOs->OpenDevice(path, outlinkwatch::kOpenExisting);
-    if (!device) return 0;
+    outlinkwatch::DeviceService* devices = m_pOs->Device();
+    outlinkwatch::DeviceHandle device;
+    if (!devices->OpenDevice(path, outlinkwatch::kOpenExisting, &device)) return 0;
     uint32_t returned = 0;
-    const int result = m_pOs->DeviceControl(device, kNfwCutNetwork, nullptr, 0, &returned);
-    m_pOs->CloseDevice(device);
+    const int result = devices->DeviceControl(device, kNfwCutNetwork, nullptr, 0, &returned) ? 1 : 0;
+    devices->CloseDevice(device);
     return result;
 }

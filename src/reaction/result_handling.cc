@@ -27,7 +27,7 @@ InvalidTimeError::InvalidTimeError(int64_t time)
 
 std::string FormatTime(outlinkwatch::Os* os, int64_t time, const char* format) {
     std::tm local{};
-    if (os == nullptr || !os->LocalTime(time, &local)) throw InvalidTimeError(time);
+    if (os == nullptr || !os->Clock()->LocalTime(time, &local)) throw InvalidTimeError(time);
     char text[kTimeBufferBytes] = {0};
     const size_t n = std::strftime(text, sizeof(text), format != nullptr ? format : "", &local);
     return std::string(text, n);
@@ -95,12 +95,12 @@ int CPolicy::HandleResult(std::string kind) {
         if (proxyMutex == nullptr) return DenyProxyConfig();
         outlinkwatch::Handle wait = proxyMutex;
         for (;;) {
-            const uint32_t got = m_pOs->WaitForObjects(&wait, 1, kProxyListPollMs);
+            const uint32_t got = m_pOs->Kernel()->WaitForObjects(&wait, 1, kProxyListPollMs);
             if (got == outlinkwatch::kWaitObject0) break;
             if (got != outlinkwatch::kWaitTimeout || g_bExit.load() != 0) return 0;
         }
         const int denied = DenyProxyConfig();
-        m_pOs->ReleaseMutexObject(proxyMutex);
+        m_pOs->Kernel()->ReleaseMutexObject(proxyMutex);
         return denied;
     }
 

@@ -68,7 +68,7 @@ int FakeOs::FireRouteChange() {
         std::lock_guard<std::mutex> lock(mu_);
         pending.swap(routeRequests_);
     }
-    for (Handle h : pending) objects_.SetEvent(h);
+    for (Handle h : pending) objects_.SetEventObject(h);
     return static_cast<int>(pending.size());
 }
 
@@ -139,11 +139,12 @@ bool FakeOs::ReadFileText(const std::string& path, size_t cap, std::string* text
     return true;
 }
 
-std::string FakeOs::ReadProfileString(const char* section, const char* key, const char* defaultValue,
-                                      const std::string& path, uint32_t size) {
+bool FakeOs::ReadProfileString(const char* section, const char* key, const char* defaultValue, const std::string& path,
+                               uint32_t size, std::string* value) {
     std::string text;
     ReadFileText(path, kMaxIniFileBytes, &text);
-    return IniProfileString(text, section, key, defaultValue, size);
+    *value = IniProfileString(text, section, key, defaultValue, size);
+    return size != 0;
 }
 
 // The newest NT family, as the agent's own machines run.
@@ -156,13 +157,13 @@ OsVersionFacts FakeOs::VersionFacts() {
     return facts;
 }
 
-uint32_t FakeOs::WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) {
+uint32_t FakeKernel::WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) {
     {
-        std::lock_guard<std::mutex> lock(mu_);
-        ++waitsEntered_[count];
-        waitsCv_.notify_all();
+        std::lock_guard<std::mutex> lock(os_->mu_);
+        ++os_->waitsEntered_[count];
+        os_->waitsCv_.notify_all();
     }
-    return objects_.WaitAny(handles, count, timeoutMs);
+    return EmulatedKernelObjects::WaitForObjects(handles, count, timeoutMs);
 }
 void FakeOs::SleepMs(uint32_t ms) {
     if (sleepHook) sleepHook(ms);
@@ -215,7 +216,7 @@ std::unique_ptr<TimerHost> FakeOs::CreateTimerHost() { return std::make_unique<F
 
 // --- route tracer
 
-uint32_t FakeOs::TempDirectory(uint32_t bufferSize, std::string* path) {
+bool FakeOs::TempDirectory(uint32_t bufferSize, std::string* path) {
     std::lock_guard<std::mutex> lock(mu_);
     return TempPathAnswer(tempDir, '/', bufferSize, path);
 }
@@ -263,21 +264,22 @@ bool FakeOs::LocalTime(int64_t unixTime, std::tm* out) {
 #endif
 }
 
-DeviceHandle FakeOs::OpenDevice(const std::string& path, uint32_t disposition) {
+bool FakeOs::OpenDevice(const std::string& path, uint32_t disposition, DeviceHandle* device) {
     std::lock_guard<std::mutex> lock(mu_);
     ++deviceOpenAttempts_;
-    if (!devicePresent) return DeviceHandle();
+    if (!devicePresent) return false;
     const std::uintptr_t id = nextDevice_++;
     openDevices_[id] = DeviceCall{path, disposition, 0, {}};
-    return DeviceHandle(id);
+    *device = DeviceHandle(id);
+    return true;
 }
 
-int32_t FakeOs::DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
+bool FakeOs::DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
                               uint32_t* returned) {
     std::lock_guard<std::mutex> lock(mu_);
     if (returned != nullptr) *returned = 0;
     auto it = openDevices_.find(device.value());
-    if (it == openDevices_.end()) return 0;
+    if (it == openDevices_.end()) return false;
     const uint8_t* bytes = static_cast<const uint8_t*>(input);
     deviceCalls_.push_back(it->second);
     deviceCalls_.back().code = code;
@@ -297,15 +299,15 @@ const FakeOs::FakeProcess* FakeOs::ProcessOf(Handle token) {
     return objects_.TokenIds(token, &index, nullptr) && index < processes.size() ? &processes[index] : nullptr;
 }
 
-ProcessTokenStatus FakeOs::OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) {
-    if (processListFails) return ProcessTokenStatus::kSnapshotFailed;
+UserStatus FakeOs::OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) {
+    if (processListFails) return UserStatus::kSnapshotFailed;
     for (size_t i = 0; i < processes.size(); ++i) {
         if (!EqualsIgnoreAsciiCase(processes[i].image, imageName)) continue;
         *session = processes[i].sessionId;
         *token = objects_.CreateToken(static_cast<uint32_t>(i), 0);
-        return ProcessTokenStatus::kOpened;
+        return UserStatus::kOk;
     }
-    return ProcessTokenStatus::kNoProcess;
+    return UserStatus::kNoProcess;
 }
 
 bool FakeOs::ProcessText(Handle token, std::string FakeProcess::*field, std::string* out) {
@@ -346,9 +348,9 @@ bool FakeOs::FileAttributes(const std::string& path, FileFacts* facts) {
     return !ec;
 }
 
-std::wstring FakeOs::ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                                        const std::wstring& path, uint32_t size) {
-    return WideProfileString(this, section, key, defaultValue, path, size);
+bool FakeOs::ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                                const std::wstring& path, uint32_t size, std::wstring* value) {
+    return WideProfileString(this, section, key, defaultValue, path, size, value);
 }
 
 }  // namespace outlinkwatch

@@ -25,9 +25,39 @@
 namespace outlinkwatch {
 
 class FakeTimerHost;
+class FakeOs;
 
-class FakeOs : public Os {
+// The emulated kernel objects with their time-outs and sleeps 1000 times
+// faster; each wait is counted for FakeOs::WaitForWaits.
+class FakeKernel : public EmulatedKernelObjects {
 public:
+    explicit FakeKernel(FakeOs* os) : EmulatedKernelObjects(1000), os_(os) {}
+    uint32_t WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) override;
+
+private:
+    FakeOs* os_;
+};
+
+// One object serves every service but the kernel objects, so that a test
+// sets what the services answer on the fake itself.
+class FakeOs : public Os,
+               public FileService,
+               public UserService,
+               public NetworkService,
+               public ClockService,
+               public DeviceService,
+               public SystemService,
+               public RegistryService {
+public:
+    KernelObjects* Kernel() override { return &objects_; }
+    RegistryService* Registry() override { return this; }
+    FileService* Files() override { return this; }
+    UserService* Users() override { return this; }
+    NetworkService* Network() override { return this; }
+    ClockService* Clock() override { return this; }
+    DeviceService* Device() override { return this; }
+    SystemService* System() override { return this; }
+
     // --- what the test sets before the policy starts (read under mu_ later)
     std::string exePath = "/nonexistent/outlinkwatch";
     // A name resolves to these dotted addresses; an empty list makes it fail.
@@ -55,27 +85,17 @@ public:
 
     std::vector<std::string> DebugLines() { return Locked([&] { return debugLines_; }); }
 
-    // --- Os
-    std::string ComputerDnsName() override { return "fakehost.example.test"; }
+    // --- the services
+    bool ComputerDnsName(std::string* name) override { return *name = "fakehost.example.test", true; }
     bool ComputerNetbiosName(std::string* name) override { return *name = "FAKEHOST", true; }
     void DebugOutput(const char* text) override;
-    std::string ExecutablePath() override { return Locked([&] { return exePath; }); }
+    bool ExecutablePath(std::string* path) override { return *path = Locked([&] { return exePath; }), true; }
     char PathSeparator() override { return '/'; }
     bool FileExists(const std::string& path) override;
     bool ReadFileText(const std::string& path, size_t cap, std::string* text) override;
-    std::string ReadProfileString(const char* section, const char* key, const char* defaultValue,
-                                  const std::string& path, uint32_t size) override;
+    bool ReadProfileString(const char* section, const char* key, const char* defaultValue, const std::string& path,
+                           uint32_t size, std::string* value) override;
     OsVersionFacts VersionFacts() override;
-    Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override {
-        return objects_.CreateEvent(name, manualReset, initialState);
-    }
-    bool SetEventObject(Handle event) override { return objects_.SetEvent(event); }
-    bool ResetEventObject(Handle event) override { return objects_.ResetEvent(event); }
-    Handle CreateMutexObject(bool initiallyOwned) override { return objects_.CreateMutex(initiallyOwned); }
-    bool ReleaseMutexObject(Handle mutex) override { return objects_.ReleaseMutex(mutex); }
-    uint32_t WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) override;
-    bool CloseObject(Handle object) override { return objects_.Close(object); }
-    Handle StartThread(ThreadFunction fn, void* arg) override { return objects_.StartThread(fn, arg); }
     void SleepMs(uint32_t ms) override;
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override;
     uint32_t GetAdapters(std::vector<AdapterInfo>* out) override;
@@ -102,7 +122,7 @@ public:
     std::function<void(uint32_t ms)> sleepHook;
     std::vector<std::string> CommandLines() { return Locked([&] { return commandLines_; }); }
 
-    uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override;
+    bool TempDirectory(uint32_t bufferSize, std::string* path) override;
     uint32_t UnixTime32() override { return 1700000000; }
     bool StartHiddenCommand(const std::string& commandLine) override;
     bool FileSize(const std::string& path, uint64_t* size) override;
@@ -132,14 +152,14 @@ public:
         std::vector<uint8_t> input;
     };
     bool devicePresent = false;
-    int32_t deviceAnswer = 1;
+    bool deviceAnswer = true;
     std::vector<DeviceCall> DeviceCalls() { return Locked([&] { return deviceCalls_; }); }
     int DeviceOpenAttempts() { return Locked([&] { return deviceOpenAttempts_; }); }
     int OpenDevices() { return Locked([&] { return static_cast<int>(openDevices_.size()); }); }
     bool LocalTime(int64_t unixTime, std::tm* out) override;
-    DeviceHandle OpenDevice(const std::string& path, uint32_t disposition) override;
-    int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
-                          uint32_t* returned) override;
+    bool OpenDevice(const std::string& path, uint32_t disposition, DeviceHandle* device) override;
+    bool DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
+                       uint32_t* returned) override;
     bool CloseDevice(DeviceHandle device) override;
 
     // --- users and profiles (set by the test before the look-ups run)
@@ -157,9 +177,9 @@ public:
     size_t OpenTokens() { return objects_.TokenCount(); }
     int impersonations = 0;  // begun and not yet ended
 
-    ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) override;
-    TokenSidStatus TokenUserSid(Handle token, std::string* sidText) override {
-        return ProcessText(token, &FakeProcess::sid, sidText) ? TokenSidStatus::kOk : TokenSidStatus::kFailed;
+    UserStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) override;
+    UserStatus TokenUserSid(Handle token, std::string* sidText) override {
+        return ProcessText(token, &FakeProcess::sid, sidText) ? UserStatus::kOk : UserStatus::kFailed;
     }
     bool UserKeyNames(std::vector<std::string>* names) override { return *names = userKeys, userKeysOk; }
     bool ImpersonateToken(Handle token) override { return ProcessOf(token) != nullptr && ++impersonations > 0; }
@@ -179,10 +199,11 @@ public:
 
 private:
     friend class FakeTimerHost;
+    friend class FakeKernel;
     void Register(FakeTimerHost* host);
     void Unregister(FakeTimerHost* host);
 
-    KernelObjects objects_{1000};
+    FakeKernel objects_{this};
     std::mutex mu_;
     std::vector<Handle> routeRequests_;
     std::vector<std::string> debugLines_;
@@ -218,30 +239,30 @@ public:
         Locked([&] { return registryFailures_[op] = code; });
     }
 
-    uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
-        return Registry("open", access, [&] { return backend_->Open(parent, subkey, access, key); });
+    uint32_t OpenKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
+        return Registry("open", access, [&] { return backend_->OpenKey(parent, subkey, access, key); });
     }
-    uint32_t CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
-        return Registry("create", access, [&] { return backend_->Create(parent, subkey, access, key); });
+    uint32_t CreateKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
+        return Registry("create", access, [&] { return backend_->CreateKey(parent, subkey, access, key); });
     }
-    uint32_t QueryRegistryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data,
+    uint32_t QueryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data,
                                 uint32_t* size) override {
-        return Registry("query", 0, [&] { return backend_->Query(key, name, type, data, size); });
+        return Registry("query", 0, [&] { return backend_->QueryValue(key, name, type, data, size); });
     }
-    uint32_t SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
+    uint32_t SetValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
                               uint32_t size) override {
-        return Registry("set", 0, [&] { return backend_->Set(key, name, type, data, size); });
+        return Registry("set", 0, [&] { return backend_->SetValue(key, name, type, data, size); });
     }
-    uint32_t DeleteRegistryValue(HKEY key, const std::string& name) override {
+    uint32_t DeleteValue(HKEY key, const std::string& name) override {
         return Registry("deletevalue", 0, [&] { return backend_->DeleteValue(key, name); });
     }
-    uint32_t DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) override {
+    uint32_t DeleteKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) override {
         return Registry("deletekey", viewFlag, [&] { return backend_->DeleteKey(parent, subkey, viewFlag); });
     }
-    uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) override {
-        return Registry("date", 0, [&] { return backend_->WriteDate(key, date); });
+    uint32_t KeyWriteDate(HKEY key, LocalDate* date) override {
+        return Registry("date", 0, [&] { return backend_->KeyWriteDate(key, date); });
     }
-    uint32_t CloseRegistryKey(HKEY key) override { return backend_->Close(key); }
+    uint32_t CloseKey(HKEY key) override { return backend_->CloseKey(key); }
 
 private:
     // Records the call; answers op's injected failure, or else the call's own code.
@@ -280,8 +301,8 @@ public:
         return PeFileVersionItem(path, item, value);
     }
     bool FileExistsW(const std::wstring& path) override { return FileExists(WideToUtf8(path)); }
-    std::wstring ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                                    const std::wstring& path, uint32_t size) override;
+    bool ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                            const std::wstring& path, uint32_t size, std::wstring* value) override;
     SystemFacts SystemInfoFacts() override { return systemFacts; }
     bool AccountNameOfSid(const std::string& sidText, std::string* name) override {
         return Find(accountNames, sidText, name);

@@ -16,9 +16,9 @@ public:
     // parents under a predefined root.
     void PutValue(HKEY root, const std::string& path, const std::string& name, uint32_t type, const std::string& data) {
         HKEY key = nullptr;
-        if (Create(root, path, kKeySetValue, &key) != kErrorSuccess) return;
-        Set(key, name, type, reinterpret_cast<const uint8_t*>(data.data()), static_cast<uint32_t>(data.size()));
-        Close(key);
+        if (CreateKey(root, path, kKeySetValue, &key) != kErrorSuccess) return;
+        SetValue(key, name, type, reinterpret_cast<const uint8_t*>(data.data()), static_cast<uint32_t>(data.size()));
+        CloseKey(key);
     }
 
 protected:

@@ -17,9 +17,10 @@ namespace outlinkwatch {
 constexpr std::chrono::seconds kFaultWaitBound{20};
 
 // Holds adapter queries while closed, so a check can be caught in the middle.
-class GatedOs : public OsWrapper {
+class GatedOs : public OsWrapper, NetworkWrapper {
 public:
-    using OsWrapper::OsWrapper;
+    explicit GatedOs(Os* target) : OsWrapper(target), NetworkWrapper(target->Network()) {}
+    NetworkService* Network() override { return this; }
     void SetClosed(bool closed) {
         std::lock_guard<std::mutex> lock(mu_);
         closed_ = closed;
@@ -35,7 +36,7 @@ public:
         cv_.notify_all();
         cv_.wait_for(lock, kFaultWaitBound, [&] { return !closed_; });
         lock.unlock();
-        return OsWrapper::GetAdapters(out);
+        return NetworkWrapper::GetAdapters(out);
     }
 
 private:
@@ -46,18 +47,21 @@ private:
 };
 
 // Throws from the n-th adapter query, and makes the n-th mutex creation fail.
-class FailingOs : public OsWrapper {
+class FailingOs : public OsWrapper, NetworkWrapper, KernelWrapper {
 public:
-    using OsWrapper::OsWrapper;
+    explicit FailingOs(Os* target)
+        : OsWrapper(target), NetworkWrapper(target->Network()), KernelWrapper(target->Kernel()) {}
     std::atomic<int> throwOnAdapterQuery{0};
     std::atomic<int> failOnMutex{0};
 
+    NetworkService* Network() override { return this; }
+    KernelObjects* Kernel() override { return this; }
     uint32_t GetAdapters(std::vector<AdapterInfo>* out) override {
         if (++adapterQueries_ == throwOnAdapterQuery.load()) throw std::runtime_error("adapter query failed");
-        return OsWrapper::GetAdapters(out);
+        return NetworkWrapper::GetAdapters(out);
     }
     Handle CreateMutexObject(bool owned) override {
-        return ++mutexes_ == failOnMutex.load() ? nullptr : OsWrapper::CreateMutexObject(owned);
+        return ++mutexes_ == failOnMutex.load() ? nullptr : KernelWrapper::CreateMutexObject(owned);
     }
 
 private:
@@ -66,11 +70,12 @@ private:
 };
 
 // Tells the test when a route-change request has been armed.
-class ArmSignallingOs : public OsWrapper {
+class ArmSignallingOs : public OsWrapper, NetworkWrapper {
 public:
-    using OsWrapper::OsWrapper;
+    explicit ArmSignallingOs(Os* target) : OsWrapper(target), NetworkWrapper(target->Network()) {}
+    NetworkService* Network() override { return this; }
     bool NotifyRouteChange(Handle event) override {
-        const bool armed = OsWrapper::NotifyRouteChange(event);
+        const bool armed = NetworkWrapper::NotifyRouteChange(event);
         std::lock_guard<std::mutex> lock(mu_);
         if (armed) ++armed_;
         cv_.notify_all();
@@ -122,11 +127,12 @@ struct CountingSink : TimerSink {
 // Gives the policy this build's own timer host with its periods cut a
 // hundredfold, and can keep the host's thread busy: Hold arms a timer of its
 // own whose tick waits (bounded) in the sink above until Release.
-class BusyTimerOs : public OsWrapper {
+class BusyTimerOs : public OsWrapper, ClockWrapper {
 public:
-    using OsWrapper::OsWrapper;
+    explicit BusyTimerOs(Os* target) : OsWrapper(target), ClockWrapper(target->Clock()) {}
+    ClockService* Clock() override { return this; }
     std::unique_ptr<TimerHost> CreateTimerHost() override {
-        auto host = std::make_unique<Host>(&holder_, Os::Default()->CreateTimerHost());
+        auto host = std::make_unique<Host>(&holder_, Os::Default()->Clock()->CreateTimerHost());
         host_ = host.get();
         return host;
     }

@@ -19,11 +19,12 @@ namespace fs = std::filesystem;
 
 // The real backend, except that the UI process is this test and the user's
 // profile directory the throwaway home.
-class ThisUserOs : public OsWrapper {
+class ThisUserOs : public OsWrapper, UserWrapper {
 public:
-    ThisUserOs(Os* real, std::string home) : OsWrapper(real), home_(std::move(home)) {}
-    ProcessTokenStatus OpenProcessTokenByImage(const std::string&, Handle* token, uint32_t* session) override {
-        return OsWrapper::OpenProcessTokenByImage(fs::read_symlink("/proc/self/exe").filename().string(), token, session);
+    ThisUserOs(Os* real, std::string home) : OsWrapper(real), UserWrapper(real->Users()), home_(std::move(home)) {}
+    UserService* Users() override { return this; }
+    UserStatus OpenProcessTokenByImage(const std::string&, Handle* token, uint32_t* session) override {
+        return UserWrapper::OpenProcessTokenByImage(fs::read_symlink("/proc/self/exe").filename().string(), token, session);
     }
     bool ExpandForUser(Handle, const std::string&, std::string* out) override { return *out = home_, true; }
 

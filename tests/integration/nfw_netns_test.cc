@@ -188,7 +188,8 @@ TEST(NfwNetnsTest, AnotherUserIsRefused) {
     ASSERT_EQ(chmod(dir.path().c_str(), 01777), 0);
     ASSERT_EQ(AsOtherUser([&] { return bind(fake, to, sizeof(at)) + listen(fake, 1); }), 0);
     setenv("OUTLINKWATCH_DEVICE_DIR", dir.path().c_str(), 1);
-    EXPECT_FALSE(Os::Default()->OpenDevice("\\\\.\\nfw", kOpenExisting)) << "their socket is no device";
+    DeviceHandle device;
+    EXPECT_FALSE(Os::Default()->Device()->OpenDevice("\\\\.\\nfw", kOpenExisting, &device)) << "their socket is no device";
     unsetenv("OUTLINKWATCH_DEVICE_DIR");
     close(fake);
 }

@@ -43,75 +43,75 @@ TYPED_TEST_SUITE(OsContractTest, Backends);
 
 TYPED_TEST(OsContractTest, EventsAndWaits) {
     Os* os = this->os_.get();
-    Handle autoEv = os->CreateEventObject("OwContractA", false, false);
-    Handle manual = os->CreateEventObject(nullptr, true, true);
-    Handle again = os->CreateEventObject("OwContractA", false, false);  // the same event
+    Handle autoEv = os->Kernel()->CreateEventObject("OwContractA", false, false);
+    Handle manual = os->Kernel()->CreateEventObject(nullptr, true, true);
+    Handle again = os->Kernel()->CreateEventObject("OwContractA", false, false);  // the same event
     ASSERT_TRUE(autoEv && manual && again);
     Handle set[2] = {autoEv, manual};
 
-    EXPECT_EQ(os->WaitForObjects(set, 2, 0), kWaitObject0 + 1) << "manual event starts signalled";
-    EXPECT_EQ(os->WaitForObjects(set, 2, 0), kWaitObject0 + 1) << "and stays so";
-    ASSERT_TRUE(os->ResetEventObject(manual));
-    EXPECT_EQ(os->WaitForObjects(set, 2, 20), kWaitTimeout);
-    ASSERT_TRUE(os->SetEventObject(again));
-    ASSERT_TRUE(os->SetEventObject(manual));
-    EXPECT_EQ(os->WaitForObjects(set, 2, 0), kWaitObject0) << "the lowest signalled index wins";
-    EXPECT_EQ(os->WaitForObjects(set, 2, 0), kWaitObject0 + 1) << "the auto-reset event was consumed";
-    EXPECT_EQ(os->WaitForObjects(set, 0, 0), kWaitFailed);
+    EXPECT_EQ(os->Kernel()->WaitForObjects(set, 2, 0), kWaitObject0 + 1) << "manual event starts signalled";
+    EXPECT_EQ(os->Kernel()->WaitForObjects(set, 2, 0), kWaitObject0 + 1) << "and stays so";
+    ASSERT_TRUE(os->Kernel()->ResetEventObject(manual));
+    EXPECT_EQ(os->Kernel()->WaitForObjects(set, 2, 20), kWaitTimeout);
+    ASSERT_TRUE(os->Kernel()->SetEventObject(again));
+    ASSERT_TRUE(os->Kernel()->SetEventObject(manual));
+    EXPECT_EQ(os->Kernel()->WaitForObjects(set, 2, 0), kWaitObject0) << "the lowest signalled index wins";
+    EXPECT_EQ(os->Kernel()->WaitForObjects(set, 2, 0), kWaitObject0 + 1) << "the auto-reset event was consumed";
+    EXPECT_EQ(os->Kernel()->WaitForObjects(set, 0, 0), kWaitFailed);
 
     // Handles of one kind do not pass for another.
-    Handle mutex = os->CreateMutexObject(false);
+    Handle mutex = os->Kernel()->CreateMutexObject(false);
     ASSERT_NE(mutex, nullptr);
-    EXPECT_FALSE(os->SetEventObject(mutex));
-    EXPECT_FALSE(os->ResetEventObject(mutex));
-    EXPECT_FALSE(os->ReleaseMutexObject(autoEv));
-    for (Handle h : {autoEv, manual, again, mutex}) EXPECT_TRUE(os->CloseObject(h));
+    EXPECT_FALSE(os->Kernel()->SetEventObject(mutex));
+    EXPECT_FALSE(os->Kernel()->ResetEventObject(mutex));
+    EXPECT_FALSE(os->Kernel()->ReleaseMutexObject(autoEv));
+    for (Handle h : {autoEv, manual, again, mutex}) EXPECT_TRUE(os->Kernel()->CloseObject(h));
 }
 
 TYPED_TEST(OsContractTest, MutexOwnershipAndThreads) {
     Os* os = this->os_.get();
-    Handle m = os->CreateMutexObject(true);
+    Handle m = os->Kernel()->CreateMutexObject(true);
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(os->WaitForObjects(&m, 1, 0), kWaitObject0) << "recursive for its owner";
+    EXPECT_EQ(os->Kernel()->WaitForObjects(&m, 1, 0), kWaitObject0) << "recursive for its owner";
 
     struct Arg { Os* os; Handle m; uint32_t early = 0, late = 0; bool foreignRelease = true; } arg{os, m};
     auto body = [](void* p) -> uint32_t {
         Arg* a = static_cast<Arg*>(p);
-        a->early = a->os->WaitForObjects(&a->m, 1, 0);
-        a->foreignRelease = a->os->ReleaseMutexObject(a->m);
+        a->early = a->os->Kernel()->WaitForObjects(&a->m, 1, 0);
+        a->foreignRelease = a->os->Kernel()->ReleaseMutexObject(a->m);
         return 0;
     };
-    Handle t = os->StartThread(body, &arg);
+    Handle t = os->Kernel()->StartThread(body, &arg);
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(os->WaitForObjects(&t, 1, kInfinite), kWaitObject0) << "a thread handle signals at its end";
+    EXPECT_EQ(os->Kernel()->WaitForObjects(&t, 1, kInfinite), kWaitObject0) << "a thread handle signals at its end";
     EXPECT_EQ(arg.early, kWaitTimeout);
     EXPECT_FALSE(arg.foreignRelease) << "only the owner releases";
-    EXPECT_TRUE(os->CloseObject(t));
+    EXPECT_TRUE(os->Kernel()->CloseObject(t));
 
-    EXPECT_TRUE(os->ReleaseMutexObject(m));
-    EXPECT_TRUE(os->ReleaseMutexObject(m));
-    EXPECT_FALSE(os->ReleaseMutexObject(m)) << "released as often as taken";
-    t = os->StartThread(
+    EXPECT_TRUE(os->Kernel()->ReleaseMutexObject(m));
+    EXPECT_TRUE(os->Kernel()->ReleaseMutexObject(m));
+    EXPECT_FALSE(os->Kernel()->ReleaseMutexObject(m)) << "released as often as taken";
+    t = os->Kernel()->StartThread(
         [](void* p) -> uint32_t {
             Arg* a = static_cast<Arg*>(p);
-            a->late = a->os->WaitForObjects(&a->m, 1, kInfinite);
-            a->os->ReleaseMutexObject(a->m);
+            a->late = a->os->Kernel()->WaitForObjects(&a->m, 1, kInfinite);
+            a->os->Kernel()->ReleaseMutexObject(a->m);
             return 0;
         },
         &arg);
     ASSERT_NE(t, nullptr);
-    EXPECT_EQ(os->WaitForObjects(&t, 1, kInfinite), kWaitObject0);
+    EXPECT_EQ(os->Kernel()->WaitForObjects(&t, 1, kInfinite), kWaitObject0);
     EXPECT_EQ(arg.late, kWaitObject0);
-    EXPECT_TRUE(os->CloseObject(t));
-    EXPECT_TRUE(os->CloseObject(m));
+    EXPECT_TRUE(os->Kernel()->CloseObject(t));
+    EXPECT_TRUE(os->Kernel()->CloseObject(m));
 }
 
 // The shape of the adapter list the shared code sizes its records from.
 TYPED_TEST(OsContractTest, AdapterList) {
     Os* os = this->os_.get();
-    EXPECT_EQ(os->GetAdapters(nullptr), kErrorInvalidParameter);
+    EXPECT_EQ(os->Network()->GetAdapters(nullptr), kErrorInvalidParameter);
     std::vector<AdapterInfo> list{{"stale", {"203.0.113.1"}}};
-    const uint32_t rc = os->GetAdapters(&list);
+    const uint32_t rc = os->Network()->GetAdapters(&list);
     ASSERT_TRUE(rc == kErrorSuccess || rc == kErrorNoData) << rc;
     if (rc == kErrorNoData) return;
     for (const AdapterInfo& a : list) {
@@ -125,12 +125,12 @@ TYPED_TEST(OsContractTest, AdapterList) {
 TYPED_TEST(OsContractTest, Resolution) {
     Os* os = this->os_.get();
     std::vector<uint32_t> addrs{7};
-    ASSERT_TRUE(os->ResolveHostIPv4("192.0.2.33", &addrs));
+    ASSERT_TRUE(os->Network()->ResolveHostIPv4("192.0.2.33", &addrs));
     const unsigned char want[4] = {192, 0, 2, 33};
     ASSERT_EQ(addrs.size(), 1u);
     EXPECT_EQ(std::memcmp(&addrs[0], want, 4), 0) << "network order";
     addrs = {7};
-    EXPECT_FALSE(os->ResolveHostIPv4("", &addrs));
+    EXPECT_FALSE(os->Network()->ResolveHostIPv4("", &addrs));
     EXPECT_TRUE(addrs.empty()) << "a failed resolution leaves nothing behind";
 }
 
@@ -148,16 +148,17 @@ TYPED_TEST(OsContractTest, ProfileStringsAndFiles) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.section) + "/" + (r.key ? r.key : "(all)"));
-        std::string got = os->ReadProfileString(r.section, r.key, "dflt", path, r.size);
+        std::string got;
+        EXPECT_TRUE(os->Files()->ReadProfileString(r.section, r.key, "dflt", path, r.size, &got));
         // A name list may carry its closing NUL or not; the names are what count.
         if (r.key == nullptr && got.size() == r.want.size() - 1) got.push_back('\0');
         EXPECT_EQ(got, r.want);
     }
     std::string text;
-    ASSERT_TRUE(os->ReadFileText(path, 6, &text));
+    ASSERT_TRUE(os->Files()->ReadFileText(path, 6, &text));
     EXPECT_EQ(text, "[Main]");
-    EXPECT_FALSE(os->ReadFileText(dir.path() + "/absent.ini", 6, &text));
-    EXPECT_TRUE(os->FileExists(path));
+    EXPECT_FALSE(os->Files()->ReadFileText(dir.path() + "/absent.ini", 6, &text));
+    EXPECT_TRUE(os->Files()->FileExists(path));
 }
 
 // Route-change requests: armed and withdrawn; a withdrawn request sets
@@ -165,26 +166,26 @@ TYPED_TEST(OsContractTest, ProfileStringsAndFiles) {
 // supported"), the policy's retry path covers it: see the lifecycle tests.
 TYPED_TEST(OsContractTest, RouteChangeRequest) {
     Os* os = this->os_.get();
-    Handle ev = os->CreateEventObject(nullptr, true, false);
+    Handle ev = os->Kernel()->CreateEventObject(nullptr, true, false);
     ASSERT_NE(ev, nullptr);
-    if (!os->NotifyRouteChange(ev)) {
-        os->CloseObject(ev);
+    if (!os->Network()->NotifyRouteChange(ev)) {
+        os->Kernel()->CloseObject(ev);
         GTEST_SKIP() << "route-change notification is not supported on this system";
     }
-    EXPECT_TRUE(os->NotifyRouteChange(ev)) << "a second request for the same event is still pending";
-    os->CancelRouteChange(ev);
-    os->CancelRouteChange(ev);
-    EXPECT_EQ(os->WaitForObjects(&ev, 1, 0), kWaitTimeout);
-    EXPECT_TRUE(os->CloseObject(ev));
+    EXPECT_TRUE(os->Network()->NotifyRouteChange(ev)) << "a second request for the same event is still pending";
+    os->Network()->CancelRouteChange(ev);
+    os->Network()->CancelRouteChange(ev);
+    EXPECT_EQ(os->Kernel()->WaitForObjects(&ev, 1, 0), kWaitTimeout);
+    EXPECT_TRUE(os->Kernel()->CloseObject(ev));
 }
 
 // A timer repeats until disarmed, and Stop waits out a tick under way,
 // however short its own bound: no tick reaches the sink after it.
 TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
     Os* os = this->os_.get();
-    std::unique_ptr<TimerHost> host = os->CreateTimerHost();
+    std::unique_ptr<TimerHost> host = os->Clock()->CreateTimerHost();
     CountingSink sink;
-    const uint64_t startMs = os->MonotonicMs();
+    const uint64_t startMs = os->Clock()->MonotonicMs();
     EXPECT_FALSE(host->Arm(1, 5)) << "not started";
     ASSERT_TRUE(host->Start(&sink));
     ASSERT_TRUE(host->Arm(3, 5));
@@ -209,7 +210,7 @@ TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
     clock.join();
     EXPECT_EQ(sink.ticks, after) << "a tick after Stop";
     EXPECT_EQ(sink.last, 3u);
-    EXPECT_GE(os->MonotonicMs() - startMs, 15u) << "the clock went on through three ticks of 5 ms";
+    EXPECT_GE(os->Clock()->MonotonicMs() - startMs, 15u) << "the clock went on through three ticks of 5 ms";
     EXPECT_FALSE(host->Arm(3, 5)) << "stopped for good";
 }
 

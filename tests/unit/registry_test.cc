@@ -106,11 +106,11 @@ protected:
     // Fills through the seam, as another program would.
     void Put(const std::string& path, const std::string& name, uint32_t type, const std::string& data) {
         HKEY key;
-        ASSERT_EQ(b_.os.CreateRegistryKey(HKEY_USERS, path, kRegAccessCreate, &key), kErrorSuccess);
-        ASSERT_EQ(b_.os.SetRegistryValue(key, name, type, reinterpret_cast<const uint8_t*>(data.data()),
+        ASSERT_EQ(b_.os.Registry()->CreateKey(HKEY_USERS, path, kRegAccessCreate, &key), kErrorSuccess);
+        ASSERT_EQ(b_.os.Registry()->SetValue(key, name, type, reinterpret_cast<const uint8_t*>(data.data()),
                                          static_cast<uint32_t>(data.size())),
                   kErrorSuccess);
-        b_.os.CloseRegistryKey(key);
+        b_.os.Registry()->CloseKey(key);
     }
     Backend b_;
     Os* previous_ = nullptr;
@@ -286,8 +286,8 @@ TEST_F(FileRegistryTest, AnotherUsersHivesAreRefused) {
     std::string reports;
     FileRegistry mine(own.string()), planted(shared.string(), [&](const std::string& line) { reports += line; });
     HKEY key;
-    ASSERT_EQ(mine.Create(HKEY_USERS, "S", kRegAccessCreate, &key), kErrorSuccess);
-    ASSERT_EQ(mine.Set(key, "v", 3, reinterpret_cast<const uint8_t*>("x"), 1), kErrorSuccess);
+    ASSERT_EQ(mine.CreateKey(HKEY_USERS, "S", kRegAccessCreate, &key), kErrorSuccess);
+    ASSERT_EQ(mine.SetValue(key, "v", 3, reinterpret_cast<const uint8_t*>("x"), 1), kErrorSuccess);
     ASSERT_TRUE(fs::create_directory(shared) && chmod(shared.c_str(), 01777) == 0);
     EXPECT_EQ(AsOtherUser([&] {
                   std::ofstream(shared / "HKEY_USERS.reg") << "REGEDIT4\n\n[HKEY_USERS\\S]\n\"v\"=\"forged\"\n";
@@ -298,8 +298,8 @@ TEST_F(FileRegistryTest, AnotherUsersHivesAreRefused) {
               0);
     for (mode_t mode : {01777, 0755}) {
         ASSERT_EQ(chmod(shared.c_str(), mode), 0);
-        EXPECT_EQ(planted.Open(HKEY_USERS, "S", kKeyQueryValue, &key), kErrorAccessDenied) << mode;
-        EXPECT_EQ(planted.Create(HKEY_USERS, "T", kRegAccessCreate, &key), kErrorAccessDenied) << mode;
+        EXPECT_EQ(planted.OpenKey(HKEY_USERS, "S", kKeyQueryValue, &key), kErrorAccessDenied) << mode;
+        EXPECT_EQ(planted.CreateKey(HKEY_USERS, "T", kRegAccessCreate, &key), kErrorAccessDenied) << mode;
     }
     EXPECT_FALSE(fs::exists(dir_ / "victim"));
     EXPECT_NE(reports.find("shared refused: writable by other users"), std::string::npos) << reports;
@@ -316,10 +316,10 @@ TEST_F(FileRegistryTest, ConcurrentWritersKeepEachOthersValues) {
             alarm(60);  // a child that hangs is killed rather than waited for forever
             FileRegistry files(dir_.string());
             HKEY key;
-            int failures = files.Create(HKEY_USERS, "S\\Shared", kRegAccessCreate, &key) != kErrorSuccess;
+            int failures = files.CreateKey(HKEY_USERS, "S\\Shared", kRegAccessCreate, &key) != kErrorSuccess;
             for (int i = 0; i < kValues && failures == 0; ++i) {  // each Set reads, changes and writes the hive
                 const std::string name = "c" + std::to_string(c) + "_" + std::to_string(i);
-                failures += files.Set(key, name, 3, reinterpret_cast<const uint8_t*>("x"), 1) != kErrorSuccess;
+                failures += files.SetValue(key, name, 3, reinterpret_cast<const uint8_t*>("x"), 1) != kErrorSuccess;
             }
             _exit(failures);
         }

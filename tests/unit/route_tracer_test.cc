@@ -231,9 +231,9 @@ TEST(TraceTempDirTest, AnotherUserTakesNoNameOfTheTrace) {
                   0);
         std::string dir;
         setenv("TMPDIR", shared.path().c_str(), 1);
-        ASSERT_GT(Os::Default()->TempDirectory(260, &dir), 0u);
+        ASSERT_TRUE(Os::Default()->Files()->TempDirectory(260, &dir));
         tmpdir.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", tmpdir.c_str(), 1);
-        const std::string next = dir + std::to_string(Os::Default()->UnixTime32() + 1);
+        const std::string next = dir + std::to_string(Os::Default()->Clock()->UnixTime32() + 1);
         EXPECT_EQ(AsOtherUser([&] { return mkdir(next.c_str(), 0777) + 1; }), 0) << dir;
         struct stat st;
         EXPECT_TRUE(lstat(dir.substr(0, dir.size() - 1).c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == 0 &&

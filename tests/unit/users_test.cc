@@ -102,12 +102,12 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     uint32_t session = 0;
     ASSERT_EQ(TokenByName(os.get(), self, token, session), UTIL_OK);
     std::string user, home;
-    EXPECT_TRUE(os->ImpersonatedUserName(token, &user));
-    EXPECT_TRUE(os->ExpandForUser(token, "%UserProfile%|%APPDATA%|%nosuch%", &home));
+    EXPECT_TRUE(os->Users()->ImpersonatedUserName(token, &user));
+    EXPECT_TRUE(os->Users()->ExpandForUser(token, "%UserProfile%|%APPDATA%|%nosuch%", &home));
     const struct passwd* pw = getpwuid(getuid());
     EXPECT_EQ(user + ":" + home, std::string(pw->pw_name) + ":" + pw->pw_dir + "|" + pw->pw_dir + "|%nosuch%");
-    EXPECT_EQ(os->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
-    EXPECT_TRUE(os->CloseObject(token));
+    EXPECT_EQ(os->Kernel()->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
+    EXPECT_TRUE(os->Kernel()->CloseObject(token));
     std::string none = "untouched";
     EXPECT_EQ(CurrentUserSid(os.get(), "no-such-program-here.exe", none), UTIL_E_NOPROCESS);
     EXPECT_EQ(none, "untouched");

@@ -22,77 +22,77 @@ namespace {
 TEST(Win32OsTest, SystemFilesAndAccounts) {
     ow::Os* os = ow::Os::Default();
     std::vector<uint32_t> got{0xDEADBEEFu};
-    EXPECT_FALSE(os->ResolveHostIPv4(std::string("127.0.0.1\0.evil", 15), &got)) << "not cut at the NUL";
+    EXPECT_FALSE(os->Network()->ResolveHostIPv4(std::string("127.0.0.1\0.evil", 15), &got)) << "not cut at the NUL";
     EXPECT_TRUE(got.empty());
     char sys[MAX_PATH] = {};
     ASSERT_NE(GetSystemDirectoryA(sys, sizeof sys), 0u);
     const std::string kernel32 = std::string(sys) + "\\kernel32.dll";
     std::string value;
-    EXPECT_TRUE(os->FileVersionItem(kernel32, "FileVersion", &value));
+    EXPECT_TRUE(os->Files()->FileVersionItem(kernel32, "FileVersion", &value));
     EXPECT_FALSE(value.empty());
 
-    const ow::SystemFacts f = os->SystemInfoFacts();
+    const ow::SystemFacts f = os->System()->SystemInfoFacts();
     EXPECT_TRUE(f.nativeVersion);
     EXPECT_EQ(f.processorArchitecture, ow::kArchAMD64);
     EXPECT_EQ(f.systemDirectory, sys);
     std::string name, exe;
-    EXPECT_TRUE(os->AccountNameOfSid("S-1-1-0", &name));
+    EXPECT_TRUE(os->Users()->AccountNameOfSid("S-1-1-0", &name));
     EXPECT_FALSE(name.empty());
-    EXPECT_FALSE(os->AccountNameOfSid("S-1-x", &name));
-    ASSERT_TRUE(os->ModuleFileName(nullptr, &exe));
+    EXPECT_FALSE(os->Users()->AccountNameOfSid("S-1-x", &name));
+    ASSERT_TRUE(os->System()->ModuleFileName(nullptr, &exe));
     EXPECT_NE(exe.find(".exe"), std::string::npos) << exe;
     std::vector<ow::InterfaceFacts> adapters;
-    EXPECT_TRUE(os->NetworkInterfaces(&adapters));
-    os->ProcessIsAdministrator();  // either answer; the token walk must hold
+    EXPECT_TRUE(os->Network()->NetworkInterfaces(&adapters));
+    os->Users()->ProcessIsAdministrator();  // either answer; the token walk must hold
 
     std::string text, dir;
-    EXPECT_GT(os->TempDirectory(1, &dir), 1u) << "the size it needs";
-    ASSERT_GT(os->TempDirectory(260, &dir), 0u);
-    const std::string out = dir + "ow_" + std::to_string(os->UnixTime32()) + ".txt";
-    ASSERT_TRUE(os->StartHiddenCommand("cmd /C echo hops>\"" + out + "\""));
+    EXPECT_FALSE(os->Files()->TempDirectory(1, &dir)) << "too small a buffer";
+    ASSERT_TRUE(os->Files()->TempDirectory(260, &dir));
+    const std::string out = dir + "ow_" + std::to_string(os->Clock()->UnixTime32()) + ".txt";
+    ASSERT_TRUE(os->Users()->StartHiddenCommand("cmd /C echo hops>\"" + out + "\""));
     uint64_t size = 0;
-    for (int i = 0; i < 500 && !(os->FileSize(out, &size) && size >= 6); ++i) os->SleepMs(10);  // bounded
+    for (int i = 0; i < 500 && !(os->Files()->FileSize(out, &size) && size >= 6); ++i) os->Clock()->SleepMs(10);  // bounded
     // The whole-file reads take what the file holds, not their cap.
-    ASSERT_TRUE(os->ReadTextFile(out, ow::kMaxPrefsBytes, &text));
+    ASSERT_TRUE(os->Files()->ReadTextFile(out, ow::kMaxPrefsBytes, &text));
     EXPECT_EQ(text.substr(0, 5), "hops\n");
     EXPECT_LT(text.capacity(), 64u * 1024);
-    ASSERT_TRUE(os->ReadWholeFile(out, ow::kMaxPrefsBytes, &text));
+    ASSERT_TRUE(os->Files()->ReadWholeFile(out, ow::kMaxPrefsBytes, &text));
     EXPECT_EQ(text.substr(0, 6), "hops\r\n");
     EXPECT_LT(text.capacity(), 64u * 1024);
-    EXPECT_TRUE(os->RemoveFile(out));
-    EXPECT_FALSE(os->FileSize(out, &size));
-    EXPECT_FALSE(os->ReadWholeFile(out, 16, &text));
+    EXPECT_TRUE(os->Files()->RemoveFile(out));
+    EXPECT_FALSE(os->Files()->FileSize(out, &size));
+    EXPECT_FALSE(os->Files()->ReadWholeFile(out, 16, &text));
 
-    EXPECT_FALSE(os->ComputerDnsName().empty());
-    EXPECT_TRUE(os->ComputerNetbiosName(&name));
-    os->DebugOutput("ow test\n");
-    EXPECT_NE(os->ExecutablePath().find(".exe"), std::string::npos);
-    const ow::OsVersionFacts v = os->VersionFacts();
+    EXPECT_TRUE(os->System()->ComputerDnsName(&name) && !name.empty());
+    EXPECT_TRUE(os->System()->ComputerNetbiosName(&name));
+    os->System()->DebugOutput("ow test\n");
+    EXPECT_TRUE(os->System()->ExecutablePath(&exe) && exe.find(".exe") != std::string::npos);
+    const ow::OsVersionFacts v = os->System()->VersionFacts();
     EXPECT_TRUE(v.versionExOk && v.ntNumbersOk && v.ntMajor >= 6);
     std::tm tm{};
-    EXPECT_TRUE(os->LocalTime(0, &tm));
-    EXPECT_FALSE(os->LocalTime(ow::kMaxLocalTime + 86400, &tm));
+    EXPECT_TRUE(os->Clock()->LocalTime(0, &tm));
+    EXPECT_FALSE(os->Clock()->LocalTime(ow::kMaxLocalTime + 86400, &tm));
     std::vector<std::string> users;
-    EXPECT_TRUE(os->UserKeyNames(&users));
+    EXPECT_TRUE(os->Users()->UserKeyNames(&users));
     EXPECT_FALSE(users.empty());
-    os->Firmware();  // whatever the machine tells
+    os->System()->Firmware();  // whatever the machine tells
     uint32_t characteristics = 0;
-    EXPECT_FALSE(os->AdapterCharacteristics("{00000000-0000-0000-0000-000000000000}", &characteristics));
-    EXPECT_TRUE(os->UnloadModule(LoadLibraryA("version.dll")));
+    EXPECT_FALSE(os->Network()->AdapterCharacteristics("{00000000-0000-0000-0000-000000000000}", &characteristics));
+    EXPECT_TRUE(os->System()->UnloadModule(LoadLibraryA("version.dll")));
 
     HKEY key = nullptr;
     ow::LocalDate date;
-    ASSERT_EQ(os->CreateRegistryKey(HKEY_CURRENT_USER, "Software\\OwDateTest", KEY_ALL_ACCESS, &key), 0u);
-    EXPECT_EQ(os->RegistryKeyWriteDate(key, &date), 0u);
+    ASSERT_EQ(os->Registry()->CreateKey(HKEY_CURRENT_USER, "Software\\OwDateTest", KEY_ALL_ACCESS, &key), 0u);
+    EXPECT_EQ(os->Registry()->KeyWriteDate(key, &date), 0u);
     EXPECT_GE(date.year, 2020);
-    EXPECT_EQ(os->CloseRegistryKey(key), 0u);
-    EXPECT_EQ(os->DeleteRegistryKey(HKEY_CURRENT_USER, "Software\\OwDateTest", KEY_WOW64_64KEY), 0u);
+    EXPECT_EQ(os->Registry()->CloseKey(key), 0u);
+    EXPECT_EQ(os->Registry()->DeleteKey(HKEY_CURRENT_USER, "Software\\OwDateTest", KEY_WOW64_64KEY), 0u);
 
-    const ow::DeviceHandle nul = os->OpenDevice("\\\\.\\NUL", ow::kOpenExisting);
-    ASSERT_TRUE(nul);
+    ow::DeviceHandle nul;
+    ASSERT_TRUE(os->Device()->OpenDevice("\\\\.\\NUL", ow::kOpenExisting, &nul) && nul);
     uint32_t returned = 7;
-    EXPECT_EQ(os->DeviceControl(nul, 0x804D21BC, nullptr, 0, &returned), 0) << "no filter device";
-    EXPECT_TRUE(os->CloseDevice(nul));
+    EXPECT_FALSE(os->Device()->DeviceControl(nul, 0x804D21BC, nullptr, 0, &returned)) << "no filter device";
+    EXPECT_TRUE(os->Device()->CloseDevice(nul));
 }
 
 // Issuing a route-change request resets its event: a completed request is

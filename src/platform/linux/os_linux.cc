@@ -72,20 +72,38 @@ bool EnvValue(const std::string& upperName, std::string* value) {
     return false;
 }
 
-class LinuxOs : public Os {
+// One object serves the services that keep no state of their own or
+// share it; the kernel objects and the registry are the emulation's.
+class LinuxOs : public Os,
+                FileService,
+                UserService,
+                NetworkService,
+                ClockService,
+                DeviceService,
+                SystemService {
 public:
     LinuxOs()
-        : routes_([this](Handle h) { return objects_.SetEvent(h); }),
+        : routes_([this](Handle h) { return objects_.SetEventObject(h); }),
           registry_(std::string(), [this](const std::string& line) { DebugOutput(line.c_str()); }) {}
 
-    std::string ComputerDnsName() override {
+    KernelObjects* Kernel() override { return &objects_; }
+    RegistryService* Registry() override { return &registry_; }
+    FileService* Files() override { return this; }
+    UserService* Users() override { return this; }
+    NetworkService* Network() override { return this; }
+    ClockService* Clock() override { return this; }
+    DeviceService* Device() override { return this; }
+    SystemService* System() override { return this; }
+
+    bool ComputerDnsName(std::string* name) override {
         // The fully qualified name: the resolver's canonical name of this host.
         char host[256] = {0};
-        if (gethostname(host, sizeof(host) - 1) != 0) return std::string();
+        if (gethostname(host, sizeof(host) - 1) != 0) return false;
         std::string fqdn = CanonicalHostName(host);
         if (fqdn.empty()) fqdn = host;
         if (fqdn.size() > 255) fqdn.resize(255);
-        return fqdn;
+        *name = fqdn;
+        return true;
     }
 
     bool ComputerNetbiosName(std::string* name) override {
@@ -110,14 +128,13 @@ public:
         }
     }
 
-    std::string ExecutablePath() override {
-        char path[PATH_MAX] = {0};
-        const ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-        if (n <= 0) return std::string();
-        std::string result(path, static_cast<size_t>(n));
+    bool ExecutablePath(std::string* path) override {
+        char buf[PATH_MAX] = {0};
+        const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
         // The Windows buffer holds 260 bytes with its NUL.
-        if (result.size() > 259) return std::string();
-        return result;
+        if (n <= 0 || n > 259) return false;
+        path->assign(buf, static_cast<size_t>(n));
+        return true;
     }
 
     char PathSeparator() override { return '/'; }
@@ -131,11 +148,12 @@ public:
         return ReadFileCapped(path, cap, text);
     }
 
-    std::string ReadProfileString(const char* section, const char* key, const char* defaultValue,
-                                  const std::string& path, uint32_t size) override {
+    bool ReadProfileString(const char* section, const char* key, const char* defaultValue, const std::string& path,
+                           uint32_t size, std::string* value) override {
         std::string text;
         ReadFileCapped(path, kMaxIniFileBytes, &text);
-        return IniProfileString(text, section, key, defaultValue, size);
+        *value = IniProfileString(text, section, key, defaultValue, size);
+        return size != 0;
     }
 
     OsVersionFacts VersionFacts() override {
@@ -152,18 +170,6 @@ public:
         return f;
     }
 
-    Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override {
-        return objects_.CreateEvent(name, manualReset, initialState);
-    }
-    bool SetEventObject(Handle event) override { return objects_.SetEvent(event); }
-    bool ResetEventObject(Handle event) override { return objects_.ResetEvent(event); }
-    Handle CreateMutexObject(bool initiallyOwned) override { return objects_.CreateMutex(initiallyOwned); }
-    bool ReleaseMutexObject(Handle mutex) override { return objects_.ReleaseMutex(mutex); }
-    uint32_t WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) override {
-        return objects_.WaitAny(handles, count, timeoutMs);
-    }
-    bool CloseObject(Handle object) override { return objects_.Close(object); }
-    Handle StartThread(ThreadFunction fn, void* arg) override { return objects_.StartThread(fn, arg); }
     void SleepMs(uint32_t ms) override { objects_.Sleep(ms); }
 
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override {
@@ -188,7 +194,7 @@ public:
     // output file, named by the current second, goes to a directory in it
     // that only this process's user can write (see private_temp.h). When
     // none can be had the answer is 0, as for a missing temporary directory.
-    uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override {
+    bool TempDirectory(uint32_t bufferSize, std::string* path) override {
         const char* dir = std::getenv("TMPDIR");
         return TempPathAnswer(privateTemp_.Get(dir != nullptr && *dir != '\0' ? dir : "/tmp/"), '/', bufferSize,
                               path);
@@ -198,7 +204,8 @@ public:
 
     // The tracert beside the host executable is found first.
     bool StartHiddenCommand(const std::string& commandLine) override {
-        std::string dir = ExecutablePath();
+        std::string dir;
+        ExecutablePath(&dir);
         const size_t slash = dir.rfind('/');
         dir = slash == std::string::npos ? std::string() : dir.substr(0, slash == 0 ? 1 : slash);
         return linuxcmd::StartHiddenCommand(commandLine, dir);
@@ -227,34 +234,34 @@ public:
         const time_t t = static_cast<time_t>(unixTime);
         return localtime_r(&t, out) != nullptr;
     }
-    DeviceHandle OpenDevice(const std::string& path, uint32_t disposition) override {
-        return devices_.Open(path, disposition);
+    bool OpenDevice(const std::string& path, uint32_t disposition, DeviceHandle* device) override {
+        *device = devices_.Open(path, disposition);
+        return static_cast<bool>(*device);
     }
-    int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
-                          uint32_t* returned) override {
-        return devices_.Control(device, code, input, inputLength, returned);
+    bool DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
+                       uint32_t* returned) override {
+        return devices_.Control(device, code, input, inputLength, returned) != 0;
     }
     bool CloseDevice(DeviceHandle device) override { return devices_.Close(device); }
 
     // --- users and profiles
     // A token is the process's real uid and gid; nothing here changes this
     // process's own identity.
-    ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token,
-                                               uint32_t* sessionId) override {
+    UserStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* sessionId) override {
         linuxusers::ProcessIds ids;
-        const ProcessTokenStatus status = linuxusers::FindProcess(imageName, &ids);
-        if (status != ProcessTokenStatus::kOpened) return status;
+        const UserStatus status = linuxusers::FindProcess(imageName, &ids);
+        if (status != UserStatus::kOk) return status;
         const pid_t session = getsid(static_cast<pid_t>(ids.pid));
         if (session >= 0 && sessionId != nullptr) *sessionId = static_cast<uint32_t>(session);
         if (token != nullptr) *token = objects_.CreateToken(ids.uid, ids.gid);
         return status;
     }
 
-    TokenSidStatus TokenUserSid(Handle token, std::string* sidText) override {
+    UserStatus TokenUserSid(Handle token, std::string* sidText) override {
         uint32_t uid = 0;
-        if (sidText == nullptr || !objects_.TokenIds(token, &uid, nullptr)) return TokenSidStatus::kFailed;
+        if (sidText == nullptr || !objects_.TokenIds(token, &uid, nullptr)) return UserStatus::kFailed;
         *sidText = UnixUserSid(uid);
-        return TokenSidStatus::kOk;
+        return UserStatus::kOk;
     }
 
     // The users with a running process stand for the loaded user hives,
@@ -327,28 +334,6 @@ public:
     }
     bool UnloadModule(Handle module) override { return module != nullptr && dlclose(module) == 0; }
 
-    // --- registry
-    uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
-        return registry_.Open(parent, subkey, access, key);
-    }
-    uint32_t CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
-        return registry_.Create(parent, subkey, access, key);
-    }
-    uint32_t QueryRegistryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data,
-                                uint32_t* size) override {
-        return registry_.Query(key, name, type, data, size);
-    }
-    uint32_t SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
-                              uint32_t size) override {
-        return registry_.Set(key, name, type, data, size);
-    }
-    uint32_t DeleteRegistryValue(HKEY key, const std::string& name) override { return registry_.DeleteValue(key, name); }
-    uint32_t DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) override {
-        return registry_.DeleteKey(parent, subkey, viewFlag);
-    }
-    uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) override { return registry_.WriteDate(key, date); }
-    uint32_t CloseRegistryKey(HKEY key) override { return registry_.Close(key); }
-
     // --- utility library: files, system information, adapters
     bool FileAttributes(const std::string& path, FileFacts* facts) override {
         return linuxsys::FileAttributes(path, facts);
@@ -361,9 +346,9 @@ public:
         return value != nullptr && PeFileVersionItem(path, item, value);
     }
     bool FileExistsW(const std::wstring& path) override { return FileExists(WideToUtf8(path)); }
-    std::wstring ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                                    const std::wstring& path, uint32_t size) override {
-        return WideProfileString(this, section, key, defaultValue, path, size);
+    bool ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                            const std::wstring& path, uint32_t size, std::wstring* value) override {
+        return WideProfileString(this, section, key, defaultValue, path, size, value);
     }
     SystemFacts SystemInfoFacts() override { return linuxsys::SystemInfoFacts(); }
     bool ModuleFileName(Handle module, std::string* path) override { return linuxsys::ModuleFileName(module, path); }
@@ -378,7 +363,7 @@ public:
     bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override { return linuxsys::NetworkInterfaces(out); }
 
 private:
-    KernelObjects objects_;
+    EmulatedKernelObjects objects_;
     linuxnet::RouteWatcher routes_;
     linuxdev::DeviceTable devices_;
     linuxtmp::PrivateTempDir privateTemp_;

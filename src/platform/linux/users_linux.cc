@@ -137,7 +137,7 @@ bool ImageNameMatches(const std::string& imageName, const ProcessNames& names) {
     return AsciiStrToUpper(imageName).compare(0, kCommBytes, comm) == 0 || wanted.compare(0, kCommBytes, comm) == 0;
 }
 
-ProcessTokenStatus FindProcess(const std::string& imageName, ProcessIds* ids) {
+UserStatus FindProcess(const std::string& imageName, ProcessIds* ids) {
     bool found = false, opened = false;
     const bool listed = ForEachProcess([&](uint32_t pid) {
         if (!ImageNameMatches(imageName, NamesOf(pid))) return true;
@@ -145,8 +145,8 @@ ProcessTokenStatus FindProcess(const std::string& imageName, ProcessIds* ids) {
         opened = ReadIds(pid, ids);  // the process may have ended meanwhile
         return false;
     });
-    if (!listed) return ProcessTokenStatus::kSnapshotFailed;
-    return found && opened ? ProcessTokenStatus::kOpened : ProcessTokenStatus::kNoProcess;
+    if (!listed) return UserStatus::kSnapshotFailed;
+    return found && opened ? UserStatus::kOk : UserStatus::kNoProcess;
 }
 
 bool RunningUserIds(std::vector<uint32_t>* uids) {

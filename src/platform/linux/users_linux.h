@@ -46,7 +46,7 @@ struct ProcessIds {
 };
 
 // The first process in /proc order that answers to imageName.
-ProcessTokenStatus FindProcess(const std::string& imageName, ProcessIds* ids);
+UserStatus FindProcess(const std::string& imageName, ProcessIds* ids);
 
 // The distinct real user ids of the running processes, in /proc order.
 bool RunningUserIds(std::vector<uint32_t>* uids);

@@ -100,140 +100,8 @@ bool ReadStream(const char* path, const char* mode, size_t cap, std::string* tex
     return ok;
 }
 
-class Win32Os final : public Os {
+class Win32Kernel final : public KernelObjects {
 public:
-    // The socket library is this backend's own business: started with it,
-    // shut down with it.
-    Win32Os() {
-        WSADATA data;
-        socketsStarted_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~Win32Os() override {
-        if (socketsStarted_) WSACleanup();
-    }
-    Win32Os(const Win32Os&) = delete;
-    Win32Os& operator=(const Win32Os&) = delete;
-
-    // --- identity, files, debugger output
-
-    std::string ComputerDnsName() override {
-        wchar_t wide[kDnsNameWideChars];
-        DWORD wideLen = kDnsNameWideChars;
-        if (!GetComputerNameExW(ComputerNamePhysicalDnsFullyQualified, wide, &wideLen)) return std::string();
-        char narrow[kDnsNameBytes];
-        std::memset(narrow, 0, sizeof narrow);
-        // The source is NUL-terminated (-1), so a successful conversion
-        // includes the terminator and fits the 256 bytes.
-        if (WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, kDnsNameBytes, nullptr, nullptr) == 0) {
-            return std::string();
-        }
-        return std::string(narrow, strnlen(narrow, sizeof narrow - 1));
-    }
-
-    bool ComputerNetbiosName(std::string* name) override {
-        if (name == nullptr) return false;
-        char buf[kNetbiosNameBytes];
-        DWORD len = kNetbiosNameBytes;
-        if (!GetComputerNameA(buf, &len)) return false;
-        name->assign(buf, strnlen(buf, std::min<DWORD>(len, kNetbiosNameBytes - 1)));
-        return true;
-    }
-
-    void DebugOutput(const char* text) override {
-        if (text != nullptr) OutputDebugStringA(text);
-    }
-
-    std::string ExecutablePath() override {
-        char buf[kModulePathBytes];
-        DWORD len = GetModuleFileNameA(nullptr, buf, kModulePathBytes);
-        // A full buffer means a cut path (and, on older systems, no terminator).
-        if (len == 0 || len >= kModulePathBytes) return std::string();
-        return std::string(buf, len);
-    }
-
-    char PathSeparator() override { return '\\'; }
-
-    bool FileExists(const std::string& path) override {
-        if (path.empty() || HasEmbeddedNul(path)) return false;
-        return _access(path.c_str(), 0) == 0;
-    }
-
-    bool ReadFileText(const std::string& path, size_t cap, std::string* text) override {
-        if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
-        return ReadStream(path.c_str(), "rb", cap, text);
-    }
-
-    std::string ReadProfileString(const char* section, const char* key, const char* defaultValue,
-                                  const std::string& path, uint32_t size) override {
-        if (size == 0 || HasEmbeddedNul(path)) return std::string();
-        if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
-        std::string buf(size, '\0');
-        const DWORD n = GetPrivateProfileStringA(section, key, defaultValue, &buf[0], size, path.c_str());
-        buf.resize(n < size ? n : size);
-        return buf;
-    }
-
-    OsVersionFacts VersionFacts() override {
-        OsVersionFacts facts;
-
-        OSVERSIONINFOEXA ex;
-        std::memset(&ex, 0, sizeof ex);
-        ex.dwOSVersionInfoSize = sizeof ex;
-        if (GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&ex))) {
-            facts.versionExOk = true;
-            facts.platformId = ex.dwPlatformId;
-            facts.major = ex.dwMajorVersion;
-            facts.minor = ex.dwMinorVersion;
-            facts.productType = ex.wProductType;
-            facts.servicePackMajor = ex.wServicePackMajor;
-        } else {
-            OSVERSIONINFOA basic;
-            std::memset(&basic, 0, sizeof basic);
-            basic.dwOSVersionInfoSize = sizeof basic;
-            if (GetVersionExA(&basic)) {
-                facts.versionExOk = true;
-                facts.platformId = basic.dwPlatformId;
-                facts.major = basic.dwMajorVersion;
-                facts.minor = basic.dwMinorVersion;
-            }
-        }
-
-        // The true numbers: GetVersionExA and VerifyVersionInfoA answer what
-        // the host executable's manifest lets them, ntdll does not.
-        if (HMODULE ntdll = LoadLibraryA("ntdll.dll")) {
-            auto fn = win32::ProcAs<RtlGetNtVersionNumbersFn>(GetProcAddress(ntdll, "RtlGetNtVersionNumbers"));
-            if (fn != nullptr) {
-                DWORD major = 0, minor = 0, build = 0;
-                fn(&major, &minor, &build);
-                facts.ntNumbersOk = true;
-                facts.ntMajor = major;
-                facts.ntMinor = minor;
-                facts.ntBuild = build & 0xFFFFu;  // the high bits flag checked/free builds
-            }
-            FreeLibrary(ntdll);
-        }
-
-        facts.equalsMajor6 = VersionEquals(VER_MAJORVERSION, 6);
-        facts.equalsMinor3 = VersionEquals(VER_MINORVERSION, 3);
-
-        SYSTEM_INFO si;
-        std::memset(&si, 0, sizeof si);
-        GetNativeSystemInfoFn native = nullptr;
-        if (HMODULE kernel32 = GetModuleHandleA("kernel32.dll")) {
-            native = win32::ProcAs<GetNativeSystemInfoFn>(GetProcAddress(kernel32, "GetNativeSystemInfo"));
-        }
-        if (native != nullptr) {
-            native(&si);
-        } else {
-            GetSystemInfo(&si);
-        }
-        facts.is64bit = si.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
-                        si.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64;
-        return facts;
-    }
-
-    // --- kernel objects and threads
-
     Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override {
         const char* objectName = (name != nullptr && *name != '\0') ? name : nullptr;
         return CreateEventA(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, objectName);
@@ -280,10 +148,375 @@ public:
         if (thread == nullptr) delete start;
         return thread;
     }
+};
 
-    void SleepMs(uint32_t ms) override { Sleep(ms); }
+class Win32Registry final : public RegistryService {
+public:
+    uint32_t OpenKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
+        return static_cast<uint32_t>(RegOpenKeyExA(parent, subkey.c_str(), 0, access, key));
+    }
 
-    // --- network
+    uint32_t CreateKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
+        return static_cast<uint32_t>(RegCreateKeyExA(parent, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                                     access, nullptr, key, nullptr));
+    }
+
+    uint32_t QueryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data,
+                                uint32_t* size) override {
+        DWORD t = 0;
+        DWORD n = size != nullptr ? *size : 0;
+        const LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &t, data, size != nullptr ? &n : nullptr);
+        if (type != nullptr) *type = t;
+        if (size != nullptr) *size = n;
+        return static_cast<uint32_t>(rc);
+    }
+
+    uint32_t SetValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
+                              uint32_t size) override {
+        return static_cast<uint32_t>(RegSetValueExA(key, name.c_str(), 0, type, data, size));
+    }
+
+    uint32_t DeleteValue(HKEY key, const std::string& name) override {
+        return static_cast<uint32_t>(RegDeleteValueA(key, name.c_str()));
+    }
+
+    uint32_t DeleteKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) override {
+        // RegDeleteKeyExA is not on every system; without it the plain call
+        // deletes in the process's own view.
+        using RegDeleteKeyExAFn = LONG(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
+        LONG rc;
+        HMODULE advapi = LoadLibraryA("Advapi32.dll");
+        const auto deleteEx =
+            advapi != nullptr ? win32::ProcAs<RegDeleteKeyExAFn>(GetProcAddress(advapi, "RegDeleteKeyExA")) : nullptr;
+        if (deleteEx != nullptr) rc = deleteEx(parent, subkey.c_str(), viewFlag, 0);
+        else rc = RegDeleteKeyA(parent, subkey.c_str());
+        if (advapi != nullptr) FreeLibrary(advapi);
+        return static_cast<uint32_t>(rc);
+    }
+
+    uint32_t KeyWriteDate(HKEY key, LocalDate* date) override {
+        char className[260];
+        DWORD classLength = sizeof className;
+        FILETIME written;
+        const LONG rc = RegQueryInfoKeyA(key, className, &classLength, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                         nullptr, nullptr, nullptr, &written);
+        if (rc != ERROR_SUCCESS) return static_cast<uint32_t>(rc);
+        SYSTEMTIME utc, local;
+        std::memset(&local, 0, sizeof local);
+        if (FileTimeToSystemTime(&written, &utc)) SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
+        date->year = local.wYear;
+        date->month = local.wMonth;
+        date->day = local.wDay;
+        return ERROR_SUCCESS;
+    }
+
+    uint32_t CloseKey(HKEY key) override { return static_cast<uint32_t>(RegCloseKey(key)); }
+};
+
+class Win32Files final : public FileService {
+public:
+    char PathSeparator() override { return '\\'; }
+
+    bool FileExists(const std::string& path) override {
+        if (path.empty() || HasEmbeddedNul(path)) return false;
+        return _access(path.c_str(), 0) == 0;
+    }
+
+    bool ReadFileText(const std::string& path, size_t cap, std::string* text) override {
+        if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        return ReadStream(path.c_str(), "rb", cap, text);
+    }
+
+    bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) override {
+        if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        char canonical[MAX_PATH] = {0};
+        if (!PathCanonicalizeA(canonical, path.c_str())) return false;
+        return ReadStream(canonical, "r", maxBytes, text);
+    }
+
+    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override {
+        if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        // Others may read meanwhile, but not write.
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        const bool ok = ReadGrowing(cap, text, [file](char* at, size_t room) {
+            DWORD n = 0;
+            return ReadFile(file, at, static_cast<DWORD>(room), &n, nullptr) ? static_cast<int64_t>(n) : -1;
+        });
+        CloseHandle(file);
+        return ok;
+    }
+
+    bool ReadProfileString(const char* section, const char* key, const char* defaultValue, const std::string& path,
+                           uint32_t size, std::string* value) override {
+        value->clear();
+        if (size == 0 || HasEmbeddedNul(path)) return false;
+        if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
+        value->assign(size, '\0');
+        const DWORD n = GetPrivateProfileStringA(section, key, defaultValue, &(*value)[0], size, path.c_str());
+        value->resize(n < size ? n : size);
+        return true;
+    }
+
+    bool FileSize(const std::string& path, uint64_t* size) override {
+        if (size == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        struct _stat64 st;
+        if (_stat64(path.c_str(), &st) != 0) return false;
+        *size = static_cast<uint64_t>(st.st_size);
+        return true;
+    }
+
+    bool RemoveFile(const std::string& path) override {
+        if (path.empty() || HasEmbeddedNul(path)) return false;
+        return DeleteFileA(path.c_str()) != FALSE;
+    }
+
+    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override {
+        if (entries == nullptr || HasEmbeddedNul(dir)) return false;
+        WIN32_FIND_DATAA data;
+        HANDLE find = FindFirstFileA((dir + "\\*.*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return false;
+        entries->clear();
+        do {
+            DirEntry entry;
+            entry.name = FieldText(data.cFileName);
+            entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            entries->push_back(std::move(entry));
+        } while (entries->size() < cap && FindNextFileA(find, &data));
+        FindClose(find);
+        return true;
+    }
+
+    bool TempDirectory(uint32_t bufferSize, std::string* path) override {
+        if (path == nullptr || bufferSize == 0 || bufferSize > kMaxTempPathBuffer) return false;
+        std::string buf(bufferSize, '\0');
+        const DWORD n = GetTempPathA(bufferSize, &buf[0]);
+        if (n == 0 || n >= bufferSize) return false;  // failure, or the size it needs
+        path->assign(buf.data(), n);
+        return true;
+    }
+
+    bool FileAttributes(const std::string& path, FileFacts* facts) override {
+        if (facts == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+        facts->isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        facts->readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+        facts->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        return true;
+    }
+
+    bool FileAccessTime(const std::string& path, CalendarTime* local) override {
+        if (local == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        // Backup semantics let directories open as well.
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        FILETIME accessed, localTime;
+        SYSTEMTIME st;
+        const bool ok = GetFileTime(file, nullptr, &accessed, nullptr) && FileTimeToLocalFileTime(&accessed, &localTime) &&
+                        FileTimeToSystemTime(&localTime, &st);
+        CloseHandle(file);
+        if (!ok) return false;
+        *local = CalendarTime{st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute, st.wSecond,
+                              st.wMilliseconds};
+        return true;
+    }
+
+    bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override {
+        if (value == nullptr || path.empty() || HasEmbeddedNul(path) || HasEmbeddedNul(item)) return false;
+        DWORD ignored = 0;
+        const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+        if (size == 0) return false;
+        std::vector<char> block(size, 0);
+        if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return false;
+        void* translation = nullptr;
+        UINT length = 0;
+        if (!VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &translation, &length) || length < 4) {
+            return false;
+        }
+        const WORD* words = static_cast<const WORD*>(translation);
+        char query[260];
+        std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", words[0], words[1], item.c_str());
+        void* text = nullptr;
+        if (!VerQueryValueA(block.data(), query, &text, &length) || text == nullptr) return false;
+        value->assign(static_cast<const char*>(text), strnlen(static_cast<const char*>(text), length));
+        return true;
+    }
+
+    bool FileExistsW(const std::wstring& path) override {
+        if (path.empty() || path.find(L'\0') != std::wstring::npos) return false;
+        return _waccess(path.c_str(), 0) == 0;
+    }
+
+    bool ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
+                            const std::wstring& path, uint32_t size, std::wstring* value) override {
+        value->clear();
+        if (size == 0 || path.find(L'\0') != std::wstring::npos) return false;
+        if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
+        value->assign(size, L'\0');
+        const DWORD n = GetPrivateProfileStringW(section, key, defaultValue, &(*value)[0], size, path.c_str());
+        value->resize(n < size ? n : size);
+        return true;
+    }
+};
+
+class Win32Users final : public UserService {
+public:
+    UserStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token,
+                                               uint32_t* sessionId) override {
+        if (HasEmbeddedNul(imageName)) return UserStatus::kNoProcess;
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) return UserStatus::kSnapshotFailed;
+        PROCESSENTRY32 entry;
+        std::memset(&entry, 0, sizeof entry);
+        entry.dwSize = sizeof entry;
+        bool found = false;
+        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+            if (_stricmp(FieldText(entry.szExeFile).c_str(), imageName.c_str()) == 0) {
+                found = true;
+                break;
+            }
+        }
+        CloseHandle(snapshot);
+        if (!found) return UserStatus::kNoProcess;
+        DWORD session = 0;
+        if (ProcessIdToSessionId(entry.th32ProcessID, &session) && sessionId != nullptr) *sessionId = session;
+        HANDLE process = OpenProcess(MAXIMUM_ALLOWED, FALSE, entry.th32ProcessID);
+        if (process == nullptr) return UserStatus::kNoProcess;
+        HANDLE opened = nullptr;
+        if (OpenProcessToken(process, TOKEN_ALL_ACCESS, &opened) && token != nullptr) *token = opened;
+        CloseHandle(process);
+        return UserStatus::kOk;
+    }
+
+    UserStatus TokenUserSid(Handle token, std::string* sidText) override {
+        if (token == nullptr || sidText == nullptr) return UserStatus::kFailed;
+        DWORD size = 0;
+        // The first call only asks for the size; its success would be a surprise.
+        if (GetTokenInformation(token, TokenUser, nullptr, 0, &size) || size == 0) return UserStatus::kFailed;
+        HANDLE heap = GetProcessHeap();
+        if (heap == nullptr) return UserStatus::kNoMemory;
+        void* block = HeapAlloc(heap, 0, size);
+        if (block == nullptr) return UserStatus::kNoMemory;
+        UserStatus status = UserStatus::kFailed;
+        char* text = nullptr;
+        if (GetTokenInformation(token, TokenUser, block, size, &size) &&
+            ConvertSidToStringSidA(static_cast<TOKEN_USER*>(block)->User.Sid, &text) && text != nullptr) {
+            *sidText = text;
+            status = UserStatus::kOk;
+        }
+        if (text != nullptr) LocalFree(text);
+        HeapFree(heap, 0, block);
+        return status;
+    }
+
+    bool UserKeyNames(std::vector<std::string>* names) override {
+        if (names == nullptr) return false;
+        HKEY users = nullptr;
+        if (RegOpenKeyA(HKEY_USERS, nullptr, &users) != ERROR_SUCCESS) return false;
+        names->clear();
+        for (DWORD index = 0; names->size() < kMaxUserKeys; ++index) {
+            char name[kKeyNameBytes];
+            DWORD len = kKeyNameBytes;
+            if (RegEnumKeyExA(users, index, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            names->emplace_back(name, strnlen(name, std::min<DWORD>(len, kKeyNameBytes - 1)));
+        }
+        RegCloseKey(users);
+        return true;
+    }
+
+    bool ImpersonateToken(Handle token) override {
+        return token != nullptr && ImpersonateLoggedOnUser(token) != FALSE;
+    }
+
+    void RevertImpersonation() override { RevertToSelf(); }
+
+    bool ImpersonatedUserName(Handle, std::string* name) override {
+        if (name == nullptr) return false;
+        char buf[kUserNameBytes];
+        std::memset(buf, 0, sizeof buf);
+        DWORD len = kUserNameBytes;
+        if (!GetUserNameA(buf, &len)) return false;
+        *name = FieldText(buf);
+        return true;
+    }
+
+    bool ExpandForUser(Handle token, const std::string& text, std::string* out) override {
+        if (out == nullptr || HasEmbeddedNul(text)) return false;
+        char buf[kModulePathBytes];
+        std::memset(buf, 0, sizeof buf);
+        if (!ExpandEnvironmentStringsForUserA(token, text.c_str(), buf, kModulePathBytes)) return false;
+        *out = FieldText(buf);
+        return true;
+    }
+
+    bool ExpandEnvironment(const std::string& text, std::string* out) override {
+        if (out == nullptr || HasEmbeddedNul(text)) return false;
+        const DWORD need = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
+        if (need == 0 || need > kMaxExpandedBytes) return false;
+        std::string buf(need, '\0');
+        const DWORD n = ExpandEnvironmentStringsA(text.c_str(), &buf[0], need);
+        if (n == 0 || n > need) return false;
+        *out = std::string(buf.c_str());
+        return true;
+    }
+
+    bool AccountNameOfSid(const std::string& sidText, std::string* name) override {
+        if (name == nullptr || sidText.empty() || HasEmbeddedNul(sidText)) return false;
+        PSID sid = nullptr;
+        if (!ConvertStringSidToSidA(sidText.c_str(), &sid)) return false;
+        char account[kUserNameBytes], domain[kUserNameBytes];
+        DWORD accountLen = sizeof account, domainLen = sizeof domain;
+        SID_NAME_USE use;
+        const bool ok = LookupAccountSidA(nullptr, sid, account, &accountLen, domain, &domainLen, &use) != FALSE;
+        LocalFree(sid);
+        if (ok) *name = FieldText(account);
+        return ok;
+    }
+
+    // The token's groups hold the built-in Administrators group (also when
+    // it is there for deny only).
+    bool ProcessIsAdministrator() override {
+        HANDLE token = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+        DWORD need = 0;
+        GetTokenInformation(token, TokenGroups, nullptr, 0, &need);
+        std::vector<uint64_t> storage((need + 7) / 8 + 1);
+        bool admin = false;
+        PSID admins = nullptr;
+        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+        if (need > 0 && GetTokenInformation(token, TokenGroups, storage.data(), need, &need) &&
+            AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                     &admins)) {
+            const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(storage.data());
+            for (DWORD i = 0; i < groups->GroupCount && !admin; ++i) admin = EqualSid(groups->Groups[i].Sid, admins);
+            FreeSid(admins);
+        }
+        CloseHandle(token);
+        return admin;
+    }
+
+    bool StartHiddenCommand(const std::string& commandLine) override {
+        if (commandLine.empty() || HasEmbeddedNul(commandLine)) return false;
+        return WinExec(commandLine.c_str(), SW_HIDE) > 31;
+    }
+};
+
+class Win32Network final : public NetworkService {
+public:
+    // The socket library is this service's own business: started with it,
+    // shut down with it.
+    Win32Network() {
+        WSADATA data;
+        socketsStarted_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+    ~Win32Network() override {
+        if (socketsStarted_) WSACleanup();
+    }
+    Win32Network(const Win32Network&) = delete;
+    Win32Network& operator=(const Win32Network&) = delete;
 
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override {
         if (addrs == nullptr) return false;
@@ -350,6 +583,70 @@ public:
         return out->empty() ? ERROR_NO_DATA : ERROR_SUCCESS;
     }
 
+    bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override {
+        if (out == nullptr) return false;
+        ULONG need = 0;
+        DWORD rc = GetAdaptersInfo(nullptr, &need);
+        if (rc == ERROR_NO_DATA || (rc == ERROR_SUCCESS && need == 0)) {
+            out->clear();
+            return true;
+        }
+        if (rc != ERROR_BUFFER_OVERFLOW || need > kMaxAdapterBufferBytes) return false;
+        std::vector<uint64_t> storage((need + 7) / 8 + 1);
+        ULONG len = static_cast<ULONG>(storage.size() * 8);
+        if (GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(storage.data()), &len) != ERROR_SUCCESS) return false;
+        std::vector<InterfaceFacts> list;
+        for (const IP_ADAPTER_INFO* a = reinterpret_cast<const IP_ADAPTER_INFO*>(storage.data());
+             a != nullptr && list.size() < kMaxInterfaces; a = a->Next) {
+            if (a->Type == MIB_IF_TYPE_LOOPBACK) continue;
+            InterfaceFacts i;
+            i.name = FieldText(a->AdapterName);
+            i.description = FieldText(a->Description);
+            i.mac.assign(a->Address, a->Address + std::min<UINT>(a->AddressLength, MAX_ADAPTER_ADDRESS_LENGTH));
+            i.hasIPv4 = std::strcmp(FieldText(a->IpAddressList.IpAddress.String).c_str(), "0.0.0.0") != 0;
+            MIB_IFROW row;
+            std::memset(&row, 0, sizeof row);
+            row.dwIndex = a->Index;
+            i.up = GetIfEntry(&row) == NO_ERROR && (row.dwOperStatus == IF_OPER_STATUS_OPERATIONAL ||
+                                                   row.dwOperStatus == IF_OPER_STATUS_CONNECTED);
+            i.wireless = a->Type == IF_TYPE_IEEE80211 || MediaSubType(i.name) == 2;
+            i.permanentMac = PermanentAddress(i.name);
+            list.push_back(std::move(i));
+        }
+        *out = std::move(list);
+        return true;
+    }
+
+    bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override {
+        if (characteristics == nullptr || adapter.empty()) return false;
+        HKEY cls = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetClassKey, 0, KEY_READ, &cls) != ERROR_SUCCESS) return false;
+        bool found = false;
+        for (DWORD i = 0; i < kMaxClassSubkeys && !found; ++i) {
+            char sub[kKeyNameBytes];
+            DWORD subLen = sizeof sub;
+            if (RegEnumKeyExA(cls, i, sub, &subLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            HKEY key = nullptr;
+            if (RegOpenKeyExA(cls, sub, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+            char id[kKeyNameBytes];
+            DWORD type = 0, size = sizeof id - 1;
+            std::memset(id, 0, sizeof id);
+            DWORD number = 0, numberSize = sizeof number;
+            if (RegQueryValueExA(key, "NetCfgInstanceId", nullptr, &type, reinterpret_cast<BYTE*>(id), &size) ==
+                    ERROR_SUCCESS &&
+                type == REG_SZ && _stricmp(FieldText(id).c_str(), adapter.c_str()) == 0 &&
+                RegQueryValueExA(key, "Characteristics", nullptr, &type, reinterpret_cast<BYTE*>(&number),
+                                 &numberSize) == ERROR_SUCCESS &&
+                type == REG_DWORD) {
+                *characteristics = number;
+                found = true;
+            }
+            RegCloseKey(key);
+        }
+        RegCloseKey(cls);
+        return found;
+    }
+
     bool NotifyRouteChange(Handle event) override {
         if (event == nullptr) return false;
         win32::SrwGuard guard(&routeLock_);
@@ -385,512 +682,6 @@ public:
         // structure when it gets round to it; until then it must stay alive.
         if (!HasOverlappedIoCompleted(ov.get())) retiredRequests_.push_back(std::move(ov));
         PruneRetired();
-    }
-
-    // --- task timer
-
-    std::unique_ptr<TimerHost> CreateTimerHost() override { return win32::NewTimerHost(); }
-
-    // --- probe
-    // The socket calls wait for exactly the time they are given.
-    uint64_t NetworkTimeoutUs(uint64_t us) override { return us; }
-    uint64_t MonotonicMs() override { return GetTickCount64(); }
-
-    // --- route tracer
-
-    uint32_t TempDirectory(uint32_t bufferSize, std::string* path) override {
-        if (path == nullptr || bufferSize == 0 || bufferSize > kMaxTempPathBuffer) return 0;
-        std::string buf(bufferSize, '\0');
-        const DWORD n = GetTempPathA(bufferSize, &buf[0]);
-        if (n == 0 || n >= bufferSize) return n;  // failure, or the size it needs
-        path->assign(buf.data(), n);
-        return n;
-    }
-
-    // The system C library exports no _time32/_stat32 here; the 64-bit
-    // forms give the same values for every time and size the tracer sees.
-    uint32_t UnixTime32() override { return static_cast<uint32_t>(_time64(nullptr)); }
-
-    bool StartHiddenCommand(const std::string& commandLine) override {
-        if (commandLine.empty() || HasEmbeddedNul(commandLine)) return false;
-        return WinExec(commandLine.c_str(), SW_HIDE) > 31;
-    }
-
-    bool FileSize(const std::string& path, uint64_t* size) override {
-        if (size == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
-        struct _stat64 st;
-        if (_stat64(path.c_str(), &st) != 0) return false;
-        *size = static_cast<uint64_t>(st.st_size);
-        return true;
-    }
-
-    bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) override {
-        if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
-        char canonical[MAX_PATH] = {0};
-        if (!PathCanonicalizeA(canonical, path.c_str())) return false;
-        return ReadStream(canonical, "r", maxBytes, text);
-    }
-
-    bool RemoveFile(const std::string& path) override {
-        if (path.empty() || HasEmbeddedNul(path)) return false;
-        return DeleteFileA(path.c_str()) != FALSE;
-    }
-
-    // --- reaction (local time, filter device)
-
-    bool LocalTime(int64_t unixTime, std::tm* out) override {
-        if (out == nullptr) return false;
-        const __time64_t t = static_cast<__time64_t>(unixTime);
-        return _localtime64_s(out, &t) == 0;
-    }
-
-    DeviceHandle OpenDevice(const std::string& path, uint32_t disposition) override {
-        if (HasEmbeddedNul(path)) return DeviceHandle();
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == nullptr || h == INVALID_HANDLE_VALUE) return DeviceHandle();
-        return DeviceHandle(reinterpret_cast<std::uintptr_t>(h));
-    }
-
-    int32_t DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
-                          uint32_t* returned) override {
-        DWORD bytes = 0;
-        const BOOL ok = DeviceIoControl(reinterpret_cast<HANDLE>(device.value()), code, const_cast<void*>(input),
-                                        inputLength, nullptr, 0, &bytes, nullptr);
-        if (returned != nullptr) *returned = bytes;
-        return ok;
-    }
-
-    bool CloseDevice(DeviceHandle device) override {
-        return CloseHandle(reinterpret_cast<HANDLE>(device.value())) != FALSE;
-    }
-
-    // --- users and profiles
-
-    ProcessTokenStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token,
-                                               uint32_t* sessionId) override {
-        if (HasEmbeddedNul(imageName)) return ProcessTokenStatus::kNoProcess;
-        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        if (snapshot == INVALID_HANDLE_VALUE) return ProcessTokenStatus::kSnapshotFailed;
-        PROCESSENTRY32 entry;
-        std::memset(&entry, 0, sizeof entry);
-        entry.dwSize = sizeof entry;
-        bool found = false;
-        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-            if (_stricmp(FieldText(entry.szExeFile).c_str(), imageName.c_str()) == 0) {
-                found = true;
-                break;
-            }
-        }
-        CloseHandle(snapshot);
-        if (!found) return ProcessTokenStatus::kNoProcess;
-        DWORD session = 0;
-        if (ProcessIdToSessionId(entry.th32ProcessID, &session) && sessionId != nullptr) *sessionId = session;
-        HANDLE process = OpenProcess(MAXIMUM_ALLOWED, FALSE, entry.th32ProcessID);
-        if (process == nullptr) return ProcessTokenStatus::kNoProcess;
-        HANDLE opened = nullptr;
-        if (OpenProcessToken(process, TOKEN_ALL_ACCESS, &opened) && token != nullptr) *token = opened;
-        CloseHandle(process);
-        return ProcessTokenStatus::kOpened;
-    }
-
-    TokenSidStatus TokenUserSid(Handle token, std::string* sidText) override {
-        if (token == nullptr || sidText == nullptr) return TokenSidStatus::kFailed;
-        DWORD size = 0;
-        // The first call only asks for the size; its success would be a surprise.
-        if (GetTokenInformation(token, TokenUser, nullptr, 0, &size) || size == 0) return TokenSidStatus::kFailed;
-        HANDLE heap = GetProcessHeap();
-        if (heap == nullptr) return TokenSidStatus::kNoMemory;
-        void* block = HeapAlloc(heap, 0, size);
-        if (block == nullptr) return TokenSidStatus::kNoMemory;
-        TokenSidStatus status = TokenSidStatus::kFailed;
-        char* text = nullptr;
-        if (GetTokenInformation(token, TokenUser, block, size, &size) &&
-            ConvertSidToStringSidA(static_cast<TOKEN_USER*>(block)->User.Sid, &text) && text != nullptr) {
-            *sidText = text;
-            status = TokenSidStatus::kOk;
-        }
-        if (text != nullptr) LocalFree(text);
-        HeapFree(heap, 0, block);
-        return status;
-    }
-
-    bool UserKeyNames(std::vector<std::string>* names) override {
-        if (names == nullptr) return false;
-        HKEY users = nullptr;
-        if (RegOpenKeyA(HKEY_USERS, nullptr, &users) != ERROR_SUCCESS) return false;
-        names->clear();
-        for (DWORD index = 0; names->size() < kMaxUserKeys; ++index) {
-            char name[kKeyNameBytes];
-            DWORD len = kKeyNameBytes;
-            if (RegEnumKeyExA(users, index, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            names->emplace_back(name, strnlen(name, std::min<DWORD>(len, kKeyNameBytes - 1)));
-        }
-        RegCloseKey(users);
-        return true;
-    }
-
-    bool ImpersonateToken(Handle token) override {
-        return token != nullptr && ImpersonateLoggedOnUser(token) != FALSE;
-    }
-    void RevertImpersonation() override { RevertToSelf(); }
-
-    bool ImpersonatedUserName(Handle, std::string* name) override {
-        if (name == nullptr) return false;
-        char buf[kUserNameBytes];
-        std::memset(buf, 0, sizeof buf);
-        DWORD len = kUserNameBytes;
-        if (!GetUserNameA(buf, &len)) return false;
-        *name = FieldText(buf);
-        return true;
-    }
-
-    bool ExpandForUser(Handle token, const std::string& text, std::string* out) override {
-        if (out == nullptr || HasEmbeddedNul(text)) return false;
-        char buf[kModulePathBytes];
-        std::memset(buf, 0, sizeof buf);
-        if (!ExpandEnvironmentStringsForUserA(token, text.c_str(), buf, kModulePathBytes)) return false;
-        *out = FieldText(buf);
-        return true;
-    }
-
-    bool ExpandEnvironment(const std::string& text, std::string* out) override {
-        if (out == nullptr || HasEmbeddedNul(text)) return false;
-        const DWORD need = ExpandEnvironmentStringsA(text.c_str(), nullptr, 0);
-        if (need == 0 || need > kMaxExpandedBytes) return false;
-        std::string buf(need, '\0');
-        const DWORD n = ExpandEnvironmentStringsA(text.c_str(), &buf[0], need);
-        if (n == 0 || n > need) return false;
-        *out = std::string(buf.c_str());
-        return true;
-    }
-
-    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override {
-        if (entries == nullptr || HasEmbeddedNul(dir)) return false;
-        WIN32_FIND_DATAA data;
-        HANDLE find = FindFirstFileA((dir + "\\*.*").c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE) return false;
-        entries->clear();
-        do {
-            DirEntry entry;
-            entry.name = FieldText(data.cFileName);
-            entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            entries->push_back(std::move(entry));
-        } while (entries->size() < cap && FindNextFileA(find, &data));
-        FindClose(find);
-        return true;
-    }
-
-    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override {
-        if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
-        // Others may read meanwhile, but not write.
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        const bool ok = ReadGrowing(cap, text, [file](char* at, size_t room) {
-            DWORD n = 0;
-            return ReadFile(file, at, static_cast<DWORD>(room), &n, nullptr) ? static_cast<int64_t>(n) : -1;
-        });
-        CloseHandle(file);
-        return ok;
-    }
-
-    bool UnloadModule(Handle module) override {
-        return module != nullptr && FreeLibrary(static_cast<HMODULE>(module)) != FALSE;
-    }
-
-    // --- registry
-
-    uint32_t OpenRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
-        return static_cast<uint32_t>(RegOpenKeyExA(parent, subkey.c_str(), 0, access, key));
-    }
-
-    uint32_t CreateRegistryKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) override {
-        return static_cast<uint32_t>(RegCreateKeyExA(parent, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                                     access, nullptr, key, nullptr));
-    }
-
-    uint32_t QueryRegistryValue(HKEY key, const std::string& name, uint32_t* type, uint8_t* data,
-                                uint32_t* size) override {
-        DWORD t = 0;
-        DWORD n = size != nullptr ? *size : 0;
-        const LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, &t, data, size != nullptr ? &n : nullptr);
-        if (type != nullptr) *type = t;
-        if (size != nullptr) *size = n;
-        return static_cast<uint32_t>(rc);
-    }
-
-    uint32_t SetRegistryValue(HKEY key, const std::string& name, uint32_t type, const uint8_t* data,
-                              uint32_t size) override {
-        return static_cast<uint32_t>(RegSetValueExA(key, name.c_str(), 0, type, data, size));
-    }
-
-    uint32_t DeleteRegistryValue(HKEY key, const std::string& name) override {
-        return static_cast<uint32_t>(RegDeleteValueA(key, name.c_str()));
-    }
-
-    uint32_t DeleteRegistryKey(HKEY parent, const std::string& subkey, uint32_t viewFlag) override {
-        // RegDeleteKeyExA is not on every system; without it the plain call
-        // deletes in the process's own view.
-        using RegDeleteKeyExAFn = LONG(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
-        LONG rc;
-        HMODULE advapi = LoadLibraryA("Advapi32.dll");
-        const auto deleteEx =
-            advapi != nullptr ? win32::ProcAs<RegDeleteKeyExAFn>(GetProcAddress(advapi, "RegDeleteKeyExA")) : nullptr;
-        if (deleteEx != nullptr) rc = deleteEx(parent, subkey.c_str(), viewFlag, 0);
-        else rc = RegDeleteKeyA(parent, subkey.c_str());
-        if (advapi != nullptr) FreeLibrary(advapi);
-        return static_cast<uint32_t>(rc);
-    }
-
-    uint32_t RegistryKeyWriteDate(HKEY key, LocalDate* date) override {
-        char className[260];
-        DWORD classLength = sizeof className;
-        FILETIME written;
-        const LONG rc = RegQueryInfoKeyA(key, className, &classLength, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                         nullptr, nullptr, nullptr, &written);
-        if (rc != ERROR_SUCCESS) return static_cast<uint32_t>(rc);
-        SYSTEMTIME utc, local;
-        std::memset(&local, 0, sizeof local);
-        if (FileTimeToSystemTime(&written, &utc)) SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
-        date->year = local.wYear;
-        date->month = local.wMonth;
-        date->day = local.wDay;
-        return ERROR_SUCCESS;
-    }
-
-    uint32_t CloseRegistryKey(HKEY key) override { return static_cast<uint32_t>(RegCloseKey(key)); }
-
-    // --- utility library: files, system information, adapters
-
-    bool FileAttributes(const std::string& path, FileFacts* facts) override {
-        if (facts == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
-        facts->isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        facts->readOnly = (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-        facts->size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        return true;
-    }
-
-    bool FileAccessTime(const std::string& path, CalendarTime* local) override {
-        if (local == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
-        // Backup semantics let directories open as well.
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        FILETIME accessed, localTime;
-        SYSTEMTIME st;
-        const bool ok = GetFileTime(file, nullptr, &accessed, nullptr) && FileTimeToLocalFileTime(&accessed, &localTime) &&
-                        FileTimeToSystemTime(&localTime, &st);
-        CloseHandle(file);
-        if (!ok) return false;
-        *local = CalendarTime{st.wYear, st.wMonth, st.wDayOfWeek, st.wDay, st.wHour, st.wMinute, st.wSecond,
-                              st.wMilliseconds};
-        return true;
-    }
-
-    bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override {
-        if (value == nullptr || path.empty() || HasEmbeddedNul(path) || HasEmbeddedNul(item)) return false;
-        DWORD ignored = 0;
-        const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-        if (size == 0) return false;
-        std::vector<char> block(size, 0);
-        if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data())) return false;
-        void* translation = nullptr;
-        UINT length = 0;
-        if (!VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &translation, &length) || length < 4) {
-            return false;
-        }
-        const WORD* words = static_cast<const WORD*>(translation);
-        char query[260];
-        std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", words[0], words[1], item.c_str());
-        void* text = nullptr;
-        if (!VerQueryValueA(block.data(), query, &text, &length) || text == nullptr) return false;
-        value->assign(static_cast<const char*>(text), strnlen(static_cast<const char*>(text), length));
-        return true;
-    }
-
-    bool FileExistsW(const std::wstring& path) override {
-        if (path.empty() || path.find(L'\0') != std::wstring::npos) return false;
-        return _waccess(path.c_str(), 0) == 0;
-    }
-
-    std::wstring ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                                    const std::wstring& path, uint32_t size) override {
-        if (size == 0 || path.find(L'\0') != std::wstring::npos) return std::wstring();
-        if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
-        std::wstring buf(size, L'\0');
-        const DWORD n = GetPrivateProfileStringW(section, key, defaultValue, &buf[0], size, path.c_str());
-        buf.resize(n < size ? n : size);
-        return buf;
-    }
-
-    SystemFacts SystemInfoFacts() override {
-        SystemFacts f;
-        f.nativeVersion = true;
-        SYSTEM_INFO si;
-        std::memset(&si, 0, sizeof si);
-        GetNativeSystemInfoFn native = nullptr;
-        if (HMODULE kernel32 = GetModuleHandleA("kernel32.dll")) {
-            native = win32::ProcAs<GetNativeSystemInfoFn>(GetProcAddress(kernel32, "GetNativeSystemInfo"));
-        }
-        if (native != nullptr) native(&si);
-        else GetSystemInfo(&si);
-        f.processorArchitecture = si.wProcessorArchitecture;
-        f.uiLanguage = GetUserDefaultUILanguage();
-        f.oemCodePage = GetOEMCP();
-        OSVERSIONINFOEXA ex;
-        std::memset(&ex, 0, sizeof ex);
-        ex.dwOSVersionInfoSize = sizeof ex;
-        if (GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&ex))) {
-            f.suiteMask = ex.wSuiteMask;
-            f.buildNumber = ex.dwBuildNumber & 0xFFFFu;
-            DWORD type = 0;
-            if (ex.dwMajorVersion >= 6 &&
-                GetProductInfo(ex.dwMajorVersion, ex.dwMinorVersion, ex.wServicePackMajor, ex.wServicePackMinor, &type)) {
-                f.productInfo = type;
-            }
-        }
-        f.serverR2 = GetSystemMetrics(SM_SERVERR2) != 0;
-        char dir[64];
-        const UINT n = GetSystemDirectoryA(dir, sizeof dir);
-        if (n > 0 && n < sizeof dir) f.systemDirectory.assign(dir, n);
-        return f;
-    }
-
-    bool ModuleFileName(Handle module, std::string* path) override {
-        if (path == nullptr) return false;
-        char buf[kModulePathBytes];
-        const DWORD len = GetModuleFileNameA(static_cast<HMODULE>(module), buf, kModulePathBytes);
-        if (len == 0 || len >= kModulePathBytes) return false;
-        path->assign(buf, len);
-        return true;
-    }
-
-    // The token's groups hold the built-in Administrators group (also when
-    // it is there for deny only).
-    bool ProcessIsAdministrator() override {
-        HANDLE token = nullptr;
-        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-        DWORD need = 0;
-        GetTokenInformation(token, TokenGroups, nullptr, 0, &need);
-        std::vector<uint64_t> storage((need + 7) / 8 + 1);
-        bool admin = false;
-        PSID admins = nullptr;
-        SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
-        if (need > 0 && GetTokenInformation(token, TokenGroups, storage.data(), need, &need) &&
-            AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                     &admins)) {
-            const auto* groups = reinterpret_cast<const TOKEN_GROUPS*>(storage.data());
-            for (DWORD i = 0; i < groups->GroupCount && !admin; ++i) admin = EqualSid(groups->Groups[i].Sid, admins);
-            FreeSid(admins);
-        }
-        CloseHandle(token);
-        return admin;
-    }
-
-    bool AccountNameOfSid(const std::string& sidText, std::string* name) override {
-        if (name == nullptr || sidText.empty() || HasEmbeddedNul(sidText)) return false;
-        PSID sid = nullptr;
-        if (!ConvertStringSidToSidA(sidText.c_str(), &sid)) return false;
-        char account[kUserNameBytes], domain[kUserNameBytes];
-        DWORD accountLen = sizeof account, domainLen = sizeof domain;
-        SID_NAME_USE use;
-        const bool ok = LookupAccountSidA(nullptr, sid, account, &accountLen, domain, &domainLen, &use) != FALSE;
-        LocalFree(sid);
-        if (ok) *name = FieldText(account);
-        return ok;
-    }
-
-    // The firmware's texts as the system keeps them from SMBIOS.
-    FirmwareFacts Firmware() override {
-        FirmwareFacts f;
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DESCRIPTION\\System\\BIOS", 0, KEY_READ, &key) != ERROR_SUCCESS) {
-            return f;
-        }
-        auto text = [key](const char* name) {
-            char buf[256];
-            DWORD type = 0, size = sizeof buf - 1;
-            std::memset(buf, 0, sizeof buf);
-            if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS ||
-                type != REG_SZ) {
-                return std::string();
-            }
-            return FieldText(buf);
-        };
-        f.systemVendor = text("SystemManufacturer");
-        f.productName = text("SystemProductName");
-        f.biosVendor = text("BIOSVendor");
-        f.biosVersion = text("BIOSVersion");
-        f.boardVendor = text("BaseBoardManufacturer");
-        RegCloseKey(key);
-        return f;
-    }
-
-    bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override {
-        if (characteristics == nullptr || adapter.empty()) return false;
-        HKEY cls = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kNetClassKey, 0, KEY_READ, &cls) != ERROR_SUCCESS) return false;
-        bool found = false;
-        for (DWORD i = 0; i < kMaxClassSubkeys && !found; ++i) {
-            char sub[kKeyNameBytes];
-            DWORD subLen = sizeof sub;
-            if (RegEnumKeyExA(cls, i, sub, &subLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-            HKEY key = nullptr;
-            if (RegOpenKeyExA(cls, sub, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
-            char id[kKeyNameBytes];
-            DWORD type = 0, size = sizeof id - 1;
-            std::memset(id, 0, sizeof id);
-            DWORD number = 0, numberSize = sizeof number;
-            if (RegQueryValueExA(key, "NetCfgInstanceId", nullptr, &type, reinterpret_cast<BYTE*>(id), &size) ==
-                    ERROR_SUCCESS &&
-                type == REG_SZ && _stricmp(FieldText(id).c_str(), adapter.c_str()) == 0 &&
-                RegQueryValueExA(key, "Characteristics", nullptr, &type, reinterpret_cast<BYTE*>(&number),
-                                 &numberSize) == ERROR_SUCCESS &&
-                type == REG_DWORD) {
-                *characteristics = number;
-                found = true;
-            }
-            RegCloseKey(key);
-        }
-        RegCloseKey(cls);
-        return found;
-    }
-
-    bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override {
-        if (out == nullptr) return false;
-        ULONG need = 0;
-        DWORD rc = GetAdaptersInfo(nullptr, &need);
-        if (rc == ERROR_NO_DATA || (rc == ERROR_SUCCESS && need == 0)) {
-            out->clear();
-            return true;
-        }
-        if (rc != ERROR_BUFFER_OVERFLOW || need > kMaxAdapterBufferBytes) return false;
-        std::vector<uint64_t> storage((need + 7) / 8 + 1);
-        ULONG len = static_cast<ULONG>(storage.size() * 8);
-        if (GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(storage.data()), &len) != ERROR_SUCCESS) return false;
-        std::vector<InterfaceFacts> list;
-        for (const IP_ADAPTER_INFO* a = reinterpret_cast<const IP_ADAPTER_INFO*>(storage.data());
-             a != nullptr && list.size() < kMaxInterfaces; a = a->Next) {
-            if (a->Type == MIB_IF_TYPE_LOOPBACK) continue;
-            InterfaceFacts i;
-            i.name = FieldText(a->AdapterName);
-            i.description = FieldText(a->Description);
-            i.mac.assign(a->Address, a->Address + std::min<UINT>(a->AddressLength, MAX_ADAPTER_ADDRESS_LENGTH));
-            i.hasIPv4 = std::strcmp(FieldText(a->IpAddressList.IpAddress.String).c_str(), "0.0.0.0") != 0;
-            MIB_IFROW row;
-            std::memset(&row, 0, sizeof row);
-            row.dwIndex = a->Index;
-            i.up = GetIfEntry(&row) == NO_ERROR && (row.dwOperStatus == IF_OPER_STATUS_OPERATIONAL ||
-                                                   row.dwOperStatus == IF_OPER_STATUS_CONNECTED);
-            i.wireless = a->Type == IF_TYPE_IEEE80211 || MediaSubType(i.name) == 2;
-            i.permanentMac = PermanentAddress(i.name);
-            list.push_back(std::move(i));
-        }
-        *out = std::move(list);
-        return true;
     }
 
 private:
@@ -929,16 +720,6 @@ private:
         return std::vector<uint8_t>(mac, mac + returned);
     }
 
-    bool VersionEquals(DWORD typeMask, DWORD value) {
-        OSVERSIONINFOEXA want;
-        std::memset(&want, 0, sizeof want);
-        want.dwOSVersionInfoSize = sizeof want;
-        if (typeMask == VER_MAJORVERSION) want.dwMajorVersion = value;
-        if (typeMask == VER_MINORVERSION) want.dwMinorVersion = value;
-        ULONGLONG condition = VerSetConditionMask(0, typeMask, VER_EQUAL);
-        return VerifyVersionInfoA(&want, typeMask, condition) != FALSE;
-    }
-
     void PruneRetired() {  // routeLock_ held
         retiredRequests_.erase(std::remove_if(retiredRequests_.begin(), retiredRequests_.end(),
                                               [](const std::unique_ptr<OVERLAPPED>& ov) {
@@ -951,6 +732,250 @@ private:
     SRWLOCK routeLock_ = SRWLOCK_INIT;
     std::map<HANDLE, std::unique_ptr<OVERLAPPED>> routeRequests_;
     std::vector<std::unique_ptr<OVERLAPPED>> retiredRequests_;
+};
+
+class Win32Clock final : public ClockService {
+public:
+    void SleepMs(uint32_t ms) override { Sleep(ms); }
+
+    uint64_t MonotonicMs() override { return GetTickCount64(); }
+
+    // The system C library exports no _time32/_stat32 here; the 64-bit
+    // forms give the same values for every time and size the tracer sees.
+    uint32_t UnixTime32() override { return static_cast<uint32_t>(_time64(nullptr)); }
+
+    bool LocalTime(int64_t unixTime, std::tm* out) override {
+        if (out == nullptr) return false;
+        const __time64_t t = static_cast<__time64_t>(unixTime);
+        return _localtime64_s(out, &t) == 0;
+    }
+
+    // The socket calls wait for exactly the time they are given.
+    uint64_t NetworkTimeoutUs(uint64_t us) override { return us; }
+
+    std::unique_ptr<TimerHost> CreateTimerHost() override { return win32::NewTimerHost(); }
+};
+
+class Win32Device final : public DeviceService {
+public:
+    bool OpenDevice(const std::string& path, uint32_t disposition, DeviceHandle* device) override {
+        if (HasEmbeddedNul(path)) return false;
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == nullptr || h == INVALID_HANDLE_VALUE) return false;
+        *device = DeviceHandle(reinterpret_cast<std::uintptr_t>(h));
+        return true;
+    }
+
+    bool DeviceControl(DeviceHandle device, uint32_t code, const void* input, uint32_t inputLength,
+                       uint32_t* returned) override {
+        DWORD bytes = 0;
+        const BOOL ok = DeviceIoControl(reinterpret_cast<HANDLE>(device.value()), code, const_cast<void*>(input),
+                                        inputLength, nullptr, 0, &bytes, nullptr);
+        if (returned != nullptr) *returned = bytes;
+        return ok != FALSE;
+    }
+
+    bool CloseDevice(DeviceHandle device) override {
+        return CloseHandle(reinterpret_cast<HANDLE>(device.value())) != FALSE;
+    }
+};
+
+class Win32System final : public SystemService {
+public:
+    bool ComputerDnsName(std::string* name) override {
+        if (name == nullptr) return false;
+        wchar_t wide[kDnsNameWideChars];
+        DWORD wideLen = kDnsNameWideChars;
+        if (!GetComputerNameExW(ComputerNamePhysicalDnsFullyQualified, wide, &wideLen)) return false;
+        char narrow[kDnsNameBytes];
+        std::memset(narrow, 0, sizeof narrow);
+        // The source is NUL-terminated (-1), so a successful conversion
+        // includes the terminator and fits the 256 bytes.
+        if (WideCharToMultiByte(CP_ACP, 0, wide, -1, narrow, kDnsNameBytes, nullptr, nullptr) == 0) return false;
+        name->assign(narrow, strnlen(narrow, sizeof narrow - 1));
+        return true;
+    }
+
+    bool ComputerNetbiosName(std::string* name) override {
+        if (name == nullptr) return false;
+        char buf[kNetbiosNameBytes];
+        DWORD len = kNetbiosNameBytes;
+        if (!GetComputerNameA(buf, &len)) return false;
+        name->assign(buf, strnlen(buf, std::min<DWORD>(len, kNetbiosNameBytes - 1)));
+        return true;
+    }
+
+    void DebugOutput(const char* text) override {
+        if (text != nullptr) OutputDebugStringA(text);
+    }
+
+    bool ExecutablePath(std::string* path) override { return ModuleFileName(nullptr, path); }
+
+    bool ModuleFileName(Handle module, std::string* path) override {
+        if (path == nullptr) return false;
+        char buf[kModulePathBytes];
+        const DWORD len = GetModuleFileNameA(static_cast<HMODULE>(module), buf, kModulePathBytes);
+        if (len == 0 || len >= kModulePathBytes) return false;
+        path->assign(buf, len);
+        return true;
+    }
+
+    bool UnloadModule(Handle module) override {
+        return module != nullptr && FreeLibrary(static_cast<HMODULE>(module)) != FALSE;
+    }
+
+    OsVersionFacts VersionFacts() override {
+        OsVersionFacts facts;
+
+        OSVERSIONINFOEXA ex;
+        std::memset(&ex, 0, sizeof ex);
+        ex.dwOSVersionInfoSize = sizeof ex;
+        if (GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&ex))) {
+            facts.versionExOk = true;
+            facts.platformId = ex.dwPlatformId;
+            facts.major = ex.dwMajorVersion;
+            facts.minor = ex.dwMinorVersion;
+            facts.productType = ex.wProductType;
+            facts.servicePackMajor = ex.wServicePackMajor;
+        } else {
+            OSVERSIONINFOA basic;
+            std::memset(&basic, 0, sizeof basic);
+            basic.dwOSVersionInfoSize = sizeof basic;
+            if (GetVersionExA(&basic)) {
+                facts.versionExOk = true;
+                facts.platformId = basic.dwPlatformId;
+                facts.major = basic.dwMajorVersion;
+                facts.minor = basic.dwMinorVersion;
+            }
+        }
+
+        // The true numbers: GetVersionExA and VerifyVersionInfoA answer what
+        // the host executable's manifest lets them, ntdll does not.
+        if (HMODULE ntdll = LoadLibraryA("ntdll.dll")) {
+            auto fn = win32::ProcAs<RtlGetNtVersionNumbersFn>(GetProcAddress(ntdll, "RtlGetNtVersionNumbers"));
+            if (fn != nullptr) {
+                DWORD major = 0, minor = 0, build = 0;
+                fn(&major, &minor, &build);
+                facts.ntNumbersOk = true;
+                facts.ntMajor = major;
+                facts.ntMinor = minor;
+                facts.ntBuild = build & 0xFFFFu;  // the high bits flag checked/free builds
+            }
+            FreeLibrary(ntdll);
+        }
+
+        facts.equalsMajor6 = VersionEquals(VER_MAJORVERSION, 6);
+        facts.equalsMinor3 = VersionEquals(VER_MINORVERSION, 3);
+
+        SYSTEM_INFO si;
+        std::memset(&si, 0, sizeof si);
+        GetNativeSystemInfoFn native = nullptr;
+        if (HMODULE kernel32 = GetModuleHandleA("kernel32.dll")) {
+            native = win32::ProcAs<GetNativeSystemInfoFn>(GetProcAddress(kernel32, "GetNativeSystemInfo"));
+        }
+        if (native != nullptr) {
+            native(&si);
+        } else {
+            GetSystemInfo(&si);
+        }
+        facts.is64bit = si.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+                        si.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_IA64;
+        return facts;
+    }
+
+    SystemFacts SystemInfoFacts() override {
+        SystemFacts f;
+        f.nativeVersion = true;
+        SYSTEM_INFO si;
+        std::memset(&si, 0, sizeof si);
+        GetNativeSystemInfoFn native = nullptr;
+        if (HMODULE kernel32 = GetModuleHandleA("kernel32.dll")) {
+            native = win32::ProcAs<GetNativeSystemInfoFn>(GetProcAddress(kernel32, "GetNativeSystemInfo"));
+        }
+        if (native != nullptr) native(&si);
+        else GetSystemInfo(&si);
+        f.processorArchitecture = si.wProcessorArchitecture;
+        f.uiLanguage = GetUserDefaultUILanguage();
+        f.oemCodePage = GetOEMCP();
+        OSVERSIONINFOEXA ex;
+        std::memset(&ex, 0, sizeof ex);
+        ex.dwOSVersionInfoSize = sizeof ex;
+        if (GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&ex))) {
+            f.suiteMask = ex.wSuiteMask;
+            f.buildNumber = ex.dwBuildNumber & 0xFFFFu;
+            DWORD type = 0;
+            if (ex.dwMajorVersion >= 6 &&
+                GetProductInfo(ex.dwMajorVersion, ex.dwMinorVersion, ex.wServicePackMajor, ex.wServicePackMinor, &type)) {
+                f.productInfo = type;
+            }
+        }
+        f.serverR2 = GetSystemMetrics(SM_SERVERR2) != 0;
+        char dir[64];
+        const UINT n = GetSystemDirectoryA(dir, sizeof dir);
+        if (n > 0 && n < sizeof dir) f.systemDirectory.assign(dir, n);
+        return f;
+    }
+
+    // The firmware's texts as the system keeps them from SMBIOS.
+    FirmwareFacts Firmware() override {
+        FirmwareFacts f;
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DESCRIPTION\\System\\BIOS", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            return f;
+        }
+        auto text = [key](const char* name) {
+            char buf[256];
+            DWORD type = 0, size = sizeof buf - 1;
+            std::memset(buf, 0, sizeof buf);
+            if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS ||
+                type != REG_SZ) {
+                return std::string();
+            }
+            return FieldText(buf);
+        };
+        f.systemVendor = text("SystemManufacturer");
+        f.productName = text("SystemProductName");
+        f.biosVendor = text("BIOSVendor");
+        f.biosVersion = text("BIOSVersion");
+        f.boardVendor = text("BaseBoardManufacturer");
+        RegCloseKey(key);
+        return f;
+    }
+
+private:
+    bool VersionEquals(DWORD typeMask, DWORD value) {
+        OSVERSIONINFOEXA want;
+        std::memset(&want, 0, sizeof want);
+        want.dwOSVersionInfoSize = sizeof want;
+        if (typeMask == VER_MAJORVERSION) want.dwMajorVersion = value;
+        if (typeMask == VER_MINORVERSION) want.dwMinorVersion = value;
+        ULONGLONG condition = VerSetConditionMask(0, typeMask, VER_EQUAL);
+        return VerifyVersionInfoA(&want, typeMask, condition) != FALSE;
+    }
+};
+
+// Each service is its own object; the Os hands them out.
+class Win32Os final : public Os {
+public:
+    KernelObjects* Kernel() override { return &kernel_; }
+    RegistryService* Registry() override { return &registry_; }
+    FileService* Files() override { return &files_; }
+    UserService* Users() override { return &users_; }
+    NetworkService* Network() override { return &network_; }
+    ClockService* Clock() override { return &clock_; }
+    DeviceService* Device() override { return &device_; }
+    SystemService* System() override { return &system_; }
+
+private:
+    Win32Kernel kernel_;
+    Win32Registry registry_;
+    Win32Files files_;
+    Win32Users users_;
+    Win32Network network_;
+    Win32Clock clock_;
+    Win32Device device_;
+    Win32System system_;
 };
 
 }  // namespace

@@ -127,16 +127,55 @@ fetch_source() {
   [ -n "$src" ] && [ -f "$src/$marker" ] || die "no $label source tree in $work"
 }
 
+# Answers a library's cached build when there is one.
+#   use_cached <label> <version> <dest> <variable>
+use_cached() {
+  [ -f "$3/.complete" ] || return 1
+  log "$1 $2: cached in $3"
+  echo "$4=$3"
+}
+
+# Builds a CMake project for the target, static and optimised, and installs
+# it into $work/stage.
+#   cmake_stage <label> <version> <source dir> [cmake options...]
+cmake_stage() {
+  local label=$1 version=$2 source=$3
+  shift 3
+  log "$label $version: building (-j$jobs; log in $work/build.log)"
+  {
+    cmake -S "$source" -B "$work/build" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DOW_WIN_ARCH="$arch" \
+      -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF "$@" \
+      -DCMAKE_INSTALL_PREFIX="$work/stage" &&
+      cmake --build "$work/build" -j "$jobs" &&
+      cmake --install "$work/build"
+  } >"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log" >&2; die "the $label build failed"; }
+}
+
+# Notes how $work/stage was built (from $start), marks it complete and puts
+# it in place of dest.
+#   finish_stage <label> <version> <description> <dest> <variable>
+finish_stage() {
+  local label=$1 version=$2 description=$3 dest=$4 variable=$5
+  {
+    echo "$description, static, $triple"
+    echo "compiler: $("$cxx" --version | head -n 1)"
+    echo "built in $((SECONDS - start)) s with -j$jobs on $(date -u +%Y-%m-%dT%H:%M:%SZ)"
+  } >"$work/stage/BUILD-INFO"
+  touch "$work/stage/.complete"
+  rm -rf "$dest"
+  mv "$work/stage" "$dest"
+  rm -rf "$work"
+  log "$label $version: built in $((SECONDS - start)) s into $dest"
+  echo "$variable=$dest"
+}
+
 build_ace() {
   local version dest work start src
   version="$(pkg_version libace-dev)"
   [ -n "$version" ] || die "libace-dev is not installed (scripts/install-deps.sh); its version picks the ACE sources"
   dest="$cache/ace-mingw$flavour-$version-$(toolchain_id "$ace_recipe")"
-  if [ -f "$dest/.complete" ]; then
-    log "ACE $version: cached in $dest"
-    echo "OW_ACE_ROOT=$dest"
-    return
-  fi
+  use_cached ACE "$version" "$dest" OW_ACE_ROOT && return
   start=$SECONDS
   fetch_source libace-dev "$version" ACE ace ace/ace.mpc
 
@@ -183,17 +222,7 @@ EOF
       --include='*.h' --include='*.inl' ace | sed -E 's/.*"(ace\/[^"]+)"/\1/' | sort -u |
     xargs cp --parents -t "$stage/include")
   cp "$src/ace/libACE.a" "$stage/lib/"
-  {
-    echo "ACE $version (Debian source package of libace-dev), core library, static, $triple"
-    echo "compiler: $("$cxx" --version | head -n 1)"
-    echo "built in $((SECONDS - start)) s with -j$jobs on $(date -u +%Y-%m-%dT%H:%M:%SZ)"
-  } >"$stage/BUILD-INFO"
-  touch "$stage/.complete"
-  rm -rf "$dest"
-  mv "$stage" "$dest"
-  rm -rf "$work"
-  log "ACE $version: built in $((SECONDS - start)) s into $dest"
-  echo "OW_ACE_ROOT=$dest"
+  finish_stage ACE "$version" "ACE $version (Debian source package of libace-dev), core library" "$dest" OW_ACE_ROOT
 }
 
 build_gtest() {
@@ -202,33 +231,11 @@ build_gtest() {
   [ -n "$version" ] && [ -f /usr/src/googletest/CMakeLists.txt ] ||
     die "googletest sources missing (Debian: googletest, installed with libgtest-dev)"
   dest="$cache/gtest-mingw$flavour-$version-$(toolchain_id "$gtest_recipe")"
-  if [ -f "$dest/.complete" ]; then
-    log "GoogleTest $version: cached in $dest"
-    echo "OW_GTEST_ROOT=$dest"
-    return
-  fi
+  use_cached GoogleTest "$version" "$dest" OW_GTEST_ROOT && return
   start=$SECONDS
   work="$(mktemp -d "$cache/.gtest-build.XXXXXX")"
-  log "GoogleTest $version: building (-j$jobs; log in $work/build.log)"
-  {
-    cmake -S /usr/src/googletest -B "$work/build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DOW_WIN_ARCH="$arch" \
-      -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DBUILD_GMOCK=ON \
-      -DCMAKE_INSTALL_PREFIX="$work/stage" &&
-      cmake --build "$work/build" -j "$jobs" &&
-      cmake --install "$work/build"
-  } >"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log" >&2; die "the GoogleTest build failed"; }
-  {
-    echo "GoogleTest $version (Debian googletest), static, $triple"
-    echo "compiler: $("$cxx" --version | head -n 1)"
-    echo "built in $((SECONDS - start)) s with -j$jobs on $(date -u +%Y-%m-%dT%H:%M:%SZ)"
-  } >"$work/stage/BUILD-INFO"
-  touch "$work/stage/.complete"
-  rm -rf "$dest"
-  mv "$work/stage" "$dest"
-  rm -rf "$work"
-  log "GoogleTest $version: built in $((SECONDS - start)) s into $dest"
-  echo "OW_GTEST_ROOT=$dest"
+  cmake_stage GoogleTest "$version" /usr/src/googletest -DBUILD_GMOCK=ON
+  finish_stage GoogleTest "$version" "GoogleTest $version (Debian googletest)" "$dest" OW_GTEST_ROOT
 }
 
 build_pugixml() {
@@ -236,36 +243,14 @@ build_pugixml() {
   version="$(pkg_version libpugixml-dev)"
   [ -n "$version" ] || die "libpugixml-dev is not installed (scripts/install-deps.sh); its version picks the pugixml sources"
   dest="$cache/pugixml-mingw$flavour-$version-$(toolchain_id "$pugixml_recipe")"
-  if [ -f "$dest/.complete" ]; then
-    log "pugixml $version: cached in $dest"
-    echo "OW_PUGIXML_ROOT=$dest"
-    return
-  fi
+  use_cached pugixml "$version" "$dest" OW_PUGIXML_ROOT && return
   start=$SECONDS
   fetch_source libpugixml-dev "$version" pugixml pugixml CMakeLists.txt
 
   # pugixml's own CMake build: a static library, no tests; the installed
   # package configuration (lib/cmake/pugixml) is what the host's build finds.
-  log "pugixml $version: building (-j$jobs; log in $work/build.log)"
-  {
-    cmake -S "$src" -B "$work/build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DOW_WIN_ARCH="$arch" \
-      -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DPUGIXML_BUILD_TESTS=OFF \
-      -DCMAKE_INSTALL_PREFIX="$work/stage" &&
-      cmake --build "$work/build" -j "$jobs" &&
-      cmake --install "$work/build"
-  } >"$work/build.log" 2>&1 || { tail -n 30 "$work/build.log" >&2; die "the pugixml build failed"; }
-  {
-    echo "pugixml $version (Debian source package of libpugixml-dev), static, $triple"
-    echo "compiler: $("$cxx" --version | head -n 1)"
-    echo "built in $((SECONDS - start)) s with -j$jobs on $(date -u +%Y-%m-%dT%H:%M:%SZ)"
-  } >"$work/stage/BUILD-INFO"
-  touch "$work/stage/.complete"
-  rm -rf "$dest"
-  mv "$work/stage" "$dest"
-  rm -rf "$work"
-  log "pugixml $version: built in $((SECONDS - start)) s into $dest"
-  echo "OW_PUGIXML_ROOT=$dest"
+  cmake_stage pugixml "$version" "$src" -DPUGIXML_BUILD_TESTS=OFF
+  finish_stage pugixml "$version" "pugixml $version (Debian source package of libpugixml-dev)" "$dest" OW_PUGIXML_ROOT
 }
 
 build_ace

@@ -2,7 +2,7 @@
 // lists, and retrying the names that did not resolve.
 #include <cstdlib>
 
-#include "platform/adapter_query.h"
+#include "engine/adapter_query.h"
 #include "plugin/policy.h"
 
 using outlinkwatch::ConnectAddrRecord;

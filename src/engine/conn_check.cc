@@ -2,7 +2,7 @@
 // the computer has no usable IPv4 address, then the mode's check.
 #include <exception>
 
-#include "platform/adapter_query.h"
+#include "engine/adapter_query.h"
 #include "plugin/policy.h"
 
 using outlinkwatch::AdapterBuffer;

@@ -1,5 +1,5 @@
 #include "lumenutil/langmap.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <atomic>
 #include <cctype>
@@ -7,7 +7,6 @@
 #include <cstring>
 #include <sstream>
 
-#include "platform/ini_reader.h"
 #include "platform/os.h"
 
 namespace lumenutil {

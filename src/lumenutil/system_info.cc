@@ -1,5 +1,5 @@
 #include "lumenutil/system_info.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <cctype>
 

@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "lumenutil/langmap.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "lumenutil/registry.h"
 #include "lumenutil/system_info.h"
 

@@ -3,7 +3,7 @@
 #include <cstdlib>
 
 #include "lumenutil/langmap.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "plugin/component.h"
 
 namespace {

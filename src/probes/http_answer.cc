@@ -1,6 +1,6 @@
 // The parsers of the probe's answer.
 #include "probes/http_answer.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "config/address_parsing.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "probes/route_tracer.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "lumenutil/registry.h"
-#include "platform/text.h"
+#include "base/text.h"
 #include "plugin/policy.h"
 #include "proxy/deal_my_proxy.h"
 #include "proxy/ie_proxy.h"

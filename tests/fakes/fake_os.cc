@@ -1,5 +1,5 @@
 #include "fakes/fake_os.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <sys/stat.h>
 
@@ -8,9 +8,9 @@
 #include <fstream>
 
 #include "config/address_parsing.h"
-#include "platform/expand_vars.h"
-#include "platform/ini_reader.h"
-#include "platform/trace_files.h"
+#include "emulation/expand_vars.h"
+#include "emulation/ini_reader.h"
+#include "emulation/trace_files.h"
 
 namespace outlinkwatch {
 

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "fakes/fake_registry.h"
-#include "platform/kobjects.h"
+#include "emulation/kobjects.h"
 #include "platform/os.h"
-#include "platform/pe_version.h"
-#include "platform/wide_text.h"
+#include "emulation/pe_version.h"
+#include "emulation/wide_text.h"
 
 namespace outlinkwatch {
 

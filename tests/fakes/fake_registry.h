@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/reg_tree_registry.h"
+#include "emulation/reg_tree_registry.h"
 
 namespace outlinkwatch {
 

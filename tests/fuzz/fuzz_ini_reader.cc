@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/ini_reader.h"
+#include "emulation/ini_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

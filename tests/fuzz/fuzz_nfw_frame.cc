@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/linux/nfw_frame.h"
+#include "nfw/nfw_frame.h"
 
 using namespace outlinkwatch::nfw;
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/pe_version.h"
+#include "emulation/pe_version.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);

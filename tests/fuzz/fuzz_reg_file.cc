@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/reg_file.h"
+#include "emulation/reg_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace outlinkwatch::regfile;

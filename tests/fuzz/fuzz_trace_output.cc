@@ -8,7 +8,7 @@
 #include <list>
 #include <string>
 
-#include "platform/trace_files.h"
+#include "emulation/trace_files.h"
 #include "probes/route_tracer.h"
 
 namespace {

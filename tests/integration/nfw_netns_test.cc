@@ -21,7 +21,7 @@
 #include "fakes/recording_agent.h"
 #include "fakes/temp_dir.h"
 #include "fakes/test_netns.h"
-#include "platform/linux/nfw_frame.h"
+#include "nfw/nfw_frame.h"
 #include "plugin/policy.h"
 
 namespace outlinkwatch {

@@ -1,5 +1,5 @@
 #include "config/address_parsing.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>

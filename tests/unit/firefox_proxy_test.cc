@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "fakes/policy_rig.h"
-#include "platform/ini_reader.h"
+#include "emulation/ini_reader.h"
 #include "proxy/deal_my_proxy.h"
 #include "proxy/firefox_proxy.h"
 

@@ -9,7 +9,7 @@
 #include "fakes/temp_dir.h"
 #include "lumenutil/langmap.h"
 #include "lumenutil/system_info.h"
-#include "platform/ini_reader.h"
+#include "emulation/ini_reader.h"
 
 namespace outlinkwatch {
 namespace {

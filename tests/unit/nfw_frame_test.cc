@@ -1,7 +1,7 @@
 // The Linux filter device's frames: what the stand-in reads off its socket.
 #include <gtest/gtest.h>
 
-#include "platform/linux/nfw_frame.h"
+#include "nfw/nfw_frame.h"
 
 namespace outlinkwatch {
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "lumenutil/file_util.h"
-#include "platform/pe_version.h"
+#include "emulation/pe_version.h"
 
 namespace outlinkwatch {
 namespace {

@@ -16,7 +16,7 @@
 #include "fakes/temp_dir.h"
 #include "lumenutil/registry.h"
 #include "platform/linux/registry_files.h"
-#include "platform/reg_file.h"
+#include "emulation/reg_file.h"
 
 namespace outlinkwatch {
 namespace {

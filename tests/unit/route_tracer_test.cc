@@ -10,7 +10,7 @@
 #include "fakes/other_user.h"
 #include "fakes/policy_rig.h"
 #include "fakes/temp_dir.h"
-#include "platform/trace_files.h"
+#include "emulation/trace_files.h"
 
 namespace outlinkwatch {
 namespace {

@@ -1,5 +1,5 @@
 #include "lang_file.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <cctype>
 #include <optional>

@@ -29,7 +29,7 @@
 #include <CLI/CLI.hpp>
 
 #include "nft_rules.h"
-#include "platform/linux/nfw_frame.h"
+#include "nfw/nfw_frame.h"
 
 namespace nfw = outlinkwatch::nfw;
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/linux/nfw_frame.h"
+#include "nfw/nfw_frame.h"
 
 extern char** environ;
 

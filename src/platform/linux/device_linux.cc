@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/linux/nfw_frame.h"
+#include "nfw/nfw_frame.h"
 
 namespace outlinkwatch {
 namespace linuxdev {

@@ -14,9 +14,9 @@
 #include <strings.h>
 #include <fstream>
 
-#include "platform/ini_reader.h"
-#include "platform/text.h"
-#include "platform/kobjects.h"
+#include "emulation/ini_reader.h"
+#include "base/text.h"
+#include "emulation/kobjects.h"
 #include "platform/linux/hidden_command.h"
 #include "platform/linux/device_linux.h"
 #include "platform/linux/net_linux.h"
@@ -25,10 +25,10 @@
 #include "platform/linux/registry_files.h"
 #include "platform/linux/sysinfo_linux.h"
 #include "platform/os.h"
-#include "platform/pe_version.h"
-#include "platform/thread_timer_host.h"
-#include "platform/trace_files.h"
-#include "platform/wide_text.h"
+#include "emulation/pe_version.h"
+#include "emulation/thread_timer_host.h"
+#include "emulation/trace_files.h"
+#include "emulation/wide_text.h"
 
 namespace outlinkwatch {
 namespace {

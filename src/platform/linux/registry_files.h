@@ -18,7 +18,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/reg_tree_registry.h"
+#include "emulation/reg_tree_registry.h"
 
 namespace outlinkwatch {
 

@@ -1,5 +1,5 @@
 #include "platform/linux/users_linux.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 #include <dirent.h>
 #include <fcntl.h>

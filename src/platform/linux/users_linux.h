@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/expand_vars.h"
+#include "emulation/expand_vars.h"
 #include "platform/os.h"
 
 namespace outlinkwatch {

@@ -1,4 +1,4 @@
-#include "platform/kobjects.h"
+#include "emulation/kobjects.h"
 
 #include <system_error>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "platform/reg_tree_registry.h"
+#include "emulation/reg_tree_registry.h"
 
 #include <cstring>
 

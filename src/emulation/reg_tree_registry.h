@@ -1,4 +1,4 @@
-// The registry service of the seam over trees of keys (platform/reg_file.h):
+// The registry service of the seam over trees of keys (emulation/reg_file.h):
 // the key handles, path walks, access checks and the value-buffer rules of
 // the ANSI registry calls. Where the trees live is up to the subclass: the
 // Linux backend keeps one file per hive, the test fake keeps them in memory.
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "emulation/reg_file.h"
 #include "platform/os_registry.h"
-#include "platform/reg_file.h"
 
 namespace outlinkwatch {
 

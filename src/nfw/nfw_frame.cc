@@ -1,5 +1,5 @@
-#include "platform/linux/nfw_frame.h"
-#include "platform/text.h"
+#include "nfw/nfw_frame.h"
+#include "base/text.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "platform/trace_files.h"
+#include "emulation/trace_files.h"
 
 #include <fstream>
 

@@ -1,11 +1,11 @@
-#include "platform/pe_version.h"
+#include "emulation/pe_version.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace outlinkwatch {
 namespace {

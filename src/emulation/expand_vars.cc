@@ -1,5 +1,5 @@
-#include "platform/expand_vars.h"
-#include "platform/text.h"
+#include "emulation/expand_vars.h"
+#include "base/text.h"
 
 #include <cctype>
 

@@ -1,7 +1,7 @@
-#include "platform/wide_text.h"
+#include "emulation/wide_text.h"
 
 #include "platform/os.h"
-#include "platform/text.h"
+#include "base/text.h"
 
 namespace outlinkwatch {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/thread_timer_host.h"
+#include "emulation/thread_timer_host.h"
 
 #include <system_error>
 

@@ -1,5 +1,5 @@
-#include "platform/ini_reader.h"
-#include "platform/text.h"
+#include "emulation/ini_reader.h"
+#include "base/text.h"
 
 #include <cctype>
 #include <cstring>

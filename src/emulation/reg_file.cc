@@ -1,5 +1,5 @@
-#include "platform/reg_file.h"
-#include "platform/text.h"
+#include "emulation/reg_file.h"
+#include "base/text.h"
 
 #include <cstdio>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "platform/adapter_query.h"
+#include "engine/adapter_query.h"
 
 #include <iterator>
 #include <new>

@@ -17,13 +17,4 @@ constexpr size_t kMaxWindowsPath = 260;
 // fit bufferSize bytes with its terminator.
 bool TempPathAnswer(std::string dir, char separator, uint32_t bufferSize, std::string* path);
 
-// What a read in Windows text mode makes of raw bytes: each CR LF becomes
-// LF (a lone CR stays), and the first Ctrl-Z ends the text.
-std::string WindowsTextMode(const std::string& raw);
-
-// Reads at most maxBytes bytes of a file as a text-mode read would give
-// them. Paths that would not fit a 260-byte buffer are refused, as the
-// canonicalization before the Windows read refuses them.
-bool ReadTextModeFile(const std::string& path, size_t maxBytes, std::string* text);
-
 }  // namespace outlinkwatch

@@ -55,13 +55,13 @@ void LangMap::LoadText(const std::string& text) {
 void LangMap::Load(outlinkwatch::Os* os) {
     const char sep = os->Files()->PathSeparator();
     std::string exe;
-    if (!os->System()->ExecutablePath(&exe)) exe.clear();
+    if (!os->System()->ModuleFileName(nullptr, &exe)) exe.clear();
     if (exe.size() >= kMaxPath) exe.resize(kMaxPath - 1);
     const std::string file =
         DirectoryOf(exe, sep) + sep + "language" + sep + "langmap.ini";
     if (!os->Files()->FileExists(file)) return;
     std::string text;
-    if (os->Files()->ReadFileText(file, kMaxMapFileBytes, &text)) LoadText(text);
+    if (os->Files()->ReadFileBytes(file, kMaxMapFileBytes, &text)) LoadText(text);
 }
 
 std::string LangMap::FieldOf(int id, std::string LangEntry::*field) const {
@@ -185,7 +185,7 @@ std::string getStringFromLangIni(const std::string& section, const std::string& 
     outlinkwatch::Os* os = outlinkwatch::CurrentOs();
     const char sep = os->Files()->PathSeparator();
     std::string exe;
-    if (!os->System()->ExecutablePath(&exe)) exe.clear();
+    if (!os->System()->ModuleFileName(nullptr, &exe)) exe.clear();
     if (exe.size() >= kMaxPath) exe.resize(kMaxPath - 1);
     // Drive and directory keep their closing separator.
     const size_t pos = exe.rfind(sep);

@@ -271,7 +271,7 @@ bool LumenSystemInfo::isVirtualMachine(DWORD& kind) {
 
 int VirtualAdapterCharacteristics(outlinkwatch::Os* os, std::list<DWORD>& characteristics) {
     std::string exe;
-    if (!os->System()->ExecutablePath(&exe)) exe.clear();
+    if (!os->System()->ModuleFileName(nullptr, &exe)) exe.clear();
     const size_t sep = exe.rfind(os->Files()->PathSeparator());
     const std::string dir = sep == std::string::npos ? exe : exe.substr(0, sep);
     const std::string file = dir + os->Files()->PathSeparator() + "ExtCustomized.ini";

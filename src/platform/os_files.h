@@ -43,15 +43,9 @@ public:
     // The directory separator of the paths ('\\' on Windows).
     virtual char PathSeparator() = 0;
     virtual bool FileExists(const std::string& path) = 0;
-    // The first cap bytes of a file, as they are.
-    virtual bool ReadFileText(const std::string& path, size_t cap, std::string* text) = 0;
-    // The path canonicalized into 260 bytes, opened in text mode ("r") and
-    // read for at most maxBytes bytes: each CR LF arrives as LF, and a
-    // Ctrl-Z ends the text.
-    virtual bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) = 0;
-    // Reads a file from its start while others are kept from writing it; a
-    // file longer than cap is cut at cap bytes.
-    virtual bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) = 0;
+    // At most the first cap bytes of a file, as they are, read while others
+    // are kept from writing it. False for a missing file or a directory.
+    virtual bool ReadFileBytes(const std::string& path, size_t cap, std::string* bytes) = 0;
     // GetPrivateProfileStringA into a buffer of size bytes: the characters it
     // would copy, without the terminator (NUL-separated names for a null
     // section or key). size is capped at kMaxProfileBuffer. False, with an

@@ -65,9 +65,8 @@ public:
     virtual bool ComputerDnsName(std::string* name) = 0;
     virtual bool ComputerNetbiosName(std::string* name) = 0;
     virtual void DebugOutput(const char* text) = 0;
-    // Full path of the host executable (at most 259 bytes).
-    virtual bool ExecutablePath(std::string* path) = 0;
-    // GetModuleFileNameA (260 bytes) of a module handle, null for the executable.
+    // GetModuleFileNameA (260 bytes) of a module handle, null for the host
+    // executable: false when the path does not fit 259 bytes.
     virtual bool ModuleFileName(Handle module, std::string* path) = 0;
     // Unloads a module handle (FreeLibrary).
     virtual bool UnloadModule(Handle module) = 0;

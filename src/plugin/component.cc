@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/host_name.h"
 #include "platform/os.h"
 
 // ---------------------------------------------------------------- CIAComponent
@@ -70,8 +71,7 @@ std::string CIAComponent::GetComputerNameText() {
     const size_t nul = name.find('\0');
     if (nul != std::string::npos) name.resize(nul);
     if (name.size() > 255) name.resize(255);
-    const size_t dot = name.find('.');
-    if (dot != std::string::npos) name.resize(dot);
+    name = outlinkwatch::HostOfFqdn(name);
     if (name.empty()) {
         std::string netbios;
         if (os->System()->ComputerNetbiosName(&netbios)) {

@@ -73,10 +73,17 @@ int CRouteTracer::Trace(outlinkwatch::Os* os, const std::string& destination,
 }
 
 std::string CRouteTracer::ReadTraceFile(outlinkwatch::Os* os, const std::string& path) {
+    // The file is opened by a path the Windows calls take, read as text.
+    if (path.empty() || path.size() >= kTracePathBytes) return std::string();
     uint64_t size = 0;
     if (!os->Files()->FileSize(path, &size)) return std::string();
     const size_t cap = size < kMaxTraceFileBytes ? static_cast<size_t>(size) : kMaxTraceFileBytes;
-    std::string bytes;
-    if (!os->Files()->ReadTextFile(path, cap, &bytes) || bytes.empty()) return std::string();
+    // cap bytes of text come from at most twice as many raw bytes (each
+    // CR LF gives one), and one more tells whether a last CR goes with an LF.
+    std::string raw;
+    if (!os->Files()->ReadFileBytes(path, 2 * cap + 1, &raw)) return std::string();
+    std::string bytes = WindowsTextMode(raw);
+    if (bytes.size() > cap) bytes.resize(cap);
+    if (bytes.empty()) return std::string();
     return CompletedTraceText(bytes);
 }

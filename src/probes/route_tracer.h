@@ -26,6 +26,8 @@ constexpr uint32_t kTraceTempPathBuffer = 260;
 // kilobytes; a larger file is read only up to here, and a completion line
 // beyond this never counts.
 constexpr size_t kMaxTraceFileBytes = 1024 * 1024;
+// Longest path of the output file, terminator included (MAX_PATH).
+constexpr size_t kTracePathBytes = 260;
 
 // Results of Trace.
 constexpr int TRACE_ALLOWED_ROUTE = 1;
@@ -50,7 +52,11 @@ public:
     // marker; empty before that (or when it cannot be read).
     static std::string ReadTraceFile(outlinkwatch::Os* os, const std::string& path);
 
-    // What ReadTraceFile makes of the bytes read: up to the first NUL,
+    // What a read in Windows text mode makes of raw bytes: each CR LF
+    // becomes LF (a lone CR stays), and the first Ctrl-Z ends the text.
+    static std::string WindowsTextMode(const std::string& raw);
+
+    // What ReadTraceFile makes of the text read: up to the first NUL,
     // lower-cased (A-Z only), and empty unless it holds a completion marker.
     static std::string CompletedTraceText(const std::string& bytes);
 

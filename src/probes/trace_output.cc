@@ -14,6 +14,18 @@ constexpr char kTraceComplete[] = "trace complete";
 
 }  // namespace
 
+std::string CRouteTracer::WindowsTextMode(const std::string& raw) {
+    std::string text;
+    text.reserve(raw.size());
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const char c = raw[i];
+        if (c == '\x1a') break;
+        if (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+        text += c;
+    }
+    return text;
+}
+
 std::string CRouteTracer::CompletedTraceText(const std::string& bytes) {
     std::string text(bytes.c_str(), strnlen(bytes.c_str(), bytes.size()));
     text = outlinkwatch::AsciiStrToLower(text);

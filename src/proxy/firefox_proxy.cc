@@ -172,7 +172,7 @@ int CDealMyProxy::GetFireFoxConfigPath(std::string& prefsPath) {
 
 int CDealMyProxy::IsFireFoxProxyEnable(std::string prefsPath) {
     std::string text;
-    if (!m_pOs->Files()->ReadWholeFile(prefsPath, outlinkwatch::kMaxPrefsBytes, &text)) return 0;
+    if (!m_pOs->Files()->ReadFileBytes(prefsPath, outlinkwatch::kMaxPrefsBytes, &text)) return 0;
     return outlinkwatch::PrefsProxyEnabled(text) ? 1 : 0;
 }
 
@@ -180,7 +180,7 @@ void CDealMyProxy::GetFireFoxProxyInfoFromFile(std::string prefsPath, std::list<
                                                std::string& rawValues) {
     rawValues.clear();
     std::string text;
-    if (!m_pOs->Files()->ReadWholeFile(prefsPath, outlinkwatch::kMaxPrefsBytes, &text)) return;
+    if (!m_pOs->Files()->ReadFileBytes(prefsPath, outlinkwatch::kMaxPrefsBytes, &text)) return;
     outlinkwatch::PrefsProxyRecords(text, m_mapFireFoxKey, configured, rawValues);
 }
 

@@ -128,7 +128,7 @@ bool FakeOs::FileExists(const std::string& path) {
     return stat(path.c_str(), &st) == 0;
 }
 
-bool FakeOs::ReadFileText(const std::string& path, size_t cap, std::string* text) {
+bool FakeOs::ReadFileBytes(const std::string& path, size_t cap, std::string* text) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) return false;
     std::ifstream in(path, std::ios::binary);
@@ -142,7 +142,7 @@ bool FakeOs::ReadFileText(const std::string& path, size_t cap, std::string* text
 bool FakeOs::ReadProfileString(const char* section, const char* key, const char* defaultValue, const std::string& path,
                                uint32_t size, std::string* value) {
     std::string text;
-    ReadFileText(path, kMaxIniFileBytes, &text);
+    ReadFileBytes(path, kMaxIniFileBytes, &text);
     *value = IniProfileString(text, section, key, defaultValue, size);
     return size != 0;
 }
@@ -247,9 +247,6 @@ bool FakeOs::FileSize(const std::string& path, uint64_t* size) {
     if (size == nullptr || stat(path.c_str(), &st) != 0) return false;
     *size = static_cast<uint64_t>(st.st_size);
     return true;
-}
-bool FakeOs::ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) {
-    return ReadTextModeFile(path, maxBytes, text);
 }
 
 // --- reaction (local time, filter device)

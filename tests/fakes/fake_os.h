@@ -2,7 +2,7 @@
 // and sleeps run 1000 times faster, timers run on a virtual clock that the
 // test advances, and names, adapters and route changes are set by the test.
 // Files are the real file system, so tests write what they need to a
-// temporary directory and point ExecutablePath there.
+// temporary directory and point the executable's path there.
 #pragma once
 
 #include <atomic>
@@ -89,10 +89,9 @@ public:
     bool ComputerDnsName(std::string* name) override { return *name = "fakehost.example.test", true; }
     bool ComputerNetbiosName(std::string* name) override { return *name = "FAKEHOST", true; }
     void DebugOutput(const char* text) override;
-    bool ExecutablePath(std::string* path) override { return *path = Locked([&] { return exePath; }), true; }
     char PathSeparator() override { return '/'; }
     bool FileExists(const std::string& path) override;
-    bool ReadFileText(const std::string& path, size_t cap, std::string* text) override;
+    bool ReadFileBytes(const std::string& path, size_t cap, std::string* bytes) override;
     bool ReadProfileString(const char* section, const char* key, const char* defaultValue, const std::string& path,
                            uint32_t size, std::string* value) override;
     OsVersionFacts VersionFacts() override;
@@ -126,7 +125,6 @@ public:
     uint32_t UnixTime32() override { return 1700000000; }
     bool StartHiddenCommand(const std::string& commandLine) override;
     bool FileSize(const std::string& path, uint64_t* size) override;
-    bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) override;
     bool RemoveFile(const std::string& path) override { return std::remove(path.c_str()) == 0; }
 
 private:
@@ -190,11 +188,11 @@ public:
     bool ExpandForUser(Handle token, const std::string& text, std::string* out) override;
     bool ExpandEnvironment(const std::string& text, std::string* out) override { return *out = text, true; }
     bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override;
-    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override {
-        return ReadFileText(path, cap, text);
-    }
     bool UnloadModule(Handle module) override { return module != nullptr; }
-    bool ModuleFileName(Handle, std::string*) override { return false; }
+    // Only the executable has a path.
+    bool ModuleFileName(Handle module, std::string* path) override {
+        return module == nullptr && (*path = Locked([&] { return exePath; }), true);
+    }
     bool ProcessIsAdministrator() override { return false; }
 
 private:

@@ -8,7 +8,6 @@
 #include <list>
 #include <string>
 
-#include "emulation/trace_files.h"
 #include "probes/route_tracer.h"
 
 namespace {
@@ -28,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string destination(reinterpret_cast<const char*>(data) + 1, destLen);
     const std::string bytes(reinterpret_cast<const char*>(data) + 1 + destLen, size - 1 - destLen);
 
-    const std::string text = outlinkwatch::WindowsTextMode(bytes);
+    const std::string text = CRouteTracer::WindowsTextMode(bytes);
     Check(text.size() <= bytes.size());
     Check(text.find('\x1a') == std::string::npos);
 

@@ -155,9 +155,10 @@ TYPED_TEST(OsContractTest, ProfileStringsAndFiles) {
         EXPECT_EQ(got, r.want);
     }
     std::string text;
-    ASSERT_TRUE(os->Files()->ReadFileText(path, 6, &text));
-    EXPECT_EQ(text, "[Main]");
-    EXPECT_FALSE(os->Files()->ReadFileText(dir.path() + "/absent.ini", 6, &text));
+    ASSERT_TRUE(os->Files()->ReadFileBytes(path, 8, &text));
+    EXPECT_EQ(text, "[Main]\r\n") << "the bytes as they are, cut at the cap";
+    EXPECT_FALSE(os->Files()->ReadFileBytes(dir.path() + "/absent.ini", 6, &text));
+    EXPECT_FALSE(os->Files()->ReadFileBytes(dir.path(), 6, &text)) << "a directory";
     EXPECT_TRUE(os->Files()->FileExists(path));
 }
 

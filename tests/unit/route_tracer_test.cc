@@ -10,7 +10,6 @@
 #include "fakes/other_user.h"
 #include "fakes/policy_rig.h"
 #include "fakes/temp_dir.h"
-#include "emulation/trace_files.h"
 
 namespace outlinkwatch {
 namespace {
@@ -30,7 +29,7 @@ const std::string kSilent =
     "Trace complete.\r\n";
 
 TEST(TraceOutputTest, ParsesHopsByTable) {
-    const std::string lf = WindowsTextMode(kEnglish);
+    const std::string lf = CRouteTracer::WindowsTextMode(kEnglish);
     const struct {
         const char* name;
         std::string output, destination;
@@ -44,7 +43,7 @@ TEST(TraceOutputTest, ParsesHopsByTable) {
          {"192.0.2.1\r", "*", "[203.0.113.9]\r", kDest}, true},
         {"destination a prefix of an earlier hop", "1 <1 ms 10.0.0.15\n2 1 ms 10.0.0.1\n", "10.0.0.1", 122,
          {"10.0.0.1"}, true},
-        {"only silent hops", WindowsTextMode(kSilent), kDest, 122, {"*", "*"}, false},
+        {"only silent hops", CRouteTracer::WindowsTextMode(kSilent), kDest, 122, {"*", "*"}, false},
         {"no blank in a digit line, tab-separated", "12345\n1\t192.0.2.1\n \t2 x 192.0.2.9 \t\n", kDest, 122,
          {"192.0.2.9"}, true},
         {"three or five dotted parts", "1 a 1.2.3\n2 a 1.2.3.4.5\n3 a 1..2.3.4\n", kDest, 122, {"*", "*", "1..2.3.4"},

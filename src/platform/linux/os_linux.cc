@@ -1,6 +1,5 @@
 // The Linux backend: real services where Linux has a counterpart, stand-ins
 // where it has none.
-#include <limits.h>
 #include <netdb.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -24,6 +23,7 @@
 #include "platform/linux/users_linux.h"
 #include "platform/linux/registry_files.h"
 #include "platform/linux/sysinfo_linux.h"
+#include "base/host_name.h"
 #include "platform/os.h"
 #include "emulation/pe_version.h"
 #include "emulation/thread_timer_host.h"
@@ -32,15 +32,6 @@
 
 namespace outlinkwatch {
 namespace {
-
-bool ReadFileCapped(const std::string& path, size_t cap, std::string* text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in || text == nullptr) return false;
-    text->assign(cap, '\0');
-    in.read(&(*text)[0], static_cast<std::streamsize>(cap));
-    text->resize(static_cast<size_t>(in.gcount()));
-    return !in.bad();
-}
 
 // The canonical (fully qualified) name the resolver gives for a host name.
 std::string CanonicalHostName(const char* host) {
@@ -109,13 +100,8 @@ public:
     bool ComputerNetbiosName(std::string* name) override {
         struct utsname u;
         if (uname(&u) != 0) return false;
-        // NetBIOS names are upper case and at most 15 characters.
-        std::string n(u.nodename, strnlen(u.nodename, sizeof(u.nodename)));
-        const size_t dot = n.find('.');
-        if (dot != std::string::npos) n.resize(dot);
-        if (n.size() > 15) n.resize(15);
-        *name = n = AsciiStrToUpper(n);
-        return !n.empty();
+        *name = NetbiosForm(std::string(u.nodename, strnlen(u.nodename, sizeof(u.nodename))));
+        return !name->empty();
     }
 
     void DebugOutput(const char* text) override {
@@ -128,15 +114,6 @@ public:
         }
     }
 
-    bool ExecutablePath(std::string* path) override {
-        char buf[PATH_MAX] = {0};
-        const ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-        // The Windows buffer holds 260 bytes with its NUL.
-        if (n <= 0 || n > 259) return false;
-        path->assign(buf, static_cast<size_t>(n));
-        return true;
-    }
-
     char PathSeparator() override { return '/'; }
 
     bool FileExists(const std::string& path) override {
@@ -144,14 +121,15 @@ public:
         return stat(path.c_str(), &st) == 0;
     }
 
-    bool ReadFileText(const std::string& path, size_t cap, std::string* text) override {
-        return ReadFileCapped(path, cap, text);
+    // Nothing here keeps others from writing: Linux has no sharing modes.
+    bool ReadFileBytes(const std::string& path, size_t cap, std::string* bytes) override {
+        return bytes != nullptr && linuxusers::ReadWholeFile(path, cap, bytes);
     }
 
     bool ReadProfileString(const char* section, const char* key, const char* defaultValue, const std::string& path,
                            uint32_t size, std::string* value) override {
         std::string text;
-        ReadFileCapped(path, kMaxIniFileBytes, &text);
+        ReadFileBytes(path, kMaxIniFileBytes, &text);
         *value = IniProfileString(text, section, key, defaultValue, size);
         return size != 0;
     }
@@ -205,7 +183,7 @@ public:
     // The tracert beside the host executable is found first.
     bool StartHiddenCommand(const std::string& commandLine) override {
         std::string dir;
-        ExecutablePath(&dir);
+        ModuleFileName(nullptr, &dir);
         const size_t slash = dir.rfind('/');
         dir = slash == std::string::npos ? std::string() : dir.substr(0, slash == 0 ? 1 : slash);
         return linuxcmd::StartHiddenCommand(commandLine, dir);
@@ -216,10 +194,6 @@ public:
         if (size == nullptr || path.find('\0') != std::string::npos || stat(path.c_str(), &st) != 0) return false;
         *size = static_cast<uint64_t>(st.st_size);
         return true;
-    }
-
-    bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) override {
-        return ReadTextModeFile(path, maxBytes, text);
     }
 
     bool RemoveFile(const std::string& path) override {
@@ -328,9 +302,6 @@ public:
 
     bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override {
         return entries != nullptr && linuxusers::ListDirectory(dir, cap, entries);
-    }
-    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override {
-        return text != nullptr && linuxusers::ReadWholeFile(path, cap, text);
     }
     bool UnloadModule(Handle module) override { return module != nullptr && dlclose(module) == 0; }
 

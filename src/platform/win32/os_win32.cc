@@ -4,7 +4,6 @@
 #include "platform/win32/win32_api.h"
 
 #include <io.h>
-#include <shlwapi.h>
 #include <sys/stat.h>
 #include <time.h>
 
@@ -85,19 +84,6 @@ bool ReadGrowing(size_t cap, std::string* text, Read read) {
         if (n == 0) break;
     }
     return true;
-}
-
-// A C-library stream read as ReadGrowing does; mode "r" turns CR LF into LF
-// and ends the text at a Ctrl-Z.
-bool ReadStream(const char* path, const char* mode, size_t cap, std::string* text) {
-    FILE* f = std::fopen(path, mode);
-    if (f == nullptr) return false;
-    const bool ok = ReadGrowing(cap, text, [f](char* at, size_t room) {
-        const size_t n = std::fread(at, 1, room, f);
-        return n == 0 && std::ferror(f) != 0 ? int64_t{-1} : static_cast<int64_t>(n);
-    });
-    std::fclose(f);
-    return ok;
 }
 
 class Win32Kernel final : public KernelObjects {
@@ -222,19 +208,7 @@ public:
         return _access(path.c_str(), 0) == 0;
     }
 
-    bool ReadFileText(const std::string& path, size_t cap, std::string* text) override {
-        if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
-        return ReadStream(path.c_str(), "rb", cap, text);
-    }
-
-    bool ReadTextFile(const std::string& path, size_t maxBytes, std::string* text) override {
-        if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
-        char canonical[MAX_PATH] = {0};
-        if (!PathCanonicalizeA(canonical, path.c_str())) return false;
-        return ReadStream(canonical, "r", maxBytes, text);
-    }
-
-    bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) override {
+    bool ReadFileBytes(const std::string& path, size_t cap, std::string* text) override {
         if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
         // Others may read meanwhile, but not write.
         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -809,8 +783,6 @@ public:
     void DebugOutput(const char* text) override {
         if (text != nullptr) OutputDebugStringA(text);
     }
-
-    bool ExecutablePath(std::string* path) override { return ModuleFileName(nullptr, path); }
 
     bool ModuleFileName(Handle module, std::string* path) override {
         if (path == nullptr) return false;

@@ -15,7 +15,7 @@ namespace lumenutil {
 namespace {
 
 using outlinkwatch::CurrentOs;
-using outlinkwatch::InterfaceFacts;
+using outlinkwatch::AdapterInfo;
 
 constexpr uint32_t kDomainValueBytes = 1024;
 // The two roots by their values, so this file needs no windows.h.
@@ -35,9 +35,17 @@ std::string NormalMac(const std::string& mac) {
     return out;
 }
 
-bool Interfaces(std::vector<InterfaceFacts>* list) { return CurrentOs()->Network()->NetworkInterfaces(list) && !list->empty(); }
+// The table lists at most this many adapters.
+constexpr size_t kMaxInterfaces = 256;
 
-bool Active(const InterfaceFacts& i) { return i.up && i.hasIPv4; }
+bool Interfaces(std::vector<AdapterInfo>* list) {
+    uint32_t error = 0;
+    if (!CurrentOs()->Network()->Adapters(list, &error)) return false;
+    if (list->size() > kMaxInterfaces) list->resize(kMaxInterfaces);
+    return !list->empty();
+}
+
+bool Active(const AdapterInfo& i) { return i.up && i.HasIPv4(); }
 
 // "0x" followed by hex digits, or decimal digits; anything else is no number.
 bool ParseListedNumber(const std::string& text, uint32_t* value) {
@@ -312,29 +320,29 @@ bool VirtualAdapter(outlinkwatch::Os* os, const std::string& adapter) {
 bool LumenSystemInfo::IsVirtualAdapter(const std::string& adapter) { return VirtualAdapter(CurrentOs(), adapter); }
 
 bool LumenSystemInfo::GetAllMacAddr(std::list<std::string>& macs) {
-    std::vector<InterfaceFacts> list;
+    std::vector<AdapterInfo> list;
     if (!Interfaces(&list)) return false;
     const size_t before = macs.size();
-    for (const InterfaceFacts& i : list) {
+    for (const AdapterInfo& i : list) {
         if (i.mac.size() == 6) macs.push_back(MacText(i.mac));
     }
     return macs.size() > before;
 }
 
 bool LumenSystemInfo::GetAllWirelessMacAddr(std::list<std::string>& macs) {
-    std::vector<InterfaceFacts> list;
+    std::vector<AdapterInfo> list;
     if (!Interfaces(&list)) return false;
     const size_t before = macs.size();
-    for (const InterfaceFacts& i : list) {
+    for (const AdapterInfo& i : list) {
         if (i.wireless && i.mac.size() == 6) macs.push_back(MacText(i.mac));
     }
     return macs.size() > before;
 }
 
 bool LumenSystemInfo::GetPhyMacAddress(const std::string& adapter, std::string& mac) {
-    std::vector<InterfaceFacts> list;
+    std::vector<AdapterInfo> list;
     if (!Interfaces(&list)) return false;
-    for (const InterfaceFacts& i : list) {
+    for (const AdapterInfo& i : list) {
         if (i.name != adapter) continue;
         bool burnedIn = i.permanentMac.size() == 6;
         if (burnedIn) {
@@ -350,10 +358,10 @@ bool LumenSystemInfo::GetPhyMacAddress(const std::string& adapter, std::string& 
 }
 
 bool LumenSystemInfo::GetActiveIntf(std::list<std::string>& adapters) {
-    std::vector<InterfaceFacts> list;
+    std::vector<AdapterInfo> list;
     if (!Interfaces(&list)) return false;
     const size_t before = adapters.size();
-    for (const InterfaceFacts& i : list) {
+    for (const AdapterInfo& i : list) {
         if (Active(i)) adapters.push_back(i.name);
     }
     return adapters.size() > before;
@@ -361,10 +369,10 @@ bool LumenSystemInfo::GetActiveIntf(std::list<std::string>& adapters) {
 
 bool LumenSystemInfo::GetActivePhyIntf(std::list<std::string>& adapters) {
     outlinkwatch::Os* os = CurrentOs();
-    std::vector<InterfaceFacts> list;
+    std::vector<AdapterInfo> list;
     if (!Interfaces(&list)) return false;
     const size_t before = adapters.size();
-    for (const InterfaceFacts& i : list) {
+    for (const AdapterInfo& i : list) {
         if (Active(i) && !VirtualAdapter(os, i.name)) adapters.push_back(i.name);
     }
     return adapters.size() > before;
@@ -380,19 +388,19 @@ bool LumenSystemInfo::GetCurrConnRealMac(std::string& mac) {
 }
 
 bool LumenSystemInfo::IsWirelessMACAddress(const std::string& mac) {
-    std::vector<InterfaceFacts> list;
+    std::vector<AdapterInfo> list;
     if (mac.empty() || !Interfaces(&list)) return false;
     const std::string wanted = NormalMac(mac);
-    for (const InterfaceFacts& i : list) {
+    for (const AdapterInfo& i : list) {
         if (i.wireless && MacText(i.mac) == wanted) return true;
     }
     return false;
 }
 
 bool LumenSystemInfo::IsWirelessAdapter(const std::string& adapter) {
-    std::vector<InterfaceFacts> list;
+    std::vector<AdapterInfo> list;
     if (!Interfaces(&list)) return false;
-    for (const InterfaceFacts& i : list) {
+    for (const AdapterInfo& i : list) {
         if (i.name == adapter) return i.wireless;
     }
     return false;

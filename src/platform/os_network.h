@@ -3,8 +3,8 @@
 // library itself.
 //
 // Result convention: true on success and false on failure, the answer in
-// out-parameters. The adapter list answers a Windows error code, as the
-// adapter query hands it on.
+// out-parameters. The adapter list's failure comes with the platform's
+// error code (a Windows value), which the adapter query hands on.
 #pragma once
 
 #include <cstddef>
@@ -20,22 +20,17 @@ namespace outlinkwatch {
 // the list are sized in whole records.
 constexpr uint32_t kAdapterRecordSize = 640;
 
-struct AdapterInfo {
-    std::string name;
-    std::vector<std::string> ipv4;  // dotted texts, "0.0.0.0" for an adapter without one
-};
-
 // One network adapter, loopback left out, in the platform's order.
-struct InterfaceFacts {
+struct AdapterInfo {
     std::string name;                   // Windows: the adapter's GUID name; Linux: the interface name
-    std::string description;
-    std::vector<uint8_t> mac;           // current hardware address
-    std::vector<uint8_t> permanentMac;  // burned-in address where the system tells it
+    std::vector<std::string> ipv4;      // dotted texts; "0.0.0.0" alone for an adapter without one, or down
+    std::string description = {};
+    std::vector<uint8_t> mac = {};           // current hardware address
+    std::vector<uint8_t> permanentMac = {};  // burned-in address where the system tells it
     bool up = false;                    // operationally up
-    bool hasIPv4 = false;
     bool wireless = false;
+    bool HasIPv4() const { return !ipv4.empty() && ipv4.front() != "0.0.0.0"; }
 };
-constexpr size_t kMaxInterfaces = 256;
 
 class NetworkService {
 public:
@@ -44,14 +39,11 @@ public:
     // gethostbyname: the host's IPv4 addresses in network order, resolver
     // order; a dotted address resolves to itself. False when it does not resolve.
     virtual bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) = 0;
-    // GetAdaptersInfo: the adapters in the platform's order, each with its
-    // IPv4 addresses ("0.0.0.0" for an adapter without one, or down); no
-    // loopback adapter. kErrorSuccess with the list, kErrorNoData without
-    // adapters, or the platform's error code. The shared code works out the
+    // GetAdaptersInfo: the adapters in the platform's order (an empty list
+    // when there are none). False, with the platform's error code in
+    // *error, when they cannot be listed. The shared code works out the
     // record sizes of the Windows call from the count.
-    virtual uint32_t GetAdapters(std::vector<AdapterInfo>* out) = 0;
-    // The adapters, at most kMaxInterfaces; false when they cannot be listed.
-    virtual bool NetworkInterfaces(std::vector<InterfaceFacts>* out) = 0;
+    virtual bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) = 0;
     // The characteristics number of an adapter (NCF_VIRTUAL 0x1 ...); false
     // for an adapter the system does not know.
     virtual bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) = 0;
@@ -73,8 +65,7 @@ public:
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override {
         return target_->ResolveHostIPv4(host, addrs);
     }
-    uint32_t GetAdapters(std::vector<AdapterInfo>* out) override { return target_->GetAdapters(out); }
-    bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override { return target_->NetworkInterfaces(out); }
+    bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) override { return target_->Adapters(out, error); }
     bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override {
         return target_->AdapterCharacteristics(adapter, characteristics);
     }

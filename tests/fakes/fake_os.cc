@@ -187,15 +187,13 @@ bool FakeOs::ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* add
     return true;
 }
 
-uint32_t FakeOs::GetAdapters(std::vector<AdapterInfo>* out) {
+bool FakeOs::Adapters(std::vector<AdapterInfo>* out, uint32_t* error) {
     std::lock_guard<std::mutex> lock(mu_);
-    if (out == nullptr) return kErrorInvalidParameter;
-    if (adapterError != 0) return adapterError;
-    if (adapters.empty()) return kErrorNoData;
+    if (adapterError != 0) return *error = adapterError, false;
     *out = adapters;
     adapters.insert(adapters.end(), growBy.begin(), growBy.end());
     growBy.clear();
-    return kErrorSuccess;
+    return true;
 }
 
 bool FakeOs::NotifyRouteChange(Handle event) {

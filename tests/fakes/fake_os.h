@@ -65,7 +65,7 @@ public:
     std::function<void(const std::string& host)> resolveHook;  // called before each resolution
     std::vector<AdapterInfo> adapters{AdapterInfo{"eth0", {"192.0.2.10"}}};
     std::vector<AdapterInfo> growBy;  // added to the list right after the next query answers
-    uint32_t adapterError = 0;        // GetAdapters answers this code (0 = normal behaviour)
+    uint32_t adapterError = 0;        // the adapter list fails with this code (0 = normal behaviour)
     bool routeNotifyArms = true;      // whether NotifyRouteChange arms a request
     uint32_t networkTimeScale = 1000; // network time-outs are divided by this, like the waits
 
@@ -97,7 +97,7 @@ public:
     OsVersionFacts VersionFacts() override;
     void SleepMs(uint32_t ms) override;
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override;
-    uint32_t GetAdapters(std::vector<AdapterInfo>* out) override;
+    bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) override;
     bool NotifyRouteChange(Handle event) override;
     void CancelRouteChange(Handle event) override;
     std::unique_ptr<TimerHost> CreateTimerHost() override;
@@ -285,8 +285,6 @@ public:
     // Windows attribute is a property of the file and not of the caller.
     // The rest is set by the test.
     SystemFacts systemFacts;
-    std::vector<InterfaceFacts> interfaces;
-    bool interfacesOk = true;
     std::map<std::string, uint32_t> adapterCharacteristics;
     std::map<std::string, std::string> accountNames;  // SID text -> name
 
@@ -308,9 +306,6 @@ public:
     FirmwareFacts Firmware() override { return {}; }
     bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override {
         return Find(adapterCharacteristics, adapter, characteristics);
-    }
-    bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override {
-        return interfacesOk && (*out = interfaces, true);
     }
 
 private:

@@ -207,12 +207,12 @@ TEST_F(UtilTableTest, SystemNamesAndLanguage) {
 // (and its override file) naming characteristics that do not count as virtual.
 TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     fake_.exePath = Path("agent");
-    fake_.interfaces = {
-        {"eth0", "", {0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, {0, 0x1a, 0x2b, 0, 0, 1}, true, true, false},
-        {"wlan0", "", {0x10, 0x20, 0x30, 0x40, 0x50, 0x60}, {}, true, true, true},
-        {"tun0", "", {}, {}, true, true, false},
-        {"br0", "", {2, 0, 0, 0, 0, 9}, {}, true, true, false},
-        {"eth1", "", {0, 0, 0, 0, 0, 7}, {}, false, false, false},
+    fake_.adapters = {
+        {"eth0", {"192.0.2.1"}, "", {0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, {0, 0x1a, 0x2b, 0, 0, 1}, true, false},
+        {"wlan0", {"192.0.2.2"}, "", {0x10, 0x20, 0x30, 0x40, 0x50, 0x60}, {}, true, true},
+        {"tun0", {"192.0.2.3"}, "", {}, {}, true, false},
+        {"br0", {"192.0.2.4"}, "", {2, 0, 0, 0, 0, 9}, {}, true, false},
+        {"eth1", {"0.0.0.0"}, "", {0, 0, 0, 0, 0, 7}, {}, false, false},
     };
     fake_.adapterCharacteristics = {{"eth0", 0x84}, {"wlan0", 0x84}, {"br0", 0x1}, {"tun0", 0x9}, {"eth1", 0x84}};
     std::list<std::string> macs, wireless, active, physical;
@@ -250,7 +250,7 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     EXPECT_TRUE(LumenSystemInfo::GetCurrConnRealMac(mac));
     EXPECT_EQ(mac, "00-1A-2B-00-00-01");
 
-    fake_.interfacesOk = false;
+    fake_.adapterError = kErrorNotSupported;
     EXPECT_FALSE(LumenSystemInfo::GetAllMacAddr(macs));
 }
 

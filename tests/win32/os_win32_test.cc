@@ -41,8 +41,9 @@ TEST(Win32OsTest, SystemFilesAndAccounts) {
     EXPECT_FALSE(os->Users()->AccountNameOfSid("S-1-x", &name));
     ASSERT_TRUE(os->System()->ModuleFileName(nullptr, &exe));
     EXPECT_NE(exe.find(".exe"), std::string::npos) << exe;
-    std::vector<ow::InterfaceFacts> adapters;
-    EXPECT_TRUE(os->Network()->NetworkInterfaces(&adapters));
+    std::vector<ow::AdapterInfo> adapters;
+    uint32_t error = 0;
+    EXPECT_TRUE(os->Network()->Adapters(&adapters, &error)) << error;
     os->Users()->ProcessIsAdministrator();  // either answer; the token walk must hold
 
     std::string text, dir;

@@ -3,7 +3,6 @@
 #include "config/address_parsing.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
@@ -29,25 +28,9 @@ namespace linuxnet {
 
 namespace {
 
-// getifaddrs names are at most IFNAMSIZ bytes (labels included); the bound
-// only guards against a name without its terminator.
-constexpr size_t kMaxIfNameBytes = 64;
-
-struct IfAddrsDeleter {
-    void operator()(ifaddrs* p) const { freeifaddrs(p); }
-};
-
 struct AddrInfoDeleter {
     void operator()(addrinfo* p) const { freeaddrinfo(p); }
 };
-
-// The device an address entry belongs to: "eth0:1" is an address label on eth0.
-std::string DeviceName(const char* name) {
-    std::string s(name, strnlen(name, kMaxIfNameBytes));
-    size_t colon = s.find(':');
-    if (colon != std::string::npos) s.resize(colon);
-    return s;
-}
 
 // Whether the name ends in an all-numeric label ("1.2.3.4.5", "host.123"):
 // no host name does, as a top-level label always holds a letter, so such a
@@ -93,46 +76,6 @@ void CloseFd(int* fd) {
 }
 
 }  // namespace
-
-uint32_t GetAdapters(std::vector<AdapterInfo>* out) {
-    if (out == nullptr) return kErrorInvalidParameter;
-    ifaddrs* raw = nullptr;
-    if (getifaddrs(&raw) != 0) return kErrorNotSupported;
-    std::unique_ptr<ifaddrs, IfAddrsDeleter> list(raw);
-
-    struct Entry {
-        AdapterInfo info;
-        bool up = false;
-    };
-    std::vector<Entry> entries;  // in the order getifaddrs first names them
-    for (const ifaddrs* ifa = list.get(); ifa != nullptr; ifa = ifa->ifa_next) {
-        if (ifa->ifa_name == nullptr || (ifa->ifa_flags & IFF_LOOPBACK) != 0) continue;
-        std::string name = DeviceName(ifa->ifa_name);
-        if (name.empty()) continue;
-        auto it = std::find_if(entries.begin(), entries.end(),
-                               [&](const Entry& e) { return e.info.name == name; });
-        if (it == entries.end()) {
-            entries.emplace_back();
-            it = entries.end() - 1;
-            it->info.name = name;
-        }
-        if (ifa->ifa_flags & IFF_UP) it->up = true;
-        if (ifa->ifa_addr != nullptr && ifa->ifa_addr->sa_family == AF_INET) {
-            sockaddr_in sin;
-            std::memcpy(&sin, ifa->ifa_addr, sizeof sin);
-            it->info.ipv4.push_back(AddressText(sin.sin_addr.s_addr));
-        }
-    }
-    if (entries.empty()) return kErrorNoData;
-
-    out->clear();
-    for (Entry& e : entries) {
-        if (!e.up) e.info.ipv4.clear();
-        if (e.info.ipv4.empty()) e.info.ipv4.push_back("0.0.0.0");
-        out->push_back(std::move(e.info));
-    }
-    return kErrorSuccess;
-}
 
 bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) {
     if (addrs == nullptr) return false;

@@ -20,20 +20,6 @@ namespace linuxnet {
 // Longest host name handed to the resolver, in bytes.
 constexpr size_t kMaxHostNameLength = 255;
 
-// GetAdaptersInfo over getifaddrs.
-//
-// Every interface but loopback is an adapter, as Windows lists no loopback
-// adapter. Each comes with its IPv4 addresses as dotted texts in order, or
-// "0.0.0.0" when it has none or is down (Windows shows a disconnected
-// adapter without its address). Address aliases ("eth0:1") belong to their
-// device ("eth0"): Linux device names cannot hold ':', and Windows shows one
-// adapter with several addresses. Adapters come in the order getifaddrs
-// first names them.
-//
-// kErrorSuccess with *out replaced; kErrorNoData without adapters;
-// kErrorNotSupported when getifaddrs fails.
-uint32_t GetAdapters(std::vector<AdapterInfo>* out);
-
 // gethostbyname over getaddrinfo (IPv4 only).
 //
 // addrs receives the addresses in network byte order, in resolver order,

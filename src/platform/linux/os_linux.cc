@@ -153,7 +153,7 @@ public:
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override {
         return linuxnet::ResolveHostIPv4(host, addrs);
     }
-    uint32_t GetAdapters(std::vector<AdapterInfo>* out) override { return linuxnet::GetAdapters(out); }
+    bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) override { return linuxsys::Adapters(out, error); }
     bool NotifyRouteChange(Handle event) override { return routes_.Arm(event); }
     void CancelRouteChange(Handle event) override { routes_.Cancel(event); }
 
@@ -331,7 +331,6 @@ public:
     bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override {
         return linuxsys::AdapterCharacteristics(adapter, characteristics);
     }
-    bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override { return linuxsys::NetworkInterfaces(out); }
 
 private:
     EmulatedKernelObjects objects_;

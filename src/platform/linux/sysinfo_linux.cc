@@ -7,6 +7,7 @@
 #include <linux/ethtool.h>
 #include <linux/sockios.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <netpacket/packet.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
@@ -22,6 +23,8 @@
 #include <ctime>
 #include <fstream>
 #include <memory>
+
+#include "config/address_parsing.h"
 
 namespace outlinkwatch {
 namespace linuxsys {
@@ -274,28 +277,32 @@ bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristic
     return true;
 }
 
-bool NetworkInterfaces(std::vector<InterfaceFacts>* out) {
-    if (out == nullptr) return false;
+bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) {
     ifaddrs* raw = nullptr;
-    if (getifaddrs(&raw) != 0) return false;
-    std::vector<InterfaceFacts> list;
+    if (getifaddrs(&raw) != 0) return *error = kErrorNotSupported, false;
+    std::vector<AdapterInfo> list;
+    std::vector<bool> enabled;  // IFF_UP, beside list
     for (const ifaddrs* ifa = raw; ifa != nullptr; ifa = ifa->ifa_next) {
         if (ifa->ifa_name == nullptr || (ifa->ifa_flags & IFF_LOOPBACK) != 0) continue;
         std::string name(ifa->ifa_name, strnlen(ifa->ifa_name, IFNAMSIZ));
         const size_t colon = name.find(':');  // an address label, not an interface
         if (colon != std::string::npos) name.resize(colon);
         if (!ValidInterfaceName(name)) continue;
-        auto it = std::find_if(list.begin(), list.end(), [&](const InterfaceFacts& i) { return i.name == name; });
+        auto it = std::find_if(list.begin(), list.end(), [&](const AdapterInfo& a) { return a.name == name; });
         if (it == list.end()) {
-            if (list.size() >= kMaxInterfaces) continue;
             list.emplace_back();
+            enabled.push_back(false);
             it = list.end() - 1;
             it->name = it->description = name;
         }
+        const size_t index = static_cast<size_t>(it - list.begin());
+        if (ifa->ifa_flags & IFF_UP) enabled[index] = true;
         if ((ifa->ifa_flags & IFF_UP) && (ifa->ifa_flags & IFF_RUNNING)) it->up = true;
         if (ifa->ifa_addr == nullptr) continue;
         if (ifa->ifa_addr->sa_family == AF_INET) {
-            it->hasIPv4 = true;
+            sockaddr_in sin;
+            std::memcpy(&sin, ifa->ifa_addr, sizeof sin);
+            it->ipv4.push_back(AddressText(sin.sin_addr.s_addr));
         } else if (ifa->ifa_addr->sa_family == AF_PACKET) {
             sockaddr_ll ll;
             std::memcpy(&ll, ifa->ifa_addr, sizeof ll);
@@ -305,10 +312,14 @@ bool NetworkInterfaces(std::vector<InterfaceFacts>* out) {
     }
     freeifaddrs(raw);
     const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    for (InterfaceFacts& i : list) {
-        const std::string dir = "/sys/class/net/" + i.name;
-        i.wireless = Exists(dir + "/wireless") || Exists(dir + "/phy80211");
-        if (i.mac.size() == 6) i.permanentMac = PermanentAddress(sock, i.name);
+    for (size_t i = 0; i < list.size(); ++i) {
+        AdapterInfo& a = list[i];
+        // Windows shows a disconnected adapter without its address.
+        if (!enabled[i]) a.ipv4.clear();
+        if (a.ipv4.empty()) a.ipv4.push_back("0.0.0.0");
+        const std::string dir = "/sys/class/net/" + a.name;
+        a.wireless = Exists(dir + "/wireless") || Exists(dir + "/phy80211");
+        if (a.mac.size() == 6) a.permanentMac = PermanentAddress(sock, a.name);
     }
     if (sock >= 0) close(sock);
     *out = std::move(list);

@@ -24,7 +24,16 @@ bool IsAdministratorsGroup(const std::string& groupName);
 bool AccountNameOfSid(const std::string& sidText, std::string* name);
 FirmwareFacts Firmware(const std::string& dmiDir = "/sys/class/dmi/id");
 bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics);
-bool NetworkInterfaces(std::vector<InterfaceFacts>* out);
+// GetAdaptersInfo over getifaddrs.
+//
+// Every interface but loopback is an adapter, as Windows lists no loopback
+// adapter. Each comes with its IPv4 addresses as dotted texts in order, or
+// "0.0.0.0" when it has none or is down (Windows shows a disconnected
+// adapter without its address). Address aliases ("eth0:1") belong to their
+// device ("eth0"): Linux device names cannot hold ':', and Windows shows one
+// adapter with several addresses. Adapters come in the order getifaddrs
+// first names them. False, with kErrorNotSupported, when getifaddrs fails.
+bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error);
 
 }  // namespace linuxsys
 }  // namespace outlinkwatch

@@ -509,11 +509,17 @@ public:
         return !addrs->empty();
     }
 
-    uint32_t GetAdapters(std::vector<AdapterInfo>* out) override {
-        if (out == nullptr) return ERROR_INVALID_PARAMETER;
+    // The addresses as GetAdaptersInfo gives them; the rest per adapter from
+    // its interface row, its connection key and its device.
+    bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) override {
+        if (out == nullptr || error == nullptr) return false;
         ULONG need = 0;
         DWORD rc = GetAdaptersInfo(nullptr, &need);
-        if (rc != ERROR_BUFFER_OVERFLOW) return rc == ERROR_SUCCESS ? ERROR_NO_DATA : rc;
+        if (rc == ERROR_NO_DATA || (rc == ERROR_SUCCESS && need == 0)) {
+            out->clear();
+            return true;
+        }
+        if (rc != ERROR_BUFFER_OVERFLOW) return *error = rc, false;
         // The list may grow between the two calls: one more try with the
         // size the second call reports.
         std::unique_ptr<uint64_t[]> storage;
@@ -522,13 +528,13 @@ public:
             len = std::min<ULONG>(std::max<ULONG>(need, kAdapterRecordSize), kMaxAdapterBufferBytes);
             // Whole 8-byte words keep the records aligned as the structure needs.
             storage.reset(new (std::nothrow) uint64_t[(len + 7) / 8]);
-            if (!storage) return ERROR_NOT_ENOUGH_MEMORY;
+            if (!storage) return *error = ERROR_NOT_ENOUGH_MEMORY, false;
             std::memset(storage.get(), 0, len);
             need = len;
             rc = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(storage.get()), &need);
             if (rc != ERROR_BUFFER_OVERFLOW) break;
         }
-        if (rc != ERROR_SUCCESS) return rc;
+        if (rc != ERROR_SUCCESS) return *error = rc, false;
         auto* base = reinterpret_cast<IP_ADAPTER_INFO*>(storage.get());
 
         // Every record of the answer lies inside the buffer; a link that
@@ -544,6 +550,7 @@ public:
         size_t budget = len / sizeof(IP_ADDR_STRING) + 1;  // no chain can be longer than this
         for (const IP_ADAPTER_INFO* a = base; a != nullptr && budget > 0 && inside(a, sizeof *a); a = a->Next) {
             --budget;
+            if (a->Type == MIB_IF_TYPE_LOOPBACK) continue;
             AdapterInfo info;
             info.name = FieldText(a->AdapterName);
             for (const IP_ADDR_STRING* ip = &a->IpAddressList; ip != nullptr && budget > 0; ip = ip->Next) {
@@ -551,41 +558,16 @@ public:
                 if (ip != &a->IpAddressList && !inside(ip, sizeof *ip)) break;
                 info.ipv4.push_back(FieldText(ip->IpAddress.String));
             }
-            list.push_back(std::move(info));
-        }
-        *out = std::move(list);
-        return out->empty() ? ERROR_NO_DATA : ERROR_SUCCESS;
-    }
-
-    bool NetworkInterfaces(std::vector<InterfaceFacts>* out) override {
-        if (out == nullptr) return false;
-        ULONG need = 0;
-        DWORD rc = GetAdaptersInfo(nullptr, &need);
-        if (rc == ERROR_NO_DATA || (rc == ERROR_SUCCESS && need == 0)) {
-            out->clear();
-            return true;
-        }
-        if (rc != ERROR_BUFFER_OVERFLOW || need > kMaxAdapterBufferBytes) return false;
-        std::vector<uint64_t> storage((need + 7) / 8 + 1);
-        ULONG len = static_cast<ULONG>(storage.size() * 8);
-        if (GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(storage.data()), &len) != ERROR_SUCCESS) return false;
-        std::vector<InterfaceFacts> list;
-        for (const IP_ADAPTER_INFO* a = reinterpret_cast<const IP_ADAPTER_INFO*>(storage.data());
-             a != nullptr && list.size() < kMaxInterfaces; a = a->Next) {
-            if (a->Type == MIB_IF_TYPE_LOOPBACK) continue;
-            InterfaceFacts i;
-            i.name = FieldText(a->AdapterName);
-            i.description = FieldText(a->Description);
-            i.mac.assign(a->Address, a->Address + std::min<UINT>(a->AddressLength, MAX_ADAPTER_ADDRESS_LENGTH));
-            i.hasIPv4 = std::strcmp(FieldText(a->IpAddressList.IpAddress.String).c_str(), "0.0.0.0") != 0;
+            info.description = FieldText(a->Description);
+            info.mac.assign(a->Address, a->Address + std::min<UINT>(a->AddressLength, MAX_ADAPTER_ADDRESS_LENGTH));
             MIB_IFROW row;
             std::memset(&row, 0, sizeof row);
             row.dwIndex = a->Index;
-            i.up = GetIfEntry(&row) == NO_ERROR && (row.dwOperStatus == IF_OPER_STATUS_OPERATIONAL ||
-                                                   row.dwOperStatus == IF_OPER_STATUS_CONNECTED);
-            i.wireless = a->Type == IF_TYPE_IEEE80211 || MediaSubType(i.name) == 2;
-            i.permanentMac = PermanentAddress(i.name);
-            list.push_back(std::move(i));
+            info.up = GetIfEntry(&row) == NO_ERROR && (row.dwOperStatus == IF_OPER_STATUS_OPERATIONAL ||
+                                                       row.dwOperStatus == IF_OPER_STATUS_CONNECTED);
+            info.wireless = a->Type == IF_TYPE_IEEE80211 || MediaSubType(info.name) == 2;
+            info.permanentMac = PermanentAddress(info.name);
+            list.push_back(std::move(info));
         }
         *out = std::move(list);
         return true;

@@ -1,5 +1,6 @@
 #include "emulation/wide_text.h"
 
+#include "emulation/ini_reader.h"
 #include "platform/os.h"
 #include "base/text.h"
 
@@ -73,25 +74,31 @@ std::wstring Utf8ToWide(const std::string& text) {
     return out;
 }
 
-bool WideProfileString(FileService* files, const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                       const std::wstring& path, uint32_t size, std::wstring* value) {
-    value->clear();
+std::string Utf8Of(const FileText& text) { return text.wide() ? WideToUtf8(text.wideText()) : text.ansi(); }
+
+bool Utf8ProfileString(FileService* files, const FileText& section, const FileText& key,
+                       const FileText& defaultValue, const FileText& path, uint32_t size, FileText* value) {
+    if (!path.wide()) {
+        std::string text;
+        files->ReadFileBytes(path.ansi(), kMaxIniFileBytes, &text);
+        *value = IniProfileString(text, section.AnsiOrNull(), key.AnsiOrNull(), defaultValue.AnsiOrNull(), size);
+        return size != 0;
+    }
+    *value = std::wstring();
     if (size == 0) return false;
     if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
-    const std::string s = section != nullptr ? WideToUtf8(section) : std::string();
-    const std::string k = key != nullptr ? WideToUtf8(key) : std::string();
-    const std::string d = defaultValue != nullptr ? WideToUtf8(defaultValue) : std::string();
     // A character takes at most four bytes of UTF-8.
     const uint64_t narrowSize = uint64_t{size} * 4 < kMaxProfileBuffer ? uint64_t{size} * 4 : kMaxProfileBuffer;
-    std::string narrow;
-    files->ReadProfileString(section != nullptr ? s.c_str() : nullptr, key != nullptr ? k.c_str() : nullptr,
-                             defaultValue != nullptr ? d.c_str() : nullptr, WideToUtf8(path),
-                             static_cast<uint32_t>(narrowSize), &narrow);
-    *value = Utf8ToWide(narrow);
+    const auto narrow = [](const FileText& t) { return t.none() ? FileText() : FileText(Utf8Of(t)); };
+    FileText read;
+    Utf8ProfileString(files, narrow(section), narrow(key), narrow(defaultValue), Utf8Of(path),
+                      static_cast<uint32_t>(narrowSize), &read);
+    std::wstring wide = Utf8ToWide(read.ansi());
     // A name list keeps room for its two terminators, a value for one.
-    const bool list = section == nullptr || key == nullptr;
+    const bool list = section.none() || key.none();
     const size_t room = list ? (size >= 2 ? size - 2 : 0) : size - 1;
-    if (value->size() > room) value->resize(room);
+    if (wide.size() > room) wide.resize(room);
+    *value = std::move(wide);
     return true;
 }
 

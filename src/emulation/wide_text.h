@@ -12,10 +12,15 @@ std::string WideToUtf8(const std::wstring& wide);
 std::wstring Utf8ToWide(const std::string& text);
 
 class FileService;
-// The profile reader on wide texts, for backends whose narrow one reads
-// UTF-8: the texts pass through the narrow reader and the answer is cut to
-// size characters as the wide Windows reader cuts it.
-bool WideProfileString(FileService* files, const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                       const std::wstring& path, uint32_t size, std::wstring* value);
+class FileText;
+// A file call's text as UTF-8: the bytes as they are, wide text converted.
+std::string Utf8Of(const FileText& text);
+
+// FileService::ReadProfileString for backends whose ANSI texts are UTF-8:
+// the file is read with ReadFileBytes and parsed as the Windows reader
+// does. Wide texts pass through UTF-8, and the answer is cut to size
+// characters as the wide Windows reader cuts it.
+bool Utf8ProfileString(FileService* files, const FileText& section, const FileText& key,
+                       const FileText& defaultValue, const FileText& path, uint32_t size, FileText* value);
 
 }  // namespace outlinkwatch

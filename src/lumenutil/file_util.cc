@@ -89,15 +89,17 @@ uint32_t ReadIniWithOverrideW(outlinkwatch::Os* os, const wchar_t* section, cons
     const size_t dot = custom.rfind(L'.');
     if (dot != std::wstring::npos) {
         custom.replace(dot, std::wstring::npos, L"_cust.ini");
-        if (os->Files()->FileExistsW(custom) && buffer != nullptr && size > 0) {
-            std::wstring value;
-            os->Files()->ReadProfileStringW(section, key, L"", custom, size, &value);
-            if (!value.empty() && value[0] != L'\0') return CopyProfileStringW(value, buffer, size);
+        if (os->Files()->FileExists(custom) && buffer != nullptr && size > 0) {
+            outlinkwatch::FileText value;
+            os->Files()->ReadProfileString(section, key, L"", custom, size, &value);
+            if (!value.wideText().empty() && value.wideText()[0] != L'\0') {
+                return CopyProfileStringW(value.wideText(), buffer, size);
+            }
         }
     }
-    std::wstring value;
-    os->Files()->ReadProfileStringW(section, key, defaultValue, path, size, &value);
-    return CopyProfileStringW(value, buffer, size);
+    outlinkwatch::FileText value;
+    os->Files()->ReadProfileString(section, key, defaultValue, path, size, &value);
+    return CopyProfileStringW(value.wideText(), buffer, size);
 }
 
 DWORD LumenFile::GetInifileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,

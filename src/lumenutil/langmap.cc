@@ -157,14 +157,14 @@ uint32_t ReadIniWithOverride(outlinkwatch::Os* os, const char* section, const ch
     if (dot != std::string::npos) {
         custom.replace(dot, std::string::npos, "_cust.ini");
         if (os->Files()->FileExists(custom) && buffer != nullptr && size > 0) {
-            std::string value;
+            outlinkwatch::FileText value;
             os->Files()->ReadProfileString(section, key, "", custom, size, &value);
-            if (!value.empty() && value[0] != '\0') return CopyProfileString(value, buffer, size);
+            if (!value.ansi().empty() && value.ansi()[0] != '\0') return CopyProfileString(value.ansi(), buffer, size);
         }
     }
-    std::string value;
+    outlinkwatch::FileText value;
     os->Files()->ReadProfileString(section, key, defaultValue, path, size, &value);
-    return CopyProfileString(value, buffer, size);
+    return CopyProfileString(value.ansi(), buffer, size);
 }
 
 int GetLangID(const std::string& name) { return GlobalLangMap().GetLangID(name); }

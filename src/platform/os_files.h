@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace outlinkwatch {
@@ -30,6 +31,32 @@ struct FileFacts {
     uint64_t size = 0;
 };
 
+// A text handed to a file call as its caller has it, ANSI bytes or wide
+// text (or none, for a profile read's null section or key). The Win32
+// backend calls the A or the W function accordingly; the others take the
+// bytes as UTF-8 and convert wide text to it.
+class FileText {
+public:
+    FileText() = default;
+    FileText(const char* text) : none_(text == nullptr), ansi_(text != nullptr ? text : "") {}
+    FileText(std::string text) : none_(false), ansi_(std::move(text)) {}
+    FileText(const wchar_t* text) : none_(text == nullptr), wide_(true), wideText_(text != nullptr ? text : L"") {}
+    FileText(std::wstring text) : none_(false), wide_(true), wideText_(std::move(text)) {}
+
+    bool none() const { return none_; }
+    bool wide() const { return wide_; }
+    const std::string& ansi() const { return ansi_; }
+    const std::wstring& wideText() const { return wideText_; }
+    const char* AnsiOrNull() const { return none_ ? nullptr : ansi_.c_str(); }
+    const wchar_t* WideOrNull() const { return none_ ? nullptr : wideText_.c_str(); }
+
+private:
+    bool none_ = true;
+    bool wide_ = false;
+    std::string ansi_;
+    std::wstring wideText_;
+};
+
 // A calendar time with the fields of the Windows SYSTEMTIME.
 struct CalendarTime {
     uint16_t year = 0, month = 0, dayOfWeek = 0, day = 0;
@@ -42,16 +69,18 @@ public:
 
     // The directory separator of the paths ('\\' on Windows).
     virtual char PathSeparator() = 0;
-    virtual bool FileExists(const std::string& path) = 0;
+    virtual bool FileExists(const FileText& path) = 0;
     // At most the first cap bytes of a file, as they are, read while others
     // are kept from writing it. False for a missing file or a directory.
     virtual bool ReadFileBytes(const std::string& path, size_t cap, std::string* bytes) = 0;
-    // GetPrivateProfileStringA into a buffer of size bytes: the characters it
-    // would copy, without the terminator (NUL-separated names for a null
-    // section or key). size is capped at kMaxProfileBuffer. False, with an
-    // empty value, for a zero size or a path the system cannot take.
-    virtual bool ReadProfileString(const char* section, const char* key, const char* defaultValue,
-                                   const std::string& path, uint32_t size, std::string* value) = 0;
+    // GetPrivateProfileString into a buffer of size characters: the
+    // characters it would copy, without the terminator (NUL-separated names
+    // for a null section or key). size is capped at kMaxProfileBuffer. The
+    // call is made in the path's form, ANSI or wide, and so is the value;
+    // the other texts are to be of that form. False, with an empty value,
+    // for a zero size or a path the system cannot take.
+    virtual bool ReadProfileString(const FileText& section, const FileText& key, const FileText& defaultValue,
+                                   const FileText& path, uint32_t size, FileText* value) = 0;
     // _stat32: the file's size; false when it has no status (missing).
     virtual bool FileSize(const std::string& path, uint64_t* size) = 0;
     // DeleteFileA.
@@ -71,10 +100,6 @@ public:
     // translation ("\\StringFileInfo\\<lang><codepage>\\<item>"); false
     // when the file has no version resource or not that item.
     virtual bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) = 0;
-    // The wide twins of FileExists and ReadProfileString.
-    virtual bool FileExistsW(const std::wstring& path) = 0;
-    virtual bool ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                                    const std::wstring& path, uint32_t size, std::wstring* value) = 0;
 };
 
 }  // namespace outlinkwatch

@@ -153,11 +153,11 @@ int CDealMyProxy::GetFireFoxConfigPath(std::string& prefsPath) {
     if (!os->Files()->FileExists(compatibility)) {
         ProxyLog(2, __LINE__, kFunction, "Can not find compatibility.ini.");
     } else {
-        std::string platformDir;
+        outlinkwatch::FileText platformDir;
         os->Files()->ReadProfileString("Compatibility", "LastPlatformDir", "", compatibility,
                                        outlinkwatch::kPlatformDirBytes, &platformDir);
         bool installed = false;
-        for (const std::string& program : outlinkwatch::FirefoxPrograms(sep, platformDir)) {
+        for (const std::string& program : outlinkwatch::FirefoxPrograms(sep, platformDir.ansi())) {
             installed = installed || os->Files()->FileExists(program);
         }
         if (!installed) {

@@ -123,9 +123,9 @@ void FakeOs::DebugOutput(const char* text) {
     debugLines_.push_back(text != nullptr ? text : "");
 }
 
-bool FakeOs::FileExists(const std::string& path) {
+bool FakeOs::FileExists(const FileText& path) {
     struct stat st;
-    return stat(path.c_str(), &st) == 0;
+    return stat(Utf8Of(path).c_str(), &st) == 0;
 }
 
 bool FakeOs::ReadFileBytes(const std::string& path, size_t cap, std::string* text) {
@@ -137,14 +137,6 @@ bool FakeOs::ReadFileBytes(const std::string& path, size_t cap, std::string* tex
     in.read(&(*text)[0], static_cast<std::streamsize>(cap));
     text->resize(static_cast<size_t>(in.gcount()));
     return true;
-}
-
-bool FakeOs::ReadProfileString(const char* section, const char* key, const char* defaultValue, const std::string& path,
-                               uint32_t size, std::string* value) {
-    std::string text;
-    ReadFileBytes(path, kMaxIniFileBytes, &text);
-    *value = IniProfileString(text, section, key, defaultValue, size);
-    return size != 0;
 }
 
 // The newest NT family, as the agent's own machines run.
@@ -343,9 +335,5 @@ bool FakeOs::FileAttributes(const std::string& path, FileFacts* facts) {
     return !ec;
 }
 
-bool FakeOs::ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                                const std::wstring& path, uint32_t size, std::wstring* value) {
-    return WideProfileString(this, section, key, defaultValue, path, size, value);
-}
 
 }  // namespace outlinkwatch

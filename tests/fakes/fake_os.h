@@ -90,10 +90,12 @@ public:
     bool ComputerNetbiosName(std::string* name) override { return *name = "FAKEHOST", true; }
     void DebugOutput(const char* text) override;
     char PathSeparator() override { return '/'; }
-    bool FileExists(const std::string& path) override;
+    bool FileExists(const FileText& path) override;
     bool ReadFileBytes(const std::string& path, size_t cap, std::string* bytes) override;
-    bool ReadProfileString(const char* section, const char* key, const char* defaultValue, const std::string& path,
-                           uint32_t size, std::string* value) override;
+    bool ReadProfileString(const FileText& section, const FileText& key, const FileText& defaultValue,
+                           const FileText& path, uint32_t size, FileText* value) override {
+        return Utf8ProfileString(this, section, key, defaultValue, path, size, value);
+    }
     OsVersionFacts VersionFacts() override;
     void SleepMs(uint32_t ms) override;
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override;
@@ -296,9 +298,6 @@ public:
     bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override {
         return PeFileVersionItem(path, item, value);
     }
-    bool FileExistsW(const std::wstring& path) override { return FileExists(WideToUtf8(path)); }
-    bool ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                            const std::wstring& path, uint32_t size, std::wstring* value) override;
     SystemFacts SystemInfoFacts() override { return systemFacts; }
     bool AccountNameOfSid(const std::string& sidText, std::string* name) override {
         return Find(accountNames, sidText, name);

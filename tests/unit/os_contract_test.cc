@@ -146,8 +146,9 @@ TYPED_TEST(OsContractTest, ProfileStringsAndFiles) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.section) + "/" + (r.key ? r.key : "(all)"));
-        std::string got;
-        EXPECT_TRUE(os->Files()->ReadProfileString(r.section, r.key, "dflt", path, r.size, &got));
+        FileText value;
+        EXPECT_TRUE(os->Files()->ReadProfileString(r.section, r.key, "dflt", path, r.size, &value));
+        std::string got = value.ansi();
         // A name list may carry its closing NUL or not; the names are what count.
         if (r.key == nullptr && got.size() == r.want.size() - 1) got.push_back('\0');
         EXPECT_EQ(got, r.want);
@@ -158,6 +159,11 @@ TYPED_TEST(OsContractTest, ProfileStringsAndFiles) {
     EXPECT_FALSE(os->Files()->ReadFileBytes(dir.path() + "/absent.ini", 6, &text));
     EXPECT_FALSE(os->Files()->ReadFileBytes(dir.path(), 6, &text)) << "a directory";
     EXPECT_TRUE(os->Files()->FileExists(path));
+    const std::wstring widePath(path.begin(), path.end());  // the same call on a wide path answers wide text
+    EXPECT_TRUE(os->Files()->FileExists(widePath));
+    FileText wide;
+    EXPECT_TRUE(os->Files()->ReadProfileString(L"main", L"OTHER", L"", widePath, 64, &wide));
+    EXPECT_TRUE(wide.wide() && wide.wideText() == L"1");
 }
 
 // Route-change requests: armed and withdrawn; a withdrawn request sets

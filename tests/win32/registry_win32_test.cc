@@ -90,10 +90,10 @@ TEST(FirefoxWin32Test, ProfileOfTheUiProcessUser) {
         EXPECT_TRUE(agent.Prompts().empty());
     }
     const std::wstring ini(compatibility.begin(), compatibility.end());  // the wide reading of the same file
-    EXPECT_TRUE(Os::Default()->Files()->FileExistsW(ini));
-    std::wstring platformDir;
-    EXPECT_TRUE(Os::Default()->Files()->ReadProfileStringW(L"Compatibility", L"LastPlatformDir", L"", ini, 260, &platformDir));
-    EXPECT_EQ(platformDir.size(), strlen(temp) - 1);
+    EXPECT_TRUE(Os::Default()->Files()->FileExists(ini));
+    FileText platformDir;
+    EXPECT_TRUE(Os::Default()->Files()->ReadProfileString(L"Compatibility", L"LastPlatformDir", L"", ini, 260, &platformDir));
+    EXPECT_EQ(platformDir.wideText().size(), strlen(temp) - 1);
     TerminateProcess(pi.hProcess, 0);
     WaitForSingleObject(pi.hProcess, 5000);
     CloseHandle(pi.hThread);

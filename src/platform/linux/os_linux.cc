@@ -116,9 +116,9 @@ public:
 
     char PathSeparator() override { return '/'; }
 
-    bool FileExists(const std::string& path) override {
+    bool FileExists(const FileText& path) override {
         struct stat st;
-        return stat(path.c_str(), &st) == 0;
+        return stat(Utf8Of(path).c_str(), &st) == 0;
     }
 
     // Nothing here keeps others from writing: Linux has no sharing modes.
@@ -126,12 +126,9 @@ public:
         return bytes != nullptr && linuxusers::ReadWholeFile(path, cap, bytes);
     }
 
-    bool ReadProfileString(const char* section, const char* key, const char* defaultValue, const std::string& path,
-                           uint32_t size, std::string* value) override {
-        std::string text;
-        ReadFileBytes(path, kMaxIniFileBytes, &text);
-        *value = IniProfileString(text, section, key, defaultValue, size);
-        return size != 0;
+    bool ReadProfileString(const FileText& section, const FileText& key, const FileText& defaultValue,
+                           const FileText& path, uint32_t size, FileText* value) override {
+        return Utf8ProfileString(this, section, key, defaultValue, path, size, value);
     }
 
     OsVersionFacts VersionFacts() override {
@@ -315,11 +312,6 @@ public:
     // ELF files carry no version resource; Windows files keep theirs here too.
     bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override {
         return value != nullptr && PeFileVersionItem(path, item, value);
-    }
-    bool FileExistsW(const std::wstring& path) override { return FileExists(WideToUtf8(path)); }
-    bool ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                            const std::wstring& path, uint32_t size, std::wstring* value) override {
-        return WideProfileString(this, section, key, defaultValue, path, size, value);
     }
     SystemFacts SystemInfoFacts() override { return linuxsys::SystemInfoFacts(); }
     bool ModuleFileName(Handle module, std::string* path) override { return linuxsys::ModuleFileName(module, path); }

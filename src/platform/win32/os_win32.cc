@@ -43,7 +43,26 @@ constexpr uint32_t kMaxAdapterBufferBytes = 16u * 1024u * 1024u;
 using RtlGetNtVersionNumbersFn = void(WINAPI*)(DWORD*, DWORD*, DWORD*);
 using GetNativeSystemInfoFn = void(WINAPI*)(LPSYSTEM_INFO);
 
-bool HasEmbeddedNul(const std::string& s) { return s.find('\0') != std::string::npos; }
+template <typename Text>
+bool HasEmbeddedNul(const Text& s) {
+    return s.find(typename Text::value_type()) != Text::npos;
+}
+// A path the file calls can take: neither empty nor cut short by a NUL.
+template <typename Text>
+bool Usable(const Text& path) {
+    return !path.empty() && !HasEmbeddedNul(path);
+}
+
+// GetPrivateProfileStringA or W (read) into a buffer of size characters:
+// what it copies, without the terminator.
+template <typename Char, typename Read>
+std::basic_string<Char> ProfileString(uint32_t size, Read read) {
+    if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
+    std::basic_string<Char> buf(size, Char());
+    const DWORD n = read(&buf[0], size);
+    buf.resize(n < size ? n : size);
+    return buf;
+}
 
 // A fixed-size text field of a Windows structure, read no further than
 // the field even when the terminator is missing.
@@ -203,13 +222,13 @@ class Win32Files final : public FileService {
 public:
     char PathSeparator() override { return '\\'; }
 
-    bool FileExists(const std::string& path) override {
-        if (path.empty() || HasEmbeddedNul(path)) return false;
-        return _access(path.c_str(), 0) == 0;
+    bool FileExists(const FileText& path) override {
+        if (path.wide()) return Usable(path.wideText()) && _waccess(path.wideText().c_str(), 0) == 0;
+        return Usable(path.ansi()) && _access(path.ansi().c_str(), 0) == 0;
     }
 
     bool ReadFileBytes(const std::string& path, size_t cap, std::string* text) override {
-        if (text == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        if (text == nullptr || !Usable(path)) return false;
         // Others may read meanwhile, but not write.
         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -222,19 +241,27 @@ public:
         return ok;
     }
 
-    bool ReadProfileString(const char* section, const char* key, const char* defaultValue, const std::string& path,
-                           uint32_t size, std::string* value) override {
-        value->clear();
-        if (size == 0 || HasEmbeddedNul(path)) return false;
-        if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
-        value->assign(size, '\0');
-        const DWORD n = GetPrivateProfileStringA(section, key, defaultValue, &(*value)[0], size, path.c_str());
-        value->resize(n < size ? n : size);
+    bool ReadProfileString(const FileText& section, const FileText& key, const FileText& defaultValue,
+                           const FileText& path, uint32_t size, FileText* value) override {
+        const bool wide = path.wide();
+        *value = wide ? FileText(std::wstring()) : FileText(std::string());
+        if (size == 0 || (wide ? HasEmbeddedNul(path.wideText()) : HasEmbeddedNul(path.ansi()))) return false;
+        if (wide) {
+            *value = ProfileString<wchar_t>(size, [&](wchar_t* buf, DWORD room) {
+                return GetPrivateProfileStringW(section.WideOrNull(), key.WideOrNull(), defaultValue.WideOrNull(), buf,
+                                                room, path.wideText().c_str());
+            });
+        } else {
+            *value = ProfileString<char>(size, [&](char* buf, DWORD room) {
+                return GetPrivateProfileStringA(section.AnsiOrNull(), key.AnsiOrNull(), defaultValue.AnsiOrNull(), buf,
+                                                room, path.ansi().c_str());
+            });
+        }
         return true;
     }
 
     bool FileSize(const std::string& path, uint64_t* size) override {
-        if (size == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        if (size == nullptr || !Usable(path)) return false;
         struct _stat64 st;
         if (_stat64(path.c_str(), &st) != 0) return false;
         *size = static_cast<uint64_t>(st.st_size);
@@ -242,7 +269,7 @@ public:
     }
 
     bool RemoveFile(const std::string& path) override {
-        if (path.empty() || HasEmbeddedNul(path)) return false;
+        if (!Usable(path)) return false;
         return DeleteFileA(path.c_str()) != FALSE;
     }
 
@@ -272,7 +299,7 @@ public:
     }
 
     bool FileAttributes(const std::string& path, FileFacts* facts) override {
-        if (facts == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        if (facts == nullptr || !Usable(path)) return false;
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
         facts->isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -282,7 +309,7 @@ public:
     }
 
     bool FileAccessTime(const std::string& path, CalendarTime* local) override {
-        if (local == nullptr || path.empty() || HasEmbeddedNul(path)) return false;
+        if (local == nullptr || !Usable(path)) return false;
         // Backup semantics let directories open as well.
         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -299,7 +326,7 @@ public:
     }
 
     bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override {
-        if (value == nullptr || path.empty() || HasEmbeddedNul(path) || HasEmbeddedNul(item)) return false;
+        if (value == nullptr || !Usable(path) || HasEmbeddedNul(item)) return false;
         DWORD ignored = 0;
         const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
         if (size == 0) return false;
@@ -319,21 +346,6 @@ public:
         return true;
     }
 
-    bool FileExistsW(const std::wstring& path) override {
-        if (path.empty() || path.find(L'\0') != std::wstring::npos) return false;
-        return _waccess(path.c_str(), 0) == 0;
-    }
-
-    bool ReadProfileStringW(const wchar_t* section, const wchar_t* key, const wchar_t* defaultValue,
-                            const std::wstring& path, uint32_t size, std::wstring* value) override {
-        value->clear();
-        if (size == 0 || path.find(L'\0') != std::wstring::npos) return false;
-        if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
-        value->assign(size, L'\0');
-        const DWORD n = GetPrivateProfileStringW(section, key, defaultValue, &(*value)[0], size, path.c_str());
-        value->resize(n < size ? n : size);
-        return true;
-    }
 };
 
 class Win32Users final : public UserService {

@@ -271,7 +271,7 @@ bool FakeOs::DeviceControl(DeviceHandle device, uint32_t code, const void* input
     deviceCalls_.push_back(it->second);
     deviceCalls_.back().code = code;
     if (bytes != nullptr) deviceCalls_.back().input.assign(bytes, bytes + inputLength);
-    return deviceAnswer;
+    return true;
 }
 
 bool FakeOs::CloseDevice(DeviceHandle device) {

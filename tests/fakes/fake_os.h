@@ -143,16 +143,15 @@ private:
 
 public:
     // --- reaction (local time, filter device)
-    // Local time is UTC. The device: whether it opens, what its control
-    // calls answer, every control call made on it, the open attempts and the
-    // devices opened and not closed yet.
+    // Local time is UTC. The device: whether it opens (its control calls
+    // then succeed), every control call made on it, the open attempts and
+    // the devices opened and not closed yet.
     struct DeviceCall {
         std::string path;  // of the open the call went through
         uint32_t disposition = 0, code = 0;
         std::vector<uint8_t> input;
     };
     bool devicePresent = false;
-    bool deviceAnswer = true;
     std::vector<DeviceCall> DeviceCalls() { return Locked([&] { return deviceCalls_; }); }
     int DeviceOpenAttempts() { return Locked([&] { return deviceOpenAttempts_; }); }
     int OpenDevices() { return Locked([&] { return static_cast<int>(openDevices_.size()); }); }

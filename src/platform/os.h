@@ -58,6 +58,25 @@ private:
     Os* target_;
 };
 
+// An Os that is itself the services that share state in its backend (the
+// Linux backend and the test fake); the kernel objects and the registry are
+// its subclass's to hand out.
+class SelfServedOs : public Os,
+                     public FileService,
+                     public UserService,
+                     public NetworkService,
+                     public ClockService,
+                     public DeviceService,
+                     public SystemService {
+public:
+    FileService* Files() override { return this; }
+    UserService* Users() override { return this; }
+    NetworkService* Network() override { return this; }
+    ClockService* Clock() override { return this; }
+    DeviceService* Device() override { return this; }
+    SystemService* System() override { return this; }
+};
+
 // The Os the plug-in uses. Os::Default() unless a test replaced it (before
 // CreateObject; the factory takes no options).
 Os* CurrentOs();

@@ -38,25 +38,12 @@ private:
     FakeOs* os_;
 };
 
-// One object serves every service but the kernel objects, so that a test
-// sets what the services answer on the fake itself.
-class FakeOs : public Os,
-               public FileService,
-               public UserService,
-               public NetworkService,
-               public ClockService,
-               public DeviceService,
-               public SystemService,
-               public RegistryService {
+// The fake is every service but the kernel objects itself, so that a test
+// sets what the services answer on the fake.
+class FakeOs : public SelfServedOs, public RegistryService {
 public:
     KernelObjects* Kernel() override { return &objects_; }
     RegistryService* Registry() override { return this; }
-    FileService* Files() override { return this; }
-    UserService* Users() override { return this; }
-    NetworkService* Network() override { return this; }
-    ClockService* Clock() override { return this; }
-    DeviceService* Device() override { return this; }
-    SystemService* System() override { return this; }
 
     // --- what the test sets before the policy starts (read under mu_ later)
     std::string exePath = "/nonexistent/outlinkwatch";

@@ -63,15 +63,8 @@ bool EnvValue(const std::string& upperName, std::string* value) {
     return false;
 }
 
-// One object serves the services that keep no state of their own or
-// share it; the kernel objects and the registry are the emulation's.
-class LinuxOs : public Os,
-                FileService,
-                UserService,
-                NetworkService,
-                ClockService,
-                DeviceService,
-                SystemService {
+// The kernel objects and the registry are the emulation's.
+class LinuxOs : public SelfServedOs {
 public:
     LinuxOs()
         : routes_([this](Handle h) { return objects_.SetEventObject(h); }),
@@ -79,12 +72,6 @@ public:
 
     KernelObjects* Kernel() override { return &objects_; }
     RegistryService* Registry() override { return &registry_; }
-    FileService* Files() override { return this; }
-    UserService* Users() override { return this; }
-    NetworkService* Network() override { return this; }
-    ClockService* Clock() override { return this; }
-    DeviceService* Device() override { return this; }
-    SystemService* System() override { return this; }
 
     bool ComputerDnsName(std::string* name) override {
         // The fully qualified name: the resolver's canonical name of this host.

@@ -18,7 +18,7 @@ uint32_t IniGetString(const std::string& text, const char* section, const char* 
                       char* buf, uint32_t size);
 
 // The same as the characters it copies (without the terminator); size is
-// capped at kMaxProfileBuffer. This is Os::ReadProfileString over a text.
+// capped at kMaxProfileBuffer. This is FileService::ReadProfileString over a text.
 std::string IniProfileString(const std::string& text, const char* section, const char* key,
                              const char* defaultValue, uint32_t size);
 

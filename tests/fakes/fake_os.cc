@@ -9,7 +9,6 @@
 
 #include "config/address_parsing.h"
 #include "emulation/expand_vars.h"
-#include "emulation/ini_reader.h"
 #include "emulation/trace_files.h"
 
 namespace outlinkwatch {

@@ -11,10 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <strings.h>
-#include <fstream>
 
-#include "emulation/ini_reader.h"
-#include "base/text.h"
 #include "emulation/kobjects.h"
 #include "platform/linux/hidden_command.h"
 #include "platform/linux/device_linux.h"

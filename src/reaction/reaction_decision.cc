@@ -16,15 +16,11 @@ Reaction DecideReaction(const std::string& block, const std::string& kind, bool 
 
     if (block == "3" && proxy) {
         r.denyProxies = true;
-        r.prompt = {"rsSecInfo", "rsMFProxy", "rsProxydisable"};
+        r.prompt = Reaction::Prompt::kProxy;
         return r;
     }
-    r.prompt = proxy ? std::vector<std::string>{"rsSecInfo", "rsMFProxy", "rsProxyNotify"}
-                     : std::vector<std::string>{"rsSecInfo", "rsRoute", "rsConNotity"};
-    if (block == "2") {
-        r.blockNetwork = true;
-        r.prompt.push_back("rsBlock");
-    }
+    r.prompt = proxy ? Reaction::Prompt::kProxy : Reaction::Prompt::kRoute;
+    r.blockNetwork = block == "2";
     return r;
 }
 

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace outlinkwatch {
 
@@ -16,10 +15,11 @@ struct Reaction {
     bool denyProxies = false;
     // Cuts the network off.
     bool blockNetwork = false;
-    // The language keys the prompt is made of, in order; none: no prompt.
-    // With a prompt the reaction needs the agent, and succeeds (1) only if
-    // its deny or block command did.
-    std::vector<std::string> prompt;
+    // Whether the user is told, and with which of the two prompts (the
+    // proxy prompt or the route prompt). A prompt needs the agent, and the
+    // reaction succeeds (1) only if its deny or block command did.
+    enum class Prompt { kNone, kProxy, kRoute };
+    Prompt prompt = Prompt::kNone;
 };
 
 // block: "0" nothing, "1" prompt, "2" prompt and cut the network, "3" deny

@@ -85,7 +85,7 @@ int CPolicy::HandleResult(std::string kind) {
     const outlinkwatch::Reaction reaction = outlinkwatch::DecideReaction(m_strBlock, kind, m_bSameInvalidProxy.load() != 0);
     if (reaction.denyServers && !m_lstDenyAddr.empty()) DenyProxySerer();
 
-    if (reaction.prompt.empty()) {
+    if (reaction.prompt == outlinkwatch::Reaction::Prompt::kNone) {
         if (!reaction.denyProxies) return 0;
         // The proxy lists belong to the proxy check; the route thread gets
         // here too and must not read them while that check changes them.
@@ -101,10 +101,22 @@ int CPolicy::HandleResult(std::string kind) {
 
     IAgent* agent = GetCheckedAgent();
     if (agent == nullptr) return 0;
-    std::string prompt;
-    for (const std::string& key : reaction.prompt) prompt += GetLangString(key);
-    if (reaction.denyProxies && DenyProxyConfig() == 0) return 0;
-    if (reaction.blockNetwork && BlockNetwork() == 0) return 0;
-    agent->ShowPrompt(prompt, 2);
+    // The agent is asked for the texts of both prompts before any driver
+    // command, and for the closing ones in the order the prompt reads.
+    std::string proxyPrompt = GetLangString("rsSecInfo") + GetLangString("rsMFProxy");
+    std::string routePrompt = GetLangString("rsSecInfo") + GetLangString("rsRoute") + GetLangString("rsConNotity");
+    if (reaction.denyProxies) {
+        proxyPrompt += GetLangString("rsProxydisable");
+        if (DenyProxyConfig() == 0) return 0;
+        agent->ShowPrompt(proxyPrompt, 2);
+        return 1;
+    }
+    proxyPrompt += GetLangString("rsProxyNotify");
+    if (reaction.blockNetwork) {
+        if (BlockNetwork() == 0) return 0;
+        routePrompt += GetLangString("rsBlock");
+        proxyPrompt += GetLangString("rsBlock");
+    }
+    agent->ShowPrompt(reaction.prompt == outlinkwatch::Reaction::Prompt::kProxy ? proxyPrompt : routePrompt, 2);
     return 1;
 }

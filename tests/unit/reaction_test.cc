@@ -34,19 +34,17 @@ struct Rig : PolicyRig {
 TEST(ReactionTest, DecisionFollowsTheBlockValue) {
     const struct { const char* block; const char* kind; bool same; const char* want; } rows[] = {
         {"0", "conn", false, ""}, {"1", "Proxy", true, ""},
-        {"1", "Proxy", false, "SecInfo MFProxy ProxyNotify "}, {"1", "route", true, "SecInfo Route ConNotity "},
-        {"7", "Proxy", true, "SecInfo MFProxy ProxyNotify "}, {"", "conn", false, "SecInfo Route ConNotity "},
-        {"2", "Proxy", false, "block SecInfo MFProxy ProxyNotify Block "},
-        {"2", "conn", true, "block SecInfo Route ConNotity Block "},
+        {"1", "Proxy", false, "proxy prompt"}, {"1", "route", true, "route prompt"},
+        {"7", "Proxy", true, "proxy prompt"}, {"", "conn", false, "route prompt"},
+        {"2", "Proxy", false, "block proxy prompt"}, {"2", "conn", true, "block route prompt"},
         {"3", "route", true, "proxies "}, {"3", "Proxy", true, "proxies "}, {"3", "conn", true, "servers proxies "},
-        {"3", "conn", false, "servers SecInfo Route ConNotity "},
-        {"3", "Proxy", false, "proxies SecInfo MFProxy Proxydisable "},
+        {"3", "conn", false, "servers route prompt"}, {"3", "Proxy", false, "proxies proxy prompt"},
     };
     for (const auto& row : rows) {
         const Reaction r = DecideReaction(row.block, row.kind, row.same);
         std::string got = std::string(r.denyServers ? "servers " : "") + (r.denyProxies ? "proxies " : "");
         got += r.blockNetwork ? "block " : "";
-        for (const std::string& key : r.prompt) got += key.substr(2) + " ";
+        if (r.prompt != Reaction::Prompt::kNone) got += r.prompt == Reaction::Prompt::kProxy ? "proxy prompt" : "route prompt";
         EXPECT_EQ(got, row.want) << row.block << "/" << row.kind << "/" << row.same;
     }
 }

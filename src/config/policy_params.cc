@@ -1,7 +1,6 @@
 // Turning the policy's parameter records into its typed fields and address
 // lists, and retrying the names that did not resolve.
-#include <cstdlib>
-
+#include "config/params_plan.h"
 #include "engine/adapter_query.h"
 #include "plugin/policy.h"
 
@@ -38,26 +37,28 @@ void CPolicy::GetLocalIPList(std::list<uint32_t>& out) {
 }
 
 int CPolicy::GetPolicyParams() {
-    const std::string route = GetPolicyParamValue("Route");
-    const std::string proxy = GetPolicyParamValue("Proxy");
-    const std::string tracert = GetPolicyParamValue("TrancertAddr");
-    const std::string connect = GetPolicyParamValue("ConnectAddr");
-    const std::string type = GetPolicyParamValue("Type");
-    m_nCheckType = std::atoi(type.c_str());
-
-    const std::string image = GetPolicyParamValue("ImageIP");
+    outlinkwatch::PolicyParamTexts texts;
+    texts.route = GetPolicyParamValue("Route");
+    texts.proxy = GetPolicyParamValue("Proxy");
+    texts.tracert = GetPolicyParamValue("TrancertAddr");
+    texts.connect = GetPolicyParamValue("ConnectAddr");
+    texts.type = GetPolicyParamValue("Type");
+    texts.image = GetPolicyParamValue("ImageIP");
+    texts.checkcyc = GetPolicyParamValue("checkcyc");
+    const outlinkwatch::PolicyParamsPlan plan = outlinkwatch::PlanPolicyParams(texts);
+    m_nCheckType = plan.checkType;
     m_strBlock = GetPolicyParamValue("block");
-    m_nCheckCycle.store(std::atoi(GetPolicyParamValue("checkcyc").c_str()));
+    m_nCheckCycle.store(plan.checkCycle);
 
-    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ValidProxy %s", proxy.c_str());
-    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "TracertAddr %s", tracert.c_str());
-    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ValidRoute %s", route.c_str());
-    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ConnectAddr %s", connect.c_str());
-    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ImageIP %s", image.c_str());
+    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ValidProxy %s", texts.proxy.c_str());
+    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "TracertAddr %s", texts.tracert.c_str());
+    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ValidRoute %s", texts.route.c_str());
+    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ConnectAddr %s", texts.connect.c_str());
+    OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ImageIP %s", texts.image.c_str());
 
     m_strRank = GetPolicyParamValue("rank");
 
-    if (tracert.empty() && connect.empty() && proxy.empty()) {
+    if (!plan.usable) {
         OW_LOG(this, 4, "CPolicy::GetPolicyParams", "Invalid parameters Exit!");
         return 0;
     }
@@ -67,44 +68,27 @@ int CPolicy::GetPolicyParams() {
     std::list<ConnectAddrRecord> unusedRecords;
 
     if (m_nCheckType == 0) {
-        std::list<std::string> entries;
-        outlinkwatch::SplitString(tracert, ";", false, entries);
-        ResolveAddrList(entries, 0, m_lstTracertIP, unusedText, unusedRecords, m_lstUnresolvedTracert);
+        ResolveAddrList(plan.tracert, 0, m_lstTracertIP, unusedText, unusedRecords, m_lstUnresolvedTracert);
 
-        std::list<std::string> routes, expanded;
-        outlinkwatch::SplitString(route, ";", false, routes);
-        ParseIPSec(routes, expanded);
+        std::list<std::string> expanded;
+        ParseIPSec(plan.routes, expanded);
         ResolveAddrList(expanded, 0, m_lstValidRouteIP, unusedText, unusedRecords, m_lstUnresolvedRoute);
 
         m_lstValidProxyStr.clear();
         m_lstValidProxyIP.clear();
-        std::list<std::string> proxies;
-        outlinkwatch::SplitString(proxy, ";", false, proxies);
-        ResolveAddrList(proxies, 0, m_lstValidProxyIP, m_lstValidProxyStr, unusedRecords, m_lstUnresolvedProxy);
+        ResolveAddrList(plan.proxies, 0, m_lstValidProxyIP, m_lstValidProxyStr, unusedRecords, m_lstUnresolvedProxy);
 
         std::list<uint32_t> local;
         GetLocalIPList(local);
-        for (uint32_t ip : local) {
-            bool present = false;
-            for (uint32_t known : m_lstValidProxyIP) {
-                if (known == ip) {
-                    present = true;
-                    break;
-                }
-            }
-            if (!present) m_lstValidProxyIP.push_back(ip);
-        }
+        outlinkwatch::AppendMissing(m_lstValidProxyIP, local);
     } else {
         m_lstValidProxyStr.clear();
         m_lstValidProxyIP.clear();
         m_lstImageIP.clear();
         GetLocalIPList(m_lstValidProxyIP);
 
-        std::list<std::string> entries;
-        outlinkwatch::SplitString(connect, ";", false, entries);
-        ResolveAddrList(entries, 1, unusedIP, unusedText, m_lstConnectAddr, m_lstUnresolvedConnect);
-
-        outlinkwatch::SplitString(image, ";", false, m_lstImageIP);
+        ResolveAddrList(plan.connect, 1, unusedIP, unusedText, m_lstConnectAddr, m_lstUnresolvedConnect);
+        m_lstImageIP = plan.imageIPs;
     }
     return 1;
 }

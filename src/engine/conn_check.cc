@@ -2,18 +2,19 @@
 // the computer has no usable IPv4 address, then the mode's check.
 #include <exception>
 
+#include "engine/active_network.h"
 #include "engine/adapter_query.h"
+#include "engine/check_mutex.h"
 #include "plugin/policy.h"
 
 using outlinkwatch::AdapterBuffer;
-using outlinkwatch::AdapterInfo;
 using outlinkwatch::kAdapterRecordSize;
 using outlinkwatch::kErrorBufferOverflow;
 using outlinkwatch::kErrorSuccess;
 using outlinkwatch::QueryAdapters;
 
 void CPolicy::TracertCallback() {
-    m_pOs->Kernel()->WaitForObjects(&m_hConnMutex, 1, outlinkwatch::kInfinite);
+    outlinkwatch::CheckMutexHold hold(m_pOs, m_hConnMutex, outlinkwatch::kInfinite);
     try {
         // Parameters a repeated Exec could not read at once: the proxy
         // thread never waits for this mutex, so waiting for its mutex here
@@ -27,7 +28,6 @@ void CPolicy::TracertCallback() {
     } catch (...) {
         OW_LOG(this, 2, "CPolicy::TracertCallback", "Catch an exception when calling TracertCallback.");
     }
-    m_pOs->Kernel()->ReleaseMutexObject(m_hConnMutex);
 }
 
 int CPolicy::IsActivedNetwork() {
@@ -59,11 +59,7 @@ int CPolicy::IsActivedNetwork() {
         rc = QueryAdapters(m_pOs, &buffer, &size);
     }
     if (rc != kErrorSuccess) return 0;
-    for (const AdapterInfo& adapter : buffer.adapters()) {
-        for (const std::string& ip : adapter.ipv4) {
-            if (ip != "0.0.0.0" && ip != "127.0.0.1") return 1;
-        }
-    }
+    if (outlinkwatch::HasUsableAddress(buffer.adapters())) return 1;
     OW_LOG(this, 2, fn, "return FALSE;");
     return 0;
 }

@@ -1,10 +1,12 @@
 // The policy object's life: construction, identity, start, stop, destruction.
 #include "plugin/policy.h"
 
+#include "engine/check_mutex.h"
 #include "lumenutil/system_info.h"
 #include "platform/os.h"
 #include "probes/ace_session.h"
 
+using outlinkwatch::CheckMutexHold;
 using outlinkwatch::Handle;
 
 std::atomic<CPolicy*> g_pPolicy{nullptr};
@@ -13,28 +15,6 @@ std::atomic<int32_t> g_bRouteThreadStopped{1};
 std::atomic<int32_t> g_bProxyThreadStopped{1};
 std::atomic<int32_t> g_nOSCode{0};
 std::atomic<int> CPolicy::s_nLive{0};
-
-namespace {
-
-// Holds a check mutex for a scope, when it can be had within the bound.
-class MutexHold {
-public:
-    MutexHold(outlinkwatch::Os* os, Handle h, uint32_t waitMs) : os_(os), h_(h) {
-        if (h_ != nullptr && os_->Kernel()->WaitForObjects(&h_, 1, waitMs) != outlinkwatch::kWaitObject0) h_ = nullptr;
-    }
-    ~MutexHold() {
-        if (h_ != nullptr) os_->Kernel()->ReleaseMutexObject(h_);
-    }
-    MutexHold(const MutexHold&) = delete;
-    MutexHold& operator=(const MutexHold&) = delete;
-    bool held() const { return h_ != nullptr; }
-
-private:
-    outlinkwatch::Os* os_;
-    Handle h_;
-};
-
-}  // namespace
 
 // The socket library is started by the OS backend itself.
 CPolicy::CPolicy() : m_timer(os()) {
@@ -48,15 +28,7 @@ CPolicy::CPolicy() : m_timer(os()) {
 }
 
 CPolicy::~CPolicy() {
-    EnableProxy();
-    m_timer.KillMyTimer(kProxyTimerId);
-    m_timer.KillMyTimer(kConnTimerId);
-    OW_LOG(this, 2, "CPolicy::~CPolicy", "Begin to release resourse.");
-    m_tracer.m_bRouteChanged.store(1);
-    const bool checksRan = ThreadsRunning();
-    StopRouteThread();
-    StopProxyThread();
-    if (checksRan) EnableProxy();  // as in done
+    StopChecks(true);
     CloseAndNull(m_hConnMutex);
     CloseAndNull(m_hProxyMutex);
     CloseAndNull(m_hConnExitEvent);
@@ -128,8 +100,8 @@ int CPolicy::ExecWhileRunning() {
     CreateNamedEvents();
     int result = 0;
     {
-        MutexHold conn(m_pOs, m_hConnMutex, kExecCheckWaitMs);
-        MutexHold proxy(m_pOs, conn.held() ? m_hProxyMutex : nullptr, kExecCheckWaitMs);
+        CheckMutexHold conn(m_pOs, m_hConnMutex, kExecCheckWaitMs);
+        CheckMutexHold proxy(m_pOs, conn.held() ? m_hProxyMutex : nullptr, kExecCheckWaitMs);
         if (conn.held() && proxy.held()) {
             m_bParamsPending.store(0);
             result = ReadParams() == 0 ? 1 : 0;
@@ -144,7 +116,7 @@ int CPolicy::ExecWhileRunning() {
 
 void CPolicy::ApplyPendingParams(Handle otherMutex, uint32_t waitMs) {
     if (m_bParamsPending.load() == 0) return;
-    MutexHold other(m_pOs, otherMutex, waitMs);
+    CheckMutexHold other(m_pOs, otherMutex, waitMs);
     if (!other.held()) return;
     if (m_bParamsPending.exchange(0) != 0) ReadParams();
 }
@@ -274,11 +246,11 @@ void CPolicy::StopProxyThread() {
     OW_LOG(this, 2, "CPolicy::StopProxyThread", "The Proxythread is stopped.");
 }
 
-int CPolicy::done(std::string) {
+void CPolicy::StopChecks(bool releasing) {
     EnableProxy();
-
     m_timer.KillMyTimer(kProxyTimerId);
     m_timer.KillMyTimer(kConnTimerId);
+    if (releasing) OW_LOG(this, 2, "CPolicy::~CPolicy", "Begin to release resourse.");
     m_tracer.m_bRouteChanged.store(1);
 
     // A check under way may set a deny list after the lift above; it is
@@ -287,6 +259,10 @@ int CPolicy::done(std::string) {
     StopRouteThread();
     StopProxyThread();
     if (checksRan) EnableProxy();
+}
+
+int CPolicy::done(std::string) {
+    StopChecks(false);
 
     // The checks read and write these texts while they run, so they are
     // forgotten once the threads have stopped rather than before.

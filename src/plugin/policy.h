@@ -185,6 +185,11 @@ private:
     void CloseAndNull(outlinkwatch::Handle& h);
     void CloseAndNull(std::atomic<outlinkwatch::Handle>& h);
 
+    // The stop of done and of the destructor: the deny list lifted, the
+    // timers and threads stopped, the list lifted again after a check that
+    // ran; releasing adds the destructor's log line.
+    void StopChecks(bool releasing);
+
     // The steps of Exec.
     int ExecWhileRunning();
     void ResetCheckState();

@@ -86,6 +86,20 @@ std::vector<std::string> FirefoxPrograms(char sep, const std::string& platformDi
     return {platformDir + "/firefox-esr", platformDir + "/firefox"};
 }
 
+std::string FirefoxProfileIn(char sep, const std::string& folder, const std::vector<DirEntry>& entries) {
+    for (const DirEntry& entry : entries) {
+        if (IsFirefoxProfileEntry(sep, entry)) return folder + sep + entry.name;
+    }
+    return std::string();
+}
+
+FirefoxPrefsChoice ChooseFirefoxPrefs(char sep, const std::string& profile, bool compatibilityFound, bool installed) {
+    const std::string prefs = profile + sep + "prefs.js";
+    if (!compatibilityFound) return {prefs, "Can not find compatibility.ini."};
+    if (!installed) return {std::string(), "Firefox is not installed."};
+    return {prefs, "Firefox is installed."};
+}
+
 std::string DriveOf(const std::string& path) {
     if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);
     return std::string();
@@ -140,33 +154,25 @@ int CDealMyProxy::GetFireFoxConfigPath(std::string& prefsPath) {
         }
     }
     if (!found) return 0;
-    std::string profile;
-    for (const outlinkwatch::DirEntry& entry : entries) {
-        if (outlinkwatch::IsFirefoxProfileEntry(sep, entry)) {
-            profile = folder + sep + entry.name;
-            break;
-        }
-    }
+    const std::string profile = outlinkwatch::FirefoxProfileIn(sep, folder, entries);
     if (profile.empty()) return 0;
 
     const std::string compatibility = profile + sep + "compatibility.ini";
-    if (!os->Files()->FileExists(compatibility)) {
-        ProxyLog(2, __LINE__, kFunction, "Can not find compatibility.ini.");
-    } else {
+    const bool compatibilityFound = os->Files()->FileExists(compatibility);
+    bool installed = false;
+    if (compatibilityFound) {
         outlinkwatch::FileText platformDir;
         os->Files()->ReadProfileString("Compatibility", "LastPlatformDir", "", compatibility,
                                        outlinkwatch::kPlatformDirBytes, &platformDir);
-        bool installed = false;
         for (const std::string& program : outlinkwatch::FirefoxPrograms(sep, platformDir.ansi())) {
             installed = installed || os->Files()->FileExists(program);
         }
-        if (!installed) {
-            ProxyLog(2, __LINE__, kFunction, "Firefox is not installed.");
-            return 0;
-        }
-        ProxyLog(2, __LINE__, kFunction, "Firefox is installed.");
     }
-    prefsPath = profile + sep + "prefs.js";
+    const outlinkwatch::FirefoxPrefsChoice choice =
+        outlinkwatch::ChooseFirefoxPrefs(sep, profile, compatibilityFound, installed);
+    ProxyLog(2, __LINE__, kFunction, choice.log);
+    if (choice.path.empty()) return 0;
+    prefsPath = choice.path;
     return 1;
 }
 

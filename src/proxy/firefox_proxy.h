@@ -61,6 +61,20 @@ bool IsFirefoxProfileEntry(char sep, const DirEntry& entry);
 // Windows; "firefox-esr" (the name Debian's build has there) or "firefox"
 // elsewhere.
 std::vector<std::string> FirefoxPrograms(char sep, const std::string& platformDir);
+// The profile among the entries of the profile folder: the first that can
+// be one, as folder + sep + name; empty when there is none.
+std::string FirefoxProfileIn(char sep, const std::string& folder, const std::vector<DirEntry>& entries);
+
+// Where a profile's proxy settings are read, from what its
+// compatibility.ini tells: prefs.js of the profile, unless the file is
+// there and its program folder holds no Firefox (path empty then). log is
+// the line the choice is logged with.
+struct FirefoxPrefsChoice {
+    std::string path;
+    const char* log;
+};
+FirefoxPrefsChoice ChooseFirefoxPrefs(char sep, const std::string& profile, bool compatibilityFound, bool installed);
+
 // The drive part of a path ("C:" of "C:\\Windows"), empty when it has none.
 std::string DriveOf(const std::string& path);
 

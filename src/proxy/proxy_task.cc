@@ -1,37 +1,12 @@
 // The proxy check task, run by the proxy thread at start and every 70 s,
 // and the judgement of the browsers' proxies against the allowed ones.
-#include <algorithm>
-#include <cstring>
-
+#include "config/params_plan.h"
+#include "engine/check_mutex.h"
 #include "lumenutil/registry.h"
-#include "base/text.h"
 #include "plugin/policy.h"
 #include "proxy/deal_my_proxy.h"
 #include "proxy/ie_proxy.h"
-
-namespace {
-
-// The proxy mutex, given back once on whichever way the task ends.
-class ProxyMutexHold {
-public:
-    ProxyMutexHold(outlinkwatch::Os* os, outlinkwatch::Handle mutex) : os_(os), mutex_(mutex) {
-        held_ = os_->Kernel()->WaitForObjects(&mutex_, 1, outlinkwatch::kInfinite) == outlinkwatch::kWaitObject0;
-    }
-    ~ProxyMutexHold() { Release(); }
-    ProxyMutexHold(const ProxyMutexHold&) = delete;
-    ProxyMutexHold& operator=(const ProxyMutexHold&) = delete;
-    void Release() {
-        if (held_) os_->Kernel()->ReleaseMutexObject(mutex_);
-        held_ = false;
-    }
-
-private:
-    outlinkwatch::Os* os_;
-    outlinkwatch::Handle mutex_;
-    bool held_ = false;
-};
-
-}  // namespace
+#include "proxy/proxy_verdict.h"
 
 int CPolicy::CheckIEProxy() {
     if (ReadIEProxy() == 0) {
@@ -53,16 +28,9 @@ int CPolicy::checkFireFoxProxy() {
 
 int CPolicy::CheckProxyIsInvalid(std::list<ProxyRecord>& records, std::string browser) {
     static const char* const kFunction = "CPolicy::CheckProxyIsInvalid";
-    std::string info, msg;
-    for (const ProxyRecord& record : records) {
-        if (record.strAddr.empty()) continue;
-        const bool allowed =
-            std::any_of(m_lstValidProxyStr.begin(), m_lstValidProxyStr.end(),
-                        [&](const std::string& valid) { return outlinkwatch::EqualsIgnoreAsciiCase(outlinkwatch::TrimText(valid), record.strAddr); });
-        if (allowed) continue;
-        info += record.strProtocol + record.strHost + ";IP Address:" + record.strAddr + "\n";
-        msg += record.strProtocol + record.strHost + "\n";
-    }
+    const outlinkwatch::InvalidProxies found = outlinkwatch::FindInvalidProxies(records, m_lstValidProxyStr);
+    const std::string& info = found.info;
+    const std::string& msg = found.msg;
     if (info.empty()) {
         OW_LOG(this, 4, kFunction, "The proxy configration is valid!");
         return 0;
@@ -117,7 +85,7 @@ int CPolicy::IsProxyConfigChanged() {
 }
 
 int CPolicy::CheckProxyConfig() {
-    ProxyMutexHold hold(m_pOs, m_hProxyMutex);
+    outlinkwatch::CheckMutexHold hold(m_pOs, m_hProxyMutex, outlinkwatch::kInfinite);
     struct BudgetScope {
         outlinkwatch::ProxyTaskBudget& budget;
         ~BudgetScope() { budget.End(); }
@@ -135,11 +103,7 @@ int CPolicy::CheckProxyConfig() {
 
         std::list<uint32_t> local;
         GetLocalIPList(local);
-        for (uint32_t ip : local) {
-            if (std::find(m_lstValidProxyIP.begin(), m_lstValidProxyIP.end(), ip) == m_lstValidProxyIP.end()) {
-                m_lstValidProxyIP.push_back(ip);
-            }
-        }
+        outlinkwatch::AppendMissing(m_lstValidProxyIP, local);
         m_lstIEProxyIP.clear();
         int found = 0;
         RetryUnresolved("Proxy");

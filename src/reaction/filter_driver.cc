@@ -3,10 +3,10 @@
 // what it was told beyond the policy's life.
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "config/address_parsing.h"
 #include "plugin/policy.h"
+#include "reaction/deny_list.h"
 
 namespace {
 
@@ -14,19 +14,11 @@ namespace {
 constexpr uint32_t kNfwSetDenyList = 0x804D21DC;
 constexpr uint32_t kNfwCutNetwork = 0x804D21BC;
 
-// The deny buffer has room for 50 entries; the deny operations fill at most
-// one less, and stop there.
-constexpr size_t kDenyBufferBytes = 200;
-constexpr uint32_t kDenyEntryLimit = kDenyBufferBytes / 4;
-
-// An entry is the host-order address stored little-endian, whatever the
-// byte order of the machine.
-void PutEntry(uint8_t* buffer, uint32_t index, uint32_t hostOrder) {
-    uint8_t* p = buffer + 4 * index;
-    p[0] = static_cast<uint8_t>(hostOrder);
-    p[1] = static_cast<uint8_t>(hostOrder >> 8);
-    p[2] = static_cast<uint8_t>(hostOrder >> 16);
-    p[3] = static_cast<uint8_t>(hostOrder >> 24);
+int SendDenyList(CPolicy* policy, const outlinkwatch::DenyList& deny) {
+    // The command points at a whole buffer; what the list leaves is zero.
+    uint8_t buffer[outlinkwatch::kDenyBufferBytes] = {0};
+    std::copy(deny.bytes.begin(), deny.bytes.end(), buffer);
+    return policy->SendNfwCommand(kNfwSetDenyList, buffer, static_cast<uint32_t>(deny.bytes.size()));
 }
 
 }  // namespace
@@ -47,51 +39,40 @@ int CPolicy::DenyProxyConfig() {
         OW_LOG(this, 4, "CPolicy::DenyProxyConfig", "The deny ip address list is empty!");
         return 0;
     }
-    uint8_t buffer[kDenyBufferBytes];
-    std::memset(buffer, 0, sizeof(buffer));
-    uint32_t count = 0;
-    for (const uint32_t addr : m_lstIEProxyIP) {
-        const uint32_t host = outlinkwatch::HostFromNet(addr);
-        if (std::find(m_lstValidProxyIP.begin(), m_lstValidProxyIP.end(), host) != m_lstValidProxyIP.end()) continue;
-        PutEntry(buffer, count, host);
-        ++count;
-        if (count + 1 >= kDenyEntryLimit) {
-            OW_LOG(this, 2, "CPolicy::DenyProxyConfig", "Deny ip much max limit.");
-            break;
-        }
+    std::list<uint32_t> hosts;
+    for (const uint32_t addr : m_lstIEProxyIP) hosts.push_back(outlinkwatch::HostFromNet(addr));
+    const outlinkwatch::DenyList deny = outlinkwatch::DenyListBytes(hosts, m_lstValidProxyIP);
+    for (size_t i = 0; i < deny.named(); ++i) {
         char line[32] = {0};
-        std::snprintf(line, sizeof(line), "index:%d, %u", static_cast<int>(count), static_cast<unsigned>(addr));
+        std::snprintf(line, sizeof(line), "index:%d, %u", static_cast<int>(i + 1),
+                      static_cast<unsigned>(outlinkwatch::NetFromHost(deny.entries[i])));
         OW_LOG(this, 2, "CPolicy::DenyProxyConfig", "%s", line);
     }
-    return SendNfwCommand(kNfwSetDenyList, buffer, 4 * count);
+    if (deny.full) OW_LOG(this, 2, "CPolicy::DenyProxyConfig", "Deny ip much max limit.");
+    return SendDenyList(this, deny);
 }
 
 int CPolicy::DenyProxySerer() {
     if (m_lstDenyAddr.empty()) return 0;
-    uint8_t buffer[kDenyBufferBytes];
-    std::memset(buffer, 0, sizeof(buffer));
-    uint32_t count = 0;
+    std::list<uint32_t> hosts;
+    for (const std::string& text : m_lstDenyAddr) hosts.push_back(outlinkwatch::HostFromNet(outlinkwatch::InetAddr(text)));
+    const outlinkwatch::DenyList deny = outlinkwatch::DenyListBytes(hosts, {});
+    if (deny.full) OW_LOG(this, 2, "CPolicy::DenyProxySerer", "Deny ip much max limit.");
     std::string addrText;
-    for (const std::string& text : m_lstDenyAddr) {
-        PutEntry(buffer, count, outlinkwatch::HostFromNet(outlinkwatch::InetAddr(text)));
-        ++count;
-        if (count + 1 >= kDenyEntryLimit) {
-            // The last address is in the buffer, though not in the log text.
-            OW_LOG(this, 2, "CPolicy::DenyProxySerer", "Deny ip much max limit.");
-            break;
-        }
+    // The address that reached the limit is in the buffer, though not in the log text.
+    auto text = m_lstDenyAddr.begin();
+    for (size_t i = 0; i < deny.named(); ++i, ++text) {
         if (!addrText.empty()) addrText += ",";
-        addrText += text;
+        addrText += *text;
     }
     OW_LOG(this, 2, "CPolicy::DenyProxySerer", "%s", ("addr: " + addrText).c_str());
-    return SendNfwCommand(kNfwSetDenyList, buffer, 4 * count);
+    return SendDenyList(this, deny);
 }
 
 int CPolicy::EnableProxy() {
     OW_LOG(this, 2, "CPolicy::EnableProxy", "Start EnableProxy");
-    uint8_t buffer[kDenyBufferBytes];
-    std::memset(buffer, 0, sizeof(buffer));
-    return SendNfwCommand(kNfwSetDenyList, buffer, kDenyBufferBytes);
+    uint8_t buffer[outlinkwatch::kDenyBufferBytes] = {0};
+    return SendNfwCommand(kNfwSetDenyList, buffer, sizeof(buffer));
 }
 
 int CPolicy::BlockNetwork() {

@@ -1,8 +1,10 @@
 // What a finding leads to: the notification and the reaction "block" asks for.
 #include <list>
 
+#include "engine/check_mutex.h"
 #include "plugin/policy.h"
 #include "reaction/notify.h"
+#include "reaction/reaction_decision.h"
 
 namespace {
 
@@ -80,12 +82,11 @@ void CPolicy::PackNotifyMsg(const std::string&, const std::string& info, const s
 }
 
 int CPolicy::HandleResult(std::string kind) {
-    const std::string block = m_strBlock;
-    if (block == "0") return 0;
+    const outlinkwatch::Reaction reaction = outlinkwatch::DecideReaction(m_strBlock, kind, m_bSameInvalidProxy.load() != 0);
+    if (reaction.denyServers && !m_lstDenyAddr.empty()) DenyProxySerer();
 
-    if (block == "3" && kind == "conn" && !m_lstDenyAddr.empty()) DenyProxySerer();
-
-    if (m_bSameInvalidProxy.load() != 0 && block == "3") {
+    if (reaction.prompt == outlinkwatch::Reaction::Prompt::kNone) {
+        if (!reaction.denyProxies) return 0;
         // The proxy lists belong to the proxy check; the route thread gets
         // here too and must not read them while that check changes them.
         // The proxy thread already holds the mutex, and holding it again is
@@ -93,39 +94,29 @@ int CPolicy::HandleResult(std::string kind) {
         // stop ends the wait, and with it this finding's reaction.
         const outlinkwatch::Handle proxyMutex = m_hProxyMutex;
         if (proxyMutex == nullptr) return DenyProxyConfig();
-        outlinkwatch::Handle wait = proxyMutex;
-        for (;;) {
-            const uint32_t got = m_pOs->Kernel()->WaitForObjects(&wait, 1, kProxyListPollMs);
-            if (got == outlinkwatch::kWaitObject0) break;
-            if (got != outlinkwatch::kWaitTimeout || g_bExit.load() != 0) return 0;
-        }
-        const int denied = DenyProxyConfig();
-        m_pOs->Kernel()->ReleaseMutexObject(proxyMutex);
-        return denied;
+        outlinkwatch::CheckMutexHold lists(m_pOs, proxyMutex, kProxyListPollMs,
+                                           [] { return g_bExit.load() == 0; });
+        return lists.held() ? DenyProxyConfig() : 0;
     }
-
-    if (kind == "Proxy" && m_bSameInvalidProxy.load() != 0 && block == "1") return 0;
 
     IAgent* agent = GetCheckedAgent();
     if (agent == nullptr) return 0;
-
+    // The agent is asked for the texts of both prompts before any driver
+    // command, and for the closing ones in the order the prompt reads.
     std::string proxyPrompt = GetLangString("rsSecInfo") + GetLangString("rsMFProxy");
     std::string routePrompt = GetLangString("rsSecInfo") + GetLangString("rsRoute") + GetLangString("rsConNotity");
-
-    if (block == "3" && kind == "Proxy") {
+    if (reaction.denyProxies) {
         proxyPrompt += GetLangString("rsProxydisable");
         if (DenyProxyConfig() == 0) return 0;
         agent->ShowPrompt(proxyPrompt, 2);
         return 1;
     }
-
     proxyPrompt += GetLangString("rsProxyNotify");
-
-    if (block == "2") {
+    if (reaction.blockNetwork) {
         if (BlockNetwork() == 0) return 0;
         routePrompt += GetLangString("rsBlock");
         proxyPrompt += GetLangString("rsBlock");
     }
-    agent->ShowPrompt(kind == "Proxy" ? proxyPrompt : routePrompt, 2);
+    agent->ShowPrompt(reaction.prompt == outlinkwatch::Reaction::Prompt::kProxy ? proxyPrompt : routePrompt, 2);
     return 1;
 }

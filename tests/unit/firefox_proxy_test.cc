@@ -63,17 +63,30 @@ TEST(PrefsJsTest, Table) {
     }
 }
 
-TEST(CompatibilityIniTest, ProgramAndFolders) {
-    const struct { char sep; const char* ini; const char* program; } cases[] = {
-        {'\\', "[Compatibility]\r\nLastPlatformDir=C:\\Mozilla Firefox\r\n", "C:\\Mozilla Firefox\\firefox.exe"},
-        {'\\', "[Compatibility]\nLastVersion=3.6\n", "\\firefox.exe"},
-    };
-    for (const auto& c : cases) {
-        const std::string dir = IniProfileString(c.ini, "Compatibility", "LastPlatformDir", "", kPlatformDirBytes);
-        EXPECT_EQ(FirefoxPrograms(c.sep, dir).front(), c.program) << c.ini;
-    }
+// The path choice from plain facts: the profile folders, the profile among
+// a folder's entries, the program compatibility.ini names, prefs.js or none.
+TEST(FirefoxPathTest, Choices) {
     EXPECT_EQ(FirefoxProfileFolders('\\', DriveOf("D:\\WINDOWS"), "bob", "C:\\Users\\bob")[1],
               "D:\\Documents and Settings\\Administrator\\Application Data\\Mozilla\\Firefox\\Profiles");
+    const DirEntry crash{"Crash Reports", true}, dot{".", true}, file{"ab.default", false}, profile{"ab.default", true};
+    const struct { char sep; std::vector<DirEntry> entries; const char* profile; } profiles[] = {
+        {'/', {dot, crash, {"Pending Pings", true}, file, profile}, "f/ab.default"},
+        {'\\', {{"..", true}, file, crash, profile}, "f\\Crash Reports"}, {'/', {dot, crash, file}, ""}};
+    for (const auto& row : profiles) EXPECT_EQ(FirefoxProfileIn(row.sep, "f", row.entries), row.profile) << row.sep;
+    const struct { const char* ini; const char* program; } programs[] = {
+        {"[Compatibility]\r\nLastPlatformDir=C:\\Mozilla Firefox\r\n", "C:\\Mozilla Firefox\\firefox.exe"},
+        {"[Compatibility]\nLastVersion=3.6\n", "\\firefox.exe"}};
+    for (const auto& row : programs) {
+        const std::string dir = IniProfileString(row.ini, "Compatibility", "LastPlatformDir", "", kPlatformDirBytes);
+        EXPECT_EQ(FirefoxPrograms('\\', dir).front(), row.program) << row.ini;
+    }
+    const struct { bool compatibility, installed; const char* choice; } choices[] = {
+        {false, false, "p/prefs.js|Can not find compatibility.ini."}, {true, false, "|Firefox is not installed."},
+        {true, true, "p/prefs.js|Firefox is installed."}};
+    for (const auto& row : choices) {
+        const FirefoxPrefsChoice choice = ChooseFirefoxPrefs('/', "p", row.compatibility, row.installed);
+        EXPECT_EQ(choice.path + "|" + choice.log, row.choice);
+    }
 }
 
 TEST(FirefoxProfileTest, Walk) {
@@ -90,8 +103,6 @@ TEST(FirefoxProfileTest, Walk) {
     } cases[] = {
         {"proxy on", true, true, true, on, true, "Firefox is installed."},
         {"found before the 4 MiB cut", true, true, true, on + std::string(kMaxPrefsBytes, '#') + "\n", true, "Firefox is installed."},
-        {"no compatibility.ini", true, false, false, on, true, "Can not find compatibility.ini."},
-        {"program missing", true, true, false, on, false, "Firefox is not installed."},
         {"proxy off", true, true, true, "a;\n" + Pref("type", "0"), false, "FireFox Proxy is Disable!"},
         {"nothing resolves", true, true, true, "a;\n" + Pref("type", "1"), false, "Get FireFox proxy info failed!"},
         {"no UI process", false, true, true, on, false, "Firefox"},

@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "engine/active_network.h"
 #include "fakes/fake_os.h"
 #include "fakes/fault_os.h"
 #include "fakes/params.h"
@@ -181,6 +182,14 @@ TEST(LifecycleTest, AdapterQueryDecidesWhetherToCheck) {
         rig.Start();
         EXPECT_EQ(rig.agent.CountLogs("Network is invalid. Cancel tracerting!"), 1 - active);
     }
+}
+
+TEST(ActiveNetworkTest, AnyAddressButNoneAndLoopbackIsUsable) {
+    const struct { std::vector<AdapterInfo> adapters; bool usable; } rows[] = {
+        {{}, false}, {{{"lo", {"127.0.0.1"}}, {"eth0", {"0.0.0.0"}}, {"eth1", {}}}, false},
+        {{{"eth0", {"0.0.0.0", "192.0.2.10"}}}, true}, {{{"lo", {"127.0.0.2"}}}, true},
+        {{{"eth0", {"0.0.0.0"}}, {"eth1", {"10.1.2.3"}}}, true}};
+    for (const auto& row : rows) EXPECT_EQ(HasUsableAddress(row.adapters), row.usable) << row.adapters.size();
 }
 
 // Everything the policy asks of the OS goes to the seam it was made with,

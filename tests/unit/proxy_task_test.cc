@@ -13,6 +13,7 @@
 #include "fakes/policy_rig.h"
 #include "fakes/temp_dir.h"
 #include "proxy/ie_proxy.h"
+#include "proxy/proxy_verdict.h"
 
 namespace outlinkwatch {
 namespace {
@@ -35,6 +36,18 @@ struct Listener {
     bool ok = false;
     std::string port;
 };
+
+TEST(ProxyVerdictTest, Table) {
+    const std::list<ProxyRecord> records = {{"http:", "a.test", "192.0.2.1"}, {"ftp:", "b.test", ""}, {"", "C.test", "Ab::1"}};
+    const struct { std::list<std::string> allowed; const char* found; } rows[] = {
+        {{}, "http:a.test;IP Address:192.0.2.1\nC.test;IP Address:Ab::1\n|http:a.test\nC.test\n"},
+        {{" 192.0.2.1\r\n", "aB::1"}, "|"},
+        {{"192.0.2.10", "ab::1"}, "http:a.test;IP Address:192.0.2.1\n|http:a.test\n"}};
+    for (const auto& row : rows) {
+        const InvalidProxies found = FindInvalidProxies(records, row.allowed);
+        EXPECT_EQ(found.info + "|" + found.msg, row.found);
+    }
+}
 
 class ProxyTaskTest : public ::testing::Test, protected PolicyRig {
 protected:

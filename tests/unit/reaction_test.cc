@@ -1,6 +1,5 @@
-// The reaction to a finding on the fake device: the decision of
-// HandleResult, the notification record, the filter-driver buffers; and the
-// frame reader of the device socket.
+// The reaction to a finding: the decision and HandleResult carrying it out
+// on the fake device, the notification record, the filter-driver buffers.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,7 +7,9 @@
 
 #include "config/address_parsing.h"
 #include "fakes/policy_rig.h"
+#include "reaction/deny_list.h"
 #include "reaction/notify.h"
+#include "reaction/reaction_decision.h"
 
 namespace outlinkwatch {
 namespace {
@@ -29,30 +30,35 @@ struct Rig : PolicyRig {
     ~Rig() { fake.devicePresent = false; }  // the destructor's EnableProxy is no case's subject
 };
 
-TEST(ReactionTest, HandleResultFollowsTheBlockValue) {
-    struct Case {
-        const char* block;
-        const char* kind;
-        int same;
-        bool device;
-        int result;
-        const char* prompt;  // nullptr: none
-        std::vector<uint32_t> codes;
-        int held = 0;  // the proxy lists: 0 free, 1 held by the proxy check for a minute (waited for), 2 held at a stop
-    } cases[] = {
-        {"0", "conn", 0, true, 0, nullptr, {}},
-        {"1", "Proxy", 1, true, 0, nullptr, {}},
-        {"1", "Proxy", 0, true, 1, "SecInfo|MFProxy|ProxyNotify|", {}},
-        {"1", "route", 1, true, 1, "SecInfo|Route|ConNotity|", {}},
-        {"7", "Proxy", 1, true, 1, "SecInfo|MFProxy|ProxyNotify|", {}},
-        {"", "conn", 0, true, 1, "SecInfo|Route|ConNotity|", {}},
+// What each block value asks for: the commands, then the prompt's language keys.
+TEST(ReactionTest, DecisionFollowsTheBlockValue) {
+    const struct { const char* block; const char* kind; bool same; const char* want; } rows[] = {
+        {"0", "conn", false, ""}, {"1", "Proxy", true, ""},
+        {"1", "Proxy", false, "proxy prompt"}, {"1", "route", true, "route prompt"},
+        {"7", "Proxy", true, "proxy prompt"}, {"", "conn", false, "route prompt"},
+        {"2", "Proxy", false, "block proxy prompt"}, {"2", "conn", true, "block route prompt"},
+        {"3", "route", true, "proxies "}, {"3", "Proxy", true, "proxies "}, {"3", "conn", true, "servers proxies "},
+        {"3", "conn", false, "servers route prompt"}, {"3", "Proxy", false, "proxies proxy prompt"},
+    };
+    for (const auto& row : rows) {
+        const Reaction r = DecideReaction(row.block, row.kind, row.same);
+        std::string got = std::string(r.denyServers ? "servers " : "") + (r.denyProxies ? "proxies " : "");
+        got += r.blockNetwork ? "block " : "";
+        if (r.prompt != Reaction::Prompt::kNone) got += r.prompt == Reaction::Prompt::kProxy ? "proxy prompt" : "route prompt";
+        EXPECT_EQ(got, row.want) << row.block << "/" << row.kind << "/" << row.same;
+    }
+}
+
+// The decision carried out: the prompt, the commands and the wait for the proxy lists.
+TEST(ReactionTest, HandleResultCarriesOutTheDecision) {
+    // prompt nullptr: none. held, the proxy lists: 0 free, 1 held by the
+    // proxy check for a minute (waited for), 2 held at a stop.
+    struct Case { const char *block, *kind; int same; bool device; int result; const char* prompt;
+                  std::vector<uint32_t> codes; int held = 0; } cases[] = {
         {"2", "route", 0, false, 0, nullptr, {}},
         {"2", "Proxy", 0, true, 1, "SecInfo|MFProxy|ProxyNotify|Block|", {kCut}},
-        {"2", "conn", 1, true, 1, "SecInfo|Route|ConNotity|Block|", {kCut}},
-        {"3", "route", 1, true, 1, nullptr, {kDeny}},
         {"3", "route", 1, true, 1, nullptr, {kDeny}, 1},
         {"3", "route", 1, true, 0, nullptr, {}, 2},
-        {"3", "conn", 0, true, 1, "SecInfo|Route|ConNotity|", {kDeny}},
         {"3", "conn", 1, true, 1, nullptr, {kDeny, kDeny}},
         {"3", "Proxy", 0, true, 1, "SecInfo|MFProxy|Proxydisable|", {kDeny}},
         {"3", "Proxy", 0, false, 0, nullptr, {}},
@@ -78,7 +84,7 @@ TEST(ReactionTest, HandleResultFollowsTheBlockValue) {
         std::vector<uint32_t> codes;
         for (const FakeOs::DeviceCall& call : rig.fake.DeviceCalls()) codes.push_back(call.code);
         EXPECT_EQ(codes, c.codes);
-        EXPECT_EQ(rig.fake.DeviceOpenAttempts() == 0, std::string("23").find(c.block[0]) == std::string::npos || c.held == 2);
+        EXPECT_EQ(rig.fake.DeviceOpenAttempts() == 0, c.held == 2);
     }
 }
 
@@ -180,6 +186,20 @@ TEST(ReactionTest, FilterDriverBuffers) {
         EXPECT_EQ(calls[0].input, c.input);
         EXPECT_EQ(rig.fake.OpenDevices(), 0);
         for (const std::string& line : c.logs) EXPECT_EQ(rig.agent.CountLogs(line), 1) << line;
+    }
+}
+
+// The entries past the allowed ones, little-endian, and the limit of 49.
+TEST(ReactionTest, DenyListBytes) {
+    const struct { std::list<uint32_t> addresses, allowed; size_t entries; bool full; std::vector<uint8_t> head; } rows[] = {
+        {{0x0A000005, 0x0A000006}, {0x0A000006}, 1, false, {5, 0, 0, 10}}, {{0x0A000005}, {0x0A000005}, 0, false, {}},
+        {std::list<uint32_t>(48, 0x01020304), {}, 48, false, {4, 3, 2, 1}},
+        {std::list<uint32_t>(60, 7), {}, 49, true, {7, 0, 0, 0, 7}}};
+    for (const auto& row : rows) {
+        const DenyList list = DenyListBytes(row.addresses, row.allowed);
+        EXPECT_EQ(list.named() * 10 + list.full, (row.entries - row.full) * 10 + row.full) << "named in the logs, full";
+        ASSERT_EQ(list.bytes.size(), 4 * row.entries);
+        EXPECT_EQ(std::vector<uint8_t>(list.bytes.begin(), list.bytes.begin() + row.head.size()), row.head);
     }
 }
 

@@ -1,22 +1,18 @@
 // What the host needs of the operating system it runs on. One
-// implementation per platform (posix/, win32/), picked by the build; the
-// rest of the host is the same everywhere.
+// implementation per platform (posix/, win32/), picked by the build, beside
+// what is written once over the platform's own names
+// (host_platform_common.cc, <platform>/platform_api.h); the rest of the
+// host is the same everywhere. The demo's scaffolding lives in demo/.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 
 namespace owhost {
 
-class LineSink;
-
 // The plug-in's file name, looked for beside the host.
 extern const char* const kPluginFileName;
-// Allowed proxy addresses of the built-in demo policy; empty where the demo
-// has no proxy setting to judge.
-extern const char* const kDemoAllowedProxy;
 
 // Called first: whatever the platform needs before anything else runs
 // (the socket library on Windows). False with a one-line reason.
@@ -73,31 +69,6 @@ public:
 
 private:
     void* handle_ = nullptr;
-};
-
-// ---------------------------------------------------------------- the demo's desktop
-
-// What the built-in demo puts around the policy to stand for the agent's
-// desktop, where the platform has something to show: on Windows the
-// agent's user-interface process and the Internet Explorer proxy setting
-// of its user. Everything it changed is put back by Stop.
-class DemoDesktop {
-public:
-    explicit DemoDesktop(LineSink* status);
-    ~DemoDesktop();
-    DemoDesktop(const DemoDesktop&) = delete;
-    DemoDesktop& operator=(const DemoDesktop&) = delete;
-
-    // Sets it up from the host's directory; what could not be done is said
-    // in a status line and left out. Call while the host has one thread.
-    void Start(const std::string& hostDir);
-    void Stop();
-
-    struct State;
-
-private:
-    LineSink* status_;
-    std::unique_ptr<State> state_;
 };
 
 }  // namespace owhost

@@ -18,14 +18,15 @@
 #include <CLI/CLI.hpp>
 
 #include "bounded_file.h"
+#include "demo/demo_desktop.h"
+#include "demo/nfw_child.h"
+#include "demo/outside_server.h"
+#include "demo/proxy_demo.h"
 #include "host_agent.h"
 #include "host_platform.h"
 #include "lang_file.h"
-#include "nfw_child.h"
-#include "outside_server.h"
 #include "outlinkwatch/plugin.h"
 #include "policy_file.h"
-#include "proxy_demo.h"
 
 #ifndef OW_HOST_VERSION
 #  define OW_HOST_VERSION "0.0.0"

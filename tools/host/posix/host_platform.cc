@@ -2,11 +2,9 @@
 // /proc/self/exe.
 #include "host_platform.h"
 
-#include <arpa/inet.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <netinet/in.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -23,7 +21,6 @@
 namespace owhost {
 
 const char* const kPluginFileName = "libOutlinkWatch.so";
-const char* const kDemoAllowedProxy = "";
 
 bool StartPlatform(std::string*) { return true; }
 
@@ -43,19 +40,6 @@ std::string PluginPathFromOption(const std::string& value) {
 
 void SetEnvironment(const std::string& name, const std::string& value) {
     ::setenv(name.c_str(), value.c_str(), 1);
-}
-
-bool IsIpAddress(const std::string& text) {
-    unsigned char buf[sizeof(struct in6_addr)];
-    return inet_pton(AF_INET, text.c_str(), buf) == 1 || inet_pton(AF_INET6, text.c_str(), buf) == 1;
-}
-
-FILE* OpenForAppend(const std::string& path, std::string* error) {
-    FILE* f = std::fopen(path.c_str(), "ae");
-    if (f == nullptr) {
-        *error = "cannot open \"" + OneLine(path, 512) + "\" for appending: " + std::strerror(errno);
-    }
-    return f;
 }
 
 bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string* text, std::string* error) {
@@ -186,16 +170,5 @@ void PluginLibrary::Close() {
     }
     handle_ = nullptr;
 }
-
-// ---------------------------------------------------------------- the demo's desktop
-// Linux has no desktop process or browser setting for the demo to stand
-// for: nothing is set up and nothing is said.
-
-struct DemoDesktop::State {};
-
-DemoDesktop::DemoDesktop(LineSink* status) : status_(status) {}
-DemoDesktop::~DemoDesktop() { Stop(); }
-void DemoDesktop::Start(const std::string&) { (void)status_; }
-void DemoDesktop::Stop() {}
 
 }  // namespace owhost

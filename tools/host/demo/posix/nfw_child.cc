@@ -1,4 +1,4 @@
-#include "nfw_child.h"
+#include "demo/nfw_child.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -2,7 +2,8 @@
 // listener on a loopback port that accepts every connection and closes it
 // again. The built-in demo policy names it as a connect address, so the
 // connection check has something real to reach without leaving the machine.
-// One implementation per platform (posix/, win32/).
+// The sockets are the platform's (demo/posix/, demo/win32/); starting the
+// thread is written once (demo/outside_server.cc).
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,9 @@ public:
     struct Sockets;  // the platform's listener and stop signal
 
 private:
+    // Makes the stop signal the serving thread waits on beside the
+    // listener; false if either is missing.
+    bool PrepareWait();
     void Serve();
 
     std::unique_ptr<Sockets> sockets_;

@@ -1,4 +1,4 @@
-#include "outside_server.h"
+#include "demo/outside_server.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 
 namespace owhost {
 
@@ -40,19 +39,9 @@ bool OutsideServer::Listen(std::string* error, const char* address) {
     return true;
 }
 
-bool OutsideServer::Start(std::string* error) {
+bool OutsideServer::PrepareWait() {
     sockets_->stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (sockets_->stopFd < 0 || sockets_->listenFd < 0) {
-        *error = "demo outside server: cannot start";
-        return false;
-    }
-    try {
-        thread_ = std::thread([this] { Serve(); });
-    } catch (const std::system_error& e) {
-        *error = std::string("demo outside server: ") + e.what();
-        return false;
-    }
-    return true;
+    return sockets_->stopFd >= 0 && sockets_->listenFd >= 0;
 }
 
 void OutsideServer::Stop() {

@@ -1,4 +1,4 @@
-#include "proxy_demo.h"
+#include "demo/proxy_demo.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -1,7 +1,7 @@
 // On Windows the plug-in talks to the filter driver's device \\.\NFW
 // itself; there is no stand-in to start. Start only tells whether the
 // device is there, so that the demo can say what its blocks will do.
-#include "nfw_child.h"
+#include "demo/nfw_child.h"
 
 #include <windows.h>
 

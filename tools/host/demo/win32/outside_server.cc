@@ -1,10 +1,8 @@
-#include "outside_server.h"
+#include "demo/outside_server.h"
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
-
-#include <system_error>
 
 namespace owhost {
 
@@ -38,22 +36,12 @@ bool OutsideServer::Listen(std::string* error, const char* address) {
     return true;
 }
 
-bool OutsideServer::Start(std::string* error) {
+bool OutsideServer::PrepareWait() {
     Sockets& s = *sockets_;
     s.acceptable = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     s.stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (s.listener == INVALID_SOCKET || s.acceptable == nullptr || s.stop == nullptr ||
-        WSAEventSelect(s.listener, s.acceptable, FD_ACCEPT) != 0) {
-        *error = "demo outside server: cannot start";
-        return false;
-    }
-    try {
-        thread_ = std::thread([this] { Serve(); });
-    } catch (const std::system_error& e) {
-        *error = std::string("demo outside server: ") + e.what();
-        return false;
-    }
-    return true;
+    return s.listener != INVALID_SOCKET && s.acceptable != nullptr && s.stop != nullptr &&
+           WSAEventSelect(s.listener, s.acceptable, FD_ACCEPT) == 0;
 }
 
 void OutsideServer::Stop() {

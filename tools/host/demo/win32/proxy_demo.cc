@@ -1,8 +1,8 @@
 // Under Windows (and Wine) the proxy demo's user is the real one: the demo
-// desktop (host_platform) starts AGENTUI.exe and sets the user's Internet
+// desktop (demo_desktop.cc) starts AGENTUI.exe and sets the user's Internet
 // Explorer setting in the real registry, for both built-in demos. Nothing
 // is left to prepare here, and the setting stays on for the whole run.
-#include "proxy_demo.h"
+#include "demo/proxy_demo.h"
 
 namespace owhost {
 

@@ -1,0 +1,20 @@
+// The Windows names that the host's code written once for every platform
+// (host_platform_common.cc) and the demo's Windows parts use.
+#pragma once
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <string>
+
+namespace owhost {
+
+// fopen's mode for appending through a handle that the programs the policy
+// starts do not inherit ("N").
+constexpr const char* kAppendNotInherited = "aN";
+
+// "text of the system's message (error N)", on one line.
+std::string SystemError(DWORD code);
+
+}  // namespace owhost

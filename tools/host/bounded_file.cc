@@ -2,6 +2,38 @@
 
 namespace owhost {
 
+bool ReadOpenedFile(unsigned long long size, size_t maxBytes, const std::string& shown, const ReadSome& readSome,
+                    std::string* text, std::string* error) {
+    const std::string tooLarge = shown + " is larger than " + std::to_string(maxBytes) + " bytes";
+    if (size > maxBytes) {
+        *error = tooLarge;
+        return false;
+    }
+    std::string data(maxBytes < 65536 ? maxBytes + 1 : 65536, '\0');
+    size_t used = 0;
+    for (;;) {
+        if (used == data.size()) {
+            if (data.size() > maxBytes) break;
+            data.resize(data.size() * 2 > maxBytes + 1 ? maxBytes + 1 : data.size() * 2);
+        }
+        size_t got = 0;
+        std::string reason;
+        if (!readSome(&data[used], data.size() - used, &got, &reason)) {
+            *error = "cannot read " + shown + ": " + reason;
+            return false;
+        }
+        if (got == 0) break;
+        used += got;
+    }
+    if (used > maxBytes) {
+        *error = tooLarge;
+        return false;
+    }
+    data.resize(used);
+    *text = std::move(data);
+    return true;
+}
+
 size_t LineOfOffset(const std::string& text, size_t offset) {
     if (offset > text.size()) offset = text.size();
     size_t line = 1;

@@ -56,39 +56,22 @@ bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string* text
         *error = shown + " is not a regular file";
         return false;
     }
-    if (static_cast<unsigned long long>(st.st_size) > maxBytes) {
-        ::close(fd);
-        *error = shown + " is larger than " + std::to_string(maxBytes) + " bytes";
-        return false;
-    }
-    // The size may change while reading; never read more than the cap + 1.
-    std::string data;
-    data.resize(maxBytes < 65536 ? maxBytes + 1 : 65536);
-    size_t used = 0;
-    for (;;) {
-        if (used == data.size()) {
-            if (data.size() > maxBytes) break;
-            data.resize(data.size() * 2 > maxBytes + 1 ? maxBytes + 1 : data.size() * 2);
-        }
-        const ssize_t n = ::read(fd, &data[used], data.size() - used);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            const int saved = errno;
-            ::close(fd);
-            *error = "cannot read " + shown + ": " + std::strerror(saved);
-            return false;
-        }
-        if (n == 0) break;
-        used += static_cast<size_t>(n);
-    }
+    const bool ok = ReadOpenedFile(static_cast<unsigned long long>(st.st_size), maxBytes, shown,
+                                   [fd](char* buffer, size_t want, size_t* got, std::string* reason) {
+                                       ssize_t n;
+                                       do {
+                                           n = ::read(fd, buffer, want);
+                                       } while (n < 0 && errno == EINTR);
+                                       if (n < 0) {
+                                           *reason = std::strerror(errno);
+                                           return false;
+                                       }
+                                       *got = static_cast<size_t>(n);
+                                       return true;
+                                   },
+                                   text, error);
     ::close(fd);
-    if (used > maxBytes) {
-        *error = shown + " is larger than " + std::to_string(maxBytes) + " bytes";
-        return false;
-    }
-    data.resize(used);
-    *text = std::move(data);
-    return true;
+    return ok;
 }
 
 // ---------------------------------------------------------------- stop requests

@@ -100,39 +100,20 @@ bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string* text
         *error = shown + " is not a regular file";
         return false;
     }
-    if (static_cast<unsigned long long>(size.QuadPart) > maxBytes) {
-        CloseHandle(file);
-        *error = shown + " is larger than " + std::to_string(maxBytes) + " bytes";
-        return false;
-    }
-    // The size may change while reading; never read more than the cap + 1.
-    std::string data;
-    data.resize(maxBytes < 65536 ? maxBytes + 1 : 65536);
-    size_t used = 0;
-    for (;;) {
-        if (used == data.size()) {
-            if (data.size() > maxBytes) break;
-            data.resize(data.size() * 2 > maxBytes + 1 ? maxBytes + 1 : data.size() * 2);
-        }
-        const size_t want = data.size() - used;
-        DWORD got = 0;
-        if (!ReadFile(file, &data[used], want > 0x10000000 ? 0x10000000 : static_cast<DWORD>(want), &got, nullptr)) {
-            const DWORD code = GetLastError();
-            CloseHandle(file);
-            *error = "cannot read " + shown + ": " + SystemError(code);
-            return false;
-        }
-        if (got == 0) break;
-        used += got;
-    }
+    const bool ok = ReadOpenedFile(static_cast<unsigned long long>(size.QuadPart), maxBytes, shown,
+                                   [file](char* buffer, size_t want, size_t* got, std::string* reason) {
+                                       DWORD n = 0;
+                                       const DWORD ask = want > 0x10000000 ? 0x10000000 : static_cast<DWORD>(want);
+                                       if (!ReadFile(file, buffer, ask, &n, nullptr)) {
+                                           *reason = SystemError(GetLastError());
+                                           return false;
+                                       }
+                                       *got = n;
+                                       return true;
+                                   },
+                                   text, error);
     CloseHandle(file);
-    if (used > maxBytes) {
-        *error = shown + " is larger than " + std::to_string(maxBytes) + " bytes";
-        return false;
-    }
-    data.resize(used);
-    *text = std::move(data);
-    return true;
+    return ok;
 }
 
 // ---------------------------------------------------------------- stop requests

@@ -160,10 +160,9 @@ int CDealMyProxy::GetFireFoxConfigPath(std::string& prefsPath) {
     const std::string compatibility = profile + sep + "compatibility.ini";
     const bool compatibilityFound = os->Files()->FileExists(compatibility);
     bool installed = false;
-    if (compatibilityFound) {
-        outlinkwatch::FileText platformDir;
-        os->Files()->ReadProfileString("Compatibility", "LastPlatformDir", "", compatibility,
-                                       outlinkwatch::kPlatformDirBytes, &platformDir);
+    outlinkwatch::FileText platformDir;
+    if (compatibilityFound && os->Files()->ReadProfileString("Compatibility", "LastPlatformDir", "", compatibility,
+                                                             outlinkwatch::kPlatformDirBytes, &platformDir)) {
         for (const std::string& program : outlinkwatch::FirefoxPrograms(sep, platformDir.ansi())) {
             installed = installed || os->Files()->FileExists(program);
         }

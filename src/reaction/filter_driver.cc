@@ -24,12 +24,11 @@ int SendDenyList(CPolicy* policy, const outlinkwatch::DenyList& deny) {
 }  // namespace
 
 int CPolicy::SendNfwCommand(uint32_t code, const void* buffer, uint32_t length) {
-    outlinkwatch::DeviceService* devices = m_pOs->Device();
     outlinkwatch::DeviceHandle device;
-    if (!devices->OpenDevice("\\\\.\\NFW", outlinkwatch::kCreateAlways, &device)) return 0;
+    if (!m_pOs->Device()->OpenDevice("\\\\.\\NFW", outlinkwatch::kCreateAlways, &device)) return 0;
     uint32_t returned = 0;
-    const int result = devices->DeviceControl(device, code, buffer, length, &returned) ? 1 : 0;
-    devices->CloseDevice(device);
+    const int result = m_pOs->Device()->DeviceControl(device, code, buffer, length, &returned) ? 1 : 0;
+    m_pOs->Device()->CloseDevice(device);
     return result;
 }
 
@@ -78,11 +77,10 @@ int CPolicy::EnableProxy() {
 int CPolicy::BlockNetwork() {
     char path[260] = {0};
     std::snprintf(path, sizeof(path), "\\\\.\\%s", "nfw");
-    outlinkwatch::DeviceService* devices = m_pOs->Device();
     outlinkwatch::DeviceHandle device;
-    if (!devices->OpenDevice(path, outlinkwatch::kOpenExisting, &device)) return 0;
+    if (!m_pOs->Device()->OpenDevice(path, outlinkwatch::kOpenExisting, &device)) return 0;
     uint32_t returned = 0;
-    const int result = devices->DeviceControl(device, kNfwCutNetwork, nullptr, 0, &returned) ? 1 : 0;
-    devices->CloseDevice(device);
+    const int result = m_pOs->Device()->DeviceControl(device, kNfwCutNetwork, nullptr, 0, &returned) ? 1 : 0;
+    m_pOs->Device()->CloseDevice(device);
     return result;
 }

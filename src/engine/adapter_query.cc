@@ -23,7 +23,7 @@ bool AdapterBuffer::Allocate(uint32_t size) {
 uint32_t QueryAdapters(Os* os, AdapterBuffer* buffer, uint32_t* size) {
     std::vector<AdapterInfo> list;
     uint32_t error = kErrorSuccess;
-    if (!os->Network()->Adapters(&list, &error)) return error;
+    if (!os->Network()->Adapters(AdapterDetail::kAddresses, &list, &error)) return error;
     if (list.empty()) return kErrorNoData;
     const uint64_t need64 = uint64_t{list.size()} * kAdapterRecordSize;
     const uint32_t need = need64 > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(need64);

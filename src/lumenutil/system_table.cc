@@ -40,7 +40,7 @@ constexpr size_t kMaxInterfaces = 256;
 
 bool Interfaces(std::vector<AdapterInfo>* list) {
     uint32_t error = 0;
-    if (!CurrentOs()->Network()->Adapters(list, &error)) return false;
+    if (!CurrentOs()->Network()->Adapters(outlinkwatch::AdapterDetail::kAll, list, &error)) return false;
     if (list->size() > kMaxInterfaces) list->resize(kMaxInterfaces);
     return !list->empty();
 }

@@ -32,6 +32,15 @@ struct AdapterInfo {
     bool HasIPv4() const { return !ipv4.empty() && ipv4.front() != "0.0.0.0"; }
 };
 
+// How much an adapter list tells. The addresses come from the one list
+// call; the other facts cost each adapter its own look-ups (an interface
+// row, a registry key, the adapter's device), which the monitoring checks,
+// running on every route change and each minute, do not need.
+enum class AdapterDetail {
+    kAddresses,  // name, addresses, description and current address; the rest may be left out
+    kAll,        // also whether it is up, wireless, and its permanent address
+};
+
 class NetworkService {
 public:
     virtual ~NetworkService() = default;
@@ -40,10 +49,10 @@ public:
     // order; a dotted address resolves to itself. False when it does not resolve.
     virtual bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) = 0;
     // GetAdaptersInfo: the adapters in the platform's order (an empty list
-    // when there are none). False, with the platform's error code in
-    // *error, when they cannot be listed. The shared code works out the
-    // record sizes of the Windows call from the count.
-    virtual bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) = 0;
+    // when there are none), told as detail asks. False, with the platform's
+    // error code in *error, when they cannot be listed. The shared code
+    // works out the record sizes of the Windows call from the count.
+    virtual bool Adapters(AdapterDetail detail, std::vector<AdapterInfo>* out, uint32_t* error) = 0;
     // The characteristics number of an adapter (NCF_VIRTUAL 0x1 ...); false
     // for an adapter the system does not know.
     virtual bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) = 0;
@@ -65,7 +74,9 @@ public:
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override {
         return target_->ResolveHostIPv4(host, addrs);
     }
-    bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) override { return target_->Adapters(out, error); }
+    bool Adapters(AdapterDetail detail, std::vector<AdapterInfo>* out, uint32_t* error) override {
+        return target_->Adapters(detail, out, error);
+    }
     bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics) override {
         return target_->AdapterCharacteristics(adapter, characteristics);
     }

@@ -178,7 +178,7 @@ bool FakeOs::ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* add
     return true;
 }
 
-bool FakeOs::Adapters(std::vector<AdapterInfo>* out, uint32_t* error) {
+bool FakeOs::Adapters(AdapterDetail, std::vector<AdapterInfo>* out, uint32_t* error) {
     std::lock_guard<std::mutex> lock(mu_);
     if (adapterError != 0) return *error = adapterError, false;
     *out = adapters;

@@ -86,7 +86,7 @@ public:
     OsVersionFacts VersionFacts() override;
     void SleepMs(uint32_t ms) override;
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override;
-    bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) override;
+    bool Adapters(AdapterDetail detail, std::vector<AdapterInfo>* out, uint32_t* error) override;
     bool NotifyRouteChange(Handle event) override;
     void CancelRouteChange(Handle event) override;
     std::unique_ptr<TimerHost> CreateTimerHost() override;

@@ -30,13 +30,13 @@ public:
         std::unique_lock<std::mutex> lock(mu_);
         return cv_.wait_for(lock, kFaultWaitBound, [&] { return held_ > 0; });
     }
-    bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) override {
+    bool Adapters(AdapterDetail detail, std::vector<AdapterInfo>* out, uint32_t* error) override {
         std::unique_lock<std::mutex> lock(mu_);
         held_ += closed_ ? 1 : 0;
         cv_.notify_all();
         cv_.wait_for(lock, kFaultWaitBound, [&] { return !closed_; });
         lock.unlock();
-        return NetworkWrapper::Adapters(out, error);
+        return NetworkWrapper::Adapters(detail, out, error);
     }
 
 private:
@@ -56,9 +56,9 @@ public:
 
     NetworkService* Network() override { return this; }
     KernelObjects* Kernel() override { return this; }
-    bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) override {
+    bool Adapters(AdapterDetail detail, std::vector<AdapterInfo>* out, uint32_t* error) override {
         if (++adapterQueries_ == throwOnAdapterQuery.load()) throw std::runtime_error("adapter query failed");
-        return NetworkWrapper::Adapters(out, error);
+        return NetworkWrapper::Adapters(detail, out, error);
     }
     Handle CreateMutexObject(bool owned) override {
         return ++mutexes_ == failOnMutex.load() ? nullptr : KernelWrapper::CreateMutexObject(owned);

@@ -58,7 +58,7 @@ TEST(GetAdaptersTest, ListFollowsTheInterfaces) {
             ASSERT_TRUE(ns.Ip(cmd)) << cmd;
             std::vector<AdapterInfo> out{{"stale", {}}};
             uint32_t error = kErrorSuccess;
-            EXPECT_TRUE(linuxsys::Adapters(&out, &error)) << cmd;
+            EXPECT_TRUE(linuxsys::Adapters(AdapterDetail::kAll, &out, &error)) << cmd;
             EXPECT_EQ(Text(out), want) << cmd;
         }
     }));

@@ -111,7 +111,7 @@ TYPED_TEST(OsContractTest, AdapterList) {
     Os* os = this->os_.get();
     std::vector<AdapterInfo> list{{"stale", {"203.0.113.1"}}};
     uint32_t error = kErrorSuccess;
-    ASSERT_TRUE(os->Network()->Adapters(&list, &error)) << error;
+    ASSERT_TRUE(os->Network()->Adapters(AdapterDetail::kAll, &list, &error)) << error;
     for (const AdapterInfo& a : list) {
         SCOPED_TRACE(a.name);
         EXPECT_NE(a.name, "stale");

@@ -43,7 +43,7 @@ TEST(Win32OsTest, SystemFilesAndAccounts) {
     EXPECT_NE(exe.find(".exe"), std::string::npos) << exe;
     std::vector<ow::AdapterInfo> adapters;
     uint32_t error = 0;
-    EXPECT_TRUE(os->Network()->Adapters(&adapters, &error)) << error;
+    EXPECT_TRUE(os->Network()->Adapters(ow::AdapterDetail::kAll, &adapters, &error)) << error;
     os->Users()->ProcessIsAdministrator();  // either answer; the token walk must hold
 
     std::string text, dir;

@@ -134,7 +134,9 @@ public:
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override {
         return linuxnet::ResolveHostIPv4(host, addrs);
     }
-    bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) override { return linuxsys::Adapters(out, error); }
+    bool Adapters(AdapterDetail detail, std::vector<AdapterInfo>* out, uint32_t* error) override {
+        return linuxsys::Adapters(detail, out, error);
+    }
     bool NotifyRouteChange(Handle event) override { return routes_.Arm(event); }
     void CancelRouteChange(Handle event) override { routes_.Cancel(event); }
 

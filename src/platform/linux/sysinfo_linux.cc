@@ -277,7 +277,7 @@ bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristic
     return true;
 }
 
-bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) {
+bool Adapters(AdapterDetail detail, std::vector<AdapterInfo>* out, uint32_t* error) {
     ifaddrs* raw = nullptr;
     if (getifaddrs(&raw) != 0) return *error = kErrorNotSupported, false;
     std::vector<AdapterInfo> list;
@@ -311,12 +311,13 @@ bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) {
         }
     }
     freeifaddrs(raw);
-    const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int sock = detail == AdapterDetail::kAll ? socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0) : -1;
     for (size_t i = 0; i < list.size(); ++i) {
         AdapterInfo& a = list[i];
         // Windows shows a disconnected adapter without its address.
         if (!enabled[i]) a.ipv4.clear();
         if (a.ipv4.empty()) a.ipv4.push_back("0.0.0.0");
+        if (detail != AdapterDetail::kAll) continue;
         const std::string dir = "/sys/class/net/" + a.name;
         a.wireless = Exists(dir + "/wireless") || Exists(dir + "/phy80211");
         if (a.mac.size() == 6) a.permanentMac = PermanentAddress(sock, a.name);

@@ -33,7 +33,7 @@ bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristic
 // device ("eth0"): Linux device names cannot hold ':', and Windows shows one
 // adapter with several addresses. Adapters come in the order getifaddrs
 // first names them. False, with kErrorNotSupported, when getifaddrs fails.
-bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error);
+bool Adapters(AdapterDetail detail, std::vector<AdapterInfo>* out, uint32_t* error);
 
 }  // namespace linuxsys
 }  // namespace outlinkwatch

@@ -523,7 +523,7 @@ public:
 
     // The addresses as GetAdaptersInfo gives them; the rest per adapter from
     // its interface row, its connection key and its device.
-    bool Adapters(std::vector<AdapterInfo>* out, uint32_t* error) override {
+    bool Adapters(AdapterDetail detail, std::vector<AdapterInfo>* out, uint32_t* error) override {
         if (out == nullptr || error == nullptr) return false;
         ULONG need = 0;
         DWORD rc = GetAdaptersInfo(nullptr, &need);
@@ -572,6 +572,10 @@ public:
             }
             info.description = FieldText(a->Description);
             info.mac.assign(a->Address, a->Address + std::min<UINT>(a->AddressLength, MAX_ADAPTER_ADDRESS_LENGTH));
+            if (detail != AdapterDetail::kAll) {
+                list.push_back(std::move(info));
+                continue;
+            }
             MIB_IFROW row;
             std::memset(&row, 0, sizeof row);
             row.dwIndex = a->Index;

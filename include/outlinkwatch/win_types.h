@@ -46,4 +46,5 @@ struct _SYSTEMTIME {
     WORD wMilliseconds;
 };
 typedef struct _SYSTEMTIME SYSTEMTIME;
+static_assert(sizeof(SYSTEMTIME) == 16, "eight WORDs, as on Windows");
 #endif

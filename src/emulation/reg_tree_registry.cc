@@ -73,25 +73,22 @@ HKEY TreeRegistry::AddHandle(const KeyRef& ref) {
 }
 
 uint32_t TreeRegistry::OpenKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) {
-    if (key == nullptr) return kErrorInvalidParameter;
-    KeyRef ref;
-    uint32_t rc = Resolve(parent, subkey, &ref);
-    if (rc != kErrorSuccess) return rc;
-    ref.access = access;
-    rc = WithHive(ref.hive, false, [&](regfile::Key* hive, bool*) {
-        return Walk(hive, ref.path) != nullptr ? kErrorSuccess : kErrorFileNotFound;
-    });
-    if (rc == kErrorSuccess) *key = AddHandle(ref);
-    return rc;
+    return OpenOrCreate(parent, subkey, access, false, key);
 }
 
 uint32_t TreeRegistry::CreateKey(HKEY parent, const std::string& subkey, uint32_t access, HKEY* key) {
+    return OpenOrCreate(parent, subkey, access, true, key);
+}
+
+uint32_t TreeRegistry::OpenOrCreate(HKEY parent, const std::string& subkey, uint32_t access, bool create,
+                                    HKEY* key) {
     if (key == nullptr) return kErrorInvalidParameter;
     KeyRef ref;
     uint32_t rc = Resolve(parent, subkey, &ref);
     if (rc != kErrorSuccess) return rc;
     ref.access = access;
-    rc = WithHive(ref.hive, true, [&](regfile::Key* hive, bool* changed) {
+    rc = WithHive(ref.hive, create, [&](regfile::Key* hive, bool* changed) {
+        if (!create) return Walk(hive, ref.path) != nullptr ? kErrorSuccess : kErrorFileNotFound;
         regfile::Key* k = hive;
         for (const std::string& part : ref.path) {
             regfile::Key* next = k->Find(part);

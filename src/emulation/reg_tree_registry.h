@@ -61,6 +61,8 @@ private:
     };
     // A root or an open handle, joined with a subkey path.
     uint32_t Resolve(HKEY parent, const std::string& subkey, KeyRef* ref);
+    // Opens the key; with create, makes it and its missing parents first.
+    uint32_t OpenOrCreate(HKEY parent, const std::string& subkey, uint32_t access, bool create, HKEY* key);
     uint32_t Lookup(HKEY key, KeyRef* ref);
     HKEY AddHandle(const KeyRef& ref);
 

@@ -5,10 +5,6 @@
 
 #include "platform/os.h"
 
-#if defined(_WIN32)
-#  include "platform/win32/win32_api.h"
-#endif
-
 namespace lumenutil {
 namespace {
 
@@ -69,14 +65,11 @@ DWORD LumenFile::GetFileVerInfo(const char* path, const char* item, std::string&
 DWORD LumenFile::GetFileTime(const std::string& path, SYSTEMTIME& out) {
     outlinkwatch::CalendarTime t;
     if (path.empty() || !outlinkwatch::CurrentOs()->Files()->FileAccessTime(path, &t)) return UTIL_E_FILETIME;
-    out.wYear = t.year;
-    out.wMonth = t.month;
-    out.wDayOfWeek = t.dayOfWeek;
-    out.wDay = t.day;
-    out.wHour = t.hour;
-    out.wMinute = t.minute;
-    out.wSecond = t.second;
-    out.wMilliseconds = t.milliseconds;
+    // SYSTEMTIME is these eight WORDs in this order on every Windows. Its
+    // definition is an operating-system header's there, so it is filled as
+    // the bytes it is.
+    const uint16_t fields[8] = {t.year, t.month, t.dayOfWeek, t.day, t.hour, t.minute, t.second, t.milliseconds};
+    std::memcpy(&out, fields, sizeof fields);
     return UTIL_S_FILETIME;
 }
 

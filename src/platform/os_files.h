@@ -88,8 +88,11 @@ public:
     // The entries of a directory ("." and ".." as the system gives them), at
     // most cap. False when it is no directory or cannot be read.
     virtual bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) = 0;
-    // GetTempPathA with a buffer of bufferSize bytes: the directory, ending in
-    // the separator. False when there is none or it does not fit the buffer.
+    // The temporary directory for the route trace's output, as GetTempPathA
+    // with a buffer of bufferSize bytes answers: the directory, ending in the
+    // separator. Not the shared one: a directory no other user can write
+    // (the backends say how). False when there is none or it does not fit
+    // the buffer.
     virtual bool TempDirectory(uint32_t bufferSize, std::string* path) = 0;
     // The attributes of a path; false when it has none (missing, unreadable).
     virtual bool FileAttributes(const std::string& path, FileFacts* facts) = 0;

@@ -15,6 +15,7 @@
 #include "fakes/fault_os.h"
 #include "fakes/temp_dir.h"
 #include "platform/os.h"
+#include "platform/private_dir_rule.h"
 
 namespace outlinkwatch {
 namespace {
@@ -217,6 +218,47 @@ TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
     EXPECT_EQ(sink.last, 3u);
     EXPECT_GE(os->Clock()->MonotonicMs() - startMs, 15u) << "the clock went on through three ticks of 5 ms";
     EXPECT_FALSE(host->Arm(3, 5)) << "stopped for good";
+}
+
+// The route trace's directory on Windows is judged on facts read from its
+// open handle; the judgement is the same on every build.
+TEST(PrivateDirectoryRuleTest, OnlyTheSystemAdministratorsAndSelfMayWrite) {
+    using T = Trustee;
+    const AccessEntry sys{T::kSystem, true, false}, admins{T::kAdministrators, true, false}, self{T::kSelf, true, false};
+    const std::vector<AccessEntry> made{sys, admins, self};
+    auto with = [&](std::vector<AccessEntry> more) {
+        more.insert(more.begin(), made.begin(), made.end());
+        return more;
+    };
+    const struct {
+        const char* name;
+        DirectoryFacts facts;
+        bool fit;
+    } rows[] = {
+        {"as made", {true, false, true, T::kSelf, made}, true},
+        {"owned by the system", {true, false, true, T::kSystem, made}, true},
+        {"owned by the administrators", {true, false, true, T::kAdministrators, made}, true},
+        {"owned by another account", {true, false, true, T::kOther, made}, false},
+        {"empty access list", {true, false, true, T::kSelf, {}}, true},
+        {"null access list", {true, false, false, T::kSelf, {}}, false},
+        {"a file", {false, false, true, T::kSelf, made}, false},
+        {"a junction", {true, true, true, T::kSelf, made}, false},
+        {"others may read", {true, false, true, T::kSelf, with({{T::kOther, false, false}})}, true},
+        {"others may write", {true, false, true, T::kSelf, with({{T::kOther, true, false}})}, false},
+        {"inherited, even the system's", {true, false, true, T::kSelf, with({{T::kSystem, true, true}})}, false},
+        {"inherited read for others", {true, false, true, T::kSelf, with({{T::kOther, false, true}})}, false},
+    };
+    for (const auto& row : rows) EXPECT_EQ(IsPrivateDirectory(row.facts), row.fit) << row.name;
+
+    // Read, list, traverse, read attributes and permissions, synchronize,
+    // generic read and execute; then each right of the write type alone.
+    for (uint32_t mask : {0x0u, 0x1u, 0x8u, 0x20u, 0x80u, 0x20000u, 0x100000u, 0x1200a9u, 0x80000000u, 0x20000000u}) {
+        EXPECT_FALSE(GrantsWriteType(mask)) << std::hex << mask;
+    }
+    for (uint32_t mask : {0x2u, 0x4u, 0x10u, 0x40u, 0x100u, 0x10000u, 0x40000u, 0x80000u, 0x1000000u, 0x2000000u,
+                          0x10000000u, 0x40000000u, 0x1301ffu, 0x1f01ffu}) {
+        EXPECT_TRUE(GrantsWriteType(mask)) << std::hex << mask;
+    }
 }
 
 }  // namespace

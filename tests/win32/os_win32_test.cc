@@ -4,10 +4,16 @@
 // from Windows itself.
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+
+#include <algorithm>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "platform/win32/win32_api.h"
+#include "plugin/policy.h"
+#include "probes/route_tracer.h"
 #include "proxy/firefox_proxy.h"
 
 namespace ow = outlinkwatch;
@@ -102,6 +108,146 @@ TEST(Win32OsTest, RouteRequestStep) {
         {true, true, true, S::kKeep},     {true, true, false, S::kIssue},
     };
     for (const auto& r : rows) EXPECT_EQ(ow::win32::NextRouteRequest(r.out, r.completed, r.eventSet), r.want) << &r - rows;
+}
+
+std::string SharedTempPath() {
+    char buf[MAX_PATH] = {};
+    const DWORD n = GetTempPathA(sizeof buf, buf);
+    return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
+}
+
+std::string SelfSidText() {
+    HANDLE token = nullptr;
+    BYTE info[512];
+    DWORD n = 0;
+    LPSTR text = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return "";
+    const bool ok = GetTokenInformation(token, TokenUser, info, sizeof info, &n) &&
+                    ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(info)->User.Sid, &text);
+    CloseHandle(token);
+    const std::string sid = ok ? text : "";
+    LocalFree(text);
+    return sid;
+}
+
+// The owner and access list of a path as the system gives them back.
+std::string SecurityText(const std::string& path) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    LPSTR text = nullptr;
+    const SECURITY_INFORMATION what = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, what, nullptr, nullptr, nullptr, nullptr, &sd) != 0) return "";
+    const std::string result =
+        ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, what, &text, nullptr) ? text : "";
+    LocalFree(text);
+    LocalFree(sd);
+    return result;
+}
+
+// Lets everyone do everything in a directory of this account's.
+bool OpenToEveryone(const std::string& dir) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    const bool ok =
+        ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1, &sd, nullptr) &&
+        GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) &&
+        SetNamedSecurityInfoA(const_cast<char*>(dir.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, dacl, nullptr) == 0;
+    LocalFree(sd);
+    return ok;
+}
+
+// Wine keeps a file's access list as Unix permission bits: no protection
+// flag, no entry for the administrators.
+bool UnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+
+// The trace's directory is made with an access list of its own; where the
+// usual name is taken by anything another account can write, a fresh
+// unpredictable one is used, kept, and checked again at every call.
+TEST(Win32TempDirTest, OwnDirectoryOrAFreshOne) {
+    ow::Os* os = ow::Os::Default();
+    if (GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTempPath2A") != nullptr) {
+        GTEST_SKIP() << "GetTempPath2A answers here";
+    }
+    const std::string usual = SharedTempPath() + ow::win32::kPrivateTempName, self = SelfSidText();
+    ASSERT_FALSE(self.empty());
+    for (const std::string planted : {"nothing", "a folder everyone may write", "a file"}) {
+        SCOPED_TRACE(planted);
+        RemoveDirectoryA(usual.c_str());
+        DeleteFileA(usual.c_str());
+        if (planted == "a file") {
+            HANDLE file = CreateFileA(usual.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE);
+            CloseHandle(file);
+        } else if (planted != "nothing") {
+            ASSERT_TRUE(CreateDirectoryA(usual.c_str(), nullptr) && OpenToEveryone(usual));
+        }
+        std::string dir, again;
+        ASSERT_TRUE(os->Files()->TempDirectory(260, &dir));
+        ASSERT_TRUE(os->Files()->TempDirectory(260, &again));
+        EXPECT_EQ(again, dir) << "kept";
+        const std::string made = dir.substr(0, dir.size() - 1);
+        if (planted == "nothing") {
+            EXPECT_EQ(dir, usual + "\\");
+            const std::string text = SecurityText(made), mine = "(A;OICI;FA;;;" + self + ")";
+            const size_t dacl = text.find("D:");
+            ASSERT_NE(dacl, std::string::npos) << text;
+            if (UnderWine()) EXPECT_EQ(text, "O:" + self + "D:(A;OICI;FA;;;SY)" + mine);
+            if (!UnderWine()) EXPECT_EQ(text.substr(dacl), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" + mine);
+            continue;
+        }
+        EXPECT_EQ(dir.compare(0, usual.size() + 1, usual + "-"), 0) << dir;
+        EXPECT_EQ(dir.size(), usual.size() + 26) << "24 random hex digits";
+        EXPECT_EQ(dir.find_first_not_of("0123456789abcdef", usual.size() + 1), dir.size() - 1) << dir;
+        // A fresh directory that others may write is given up for another.
+        ASSERT_TRUE(OpenToEveryone(made));
+        ASSERT_TRUE(os->Files()->TempDirectory(260, &again));
+        EXPECT_NE(again, dir);
+        EXPECT_EQ(again.compare(0, usual.size() + 1, usual + "-"), 0) << again;
+        RemoveDirectoryA(made.c_str());
+        RemoveDirectoryA(again.substr(0, again.size() - 1).c_str());
+    }
+    RemoveDirectoryA(usual.c_str());
+    DeleteFileA(usual.c_str());
+}
+
+// Polls of the trace come every 20 ms instead of every second.
+class QuickPollOs : public ow::OsWrapper, ow::ClockWrapper {
+public:
+    explicit QuickPollOs(ow::Os* target) : OsWrapper(target), ClockWrapper(target->Clock()) {}
+    ow::ClockService* Clock() override { return this; }
+    void SleepMs(uint32_t ms) override { ClockWrapper::SleepMs(std::min<uint32_t>(ms, 20)); }
+};
+
+// Another user fills the shared temporary directory with folders named for
+// the coming seconds: the trace still gets its output and reports.
+TEST(Win32TempDirTest, TraceReportsWhileTheComingSecondsAreTaken) {
+    std::string exe;
+    ASSERT_TRUE(ow::Os::Default()->System()->ModuleFileName(nullptr, &exe));
+    const std::string tools = exe.substr(0, exe.rfind('\\')) + "\\..\\tools\\host";
+    if (GetFileAttributesA((tools + "\\tracert.exe").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        GTEST_SKIP() << "no tracert.exe in " << tools;
+    }
+    std::string path(32768, '\0');
+    path.resize(GetEnvironmentVariableA("PATH", &path[0], static_cast<DWORD>(path.size())));
+    ASSERT_TRUE(SetEnvironmentVariableA("PATH", (tools + ";" + path).c_str()));
+
+    const std::string shared = SharedTempPath();
+    const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
+    std::vector<std::string> taken;
+    for (uint32_t s = now; s < now + 700; ++s) {
+        taken.push_back(shared + std::to_string(s));
+        CreateDirectoryA(taken.back().c_str(), nullptr);
+    }
+    QuickPollOs os(ow::Os::Default());
+    CRouteTracer tracer;
+    const int32_t osCode = g_nOSCode.exchange(110);
+    std::string route;
+    EXPECT_EQ(tracer.Trace(&os, "127.0.0.1", {}, route), TRACE_RESPONSES);
+    EXPECT_EQ(route, "\n1 127.0.0.1;\n");
+    g_nOSCode.store(osCode);
+    SetEnvironmentVariableA("PATH", path.c_str());
+    for (const std::string& dir : taken) RemoveDirectoryA(dir.c_str());
 }
 
 }  // namespace

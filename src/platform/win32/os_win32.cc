@@ -291,11 +291,8 @@ public:
 
     bool TempDirectory(uint32_t bufferSize, std::string* path) override {
         if (path == nullptr || bufferSize == 0 || bufferSize > kMaxTempPathBuffer) return false;
-        std::string buf(bufferSize, '\0');
-        const DWORD n = GetTempPathA(bufferSize, &buf[0]);
-        if (n == 0 || n >= bufferSize) return false;  // failure, or the size it needs
-        path->assign(buf.data(), n);
-        return true;
+        // Not the shared temporary directory: see temp_dir_win32.cc.
+        return win32::PrivateTempDirectory(bufferSize, path);
     }
 
     bool FileAttributes(const std::string& path, FileFacts* facts) override {

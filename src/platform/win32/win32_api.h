@@ -28,6 +28,7 @@
 // clang-format on
 
 #include <memory>
+#include <string>
 
 #include "platform/os.h"
 
@@ -43,6 +44,15 @@ std::unique_ptr<TimerHost> NewTimerHost();
 // set: until then the change it reported is still to be seen.
 enum class RouteRequestStep { kIssue, kKeep };
 RouteRequestStep NextRouteRequest(bool requestOut, bool completed, bool eventSet);
+
+// The route trace's temporary directory (temp_dir_win32.cc): GetTempPath2A's
+// where kernel32 has it, else "<GetTempPathA>OutlinkWatch\\" made and kept
+// writable by the system, the administrators and this account alone, or a
+// fresh unpredictable "OutlinkWatch-<hex>\\" beside it when that name is
+// someone else's. Checked on the open directory at every call; false when
+// no such directory can be had or its name does not fit bufferSize bytes.
+constexpr char kPrivateTempName[] = "OutlinkWatch";
+bool PrivateTempDirectory(uint32_t bufferSize, std::string* path);
 
 // How long closing a thread handle waits for the thread to end first.
 constexpr DWORD kThreadCloseWaitMs = 5000;

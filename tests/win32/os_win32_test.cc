@@ -4,14 +4,16 @@
 // from Windows itself.
 #include <gtest/gtest.h>
 
-#include <aclapi.h>
-
 #include <algorithm>
 #include <ctime>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/win32/win32_api.h"
+// (after windows.h)
+#include <aclapi.h>
+
 #include "plugin/policy.h"
 #include "probes/route_tracer.h"
 #include "proxy/firefox_proxy.h"
@@ -189,11 +191,10 @@ TEST(Win32TempDirTest, OwnDirectoryOrAFreshOne) {
         const std::string made = dir.substr(0, dir.size() - 1);
         if (planted == "nothing") {
             EXPECT_EQ(dir, usual + "\\");
+            // Windows keeps the list as made, under the token's default owner.
             const std::string text = SecurityText(made), mine = "(A;OICI;FA;;;" + self + ")";
-            const size_t dacl = text.find("D:");
-            ASSERT_NE(dacl, std::string::npos) << text;
-            if (UnderWine()) EXPECT_EQ(text, "O:" + self + "D:(A;OICI;FA;;;SY)" + mine);
-            if (!UnderWine()) EXPECT_EQ(text.substr(dacl), "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" + mine);
+            EXPECT_EQ(text, UnderWine() ? "O:" + self + "D:(A;OICI;FA;;;SY)" + mine
+                                        : text.substr(0, text.find("D:")) + "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)" + mine);
             continue;
         }
         EXPECT_EQ(dir.compare(0, usual.size() + 1, usual + "-"), 0) << dir;
@@ -219,8 +220,10 @@ public:
     void SleepMs(uint32_t ms) override { ClockWrapper::SleepMs(std::min<uint32_t>(ms, 20)); }
 };
 
-// Another user fills the shared temporary directory with folders named for
-// the coming seconds: the trace still gets its output and reports.
+// Another user takes the names of the coming seconds in the shared
+// temporary directory: with folders (the output never comes), or with files
+// of a forged route through an allowed hop, held open so that the command
+// cannot write them. The trace still gets its own output and reports.
 TEST(Win32TempDirTest, TraceReportsWhileTheComingSecondsAreTaken) {
     std::string exe;
     ASSERT_TRUE(ow::Os::Default()->System()->ModuleFileName(nullptr, &exe));
@@ -231,23 +234,34 @@ TEST(Win32TempDirTest, TraceReportsWhileTheComingSecondsAreTaken) {
     std::string path(32768, '\0');
     path.resize(GetEnvironmentVariableA("PATH", &path[0], static_cast<DWORD>(path.size())));
     ASSERT_TRUE(SetEnvironmentVariableA("PATH", (tools + ";" + path).c_str()));
-
-    const std::string shared = SharedTempPath();
-    const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
-    std::vector<std::string> taken;
-    for (uint32_t s = now; s < now + 700; ++s) {
-        taken.push_back(shared + std::to_string(s));
-        CreateDirectoryA(taken.back().c_str(), nullptr);
-    }
-    QuickPollOs os(ow::Os::Default());
-    CRouteTracer tracer;
     const int32_t osCode = g_nOSCode.exchange(110);
-    std::string route;
-    EXPECT_EQ(tracer.Trace(&os, "127.0.0.1", {}, route), TRACE_RESPONSES);
-    EXPECT_EQ(route, "\n1 127.0.0.1;\n");
+    const std::string forged = "Tracing route\r\n  1  1 ms  192.0.2.1\r\n\r\nTrace complete.\r\n";
+
+    for (const bool files : {false, true}) {
+        SCOPED_TRACE(files ? "forged files" : "folders");
+        const uint32_t now = static_cast<uint32_t>(std::time(nullptr));
+        std::vector<std::string> taken;
+        std::vector<HANDLE> held;
+        for (uint32_t s = now; s < now + 700; ++s) {
+            taken.push_back(SharedTempPath() + std::to_string(s));
+            if (!files) {
+                CreateDirectoryA(taken.back().c_str(), nullptr);
+                continue;
+            }
+            std::ofstream(taken.back(), std::ios::binary) << forged;
+            held.push_back(CreateFileA(taken.back().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                       nullptr));
+        }
+        QuickPollOs os(ow::Os::Default());
+        CRouteTracer tracer;
+        std::string route;
+        EXPECT_EQ(tracer.Trace(&os, "127.0.0.1", {0xC0000201u}, route), TRACE_RESPONSES);
+        EXPECT_EQ(route, "\n1 127.0.0.1;\n");
+        for (HANDLE h : held) CloseHandle(h);
+        for (const std::string& name : taken) files ? DeleteFileA(name.c_str()) : RemoveDirectoryA(name.c_str());
+    }
     g_nOSCode.store(osCode);
     SetEnvironmentVariableA("PATH", path.c_str());
-    for (const std::string& dir : taken) RemoveDirectoryA(dir.c_str());
 }
 
 }  // namespace

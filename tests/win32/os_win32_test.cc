@@ -148,13 +148,9 @@ std::string SecurityText(const std::string& path) {
 // Lets everyone do everything in a directory of this account's.
 bool OpenToEveryone(const std::string& dir) {
     PSECURITY_DESCRIPTOR sd = nullptr;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
     const bool ok =
         ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1, &sd, nullptr) &&
-        GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) &&
-        SetNamedSecurityInfoA(const_cast<char*>(dir.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, dacl, nullptr) == 0;
+        SetFileSecurityA(dir.c_str(), DACL_SECURITY_INFORMATION, sd);
     LocalFree(sd);
     return ok;
 }
@@ -178,9 +174,7 @@ TEST(Win32TempDirTest, OwnDirectoryOrAFreshOne) {
         RemoveDirectoryA(usual.c_str());
         DeleteFileA(usual.c_str());
         if (planted == "a file") {
-            HANDLE file = CreateFileA(usual.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-            ASSERT_NE(file, INVALID_HANDLE_VALUE);
-            CloseHandle(file);
+            ASSERT_TRUE(std::ofstream(usual) << "planted");
         } else if (planted != "nothing") {
             ASSERT_TRUE(CreateDirectoryA(usual.c_str(), nullptr) && OpenToEveryone(usual));
         }

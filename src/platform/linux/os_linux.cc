@@ -169,8 +169,9 @@ public:
         ModuleFileName(nullptr, &dir);
         const size_t slash = dir.rfind('/');
         dir = slash == std::string::npos ? std::string() : dir.substr(0, slash == 0 ? 1 : slash);
-        return linuxcmd::StartHiddenCommand(commandLine, dir);
+        return hiddenCommands_.Start(commandLine, dir);
     }
+    void EndHiddenCommands() override { hiddenCommands_.EndAll(); }
 
     bool FileSize(const std::string& path, uint64_t* size) override {
         struct stat st;
@@ -315,6 +316,7 @@ private:
     linuxnet::RouteWatcher routes_;
     linuxdev::DeviceTable devices_;
     linuxtmp::PrivateTempDir privateTemp_;
+    linuxcmd::HiddenCommands hiddenCommands_;
 
     // --- registry
     FileRegistry registry_;

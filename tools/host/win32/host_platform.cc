@@ -80,6 +80,41 @@ void SetEnvironment(const std::string& name, const std::string& value) {
     _putenv_s(name.c_str(), value.c_str());
 }
 
+FILE* OpenForAppend(const std::string& path, std::string* error) {
+    const std::string shown = "\"" + OneLine(path, 512) + "\"";
+    // The name itself is opened, not what a link or junction points to, and
+    // checked on the handle; no security attributes: not inherited.
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = "cannot open " + shown + " for appending: " + SystemError(GetLastError());
+        return nullptr;
+    }
+    const DWORD type = GetFileType(file);
+    BY_HANDLE_FILE_INFORMATION info{};
+    const char* refusal = nullptr;
+    if (type == FILE_TYPE_DISK) {
+        if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            refusal = "not a regular file";
+        } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            refusal = "it is a symbolic link";
+        }
+    } else if (type != FILE_TYPE_CHAR) {
+        refusal = "not a regular file";
+    }
+    const int fd = refusal == nullptr ? _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_WRONLY) : -1;
+    FILE* f = fd >= 0 ? _fdopen(fd, "a") : nullptr;
+    if (f == nullptr) {
+        *error = refusal != nullptr ? "refused " + shown + ": " + refusal : "cannot open " + shown + " for appending";
+        if (fd >= 0) {
+            _close(fd);
+        } else {
+            CloseHandle(file);
+        }
+    }
+    return f;
+}
+
 bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string* text, std::string* error) {
     const std::string shown = OneLine(path, 512);
     // Directories do not open without backup semantics; pipes and devices

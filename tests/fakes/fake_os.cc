@@ -337,7 +337,8 @@ bool FakeOs::FileAttributes(const std::string& path, FileFacts* facts) {
     if (ec || !std::filesystem::exists(st)) return false;
     facts->isDirectory = std::filesystem::is_directory(st);
     using std::filesystem::perms;
-    facts->readOnly = (st.permissions() & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
+    const perms anyWrite = perms::owner_write | perms::group_write | perms::others_write;
+    facts->readOnly = (st.permissions() & anyWrite) == perms::none;
     facts->size = std::filesystem::is_regular_file(st) ? std::filesystem::file_size(path, ec) : 0;
     return !ec;
 }

@@ -132,7 +132,9 @@ TEST_F(HostTest, RunsStopsOrRefusesWithItsExitCodeAndOnlyJsonOnStdout) {
     // Another user's links in a folder everyone may write, to a file of ours.
     const std::string victim = Write("victim", ""), shared = Path("shared");
     ASSERT_TRUE(fs::create_directory(shared) && chmod(shared.c_str(), 01777) == 0);
-    for (const char* name : {"/events", "/log", "/debug"}) ASSERT_EQ(symlink(victim.c_str(), (shared + name).c_str()), 0);
+    for (const char* name : {"/events", "/log", "/debug"}) {
+        ASSERT_EQ(symlink(victim.c_str(), (shared + name).c_str()), 0);
+    }
     // Exit code 2 is one line on stderr and nothing started; the others are runs.
     const struct { const char* what; std::vector<std::string> args; int signal, code; std::vector<std::string> err; }
         cases[] = {

@@ -96,8 +96,8 @@ bool HiddenCommands::Start(const std::string& commandLine, const std::string& ex
     if (group > 0) {
         std::lock_guard<std::mutex> lock(mu_);
         // A group whose members have all ended is no longer kept.
-        groups_.erase(std::remove_if(groups_.begin(), groups_.end(), [](pid_t g) { return kill(-g, 0) != 0 && errno == ESRCH; }),
-                      groups_.end());
+        const auto gone = [](pid_t g) { return kill(-g, 0) != 0 && errno == ESRCH; };
+        groups_.erase(std::remove_if(groups_.begin(), groups_.end(), gone), groups_.end());
         groups_.push_back(group);
     }
     return started;

@@ -41,6 +41,14 @@ bool IsIpAddress(const std::string& text);
 // of another user.
 FILE* OpenForAppend(const std::string& path, std::string* error);
 
+// What the handle of a file opened for appending tells, and the decision
+// on it, the same on every platform: why it may not be written (null: it
+// may). A link (on Windows any reparse point) is refused first.
+struct AppendTarget {
+    bool regular = false, charDevice = false, link = false, otherOwner = false;
+};
+const char* AppendTargetRefusal(const AppendTarget& target);
+
 // ---------------------------------------------------------------- stop requests
 
 // Makes stop requests (Ctrl-C, a termination request) something the main

@@ -53,12 +53,13 @@ FILE* OpenForAppend(const std::string& path, std::string* error) {
         return nullptr;
     }
     struct stat st {};
-    const char* refusal = nullptr;
-    if (::fstat(fd, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode))) {
-        refusal = "not a regular file";
-    } else if (S_ISREG(st.st_mode) && st.st_uid != ::geteuid() && st.st_uid != 0) {
-        refusal = "owned by another user";
+    AppendTarget target;
+    if (::fstat(fd, &st) == 0) {
+        target.regular = S_ISREG(st.st_mode);
+        target.charDevice = S_ISCHR(st.st_mode);
+        target.otherOwner = st.st_uid != ::geteuid() && st.st_uid != 0;
     }
+    const char* refusal = AppendTargetRefusal(target);
     FILE* f = refusal == nullptr ? ::fdopen(fd, "a") : nullptr;
     if (f == nullptr) {
         *error = refusal != nullptr ? "refused " + shown + ": " + refusal

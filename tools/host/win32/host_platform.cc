@@ -92,16 +92,13 @@ FILE* OpenForAppend(const std::string& path, std::string* error) {
     }
     const DWORD type = GetFileType(file);
     BY_HANDLE_FILE_INFORMATION info{};
-    const char* refusal = nullptr;
-    if (type == FILE_TYPE_DISK) {
-        if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            refusal = "not a regular file";
-        } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-            refusal = "it is a symbolic link";
-        }
-    } else if (type != FILE_TYPE_CHAR) {
-        refusal = "not a regular file";
+    AppendTarget target;
+    target.charDevice = type == FILE_TYPE_CHAR;
+    if (type == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info)) {
+        target.regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        target.link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     }
+    const char* refusal = AppendTargetRefusal(target);
     const int fd = refusal == nullptr ? _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_WRONLY) : -1;
     FILE* f = fd >= 0 ? _fdopen(fd, "a") : nullptr;
     if (f == nullptr) {

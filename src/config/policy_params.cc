@@ -6,6 +6,22 @@
 
 using outlinkwatch::ConnectAddrRecord;
 
+namespace {
+
+// The retry during a check: a name that never answers can hold a resolution
+// for many seconds, so a stop does not wait for the names not yet asked;
+// they stay unresolved for the next try.
+void RetryAddrList(outlinkwatch::Os* os, const std::list<std::string>& in, int withPort, std::list<uint32_t>& outIP,
+                   std::list<std::string>& outText, std::list<ConnectAddrRecord>& outRecords,
+                   std::list<std::string>& outUnresolved) {
+    outlinkwatch::ResolveAddrList(in, withPort, outIP, outText, outRecords, outUnresolved,
+                                  [os](const std::string& host, std::vector<uint32_t>* addrs) {
+                                      return g_bExit.load() == 0 && os->Network()->ResolveHostIPv4(host, addrs);
+                                  });
+}
+
+}  // namespace
+
 void CPolicy::ParseIPSec(const std::list<std::string>& in, std::list<std::string>& out) {
     outlinkwatch::ParseIPSec(in, out, [this](const char* message) {
         OW_LOG(this, 2, "CPolicy::ParseIPSec", "%s", message);
@@ -100,7 +116,7 @@ int CPolicy::RetryUnresolved(const std::string& group) {
     std::list<std::string> stillUnresolved;
 
     if (group == "Proxy" && m_nCheckType == 0 && !m_lstUnresolvedProxy.empty()) {
-        ResolveAddrList(m_lstUnresolvedProxy, 0, newIP, newText, newRecords, stillUnresolved);
+        RetryAddrList(m_pOs, m_lstUnresolvedProxy, 0, newIP, newText, newRecords, stillUnresolved);
         m_lstValidProxyIP.insert(m_lstValidProxyIP.end(), newIP.begin(), newIP.end());
         m_lstValidProxyStr.insert(m_lstValidProxyStr.end(), newText.begin(), newText.end());
         m_lstUnresolvedProxy.swap(stillUnresolved);
@@ -108,7 +124,7 @@ int CPolicy::RetryUnresolved(const std::string& group) {
     }
     if (group == "Conn" && m_nCheckType == 0 &&
         (!m_lstUnresolvedTracert.empty() || !m_lstUnresolvedRoute.empty())) {
-        ResolveAddrList(m_lstUnresolvedTracert, 0, newIP, newText, newRecords, stillUnresolved);
+        RetryAddrList(m_pOs, m_lstUnresolvedTracert, 0, newIP, newText, newRecords, stillUnresolved);
         m_lstTracertIP.insert(m_lstTracertIP.end(), newIP.begin(), newIP.end());
         // An empty input leaves the outputs as they were: nothing to keep then.
         if (!m_lstUnresolvedTracert.empty()) m_lstUnresolvedTracert.swap(stillUnresolved);
@@ -116,13 +132,13 @@ int CPolicy::RetryUnresolved(const std::string& group) {
         newIP.clear();
         newText.clear();
         stillUnresolved.clear();
-        ResolveAddrList(m_lstUnresolvedRoute, 0, newIP, newText, newRecords, stillUnresolved);
+        RetryAddrList(m_pOs, m_lstUnresolvedRoute, 0, newIP, newText, newRecords, stillUnresolved);
         m_lstValidRouteIP.insert(m_lstValidRouteIP.end(), newIP.begin(), newIP.end());
         if (!m_lstUnresolvedRoute.empty()) m_lstUnresolvedRoute.swap(stillUnresolved);
         return 1;
     }
     if (group == "Conn" && m_nCheckType == 1 && !m_lstUnresolvedConnect.empty()) {
-        ResolveAddrList(m_lstUnresolvedConnect, 1, newIP, newText, newRecords, stillUnresolved);
+        RetryAddrList(m_pOs, m_lstUnresolvedConnect, 1, newIP, newText, newRecords, stillUnresolved);
         m_lstConnectAddr.insert(m_lstConnectAddr.end(), newRecords.begin(), newRecords.end());
         m_lstUnresolvedConnect.swap(stillUnresolved);
         return 1;

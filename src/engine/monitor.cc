@@ -8,7 +8,8 @@ using outlinkwatch::kWaitObject0;
 namespace {
 
 // A monitor thread sleeps until woken while its timer is armed; one that
-// could not be armed is tried again after a pause.
+// could not be armed is tried again after a pause. An arm that failed on
+// another thread while this one slept wakes it through its re-arm event.
 uint32_t RetryWaitMs(CPolicy* policy, uint32_t timerId) {
     return policy->m_timer.IsArmed(timerId) ? kInfinite : kTimerRetryMs;
 }
@@ -30,7 +31,9 @@ uint32_t MonitorRouteThread(void* arg) {
         g_bRouteThreadStopped.store(1);
         return 0;
     }
-    const Handle waitSet[3] = {policy->m_hConnExitEvent, routeChange, policy->m_hCheckCycleEvent.load()};
+    const Handle waitSet[4] = {policy->m_hConnExitEvent, routeChange, policy->m_hCheckCycleEvent.load(),
+                               policy->m_hConnRearmEvent};
+    const uint32_t waitCount = waitSet[3] != nullptr ? 4 : 3;  // without it, the pause alone retries
 
     while (g_bExit.load() == 0) {
         if (!os->Network()->NotifyRouteChange(routeChange)) {
@@ -38,7 +41,7 @@ uint32_t MonitorRouteThread(void* arg) {
             OW_LOG(policy, 4, "MonitorRouteThread", "Fail!!");
             continue;
         }
-        const uint32_t wait = os->Kernel()->WaitForObjects(waitSet, 3, RetryWaitMs(policy, kConnTimerId));
+        const uint32_t wait = os->Kernel()->WaitForObjects(waitSet, waitCount, RetryWaitMs(policy, kConnTimerId));
         if (wait == kWaitObject0) {
             OW_LOG(policy, 2, "MonitorRouteThread", "WaitForMultipleObjects Exit");
             g_bExit.store(1);
@@ -53,7 +56,8 @@ uint32_t MonitorRouteThread(void* arg) {
             policy->m_tracer.m_bRouteChanged.store(1);
             policy->TracertCallback();
             os->Clock()->SleepMs(100);
-        } else if (wait != outlinkwatch::kWaitTimeout) {  // a time-out only tries the timer again
+        } else if (wait != outlinkwatch::kWaitTimeout && wait != kWaitObject0 + 3) {
+            // A time-out or the re-arm event only tries the timer again.
             os->Clock()->SleepMs(1000);
             OW_LOG(policy, 2, "MonitorRouteThread", "WaitForMultipleObjects Default Error");
         }
@@ -77,16 +81,18 @@ uint32_t MonitorProxyThread(void* arg) {
     (void)policy->CheckProxyConfig();
     policy->SetCheckProxyTask();
 
-    const Handle waitSet[2] = {policy->m_hProxyExitEvent, policy->m_hProxyChangeEvent.load()};
+    const Handle waitSet[3] = {policy->m_hProxyExitEvent, policy->m_hProxyChangeEvent.load(),
+                               policy->m_hProxyRearmEvent};
+    const uint32_t waitCount = waitSet[2] != nullptr ? 3 : 2;
     while (g_bExit.load() == 0) {
-        const uint32_t wait = os->Kernel()->WaitForObjects(waitSet, 2, RetryWaitMs(policy, kProxyTimerId));
+        const uint32_t wait = os->Kernel()->WaitForObjects(waitSet, waitCount, RetryWaitMs(policy, kProxyTimerId));
         if (wait == kWaitObject0) {
             OW_LOG(policy, 2, "MonitorProxyThread", "WaitForMultipleObjects Exit");
             g_bExit.store(1);
         } else if (wait == kWaitObject0 + 1) {
             (void)policy->CheckProxyConfig();
             os->Clock()->SleepMs(100);
-        } else if (wait != outlinkwatch::kWaitTimeout) {
+        } else if (wait != outlinkwatch::kWaitTimeout && wait != kWaitObject0 + 2) {
             os->Clock()->SleepMs(1000);
             OW_LOG(policy, 2, "MonitorProxyThread", "WaitForMultipleObjects Default Error");
         }
@@ -97,20 +103,20 @@ uint32_t MonitorProxyThread(void* arg) {
     return 0;
 }
 
-void CPolicy::SetCheckConnTask() {
+bool CPolicy::SetCheckConnTask() {
     OW_LOG(this, 2, "CPolicy::SetCheckConnTask", "Set Connection check Task");
     m_timer.KillMyTimer(kConnTimerId);
-    if (m_timer.SetMyTimer(kConnTimerId, kConnTimerMs, 1) != lumenutil::kTimerArmed) {
-        OW_LOG(this, 4, "CPolicy::SetCheckConnTask", "Set Connection check Task failed, will retry");
-    }
+    if (m_timer.SetMyTimer(kConnTimerId, kConnTimerMs, 1) == lumenutil::kTimerArmed) return true;
+    OW_LOG(this, 4, "CPolicy::SetCheckConnTask", "Set Connection check Task failed, will retry");
+    return false;
 }
 
-void CPolicy::SetCheckProxyTask() {
+bool CPolicy::SetCheckProxyTask() {
     OW_LOG(this, 2, "CPolicy::SetCheckProxyTask", "Set Proxy check Task");
     m_timer.KillMyTimer(kProxyTimerId);
-    if (m_timer.SetMyTimer(kProxyTimerId, kProxyTimerMs, 1) != lumenutil::kTimerArmed) {
-        OW_LOG(this, 4, "CPolicy::SetCheckProxyTask", "Set Proxy check Task failed, will retry");
-    }
+    if (m_timer.SetMyTimer(kProxyTimerId, kProxyTimerMs, 1) == lumenutil::kTimerArmed) return true;
+    OW_LOG(this, 4, "CPolicy::SetCheckProxyTask", "Set Proxy check Task failed, will retry");
+    return false;
 }
 
 void Timer_CallBack(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t) {

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <sstream>
 
 #include "platform/os.h"
@@ -121,26 +122,36 @@ constexpr size_t kMaxRetiredLangMaps = 64;
 const LangMap* g_retiredLangMaps[kMaxRetiredLangMaps];
 size_t g_nRetiredLangMaps = 0;
 
-const LangMap* LoadGlobalLangMap() {
-    auto* map = new LangMap();  // lives until the module is unloaded
+// Publishes a fresh map when it loaded, when none is published yet, or when
+// forced; an empty one read again is dropped, so that looking again while
+// the file cannot be read retires nothing.
+const LangMap* LoadGlobalLangMap(bool force) {
+    const LangMap* old = g_langMap.load(std::memory_order_acquire);
+    auto map = std::make_unique<LangMap>();
     map->Load(outlinkwatch::CurrentOs());
-    const LangMap* old = g_langMap.exchange(map, std::memory_order_acq_rel);
+    if (!force && old != nullptr && !map->loaded()) return old;
+    const LangMap* published = map.release();  // lives until the module is unloaded
+    old = g_langMap.exchange(published, std::memory_order_acq_rel);
     if (old != nullptr && g_nRetiredLangMaps < kMaxRetiredLangMaps) g_retiredLangMaps[g_nRetiredLangMaps++] = old;
-    return map;
+    return published;
 }
 }  // namespace
 
+// A map that could not be read (missing, or held open by a writer that
+// keeps readers out) is read again at the next look-up, so a writer at
+// the first look-up does not leave every text empty for the process's life.
+// The look costs what a text look-up costs anyway; once loaded, none.
 const LangMap& GlobalLangMap() {
     const LangMap* map = g_langMap.load(std::memory_order_acquire);
-    if (map != nullptr) return *map;
+    if (map != nullptr && map->loaded()) return *map;
     std::lock_guard<std::mutex> lock(g_langMapMutex);
     map = g_langMap.load(std::memory_order_acquire);
-    return map != nullptr ? *map : *LoadGlobalLangMap();
+    return map != nullptr && map->loaded() ? *map : *LoadGlobalLangMap(false);
 }
 
 void ReloadLangMapForTesting() {
     std::lock_guard<std::mutex> lock(g_langMapMutex);
-    LoadGlobalLangMap();
+    LoadGlobalLangMap(true);
 }
 
 void ReleaseLangMaps() {

@@ -46,7 +46,8 @@ private:
     bool m_bLoaded = false;
 };
 
-// The process-wide map, loaded on first use.
+// The process-wide map, loaded on first use and, while it could not be
+// read, looked for again at each use.
 const LangMap& GlobalLangMap();
 // Loads the process-wide map again, from the current Os.
 void ReloadLangMapForTesting();

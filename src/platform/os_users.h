@@ -63,6 +63,9 @@ public:
     // returns at once, never waiting for the command. False when it could
     // not be started.
     virtual bool StartHiddenCommand(const std::string& commandLine) = 0;
+    // Ends every command StartHiddenCommand started, with all it started
+    // in turn, and forgets them. WinExec gives no handle: on Windows nothing.
+    virtual void EndHiddenCommands() = 0;
 };
 
 // Forwards every call to another UserService, so a test overrides only what it needs.
@@ -93,6 +96,7 @@ public:
     bool StartHiddenCommand(const std::string& commandLine) override {
         return target_->StartHiddenCommand(commandLine);
     }
+    void EndHiddenCommands() override { target_->EndHiddenCommands(); }
 
 private:
     UserService* target_;

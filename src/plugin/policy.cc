@@ -35,6 +35,8 @@ CPolicy::~CPolicy() {
     CloseAndNull(m_hProxyExitEvent);
     CloseAndNull(m_hProxyChangeEvent);
     CloseAndNull(m_hCheckCycleEvent);
+    CloseAndNull(m_hConnRearmEvent);
+    CloseAndNull(m_hProxyRearmEvent);
     m_lstTracertIP.clear();
     m_hRouteThread = nullptr;
     m_hProxyThread = nullptr;
@@ -109,8 +111,10 @@ int CPolicy::ExecWhileRunning() {
             OW_LOG(this, 2, "CPolicy::Exec", "A check is running; the parameters are read before the next one.");
         }
     }
-    SetCheckConnTask();
-    SetCheckProxyTask();
+    // The monitor threads sleep without time limit while their timers were
+    // armed, so an arm that fails here has them try again.
+    if (!SetCheckConnTask()) m_pOs->Kernel()->SetEventObject(m_hConnRearmEvent);
+    if (!SetCheckProxyTask()) m_pOs->Kernel()->SetEventObject(m_hProxyRearmEvent);
     return result;
 }
 
@@ -163,6 +167,8 @@ void CPolicy::CreateNamedEvents() {
         m_hCheckCycleEvent = m_pOs->Kernel()->CreateEventObject("CHECK_CYC", false, false);
         OW_LOG(this, 2, "CPolicy::Exec", "Create check cycle event!");
     }
+    if (m_hConnRearmEvent == nullptr) m_hConnRearmEvent = m_pOs->Kernel()->CreateEventObject(nullptr, false, false);
+    if (m_hProxyRearmEvent == nullptr) m_hProxyRearmEvent = m_pOs->Kernel()->CreateEventObject(nullptr, false, false);
 }
 
 // Each missing mutex is made, owned and then released, so both start free;
@@ -274,6 +280,8 @@ int CPolicy::done(std::string) {
     CloseAndNull(m_hProxyMutex);
     CloseAndNull(m_hProxyChangeEvent);
     CloseAndNull(m_hCheckCycleEvent);
+    CloseAndNull(m_hConnRearmEvent);
+    CloseAndNull(m_hProxyRearmEvent);
 
     m_lstTracertIP.clear();
     m_lstUnresolvedProxy.clear();

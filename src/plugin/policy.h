@@ -87,8 +87,9 @@ public:
     void ApplyPendingParams(outlinkwatch::Handle otherMutex, uint32_t waitMs);
 
     // Monitoring engine.
-    void SetCheckConnTask();
-    void SetCheckProxyTask();
+    // Each answers whether its timer is armed.
+    bool SetCheckConnTask();
+    bool SetCheckProxyTask();
     void TracertCallback();
     int IsActivedNetwork();
     int RunConnCheck();
@@ -136,6 +137,10 @@ public:
     // The timer thread sets these two while the agent's thread may close them.
     std::atomic<outlinkwatch::Handle> m_hProxyChangeEvent{nullptr};
     std::atomic<outlinkwatch::Handle> m_hCheckCycleEvent{nullptr};
+    // Unnamed; set when an arm made on another thread failed, so that the
+    // monitor thread, asleep without time limit, wakes to try again.
+    outlinkwatch::Handle m_hConnRearmEvent = nullptr;
+    outlinkwatch::Handle m_hProxyRearmEvent = nullptr;
     int32_t m_nCycleMinutes = 1;
     std::string m_strIEProxy;
     std::string m_strFireFoxProxy;

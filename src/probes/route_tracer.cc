@@ -10,12 +10,17 @@
 
 namespace {
 
-// Deletes the output file on every way out once the command was started.
-// A delete that fails (the command still holds the file) leaves it behind.
+// On every way out once the command was started: ends the command, which a
+// trace that stopped waiting (a stop, a cancel, the last poll) would
+// otherwise leave running for good, then deletes the output file. A delete
+// that fails (the command still holds the file) leaves it behind.
 class TraceFileRemover {
 public:
     TraceFileRemover(outlinkwatch::Os* os, const std::string& path) : os_(os), path_(path) {}
-    ~TraceFileRemover() { os_->Files()->RemoveFile(path_); }
+    ~TraceFileRemover() {
+        os_->Users()->EndHiddenCommands();
+        os_->Files()->RemoveFile(path_);
+    }
     TraceFileRemover(const TraceFileRemover&) = delete;
     TraceFileRemover& operator=(const TraceFileRemover&) = delete;
 

@@ -28,9 +28,10 @@ public:
     }
     bool Arm(uint32_t id, uint32_t elapseMs) override {
         std::lock_guard<std::mutex> lock(os_->mu_);
-        if (!started_ || stopped_) return false;
+        if (!started_ || stopped_ || os_->timerArmsFail.load()) return false;
         const uint64_t period = elapseMs == 0 ? 1 : elapseMs;
         timers_[id] = Timer{os_->nowMs_ + period, period};
+        os_->waitsCv_.notify_all();
         return true;
     }
     void Disarm(uint32_t id) override {
@@ -110,6 +111,12 @@ void FakeOs::AdvanceTime(uint32_t ms) {
 bool FakeOs::TimerArmed(uint32_t id) {
     const auto armed = [&](FakeTimerHost* h) { return h->timers_.count(id) != 0; };
     return Locked([&] { return std::any_of(timerHosts_.begin(), timerHosts_.end(), armed); });
+}
+
+bool FakeOs::WaitForArmed(uint32_t id, std::chrono::milliseconds bound) {
+    const auto armed = [&](FakeTimerHost* h) { return h->timers_.count(id) != 0; };
+    std::unique_lock<std::mutex> lock(mu_);
+    return waitsCv_.wait_for(lock, bound, [&] { return std::any_of(timerHosts_.begin(), timerHosts_.end(), armed); });
 }
 
 bool FakeOs::WaitForWaits(uint32_t handles, int count, std::chrono::milliseconds bound) {
@@ -329,7 +336,9 @@ bool FakeOs::FileAttributes(const std::string& path, FileFacts* facts) {
     const std::filesystem::file_status st = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::exists(st)) return false;
     facts->isDirectory = std::filesystem::is_directory(st);
-    facts->readOnly = (st.permissions() & std::filesystem::perms::owner_write) == std::filesystem::perms::none;
+    using std::filesystem::perms;
+    const perms anyWrite = perms::owner_write | perms::group_write | perms::others_write;
+    facts->readOnly = (st.permissions() & anyWrite) == perms::none;
     facts->size = std::filesystem::is_regular_file(st) ? std::filesystem::file_size(path, ec) : 0;
     return !ec;
 }

@@ -54,6 +54,7 @@ public:
     std::vector<AdapterInfo> growBy;  // added to the list right after the next query answers
     uint32_t adapterError = 0;        // the adapter list fails with this code (0 = normal behaviour)
     bool routeNotifyArms = true;      // whether NotifyRouteChange arms a request
+    std::atomic<bool> timerArmsFail{false};  // every timer host's Arm fails while set
     uint32_t networkTimeScale = 1000; // network time-outs are divided by this, like the waits
 
     // Sets the event of every pending route-change request (each request once).
@@ -65,9 +66,10 @@ public:
     void AdvanceTime(uint32_t ms);
     // Whether a timer with this id is armed on any timer host.
     bool TimerArmed(uint32_t id);
+    bool WaitForArmed(uint32_t id, std::chrono::milliseconds bound = std::chrono::seconds(10));
 
     // Waits until WaitForObjects has been entered count times with this many
-    // handles (the route thread waits on 3, the proxy thread on 2).
+    // handles (the route thread waits on 4, the proxy thread on 3).
     bool WaitForWaits(uint32_t handles, int count, std::chrono::milliseconds bound = std::chrono::seconds(20));
 
     std::vector<std::string> DebugLines() { return Locked([&] { return debugLines_; }); }
@@ -113,6 +115,9 @@ public:
     bool TempDirectory(uint32_t bufferSize, std::string* path) override;
     uint32_t UnixTime32() override { return 1700000000; }
     bool StartHiddenCommand(const std::string& commandLine) override;
+    // An ended command writes nothing more.
+    void EndHiddenCommands() override { Locked([&] { return pendingSleeps_ = 0, ++endedCommands_; }); }
+    int EndedCommands() { return Locked([&] { return endedCommands_; }); }
     bool FileSize(const std::string& path, uint64_t* size) override;
     bool RemoveFile(const std::string& path) override { return std::remove(path.c_str()) == 0; }
 
@@ -127,6 +132,7 @@ private:
     std::vector<std::string> commandLines_;
     std::string pendingPath_;
     int pendingSleeps_ = 0;  // the sleeps until the output is due, 0 when none is
+    int endedCommands_ = 0;  // EndHiddenCommands calls
 
 public:
     // --- reaction (local time, filter device)

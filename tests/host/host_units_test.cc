@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "host_agent.h"
+#include "host_platform.h"
 #include "lang_file.h"
 #include "policy_file.h"
 
@@ -111,6 +112,23 @@ struct Captured {
         return s;
     }
 };
+
+// The output files' decision on what was opened (Wine does not show a
+// link as a reparse point, so the Windows half rests on this table).
+TEST(AppendTargetTest, RefusesLinksOtherFilesAndOtherUsersFiles) {
+    const struct { AppendTarget t; const char* want; } rows[] = {
+        {{true, false, false, false}, ""},
+        {{false, true, false, true}, ""},
+        {{true, false, true, false}, "it is a symbolic link"},
+        {{false, true, true, false}, "it is a symbolic link"},
+        {{false, false, false, false}, "not a regular file"},
+        {{true, false, false, true}, "owned by another user"},
+    };
+    for (const auto& r : rows) {
+        const char* got = AppendTargetRefusal(r.t);
+        EXPECT_STREQ(got != nullptr ? got : "", r.want) << &r - rows;
+    }
+}
 
 TEST(HostAgentTest, NotificationIsOneJsonLineWithEveryFieldByNameInRecordOrder) {
     using M = NotifyMsg;

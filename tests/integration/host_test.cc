@@ -129,6 +129,12 @@ TEST_F(HostTest, RunsStopsOrRefusesWithItsExitCodeAndOnlyJsonOnStdout) {
     ASSERT_NE(dladdr(reinterpret_cast<void*>(&std::printf), &libc), 0);
     const std::string copied = CopyHost("installed", true), alone = CopyHost("alone", false);
     const std::string debugLog = Path("debug.log");
+    // Another user's links in a folder everyone may write, to a file of ours.
+    const std::string victim = Write("victim", ""), shared = Path("shared");
+    ASSERT_TRUE(fs::create_directory(shared) && chmod(shared.c_str(), 01777) == 0);
+    for (const char* name : {"/events", "/log", "/debug"}) {
+        ASSERT_EQ(symlink(victim.c_str(), (shared + name).c_str()), 0);
+    }
     // Exit code 2 is one line on stderr and nothing started; the others are runs.
     const struct { const char* what; std::vector<std::string> args; int signal, code; std::vector<std::string> err; }
         cases[] = {
@@ -148,6 +154,12 @@ TEST_F(HostTest, RunsStopsOrRefusesWithItsExitCodeAndOnlyJsonOnStdout) {
             {"malformed XML", {kHost, "--policy", malformed}, 0, 2,
              {"outlinkwatch: policy file " + malformed + ": line 3: malformed XML"}},
             {"unknown option", {kHost, "--frobnicate"}, 0, 2, {"outlinkwatch: The following argument was not"}},
+            {"events through a link", {kHost, "--events", shared + "/events"}, 0, 2,
+             {"outlinkwatch: --events: refused \"" + shared + "/events\": it is a symbolic link"}},
+            {"log through a link", {kHost, "--log", shared + "/log"}, 0, 2, {"outlinkwatch: --log: refused \""}},
+            {"debug log through a link", {kHost, "--debug-log", shared + "/debug"}, 0, 2,
+             {"outlinkwatch: --debug-log: refused \""}},
+            {"log into a FIFO", {kHost, "--log", Path("fifo.xml")}, 0, 2, {"outlinkwatch: --log: cannot open \""}},
         };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -166,6 +178,7 @@ TEST_F(HostTest, RunsStopsOrRefusesWithItsExitCodeAndOnlyJsonOnStdout) {
         EXPECT_EQ(c.code == 0, LineStarting(r.err, "running") != std::string::npos) << shown;
     }
     EXPECT_NE(ReadFile(debugLog).find("A CPolicy object was deleted!\n"), std::string::npos);
+    EXPECT_EQ(ReadFile(victim), "") << "nothing written through a link";
 }
 
 }  // namespace

@@ -43,8 +43,8 @@ struct Rig {
     // Until the route thread has slept on its events n times and the proxy
     // thread m times; by then each has re-armed its timer.
     void WaitIdle(int routeWaits, int proxyWaits) {
-        ASSERT_TRUE(fake.WaitForWaits(3, routeWaits));
-        ASSERT_TRUE(fake.WaitForWaits(2, proxyWaits));
+        ASSERT_TRUE(fake.WaitForWaits(4, routeWaits));
+        ASSERT_TRUE(fake.WaitForWaits(3, proxyWaits));
     }
     int Checks() { return agent.CountLogs(kCheckLine); }
 
@@ -118,6 +118,23 @@ TEST(LifecycleTest, ExecTwiceKeepsTheEventsThreadsAndTimers) {
     rig.fake.AdvanceTime(69999);
     EXPECT_EQ(rig.agent.CountLogs("check proxy"), 0);
     rig.fake.AdvanceTime(1);
+    EXPECT_TRUE(rig.agent.WaitForLogs("check proxy", 1));
+}
+
+// A repeated Exec whose re-arm fails, while both threads sleep without
+// time limit: they wake and go on trying until the timers are armed.
+TEST(LifecycleTest, ExecWhoseRearmFailsIsRetriedByTheThreads) {
+    Rig rig;
+    rig.Start();
+    rig.fake.timerArmsFail = true;
+    ASSERT_EQ(rig.policy->Exec(0), 0);
+    EXPECT_FALSE(rig.fake.TimerArmed(kConnTimerId) || rig.fake.TimerArmed(kProxyTimerId));
+    rig.WaitIdle(3, 3);  // woken, tried, and at least once more after a pause
+    rig.fake.timerArmsFail = false;
+    ASSERT_TRUE(rig.fake.WaitForArmed(kConnTimerId));
+    ASSERT_TRUE(rig.fake.WaitForArmed(kProxyTimerId));
+    rig.fake.AdvanceTime(70000);
+    EXPECT_TRUE(rig.agent.WaitForLogs("conn cyc event active!", 1));
     EXPECT_TRUE(rig.agent.WaitForLogs("check proxy", 1));
 }
 
@@ -299,9 +316,9 @@ TEST(LifecycleTest, ExceptionsStayInside) {
     rig.failing.throwOnAdapterQuery = 4;
     ASSERT_EQ(rig.policy->Policy().Exec(0), 0);
     ASSERT_TRUE(rig.agent.WaitForLogs("Catch an exception when calling TracertCallback.", 1));
-    ASSERT_TRUE(rig.fake.WaitForWaits(3, 1));
+    ASSERT_TRUE(rig.fake.WaitForWaits(4, 1));
     ASSERT_EQ(rig.fake.FireRouteChange(), 1);
-    ASSERT_TRUE(rig.fake.WaitForWaits(3, 2));
+    ASSERT_TRUE(rig.fake.WaitForWaits(4, 2));
     EXPECT_EQ(rig.Checks(), 1) << "the next check ran";
 }
 

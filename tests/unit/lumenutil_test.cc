@@ -87,8 +87,7 @@ TEST_F(LanguageFilesTest, TextsWithTheOverrideFile) {
     Write("UniLang_en.ini", "[S]\nplain=base\n");
     lumenutil::ReloadLangMapForTesting();
     EXPECT_EQ(lumenutil::getStringFromLangIni("S", "plain", 1), "") << "no map file";
-    Write("langmap.ini", "1 English en\n");
-    lumenutil::ReloadLangMapForTesting();
+    Write("langmap.ini", "1 English en\n");  // looked for again while none was read
     Write("UniLang_en.ini",
           "[S]\nplain=base\nquoted=\"hello\"\nboth=base-both\nonlybase=b\nemptycust=base-empty\n");
     Write("UniLang_en_cust.ini", "[S]\nboth=custom\nemptycust=\n");

@@ -112,6 +112,21 @@ TEST_F(PolicyParamsTest, NamesThatResolveLaterAreRetried) {
     EXPECT_TRUE(policy->m_lstUnresolvedProxy.empty());
     EXPECT_EQ(policy->RetryUnresolved("Proxy"), 0);
 
+    // A stop while the first name is asked: the rest are not, and all stay
+    // unresolved for the next try.
+    ASSERT_EQ(Read({Param("Type", "0"), Param("TrancertAddr", "a.test;b.test;c.test"), Param("Route", "d.test"),
+                    Param("Proxy", "e.test;f.test")}),
+              1);
+    std::vector<std::string> asked;
+    fake.resolveHook = [&asked](const std::string& host) { asked.push_back(host), g_bExit.store(1); };
+    EXPECT_EQ(policy->RetryUnresolved("Conn") + policy->RetryUnresolved("Proxy"), 2);
+    g_bExit.store(0);
+    fake.resolveHook = nullptr;
+    EXPECT_EQ(asked, std::vector<std::string>{"a.test"});
+    EXPECT_EQ(policy->m_lstUnresolvedTracert, (std::list<std::string>{"a.test", "b.test", "c.test"}));
+    EXPECT_EQ(policy->m_lstUnresolvedRoute, std::list<std::string>{"d.test"});
+    EXPECT_EQ(policy->m_lstUnresolvedProxy, (std::list<std::string>{"e.test", "f.test"}));
+
     // Connection entries are retried for Type 1 only.
     for (const char* type : {"1", "2"}) {
         ASSERT_EQ(Read({Param("Type", type), Param("ConnectAddr", "conn.test:443")}), 1);

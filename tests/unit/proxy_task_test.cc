@@ -62,7 +62,7 @@ protected:
         SetFirefox(1);
         policy->SetPolicyParams({Param("Type", "0"), Param("Proxy", " 192.0.2.80 "), Param("block", "3")});
         ASSERT_EQ(policy->Exec(0), 0);
-        ASSERT_TRUE(fake.WaitForWaits(2, 1));
+        ASSERT_TRUE(fake.WaitForWaits(3, 1));
     }
     void TearDown() override { policy.reset(); }  // while the listener and the home are still there
     void SetIE(uint32_t on) {
@@ -78,7 +78,7 @@ protected:
     // One proxy tick; waits until the proxy thread sleeps again.
     void Tick(int waits) {
         fake.AdvanceTime(70000);
-        ASSERT_TRUE(fake.WaitForWaits(2, waits));
+        ASSERT_TRUE(fake.WaitForWaits(3, waits));
     }
     // The deny-list commands so far: "lift" or the entry count.
     std::vector<std::string> DenyCommands() {

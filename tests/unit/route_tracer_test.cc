@@ -4,7 +4,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <dirent.h>
+
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 #include <vector>
 
 #include "fakes/other_user.h"
@@ -146,6 +151,7 @@ TEST_F(TraceTest, TraceByTable) {
         } else {
             EXPECT_TRUE(lines.empty());
         }
+        EXPECT_EQ(fake.EndedCommands(), c.started ? 1 : 0) << "the command is ended on every way out";
         EXPECT_FALSE(FileLeft()) << "the output file is deleted on every way out";
     }
 }
@@ -238,6 +244,62 @@ TEST(TraceTempDirTest, AnotherUserTakesNoNameOfTheTrace) {
         EXPECT_TRUE(lstat(dir.substr(0, dir.size() - 1).c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == 0 &&
                     (st.st_mode & 0777) == 0700);
     }
+}
+
+// The Linux backend's sleeps returning at once, each after a hook.
+class QuickSleepOs : public OsWrapper, ClockWrapper {
+public:
+    explicit QuickSleepOs(Os* target) : OsWrapper(target), ClockWrapper(target->Clock()) {}
+    ClockService* Clock() override { return this; }
+    void SleepMs(uint32_t) override { hook(); }
+    std::function<void()> hook;
+};
+
+// Live processes whose environment holds this entry.
+int ProcessesWith(const std::string& entry) {
+    int n = 0;
+    DIR* proc = opendir("/proc");
+    for (dirent* e = proc != nullptr ? readdir(proc) : nullptr; e != nullptr; e = readdir(proc)) {
+        std::ifstream in(std::string("/proc/") + e->d_name + "/environ", std::ios::binary);
+        for (std::string var; std::getline(in, var, '\0');) n += var == entry;
+    }
+    if (proc != nullptr) closedir(proc);
+    return n;
+}
+
+// A tracer that never finishes, on the Linux backend: a trace that gives up
+// waiting (stop, cancel, the last poll) ends it with all it started.
+TEST(TraceCommandTest, AnAbandonedTraceLeavesNoProcessOfItsCommand) {
+    TempDir dir;
+    const std::string hang = dir.path() + "/traceroute", oldPath = getenv("PATH") != nullptr ? getenv("PATH") : "";
+    std::ofstream(hang) << "#!/bin/sh\nexec sleep 1000\n";
+    ASSERT_EQ(chmod(hang.c_str(), 0755), 0);
+    setenv("PATH", (dir.path() + ":" + oldPath).c_str(), 1);  // behind the tracert stand-in beside the tests
+    setenv("OW_HANGING_TRACE", dir.path().c_str(), 1);          // inherited by every process of the command
+    const char* oldTmp = getenv("TMPDIR");
+    const std::string savedTmp = oldTmp != nullptr ? oldTmp : "";
+    setenv("TMPDIR", dir.path().c_str(), 1);
+    std::unique_ptr<Os> backend(NewDefaultOs());
+    QuickSleepOs os(backend.get());
+    for (int way = 0; way < 3; ++way) {  // stop, cancel, the last poll
+        CRouteTracer tracer;
+        tracer.m_bRouteChanged.store(1);
+        os.hook = [&] { tracer.m_bRouteChanged.store(way == 1 ? 1 : 0); };
+        g_bExit.store(way == 0 ? 1 : 0);
+        std::string route;
+        EXPECT_EQ(tracer.Trace(&os, kDest, {}, route), TRACE_ABORTED) << way;
+    }
+    g_bExit.store(0);
+    setenv("PATH", oldPath.c_str(), 1);
+    oldTmp != nullptr ? setenv("TMPDIR", savedTmp.c_str(), 1) : unsetenv("TMPDIR");
+    const std::string entry = "OW_HANGING_TRACE=" + dir.path();
+    unsetenv("OW_HANGING_TRACE");
+    // A killed process leaves /proc (or its environment empties) soon after.
+    const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (ProcessesWith(entry) != 0 && std::chrono::steady_clock::now() < bound) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(ProcessesWith(entry), 0);
 }
 
 }  // namespace

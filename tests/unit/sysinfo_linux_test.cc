@@ -2,10 +2,15 @@
 // SIDs, the administrators' groups, adapter names, DMI texts.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <fstream>
+#include <iterator>
+#include <memory>
 
 #include "fakes/temp_dir.h"
 #include "platform/linux/sysinfo_linux.h"
+#include "platform/os.h"
 
 namespace outlinkwatch {
 namespace {
@@ -41,6 +46,26 @@ TEST(SysinfoLinuxTest, FirmwareTextsFromDmiFiles) {
     }
     const FirmwareFacts f = linuxsys::Firmware(dir.path());
     EXPECT_EQ(f.systemVendor + "|" + f.productName + "|" + f.biosVersion, "innotek GmbH|VirtualBox|");
+}
+
+// The debugger channel opens its file by name for every line: a link
+// planted under that name since is not followed.
+TEST(SysinfoLinuxTest, DebugChannelWritesItsFileButNotThroughALink) {
+    TempDir dir;
+    const std::string file = dir.path() + "/debug", link = dir.path() + "/link", victim = dir.path() + "/victim";
+    std::ofstream(victim).flush();
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    std::unique_ptr<Os> os(NewDefaultOs());
+    for (const std::string& path : {file, link}) {
+        setenv("OUTLINKWATCH_DEBUG_LOG", path.c_str(), 1);
+        os->System()->DebugOutput("line\n");
+    }
+    unsetenv("OUTLINKWATCH_DEBUG_LOG");
+    const auto text = [](const std::string& p) {
+        std::ifstream in(p);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(text(file) + "|" + text(victim), "line\n|");
 }
 
 }  // namespace

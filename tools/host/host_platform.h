@@ -34,8 +34,20 @@ void SetEnvironment(const std::string& name, const std::string& value);
 bool IsIpAddress(const std::string& text);
 
 // Opens a file for appending, not inherited by child processes; null with
-// a one-line reason.
+// a one-line reason. A name that is a link (or other reparse point) is
+// refused wherever it lies, so a file planted in a folder others may write
+// cannot send the output elsewhere; so is anything but a file or a
+// character device (a FIFO would hold the host up) and, on POSIX, a file
+// of another user.
 FILE* OpenForAppend(const std::string& path, std::string* error);
+
+// What the handle of a file opened for appending tells, and the decision
+// on it, the same on every platform: why it may not be written (null: it
+// may). A link (on Windows any reparse point) is refused first.
+struct AppendTarget {
+    bool regular = false, charDevice = false, link = false, otherOwner = false;
+};
+const char* AppendTargetRefusal(const AppendTarget& target);
 
 // ---------------------------------------------------------------- stop requests
 

@@ -17,12 +17,10 @@ bool IsIpAddress(const std::string& text) {
     return inet_pton(AF_INET, text.c_str(), buf) == 1 || inet_pton(AF_INET6, text.c_str(), buf) == 1;
 }
 
-FILE* OpenForAppend(const std::string& path, std::string* error) {
-    FILE* f = std::fopen(path.c_str(), kAppendNotInherited);
-    if (f == nullptr) {
-        *error = "cannot open \"" + OneLine(path, 512) + "\" for appending: " + std::strerror(errno);
-    }
-    return f;
+const char* AppendTargetRefusal(const AppendTarget& t) {
+    if (t.link) return "it is a symbolic link";
+    if (!t.regular && !t.charDevice) return "not a regular file";
+    return t.regular && t.otherOwner ? "owned by another user" : nullptr;
 }
 
 }  // namespace owhost

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -54,7 +55,7 @@ std::vector<std::string> CommandEnvironment(const std::string& exeDir) {
 
 }  // namespace
 
-bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir) {
+bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir, pid_t* group) {
     std::string command = commandLine;
     if (command.compare(0, sizeof(kCmdPrefix) - 1, kCmdPrefix) == 0) command.erase(0, sizeof(kCmdPrefix) - 1);
     if (command.empty() || command.find('\0') != std::string::npos) return false;
@@ -71,12 +72,14 @@ bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDi
     if (devNull < 0) return false;
     const pid_t child = fork();
     if (child == 0) {
+        if (setpgid(0, 0) != 0) _exit(1);
         const pid_t grandchild = fork();
         if (grandchild == 0) RunCommand(argv, envp.data(), devNull);
         _exit(grandchild > 0 ? 0 : 1);
     }
     close(devNull);
     if (child < 0) return false;
+    *group = child;
     int status = 0;
     pid_t r;
     do {
@@ -85,6 +88,25 @@ bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDi
     // With SIGCHLD ignored the system reaps the child itself.
     if (r < 0 && errno == ECHILD) return true;
     return r == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool HiddenCommands::Start(const std::string& commandLine, const std::string& exeDir) {
+    pid_t group = 0;
+    const bool started = StartHiddenCommand(commandLine, exeDir, &group);
+    if (group > 0) {
+        std::lock_guard<std::mutex> lock(mu_);
+        // A group whose members have all ended is no longer kept.
+        const auto gone = [](pid_t g) { return kill(-g, 0) != 0 && errno == ESRCH; };
+        groups_.erase(std::remove_if(groups_.begin(), groups_.end(), gone), groups_.end());
+        groups_.push_back(group);
+    }
+    return started;
+}
+
+void HiddenCommands::EndAll() {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (pid_t g : groups_) kill(-g, SIGKILL);
+    groups_.clear();
 }
 
 }  // namespace linuxcmd

@@ -2,7 +2,10 @@
 // hidden "cmd /C ..." line on Windows.
 #pragma once
 
+#include <mutex>
 #include <string>
+#include <sys/types.h>
+#include <vector>
 
 namespace outlinkwatch {
 namespace linuxcmd {
@@ -19,7 +22,24 @@ namespace linuxcmd {
 // output to the file), none of the host's other descriptors, and
 // exeDir first on PATH so that the tracert shipped beside the host is found.
 // False when it could not be started.
-bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir);
+//
+// The child in between makes itself the leader of a new process group, so
+// the command and everything it starts can be ended together; *group is
+// that group's id (the child's pid, which stays reserved while any member
+// of the group lives).
+bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir, pid_t* group);
+
+// The process groups of the commands started, to end those left running.
+class HiddenCommands {
+public:
+    bool Start(const std::string& commandLine, const std::string& exeDir);
+    // Kills each group started and not ended yet, then forgets them.
+    void EndAll();
+
+private:
+    std::mutex mu_;
+    std::vector<pid_t> groups_;
+};
 
 }  // namespace linuxcmd
 }  // namespace outlinkwatch

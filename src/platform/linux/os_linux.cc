@@ -2,6 +2,7 @@
 // where it has none.
 #include <netdb.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -48,6 +49,8 @@ std::string UnixUserSid(uint32_t uid) { return "S-1-22-1-" + std::to_string(uid)
 
 // The environment holds names as written; Windows compares them without case.
 constexpr size_t kMaxExpandedEnvBytes = 32767;
+// OutputDebugStringA's own limit on one line.
+constexpr size_t kMaxDebugLine = 32767;
 bool EnvValue(const std::string& upperName, std::string* value) {
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
         const char* eq = std::strchr(*e, '=');
@@ -92,10 +95,19 @@ public:
         // The debugger channel: a file named by the environment, else nowhere.
         const char* path = std::getenv("OUTLINKWATCH_DEBUG_LOG");
         if (path == nullptr || *path == '\0' || text == nullptr) return;
-        if (FILE* f = std::fopen(path, "a")) {
-            std::fputs(text, f);
-            std::fclose(f);
+        // Opened anew for each line, so never through a link or into a FIFO
+        // someone planted under that name since, nor into another user's file.
+        const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+        if (fd < 0) return;
+        struct stat st;
+        const bool statted = fstat(fd, &st) == 0;
+        const bool ours = statted && S_ISREG(st.st_mode) && (st.st_uid == geteuid() || st.st_uid == 0);
+        if (ours || (statted && S_ISCHR(st.st_mode))) {
+            if (write(fd, text, strnlen(text, kMaxDebugLine)) < 0) {
+                // Lost, as a line no debugger listens to is.
+            }
         }
+        close(fd);
     }
 
     char PathSeparator() override { return '/'; }
@@ -169,8 +181,9 @@ public:
         ModuleFileName(nullptr, &dir);
         const size_t slash = dir.rfind('/');
         dir = slash == std::string::npos ? std::string() : dir.substr(0, slash == 0 ? 1 : slash);
-        return linuxcmd::StartHiddenCommand(commandLine, dir);
+        return hiddenCommands_.Start(commandLine, dir);
     }
+    void EndHiddenCommands() override { hiddenCommands_.EndAll(); }
 
     bool FileSize(const std::string& path, uint64_t* size) override {
         struct stat st;
@@ -315,6 +328,7 @@ private:
     linuxnet::RouteWatcher routes_;
     linuxdev::DeviceTable devices_;
     linuxtmp::PrivateTempDir privateTemp_;
+    linuxcmd::HiddenCommands hiddenCommands_;
 
     // --- registry
     FileRegistry registry_;

@@ -165,7 +165,9 @@ bool FileAttributes(const std::string& path, FileFacts* facts) {
         return false;
     }
     facts->isDirectory = S_ISDIR(st.st_mode);
-    facts->readOnly = access(path.c_str(), W_OK) != 0;
+    // Like the Windows attribute, a property of the file, not of the caller's
+    // rights (root may write anything): read-only when no one has a write bit.
+    facts->readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
     facts->size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     return true;
 }

@@ -485,6 +485,9 @@ public:
         if (commandLine.empty() || HasEmbeddedNul(commandLine)) return false;
         return WinExec(commandLine.c_str(), SW_HIDE) > 31;
     }
+    // WinExec answers no process handle, so a command left running cannot be
+    // found again to end it.
+    void EndHiddenCommands() override {}
 };
 
 class Win32Network final : public NetworkService {

@@ -42,6 +42,36 @@ void SetEnvironment(const std::string& name, const std::string& value) {
     ::setenv(name.c_str(), value.c_str(), 1);
 }
 
+FILE* OpenForAppend(const std::string& path, std::string* error) {
+    const std::string shown = "\"" + OneLine(path, 512) + "\"";
+    // Checked on the open descriptor, never by name first: no final link,
+    // and O_NONBLOCK so that a FIFO cannot hold the open up.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        *error = errno == ELOOP ? "refused " + shown + ": it is a symbolic link"
+                                : "cannot open " + shown + " for appending: " + std::strerror(errno);
+        return nullptr;
+    }
+    struct stat st {};
+    AppendTarget target;
+    if (::fstat(fd, &st) == 0) {
+        target.regular = S_ISREG(st.st_mode);
+        target.charDevice = S_ISCHR(st.st_mode);
+        target.otherOwner = st.st_uid != ::geteuid() && st.st_uid != 0;
+    }
+    const char* refusal = AppendTargetRefusal(target);
+    FILE* f = refusal == nullptr ? ::fdopen(fd, "a") : nullptr;
+    if (f == nullptr) {
+        *error = refusal != nullptr ? "refused " + shown + ": " + refusal
+                                    : "cannot open " + shown + " for appending: " + std::strerror(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    // Writes wait again, as on any ordinary stream.
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return f;
+}
+
 bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string* text, std::string* error) {
     const std::string shown = OneLine(path, 512);
     // O_NONBLOCK so that opening a FIFO cannot hang before fstat refuses it.

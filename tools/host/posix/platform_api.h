@@ -7,8 +7,4 @@
 
 namespace owhost {
 
-// fopen's mode for appending through a descriptor that the programs started
-// later do not inherit ("e": close on exec).
-constexpr const char* kAppendNotInherited = "ae";
-
 }  // namespace owhost

@@ -80,6 +80,38 @@ void SetEnvironment(const std::string& name, const std::string& value) {
     _putenv_s(name.c_str(), value.c_str());
 }
 
+FILE* OpenForAppend(const std::string& path, std::string* error) {
+    const std::string shown = "\"" + OneLine(path, 512) + "\"";
+    // The name itself is opened, not what a link or junction points to, and
+    // checked on the handle; no security attributes: not inherited.
+    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = "cannot open " + shown + " for appending: " + SystemError(GetLastError());
+        return nullptr;
+    }
+    const DWORD type = GetFileType(file);
+    BY_HANDLE_FILE_INFORMATION info{};
+    AppendTarget target;
+    target.charDevice = type == FILE_TYPE_CHAR;
+    if (type == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info)) {
+        target.regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+        target.link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    }
+    const char* refusal = AppendTargetRefusal(target);
+    const int fd = refusal == nullptr ? _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_WRONLY) : -1;
+    FILE* f = fd >= 0 ? _fdopen(fd, "a") : nullptr;
+    if (f == nullptr) {
+        *error = refusal != nullptr ? "refused " + shown + ": " + refusal : "cannot open " + shown + " for appending";
+        if (fd >= 0) {
+            _close(fd);
+        } else {
+            CloseHandle(file);
+        }
+    }
+    return f;
+}
+
 bool ReadBoundedFile(const std::string& path, size_t maxBytes, std::string* text, std::string* error) {
     const std::string shown = OneLine(path, 512);
     // Directories do not open without backup semantics; pipes and devices

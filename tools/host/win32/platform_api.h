@@ -10,10 +10,6 @@
 
 namespace owhost {
 
-// fopen's mode for appending through a handle that the programs the policy
-// starts do not inherit ("N").
-constexpr const char* kAppendNotInherited = "aN";
-
 // "text of the system's message (error N)", on one line.
 std::string SystemError(DWORD code);
 

@@ -26,6 +26,15 @@ std::string Pref(const std::string& name, const std::string& value) {
     return "user_pref(\"network.proxy." + name + "\", " + value + ");\n";
 }
 
+// Lines of other preferences, as many as fill bytes.
+std::string Padding(size_t bytes) {
+    const std::string line = "user_pref(\"app.padding\", 1);\n";
+    std::string out;
+    out.reserve(bytes);
+    while (out.size() + line.size() <= bytes) out += line;
+    return out;
+}
+
 TEST(PrefsJsTest, Table) {
     const std::string header = "// Mozilla User Preferences\n\n// If you make changes, they are lost\n";
     std::string all = header + "user_pref(\"app.first\", true);\n";
@@ -51,16 +60,42 @@ TEST(PrefsJsTest, Table) {
          "network.proxy.socks"},
         {"text ends at a NUL", "a;\n" + std::string("\0", 1) + Pref("type", "1"), false, none, ""},
         {"no ';' at all", "\"network.proxy.type\" 1\n", true, none, ""},
+        {"no ';', lines are segments", "\"network.proxy.type\" 0\n" + Pref("ssl", "\"s\""), false, "| | s| | | ", "s"},
+        // A segment of any length is judged whole.
+        {"a key behind 100 KiB of one line", "a;\n" + std::string(100000, 'x') + "\"network.proxy.http\", \"h\"\n", false,
+         "h| | | | | ", "h"},
+        {"a port behind 100 KiB of blanks", "a;\n" + Pref("http_port", std::string(100000, ' ') + "81"), false,
+         "|81); | | | | ", "81);"},
+        {"the type line after a 100 KiB first segment", std::string(100000, 'y') + ";\n" + Pref("type", "1"), true, none, ""},
+        {"trimmed as TrimText trims", "a;\n" + Pref("socks_port", " \r 5 \t") + Pref("gopher", "\"\r \t g\t \r\""), false,
+         "| | | |\r 5 \t); g| ", "\r 5 \t);g"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(PrefsProxyEnabled(c.text), c.on);
-        std::list<ConnectAddrRecord> records;
-        std::string raw;
-        PrefsProxyRecords(c.text, FirefoxPrefKeys(), records, raw);
-        EXPECT_EQ(Summary(records), c.records);
-        EXPECT_EQ(raw, c.raw);
+        // Whole, and in pieces that cut keys, lines and values anywhere.
+        for (const size_t pieceBytes : {c.text.size() + 1, size_t{1}, size_t{7}}) {
+            PrefsScanner scanner(FirefoxPrefKeys());
+            for (size_t at = 0; at < c.text.size(); at += pieceBytes) scanner.Feed(std::string_view(c.text).substr(at, pieceBytes));
+            EXPECT_EQ(scanner.Enabled(), c.on) << pieceBytes;
+            std::list<ConnectAddrRecord> records;
+            std::string raw;
+            scanner.Records(records, raw);
+            EXPECT_EQ(Summary(records), c.records) << pieceBytes;
+            EXPECT_EQ(raw, c.raw) << pieceBytes;
+        }
     }
+    // Longer than kept: its head, then a fingerprint of all of it.
+    std::string records[2], raws[2];
+    for (int i = 0; i < 2; ++i) {
+        std::list<ConnectAddrRecord> got;
+        PrefsProxyRecords("a;\n" + Pref("ftp", "\"" + std::string(kMaxPrefsValueBytes + 9, 'f') + char('a' + i) + "\""),
+                          FirefoxPrefKeys(), got, raws[i]);
+        records[i] = std::next(got.begin())->strAddr;
+    }
+    EXPECT_EQ(records[0].size(), kMaxPrefsValueBytes + 17);
+    EXPECT_EQ(records[0].substr(kMaxPrefsValueBytes - 1, 2), "f#");
+    EXPECT_NE(records[0], records[1]);
+    EXPECT_EQ(raws[0], records[0]);
 }
 
 // The path choice from plain facts: the profile folders, the profile among
@@ -102,7 +137,8 @@ TEST(FirefoxProfileTest, Walk) {
         const char* log;
     } cases[] = {
         {"proxy on", true, true, true, on, true, "Firefox is installed."},
-        {"found before the 4 MiB cut", true, true, true, on + std::string(kMaxPrefsBytes, '#') + "\n", true, "Firefox is installed."},
+        {"found after 64 MiB of other preferences", true, true, true, "a;\n" + Padding(64u << 20) + on.substr(3), true,
+         "Firefox is installed."},
         {"proxy off", true, true, true, "a;\n" + Pref("type", "0"), false, "FireFox Proxy is Disable!"},
         {"nothing resolves", true, true, true, "a;\n" + Pref("type", "1"), false, "Get FireFox proxy info failed!"},
         {"no UI process", false, true, true, on, false, "Firefox"},

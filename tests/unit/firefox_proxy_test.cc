@@ -2,10 +2,17 @@
 // text, and the profile walk over a profile folder on disk.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "fakes/policy_rig.h"
+#include "fakes/temp_dir.h"
 #include "emulation/ini_reader.h"
 #include "proxy/deal_my_proxy.h"
 #include "proxy/firefox_proxy.h"
@@ -171,6 +178,99 @@ TEST(FirefoxProfileTest, Walk) {
         EXPECT_EQ(fake.OpenTokens(), 0u);
     }
     fs::remove_all(root);
+}
+
+// The real backend, with this test as the UI process (root's, in CI) and a
+// throwaway home as its user's profile directory.
+class ThisUserOs : public OsWrapper, UserWrapper {
+public:
+    ThisUserOs(Os* real, std::string home) : OsWrapper(real), UserWrapper(real->Users()), home_(std::move(home)) {}
+    UserService* Users() override { return this; }
+    UserStatus OpenProcessTokenByImage(const std::string&, Handle* token, uint32_t* session) override {
+        return UserWrapper::OpenProcessTokenByImage(fs::read_symlink("/proc/self/exe").filename().string(), token, session);
+    }
+    bool ExpandForUser(Handle, const std::string&, std::string* out) override { return *out = home_, true; }
+
+private:
+    std::string home_;
+};
+
+// What a user can put in place of prefs.js, of compatibility.ini or of the
+// profiles folder: each is refused at once on the Linux backend, never
+// waited on, followed or taken from another user.
+TEST(FirefoxPlantedFilesTest, LinuxBackend) {
+    if (geteuid() != 0) GTEST_SKIP() << "planting device nodes and other users' files needs root";
+    TempDir dir;
+    const std::string home = dir.path() + "/home", firefox = home + "/.mozilla/firefox", profile = firefox + "/ab";
+    const std::string elsewhere = dir.path() + "/root-only";
+    const auto write = [](const std::string& at, const std::string& text) { return !(std::ofstream(at) << text) ? -1 : 0; };
+    using Plant = std::function<int(const std::string& at, const std::string& text)>;
+    const struct { const char* name; Plant plant; bool read; } kinds[] = {
+        {"a regular file of the user's", write, true},
+        {"a FIFO", [](const std::string& at, const std::string&) { return mkfifo(at.c_str(), 0644); }, false},
+        {"a link to a FIFO",
+         [&](const std::string& at, const std::string&) {
+             return mkfifo((elsewhere + "/fifo").c_str(), 0644) | symlink((elsewhere + "/fifo").c_str(), at.c_str());
+         },
+         false},
+        {"a link to a root-only file",
+         [&](const std::string& at, const std::string& text) {
+             return write(elsewhere + "/file", text) | symlink((elsewhere + "/file").c_str(), at.c_str());
+         },
+         false},
+        {"a device node",
+         [](const std::string& at, const std::string&) { return mknod(at.c_str(), S_IFCHR | 0644, makedev(1, 3)); }, false},
+        {"a folder", [](const std::string& at, const std::string&) { return mkdir(at.c_str(), 0755); }, false},
+        {"another user's file",
+         [&](const std::string& at, const std::string& text) { return write(at, text) | chown(at.c_str(), 4321, 4321); },
+         false},
+        {"a link to the profiles folder",
+         [&](const std::string& at, const std::string&) { return symlink((elsewhere + "/ff").c_str(), at.c_str()); }, false},
+        {"another user's profiles folder",
+         [&](const std::string& at, const std::string&) { return mkdir(at.c_str(), 0755) | chown(at.c_str(), 4321, 4321); },
+         false},
+    };
+    const std::string prefs = "a;\n" + Pref("http", "\"proxy.test\"") + Pref("type", "1");
+    const std::string ini = "[Compatibility]\nLastPlatformDir=" + dir.path() + "\n";
+    std::unique_ptr<Os> real(NewDefaultOs());
+    ThisUserOs os(real.get(), home);
+    Os* previous = SetOsForTesting(&os);
+    RecordingAgent agent;
+    CPolicy policy;
+    policy.SetAgent(&agent);
+    for (const auto& kind : kinds) {
+        const bool folderKind = std::string(kind.name).find("folder") != std::string::npos;
+        for (const std::string& target : {std::string("prefs.js"), std::string("compatibility.ini"), std::string()}) {
+            if (folderKind != target.empty() || (folderKind && kind.read)) continue;
+            SCOPED_TRACE(std::string(kind.name) + " as " + (target.empty() ? "the profiles folder" : target));
+            fs::remove_all(home);
+            fs::remove_all(elsewhere);
+            fs::create_directories(elsewhere + "/ff/ab");
+            chmod(elsewhere.c_str(), 0700);
+            ASSERT_TRUE(write(dir.path() + "/firefox-esr", "") == 0 && write(elsewhere + "/ff/ab/prefs.js", prefs) == 0);
+            ASSERT_TRUE(fs::create_directories(target.empty() ? home + "/.mozilla" : profile));
+            for (const char* name : {"prefs.js", "compatibility.ini"}) {
+                const std::string at = profile + "/" + name, text = name[0] == 'p' ? prefs : ini;
+                ASSERT_EQ(target.empty() ? 0 : name == target ? kind.plant(at, text) : write(at, text), 0);
+            }
+            if (target.empty()) {
+                ASSERT_EQ(kind.plant(firefox, ""), 0);
+            }
+            const int installed = agent.CountLogs("Firefox is installed."), not_ = agent.CountLogs("Firefox is not installed.");
+            CDealMyProxy proxy(&os);
+            std::string path, raw;
+            std::list<ConnectAddrRecord> configured;
+            const int found = proxy.GetFireFoxConfigPath(path);
+            const bool prefsRead = proxy.IsFireFoxProxyEnable(path) == 1;
+            proxy.GetFireFoxProxyInfoFromFile(path, configured, raw);
+            EXPECT_EQ(found, target.empty() || (target[0] == 'c' && !kind.read) ? 0 : 1);
+            EXPECT_EQ(prefsRead, kind.read || target[0] == 'c' ? found == 1 : false);
+            EXPECT_EQ(raw, prefsRead ? "proxy.test" : "");
+            EXPECT_EQ(agent.CountLogs("Firefox is installed.") - installed, found);
+            EXPECT_EQ(agent.CountLogs("Firefox is not installed.") - not_, !target.empty() && target[0] == 'c' && !kind.read);
+        }
+    }
+    SetOsForTesting(previous);
 }
 
 }  // namespace

@@ -90,11 +90,12 @@ PrefsScanner::PrefsScanner(const std::map<int, std::string>& keys) {
     }
 }
 
-void PrefsScanner::Add(Segment& segment, std::string_view text) const {
+void PrefsScanner::Add(Segment& segment, std::string_view text) {
     if (text.empty()) return;
     segment.one = segment.one || text.find('1') != std::string_view::npos;
     // A key may begin in the bytes kept from before.
-    std::string joined = segment.carry;
+    std::string& joined = joined_;
+    joined.assign(segment.carry);
     joined.append(text.data(), text.size());
     if (joined.find(commonPrefix_) != std::string::npos) {
         for (size_t i = 0; i < keys_.size(); ++i) {
@@ -102,7 +103,7 @@ void PrefsScanner::Add(Segment& segment, std::string_view text) const {
         }
         if (joined.find(kTypeKey) != std::string::npos) segment.hits |= kTypeBit;
     }
-    segment.carry = joined.substr(joined.size() - std::min(joined.size(), longestKey_));
+    segment.carry.assign(joined, joined.size() - std::min(joined.size(), longestKey_), std::string::npos);
 
     if (!segment.comma) {
         const size_t comma = text.find(',');
@@ -163,7 +164,7 @@ void PrefsScanner::Feed(std::string_view piece) {
             Add(line_, piece.substr(0, lf));
             if (lf == std::string_view::npos) break;
             Take(withSemicolon_, line_);
-            line_ = Segment();
+            line_.Clear();
             piece.remove_prefix(lf + 1);
             continue;
         }
@@ -176,13 +177,13 @@ void PrefsScanner::Feed(std::string_view piece) {
         if (piece[stop] == ';') {
             semicolon_ = true;
             Take(withSemicolon_, first_);
-            first_ = Segment();
+            first_.Clear();
             withoutSemicolon_ = Fold();
         } else {
             Add(first_, "\n");
             Take(withoutSemicolon_, line_);
         }
-        line_ = Segment();
+        line_.Clear();
         piece.remove_prefix(stop + 1);
     }
 }

@@ -63,6 +63,13 @@ public:
     public:
         void Add(std::string_view text);
         std::string Text() const;
+        // Empty again, keeping the memory it has.
+        void Clear() {
+            phase_ = 0;
+            head_.clear();
+            over_ = false;
+            hash_ = 0;
+        }
 
     private:
         int phase_ = 0;  // which of TrimText's leading strips is under way; 4: none
@@ -80,6 +87,15 @@ private:
         Value whole;     // the text after the first ','
         Value quoted;    // of that, the text after its first quote up to the next
         std::string carry;  // the segment's last bytes, for a key cut between pieces
+        // Empty again, keeping the memory it has: a segment is a line.
+        void Clear() {
+            hits = 0;
+            one = comma = false;
+            quotes = 0;
+            whole.Clear();
+            quoted.Clear();
+            carry.clear();
+        }
     };
     struct Fold {
         bool enabled = false;
@@ -88,12 +104,13 @@ private:
         bool rawOver = false;
         uint64_t rawHash = 0;
     };
-    void Add(Segment& segment, std::string_view text) const;
+    void Add(Segment& segment, std::string_view text);
     void Take(Fold& fold, const Segment& segment) const;
 
     std::vector<std::pair<int, std::string>> keys_;
     std::string commonPrefix_;  // of every key: a text without it holds none
     size_t longestKey_ = 0;
+    std::string joined_;  // the bytes a key is looked for in
     bool ended_ = false;
     bool semicolon_ = false;
     Segment first_, line_;

@@ -8,7 +8,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -23,6 +25,16 @@ struct DirEntry {
     bool isDirectory = false;
 };
 constexpr size_t kMaxDirEntries = 4096;
+
+// How a read of a file that a user controls ended (FileService::ReadUserFile).
+enum class UserFileRead {
+    kRead,     // every piece was handed over, or the reader stopped early
+    kMissing,  // nothing has that name (or a part of its folder is missing)
+    kRefused,  // something is there, but not a regular file of that user's (or root's)
+    kFailed,   // it could not be opened or read
+};
+// The largest piece ReadUserFile hands over at once.
+constexpr size_t kUserFilePieceBytes = 64u * 1024u;
 
 // What a file's attributes tell (GetFileAttributesExA).
 struct FileFacts {
@@ -85,9 +97,24 @@ public:
     virtual bool FileSize(const std::string& path, uint64_t* size) = 0;
     // DeleteFileA.
     virtual bool RemoveFile(const std::string& path) = 0;
-    // The entries of a directory ("." and ".." as the system gives them), at
-    // most cap. False when it is no directory or cannot be read.
-    virtual bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) = 0;
+    // Files a user controls (a browser's settings in that user's profile)
+    // are opened first and judged on the open handle, never by their name:
+    // a final link (reparse point) is not followed, no open waits (a FIFO
+    // put in a file's place is refused, not waited on), and what is opened
+    // must be a regular file (a disk file) - on Linux owned by the user
+    // whose SID text is ownerSid ("S-1-22-1-<uid>") or by root.
+    //
+    // The file in pieces of at most kUserFilePieceBytes, in order, each
+    // handed to piece until it answers false (which is how the caller bounds
+    // the time and the amount it reads).
+    virtual UserFileRead ReadUserFile(const std::string& ownerSid, const std::string& path,
+                                      const std::function<bool(std::string_view)>& piece) = 0;
+    // The entries of a user's directory, opened as ReadUserFile opens a file
+    // but a directory ("." and ".." as the system gives them), at most cap;
+    // an entry is a directory only as itself, not through a link. False when
+    // it is no such directory or cannot be read.
+    virtual bool ListUserDirectory(const std::string& ownerSid, const std::string& dir, size_t cap,
+                                   std::vector<DirEntry>* entries) = 0;
     // The temporary directory for the route trace's output, as GetTempPathA
     // with a buffer of bufferSize bytes answers: the directory, ending in the
     // separator. Not the shared one: a directory no other user can write

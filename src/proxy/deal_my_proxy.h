@@ -10,6 +10,7 @@
 
 #include "config/address_parsing.h"
 #include "platform/os.h"
+#include "proxy/firefox_proxy.h"
 #include "proxy/proxy_budget.h"
 #include "proxy/proxy_record.h"
 
@@ -67,6 +68,8 @@ public:
                               std::list<outlinkwatch::ConnectAddrRecord>& configured, std::list<uint32_t>& addresses);
 
 protected:
+    // Feeds prefs.js to scanner; false when it could not be read whole.
+    bool ScanPrefs(const std::string& prefsPath, outlinkwatch::PrefsScanner* scanner);
     // The probe's name resolution: dotted IPv4 texts in resolver order,
     // without "127.0.0.1" and "0.0.0.0"; none for an empty host.
     virtual std::list<std::string> ResolveHost(const std::string& host);
@@ -77,6 +80,9 @@ protected:
     outlinkwatch::Os* const m_pOs;
     outlinkwatch::ProxyTaskBudget m_ownBudget;
     outlinkwatch::ProxyTaskBudget* const m_pBudget;
+    // SID text of the interactive user, once GetFireFoxConfigPath found it:
+    // the owner its files must have.
+    std::string m_strUserSid;
 };
 
 // A log line of the proxy readers through the policy, when there is one;

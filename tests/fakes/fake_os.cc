@@ -316,15 +316,34 @@ bool FakeOs::ExpandForUser(Handle token, const std::string& text, std::string* o
     return p != nullptr && ExpandPercentVariables(text, kMaxWindowsPath - 1, lookup, out);
 }
 
-// The real file system, on every platform the tests run on.
-bool FakeOs::ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) {
+// The real file system, on every platform the tests run on. Every user of
+// the fake is this process's user, so ownership is not looked at; a link or
+// anything but a regular file (a directory) is refused as the backends do.
+UserFileRead FakeOs::ReadUserFile(const std::string&, const std::string& path,
+                                  const std::function<bool(std::string_view)>& piece) {
     std::error_code ec;
+    const std::filesystem::file_status st = std::filesystem::symlink_status(path, ec);
+    if (!std::filesystem::exists(st)) return UserFileRead::kMissing;
+    if (!std::filesystem::is_regular_file(st)) return UserFileRead::kRefused;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return UserFileRead::kFailed;
+    std::string buf(kUserFilePieceBytes, '\0');
+    while (in.read(&buf[0], static_cast<std::streamsize>(buf.size())) || in.gcount() > 0) {
+        if (!piece(std::string_view(buf.data(), static_cast<size_t>(in.gcount())))) break;
+    }
+    return UserFileRead::kRead;
+}
+
+bool FakeOs::ListUserDirectory(const std::string&, const std::string& dir, size_t cap, std::vector<DirEntry>* entries) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(dir, ec))) return false;
     std::filesystem::directory_iterator it(dir, ec);
     if (ec) return false;
     entries->clear();
     for (; it != std::filesystem::directory_iterator() && entries->size() < cap; it.increment(ec)) {
         if (ec) break;
-        entries->push_back(DirEntry{it->path().filename().string(), it->is_directory(ec)});
+        entries->push_back(DirEntry{it->path().filename().string(),
+                                    std::filesystem::is_directory(it->symlink_status(ec))});
     }
     return true;
 }

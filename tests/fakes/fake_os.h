@@ -181,7 +181,10 @@ public:
     }
     bool ExpandForUser(Handle token, const std::string& text, std::string* out) override;
     bool ExpandEnvironment(const std::string& text, std::string* out) override { return *out = text, true; }
-    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override;
+    UserFileRead ReadUserFile(const std::string& ownerSid, const std::string& path,
+                              const std::function<bool(std::string_view)>& piece) override;
+    bool ListUserDirectory(const std::string& ownerSid, const std::string& dir, size_t cap,
+                           std::vector<DirEntry>* entries) override;
     bool UnloadModule(Handle module) override { return module != nullptr; }
     // Only the executable has a path.
     bool ModuleFileName(Handle module, std::string* path) override {

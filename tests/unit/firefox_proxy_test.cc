@@ -2,10 +2,17 @@
 // text, and the profile walk over a profile folder on disk.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "fakes/policy_rig.h"
+#include "fakes/temp_dir.h"
 #include "emulation/ini_reader.h"
 #include "proxy/deal_my_proxy.h"
 #include "proxy/firefox_proxy.h"
@@ -24,6 +31,15 @@ std::string Summary(const std::list<ConnectAddrRecord>& records) {
 
 std::string Pref(const std::string& name, const std::string& value) {
     return "user_pref(\"network.proxy." + name + "\", " + value + ");\n";
+}
+
+// Lines of other preferences, as many as fill bytes.
+std::string Padding(size_t bytes) {
+    const std::string line = "user_pref(\"app.padding\", 1);\n";
+    std::string out;
+    out.reserve(bytes);
+    while (out.size() + line.size() <= bytes) out += line;
+    return out;
 }
 
 TEST(PrefsJsTest, Table) {
@@ -51,16 +67,42 @@ TEST(PrefsJsTest, Table) {
          "network.proxy.socks"},
         {"text ends at a NUL", "a;\n" + std::string("\0", 1) + Pref("type", "1"), false, none, ""},
         {"no ';' at all", "\"network.proxy.type\" 1\n", true, none, ""},
+        {"no ';', lines are segments", "\"network.proxy.type\" 0\n" + Pref("ssl", "\"s\""), false, "| | s| | | ", "s"},
+        // A segment of any length is judged whole.
+        {"a key behind 100 KiB of one line", "a;\n" + std::string(100000, 'x') + "\"network.proxy.http\", \"h\"\n", false,
+         "h| | | | | ", "h"},
+        {"a port behind 100 KiB of blanks", "a;\n" + Pref("http_port", std::string(100000, ' ') + "81"), false,
+         "|81); | | | | ", "81);"},
+        {"the type line after a 100 KiB first segment", std::string(100000, 'y') + ";\n" + Pref("type", "1"), true, none, ""},
+        {"trimmed as TrimText trims", "a;\n" + Pref("socks_port", " \r 5 \t") + Pref("gopher", "\"\r \t g\t \r\""), false,
+         "| | | |\r 5 \t); g| ", "\r 5 \t);g"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(PrefsProxyEnabled(c.text), c.on);
-        std::list<ConnectAddrRecord> records;
-        std::string raw;
-        PrefsProxyRecords(c.text, FirefoxPrefKeys(), records, raw);
-        EXPECT_EQ(Summary(records), c.records);
-        EXPECT_EQ(raw, c.raw);
+        // Whole, and in pieces that cut keys, lines and values anywhere.
+        for (const size_t pieceBytes : {c.text.size() + 1, size_t{1}, size_t{7}}) {
+            PrefsScanner scanner(FirefoxPrefKeys());
+            for (size_t at = 0; at < c.text.size(); at += pieceBytes) scanner.Feed(std::string_view(c.text).substr(at, pieceBytes));
+            EXPECT_EQ(scanner.Enabled(), c.on) << pieceBytes;
+            std::list<ConnectAddrRecord> records;
+            std::string raw;
+            scanner.Records(records, raw);
+            EXPECT_EQ(Summary(records), c.records) << pieceBytes;
+            EXPECT_EQ(raw, c.raw) << pieceBytes;
+        }
     }
+    // Longer than kept: its head, then a fingerprint of all of it.
+    std::string records[2], raws[2];
+    for (int i = 0; i < 2; ++i) {
+        std::list<ConnectAddrRecord> got;
+        PrefsProxyRecords("a;\n" + Pref("ftp", "\"" + std::string(kMaxPrefsValueBytes + 9, 'f') + char('a' + i) + "\""),
+                          FirefoxPrefKeys(), got, raws[i]);
+        records[i] = std::next(got.begin())->strAddr;
+    }
+    EXPECT_EQ(records[0].size(), kMaxPrefsValueBytes + 17);
+    EXPECT_EQ(records[0].substr(kMaxPrefsValueBytes - 1, 2), "f#");
+    EXPECT_NE(records[0], records[1]);
+    EXPECT_EQ(raws[0], records[0]);
 }
 
 // The path choice from plain facts: the profile folders, the profile among
@@ -102,7 +144,8 @@ TEST(FirefoxProfileTest, Walk) {
         const char* log;
     } cases[] = {
         {"proxy on", true, true, true, on, true, "Firefox is installed."},
-        {"found before the 4 MiB cut", true, true, true, on + std::string(kMaxPrefsBytes, '#') + "\n", true, "Firefox is installed."},
+        {"found after 64 MiB of other preferences", true, true, true, "a;\n" + Padding(64u << 20) + on.substr(3), true,
+         "Firefox is installed."},
         {"proxy off", true, true, true, "a;\n" + Pref("type", "0"), false, "FireFox Proxy is Disable!"},
         {"nothing resolves", true, true, true, "a;\n" + Pref("type", "1"), false, "Get FireFox proxy info failed!"},
         {"no UI process", false, true, true, on, false, "Firefox"},
@@ -135,6 +178,99 @@ TEST(FirefoxProfileTest, Walk) {
         EXPECT_EQ(fake.OpenTokens(), 0u);
     }
     fs::remove_all(root);
+}
+
+// The real backend, with this test as the UI process (root's, in CI) and a
+// throwaway home as its user's profile directory.
+class ThisUserOs : public OsWrapper, UserWrapper {
+public:
+    ThisUserOs(Os* real, std::string home) : OsWrapper(real), UserWrapper(real->Users()), home_(std::move(home)) {}
+    UserService* Users() override { return this; }
+    UserStatus OpenProcessTokenByImage(const std::string&, Handle* token, uint32_t* session) override {
+        return UserWrapper::OpenProcessTokenByImage(fs::read_symlink("/proc/self/exe").filename().string(), token, session);
+    }
+    bool ExpandForUser(Handle, const std::string&, std::string* out) override { return *out = home_, true; }
+
+private:
+    std::string home_;
+};
+
+// What a user can put in place of prefs.js, of compatibility.ini or of the
+// profiles folder: each is refused at once on the Linux backend, never
+// waited on, followed or taken from another user.
+TEST(FirefoxPlantedFilesTest, LinuxBackend) {
+    if (geteuid() != 0) GTEST_SKIP() << "planting device nodes and other users' files needs root";
+    TempDir dir;
+    const std::string home = dir.path() + "/home", firefox = home + "/.mozilla/firefox", profile = firefox + "/ab";
+    const std::string elsewhere = dir.path() + "/root-only";
+    const auto write = [](const std::string& at, const std::string& text) { return !(std::ofstream(at) << text) ? -1 : 0; };
+    using Plant = std::function<int(const std::string& at, const std::string& text)>;
+    const struct { const char* name; Plant plant; bool read; } kinds[] = {
+        {"a regular file of the user's", write, true},
+        {"a FIFO", [](const std::string& at, const std::string&) { return mkfifo(at.c_str(), 0644); }, false},
+        {"a link to a FIFO",
+         [&](const std::string& at, const std::string&) {
+             return mkfifo((elsewhere + "/fifo").c_str(), 0644) | symlink((elsewhere + "/fifo").c_str(), at.c_str());
+         },
+         false},
+        {"a link to a root-only file",
+         [&](const std::string& at, const std::string& text) {
+             return write(elsewhere + "/file", text) | symlink((elsewhere + "/file").c_str(), at.c_str());
+         },
+         false},
+        {"a device node",
+         [](const std::string& at, const std::string&) { return mknod(at.c_str(), S_IFCHR | 0644, makedev(1, 3)); }, false},
+        {"a folder", [](const std::string& at, const std::string&) { return mkdir(at.c_str(), 0755); }, false},
+        {"another user's file",
+         [&](const std::string& at, const std::string& text) { return write(at, text) | chown(at.c_str(), 4321, 4321); },
+         false},
+        {"a link to the profiles folder",
+         [&](const std::string& at, const std::string&) { return symlink((elsewhere + "/ff").c_str(), at.c_str()); }, false},
+        {"another user's profiles folder",
+         [&](const std::string& at, const std::string&) { return mkdir(at.c_str(), 0755) | chown(at.c_str(), 4321, 4321); },
+         false},
+    };
+    const std::string prefs = "a;\n" + Pref("http", "\"proxy.test\"") + Pref("type", "1");
+    const std::string ini = "[Compatibility]\nLastPlatformDir=" + dir.path() + "\n";
+    std::unique_ptr<Os> real(NewDefaultOs());
+    ThisUserOs os(real.get(), home);
+    Os* previous = SetOsForTesting(&os);
+    RecordingAgent agent;
+    CPolicy policy;
+    policy.SetAgent(&agent);
+    for (const auto& kind : kinds) {
+        const bool folderKind = std::string(kind.name).find("folder") != std::string::npos;
+        for (const std::string& target : {std::string("prefs.js"), std::string("compatibility.ini"), std::string()}) {
+            if (folderKind != target.empty() || (folderKind && kind.read)) continue;
+            SCOPED_TRACE(std::string(kind.name) + " as " + (target.empty() ? "the profiles folder" : target));
+            fs::remove_all(home);
+            fs::remove_all(elsewhere);
+            fs::create_directories(elsewhere + "/ff/ab");
+            chmod(elsewhere.c_str(), 0700);
+            ASSERT_TRUE(write(dir.path() + "/firefox-esr", "") == 0 && write(elsewhere + "/ff/ab/prefs.js", prefs) == 0);
+            ASSERT_TRUE(fs::create_directories(target.empty() ? home + "/.mozilla" : profile));
+            for (const char* name : {"prefs.js", "compatibility.ini"}) {
+                const std::string at = profile + "/" + name, text = name[0] == 'p' ? prefs : ini;
+                ASSERT_EQ(target.empty() ? 0 : name == target ? kind.plant(at, text) : write(at, text), 0);
+            }
+            if (target.empty()) {
+                ASSERT_EQ(kind.plant(firefox, ""), 0);
+            }
+            const int installed = agent.CountLogs("Firefox is installed."), not_ = agent.CountLogs("Firefox is not installed.");
+            CDealMyProxy proxy(&os);
+            std::string path, raw;
+            std::list<ConnectAddrRecord> configured;
+            const int found = proxy.GetFireFoxConfigPath(path);
+            const bool prefsRead = proxy.IsFireFoxProxyEnable(path) == 1;
+            proxy.GetFireFoxProxyInfoFromFile(path, configured, raw);
+            EXPECT_EQ(found, target.empty() || (target[0] == 'c' && !kind.read) ? 0 : 1);
+            EXPECT_EQ(prefsRead, kind.read || target[0] == 'c' ? found == 1 : false);
+            EXPECT_EQ(raw, prefsRead ? "proxy.test" : "");
+            EXPECT_EQ(agent.CountLogs("Firefox is installed.") - installed, found);
+            EXPECT_EQ(agent.CountLogs("Firefox is not installed.") - not_, !target.empty() && target[0] == 'c' && !kind.read);
+        }
+    }
+    SetOsForTesting(previous);
 }
 
 }  // namespace

@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <fstream>
+#include <future>
 
 #include "fakes/params.h"
 #include "fakes/policy_rig.h"
@@ -145,6 +148,15 @@ TEST_F(ProxyTaskTest, DoneLiftsTheDenyListThatATaskUnderWaySetsAfterTheFirstLift
     ASSERT_TRUE(agent.WaitForLogs("The IE set proxy!", 2));
     policy->done("");
     EXPECT_EQ(DenyCommands(), (std::vector<std::string>{"lift", "2", "lift", "lift", "1", "lift"}));
+}
+
+TEST_F(ProxyTaskTest, AFifoAsPrefsJsHoldsNeitherTheTaskNorDone) {
+    const std::string prefs = home_.path() + "/.mozilla/firefox/ab.default/prefs.js";
+    ASSERT_TRUE(unlink(prefs.c_str()) == 0 && mkfifo(prefs.c_str(), 0644) == 0);
+    Tick(2);  // the task ends, with IE's finding alone
+    EXPECT_EQ(DenyCommands(), (std::vector<std::string>{"lift", "2", "lift", "1"}));
+    auto done = std::async(std::launch::async, [this] { policy->done(""); });
+    EXPECT_EQ(done.wait_for(std::chrono::seconds(30)), std::future_status::ready);
 }
 
 TEST_F(ProxyTaskTest, AnAllowedProxyIsNoFindingAndNoAllowedListChecksNothing) {

@@ -296,8 +296,13 @@ public:
         return out != nullptr && ExpandPercentVariables(text, kMaxExpandedEnvBytes, EnvValue, out);
     }
 
-    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override {
-        return entries != nullptr && linuxusers::ListDirectory(dir, cap, entries);
+    UserFileRead ReadUserFile(const std::string& ownerSid, const std::string& path,
+                              const std::function<bool(std::string_view)>& piece) override {
+        return linuxusers::ReadUserFile(ownerSid, path, piece);
+    }
+    bool ListUserDirectory(const std::string& ownerSid, const std::string& dir, size_t cap,
+                           std::vector<DirEntry>* entries) override {
+        return entries != nullptr && linuxusers::ListUserDirectory(ownerSid, dir, cap, entries);
     }
     bool UnloadModule(Handle module) override { return module != nullptr && dlclose(module) == 0; }
 

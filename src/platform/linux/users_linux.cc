@@ -173,9 +173,80 @@ bool PasswdEntry(uint32_t uid, std::string* name, std::string* home) {
     return true;
 }
 
-bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) {
-    std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
-    if (!d) return false;
+bool UidOfSid(const std::string& sidText, uint32_t* uid) {
+    static const char kPrefix[] = "S-1-22-1-";
+    const size_t prefix = sizeof(kPrefix) - 1;
+    if (sidText.size() <= prefix || sidText.size() > prefix + 10 || sidText.compare(0, prefix, kPrefix) != 0) return false;
+    uint64_t value = 0;
+    for (size_t i = prefix; i < sidText.size(); ++i) {
+        if (sidText[i] < '0' || sidText[i] > '9') return false;
+        value = value * 10 + static_cast<uint64_t>(sidText[i] - '0');
+    }
+    if (value > UINT32_MAX) return false;
+    *uid = static_cast<uint32_t>(value);
+    return true;
+}
+
+namespace {
+
+// Opens what a user controls and judges the open descriptor: no final link
+// is followed, no open waits (a FIFO opens at once and is then refused), and
+// it must be a regular file (a directory when asked for one) owned by that
+// user or by root. The descriptor, or -1 with the reason in *why.
+int OpenUserObject(const std::string& ownerSid, const std::string& path, bool directory, UserFileRead* why) {
+    *why = UserFileRead::kFailed;
+    if (path.empty() || path.find('\0') != std::string::npos) return -1;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (directory ? O_DIRECTORY : 0));
+    if (fd < 0) {
+        if (errno == ENOENT) *why = UserFileRead::kMissing;
+        if (errno == ELOOP || errno == ENOTDIR || errno == ENXIO || errno == EWOULDBLOCK) *why = UserFileRead::kRefused;
+        return -1;
+    }
+    struct stat st;
+    uint32_t uid = 0;
+    const bool knownUser = UidOfSid(ownerSid, &uid);
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        return -1;
+    }
+    const bool kindOk = directory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
+    const bool ownerOk = st.st_uid == 0 || (knownUser && st.st_uid == uid);
+    if (!kindOk || !ownerOk) {
+        close(fd);
+        *why = UserFileRead::kRefused;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+UserFileRead ReadUserFile(const std::string& ownerSid, const std::string& path,
+                          const std::function<bool(std::string_view)>& piece) {
+    UserFileRead why;
+    const int fd = OpenUserObject(ownerSid, path, false, &why);
+    if (fd < 0) return why;
+    std::vector<char> buf(kUserFilePieceBytes);
+    UserFileRead result = UserFileRead::kRead;
+    for (;;) {
+        const ssize_t n = read(fd, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) result = UserFileRead::kFailed;
+        if (n <= 0 || !piece(std::string_view(buf.data(), static_cast<size_t>(n)))) break;
+    }
+    close(fd);
+    return result;
+}
+
+bool ListUserDirectory(const std::string& ownerSid, const std::string& dir, size_t cap, std::vector<DirEntry>* entries) {
+    UserFileRead why;
+    const int fd = OpenUserObject(ownerSid, dir, true, &why);
+    if (fd < 0) return false;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(fdopendir(fd), closedir);
+    if (!d) {
+        close(fd);
+        return false;
+    }
     entries->clear();
     while (entries->size() < cap) {
         struct dirent* e = readdir(d.get());
@@ -184,9 +255,9 @@ bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* en
         entry.name = e->d_name;
         if (e->d_type == DT_DIR) {
             entry.isDirectory = true;
-        } else if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+        } else if (e->d_type == DT_UNKNOWN) {
             struct stat st;
-            entry.isDirectory = stat((dir + "/" + entry.name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+            entry.isDirectory = fstatat(dirfd(d.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
         entries->push_back(std::move(entry));
     }

@@ -54,8 +54,15 @@ bool RunningUserIds(std::vector<uint32_t>* uids);
 // Name and home directory of a user id from the password database.
 bool PasswdEntry(uint32_t uid, std::string* name, std::string* home);
 
-// Directory listing and capped whole-file read on plain POSIX calls.
-bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries);
+// The uid of a Unix-user SID text (S-1-22-1-<uid>); false for any other text.
+bool UidOfSid(const std::string& sidText, uint32_t* uid);
+
+// FileService::ReadUserFile and ListUserDirectory on POSIX calls.
+UserFileRead ReadUserFile(const std::string& ownerSid, const std::string& path,
+                          const std::function<bool(std::string_view)>& piece);
+bool ListUserDirectory(const std::string& ownerSid, const std::string& dir, size_t cap, std::vector<DirEntry>* entries);
+
+// Capped whole-file read on plain POSIX calls.
 bool ReadWholeFile(const std::string& path, size_t cap, std::string* text);
 
 }  // namespace linuxusers

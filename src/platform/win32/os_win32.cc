@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -218,6 +219,42 @@ public:
     uint32_t CloseKey(HKEY key) override { return static_cast<uint32_t>(RegCloseKey(key)); }
 };
 
+// A user's file (or folder) opened for reading without following a
+// reparse point, and kept only when the handle passes AcceptUserHandle.
+HANDLE OpenUserObject(const std::string& path, bool directory, UserFileRead* why) {
+    *why = UserFileRead::kFailed;
+    if (!Usable(path)) return INVALID_HANDLE_VALUE;
+    const DWORD access = directory ? FILE_LIST_DIRECTORY : GENERIC_READ;
+    const DWORD share = directory ? (FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) : FILE_SHARE_READ;
+    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (directory ? FILE_FLAG_BACKUP_SEMANTICS : FILE_FLAG_SEQUENTIAL_SCAN);
+    HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) *why = UserFileRead::kMissing;
+        // A folder opened as a file, or the other way round.
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_DIRECTORY) *why = UserFileRead::kRefused;
+        return h;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info) ||
+        !win32::AcceptUserHandle(GetFileType(h), info.dwFileAttributes, directory)) {
+        CloseHandle(h);
+        *why = UserFileRead::kRefused;
+        return INVALID_HANDLE_VALUE;
+    }
+    return h;
+}
+
+// A file name as the ANSI calls would give it.
+std::string AnsiOf(const WCHAR* name, size_t chars) {
+    if (chars == 0) return std::string();
+    const int n = WideCharToMultiByte(CP_ACP, 0, name, static_cast<int>(chars), nullptr, 0, nullptr, nullptr);
+    if (n <= 0) return std::string();
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, name, static_cast<int>(chars), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
 class Win32Files final : public FileService {
 public:
     char PathSeparator() override { return '\\'; }
@@ -273,20 +310,59 @@ public:
         return DeleteFileA(path.c_str()) != FALSE;
     }
 
-    bool ListDirectory(const std::string& dir, size_t cap, std::vector<DirEntry>* entries) override {
-        if (entries == nullptr || HasEmbeddedNul(dir)) return false;
-        WIN32_FIND_DATAA data;
-        HANDLE find = FindFirstFileA((dir + "\\*.*").c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE) return false;
+    // Judged on the handle: a reparse point is opened as itself (and then
+    // refused), a pipe or device is no disk file. Nobody may write while
+    // it is read. The owner is not looked at here.
+    UserFileRead ReadUserFile(const std::string&, const std::string& path,
+                              const std::function<bool(std::string_view)>& piece) override {
+        UserFileRead why = UserFileRead::kFailed;
+        HANDLE file = OpenUserObject(path, false, &why);
+        if (file == INVALID_HANDLE_VALUE) return why;
+        std::vector<char> buf(kUserFilePieceBytes);
+        UserFileRead result = UserFileRead::kRead;
+        for (;;) {
+            DWORD n = 0;
+            if (!ReadFile(file, buf.data(), static_cast<DWORD>(buf.size()), &n, nullptr)) result = UserFileRead::kFailed;
+            if (result != UserFileRead::kRead || n == 0 || !piece(std::string_view(buf.data(), n))) break;
+        }
+        CloseHandle(file);
+        return result;
+    }
+
+    // The listing is read from the folder's own handle, so the folder
+    // judged is the folder listed.
+    bool ListUserDirectory(const std::string&, const std::string& dir, size_t cap,
+                           std::vector<DirEntry>* entries) override {
+        if (entries == nullptr) return false;
+        UserFileRead why = UserFileRead::kFailed;
+        HANDLE folder = OpenUserObject(dir, true, &why);
+        if (folder == INVALID_HANDLE_VALUE) return false;
         entries->clear();
-        do {
-            DirEntry entry;
-            entry.name = FieldText(data.cFileName);
-            entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            entries->push_back(std::move(entry));
-        } while (entries->size() < cap && FindNextFileA(find, &data));
-        FindClose(find);
-        return true;
+        std::vector<char> buf(kUserFilePieceBytes);
+        bool ok = true;
+        for (FILE_INFO_BY_HANDLE_CLASS cls = FileIdBothDirectoryRestartInfo; entries->size() < cap;
+             cls = FileIdBothDirectoryInfo) {
+            if (!GetFileInformationByHandleEx(folder, cls, buf.data(), static_cast<DWORD>(buf.size()))) {
+                ok = GetLastError() == ERROR_NO_MORE_FILES;
+                break;
+            }
+            for (size_t at = 0; entries->size() < cap;) {
+                const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buf.data() + at);
+                const size_t chars = std::min<size_t>(info->FileNameLength / sizeof(WCHAR),
+                                                      (buf.size() - at - offsetof(FILE_ID_BOTH_DIR_INFO, FileName)) /
+                                                          sizeof(WCHAR));
+                DirEntry entry;
+                entry.name = AnsiOf(info->FileName, chars);
+                // A junction or folder link is no folder of the user's own.
+                entry.isDirectory = (info->FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                                    (info->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+                entries->push_back(std::move(entry));
+                if (info->NextEntryOffset == 0 || at + info->NextEntryOffset >= buf.size()) break;
+                at += info->NextEntryOffset;
+            }
+        }
+        CloseHandle(folder);
+        return ok;
     }
 
     bool TempDirectory(uint32_t bufferSize, std::string* path) override {
@@ -951,6 +1027,11 @@ private:
 }  // namespace
 
 namespace win32 {
+
+bool AcceptUserHandle(DWORD fileType, DWORD attributes, bool wantDirectory) {
+    if (fileType != FILE_TYPE_DISK || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return false;
+    return ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == wantDirectory;
+}
 
 RouteRequestStep NextRouteRequest(bool requestOut, bool completed, bool eventSet) {
     if (!requestOut) return RouteRequestStep::kIssue;

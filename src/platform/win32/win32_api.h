@@ -54,6 +54,12 @@ RouteRequestStep NextRouteRequest(bool requestOut, bool completed, bool eventSet
 constexpr char kPrivateTempName[] = "OutlinkWatch";
 bool PrivateTempDirectory(uint32_t bufferSize, std::string* path);
 
+// Whether a handle opened on a user's file (or folder, wantDirectory),
+// without following a reparse point, may be read: a disk object of the
+// kind asked for that is no reparse point (a link or junction opened as
+// itself), from GetFileType and the attributes of GetFileInformationByHandle.
+bool AcceptUserHandle(DWORD fileType, DWORD attributes, bool wantDirectory);
+
 // How long closing a thread handle waits for the thread to end first.
 constexpr DWORD kThreadCloseWaitMs = 5000;
 

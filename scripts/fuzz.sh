@@ -18,6 +18,9 @@ if [[ "${1:-}" == --one ]]; then
   # Its "/24" ranges expand to 256 addresses each: short inputs keep a run
   # cheap and still reach every branch.
   [[ "$harness" == address_parsing ]] && options+=(-max_len=64)
+  # Every part of a key path is a key that is stored and read back as a
+  # whole file: paths of up to 512 bytes (256 levels) keep a run in minutes.
+  [[ "$harness" == reg_key_path ]] && options+=(-max_len=512)
   start=$SECONDS
   # A smaller quarantine and shorter allocation stacks make the many small
   # allocations of a run cheaper; a fault's input is kept for a full rerun.
@@ -54,6 +57,14 @@ harnesses=(
   reg_file
   pe_version
   proxy_server
+  proc_texts
+  sysinfo_text
+  netlink_walk
+  reg_key_path
+  firefox_profile
+  expand_vars
+  policy_file
+  lang_file
 )
 ninja -C build/fuzz -j2 "${harnesses[@]/#/fuzz_}"
 

@@ -18,6 +18,15 @@ if [[ "${1:-}" == --one ]]; then
   # Its "/24" ranges expand to 256 addresses each: short inputs keep a run
   # cheap and still reach every branch.
   [[ "$harness" == address_parsing ]] && options+=(-max_len=64)
+  # Each level of a key path is written and read back with the whole path,
+  # so a run's cost grows with the square of the length: 128 bytes reach
+  # every branch. The fuzzer's per-feature bookkeeping then still costs as
+  # much as the harness; without the entropic schedule a run takes half the
+  # time.
+  [[ "$harness" == reg_key_path ]] && options+=(-max_len=128 -entropic=0)
+  # The language file's limits (64-byte lines, 8 texts) are all reached
+  # within 1024 bytes.
+  [[ "$harness" == lang_file ]] && options+=(-max_len=1024)
   start=$SECONDS
   # A smaller quarantine and shorter allocation stacks make the many small
   # allocations of a run cheaper; a fault's input is kept for a full rerun.
@@ -54,6 +63,14 @@ harnesses=(
   reg_file
   pe_version
   proxy_server
+  proc_texts
+  sysinfo_text
+  netlink_walk
+  reg_key_path
+  firefox_profile
+  expand_vars
+  policy_file
+  lang_file
 )
 ninja -C build/fuzz -j2 "${harnesses[@]/#/fuzz_}"
 

@@ -68,5 +68,15 @@ TEST(SysinfoLinuxTest, DebugChannelWritesItsFileButNotThroughALink) {
     EXPECT_EQ(text(file) + "|" + text(victim), "line\n|");
 }
 
+// The system's name in os-release text, and the end trimmed off DMI texts.
+TEST(SysinfoLinuxTest, OsReleaseAndDmiTexts) {
+    const std::pair<const char*, const char*> names[] = {
+        {"NAME=\"Debian\"\nPRETTY_NAME='Debian 12'\nID=debian\n", "Debian 12"}, {"NAME=Fedora\nPRETTY_NAME=\"\"", "Fedora"},
+        {"PRETTY_NAME=\"a'\nNAME=\"\nNAMES=x", "\"a'"}, {"NAME=\"b\nPRETTY_NAME", "\"b"}, {"=x\nNAME=\"\"\n", ""},
+    };
+    for (const auto& n : names) EXPECT_EQ(linuxsys::OsReleaseNameOf(n.first), n.second) << n.first;
+    EXPECT_EQ(linuxsys::TrimmedSysText(" Virtual Box \r\n \n") + "|" + linuxsys::TrimmedSysText("\n\r"), " Virtual Box|");
+}
+
 }  // namespace
 }  // namespace outlinkwatch

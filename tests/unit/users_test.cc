@@ -128,5 +128,24 @@ TEST(LinuxUsersTest, ImageNameMatching) {
     for (const auto& c : cases) EXPECT_EQ(linuxusers::ImageNameMatches(c.asked, c.names), c.match) << c.asked;
 }
 
+// A process's names and ids from its /proc texts: exe link, cmdline, comm, status.
+TEST(LinuxUsersTest, ProcTexts) {
+    const std::string rows[][5] = {
+        {"/usr/bin/agentui (deleted)", std::string("C:\\ui\\AGENTUI.EXE\0-x", 20), "AGENTUI.exe\n",
+         "Name:\tx\nUid:\t1000\t0\nGid: 100\n", "agentui|AGENTUI.EXE|AGENTUI.exe|1000|100"},
+        {" (deleted)", "/bin/sh", std::string("a\0b\n", 4), "Uid:\t1\nGid:\t2", " (deleted)|sh|a|no"},
+        {"/x/", "", "", "Name:\nUid:\t4294967296\nGid:\t2", "|||no"},
+        {"", "", "\n", "Name:\nUid:\t4294967295\nGid:\tx", "|||no"},
+        {"", "", "", "Name:\nGid: 7\nUid: 4294967295z", "|||4294967295|7"},
+    };
+    for (const auto& r : rows) {
+        const linuxusers::ProcessNames n = linuxusers::NamesFromProcTexts(r[0], r[1], r[2]);
+        linuxusers::ProcessIds ids;
+        const bool ok = linuxusers::IdsFromStatus(r[3], &ids);
+        EXPECT_EQ(n.exeBase + "|" + n.argv0Base + "|" + n.comm + "|" +
+                      (ok ? std::to_string(ids.uid) + "|" + std::to_string(ids.gid) : "no"), r[4]) << r[3];
+    }
+}
+
 }  // namespace
 }  // namespace outlinkwatch

@@ -48,8 +48,7 @@ std::string ReadSmall(const std::string& path, size_t cap) {
     std::string text(cap, '\0');
     in.read(&text[0], static_cast<std::streamsize>(cap));
     text.resize(static_cast<size_t>(in.gcount()));
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-    return text;
+    return TrimmedSysText(std::move(text));
 }
 
 // The locale category's value as the C library picks it.
@@ -79,23 +78,7 @@ std::string OsReleaseName() {
         text = ReadSmall(path, kMaxOsReleaseBytes);
         if (!text.empty()) break;
     }
-    std::string pretty, name;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        std::string value = line.substr(eq + 1);
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
-            value = value.substr(1, value.size() - 2);
-        }
-        if (line.compare(0, eq, "PRETTY_NAME") == 0) pretty = value;
-        else if (line.compare(0, eq, "NAME") == 0) name = value;
-    }
-    return !pretty.empty() ? pretty : name;
+    return OsReleaseNameOf(text);
 }
 
 bool GroupName(gid_t gid, std::string* name) {
@@ -158,6 +141,31 @@ std::vector<uint8_t> PermanentAddress(int sock, const std::string& name) {
 }
 
 }  // namespace
+
+std::string TrimmedSysText(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+std::string OsReleaseNameOf(const std::string& text) {
+    std::string pretty, name;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(pos, end - pos);
+        pos = end + 1;
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string value = line.substr(eq + 1);
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+            value = value.substr(1, value.size() - 2);
+        }
+        if (line.compare(0, eq, "PRETTY_NAME") == 0) pretty = value;
+        else if (line.compare(0, eq, "NAME") == 0) name = value;
+    }
+    return !pretty.empty() ? pretty : name;
+}
 
 bool FileAttributes(const std::string& path, FileFacts* facts) {
     struct stat st;

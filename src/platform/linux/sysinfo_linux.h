@@ -22,6 +22,11 @@ bool ModuleFileName(Handle module, std::string* path);
 bool ProcessIsAdministrator();
 bool IsAdministratorsGroup(const std::string& groupName);
 bool AccountNameOfSid(const std::string& sidText, std::string* name);
+// The texts of os-release and of the DMI files, read apart from the files:
+// a text without the line ends and blanks it ends with, and the system's
+// name in os-release text (PRETTY_NAME, else NAME, without its quotes).
+std::string TrimmedSysText(std::string text);
+std::string OsReleaseNameOf(const std::string& text);
 FirmwareFacts Firmware(const std::string& dmiDir = "/sys/class/dmi/id");
 bool AdapterCharacteristics(const std::string& adapter, uint32_t* characteristics);
 // GetAdaptersInfo over getifaddrs.

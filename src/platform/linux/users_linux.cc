@@ -79,31 +79,17 @@ bool ReadIds(uint32_t pid, ProcessIds* ids) {
     std::string status;
     if (!ReadCapped("/proc/" + std::to_string(pid) + "/status", kMaxStatusBytes, &status)) return false;
     ids->pid = pid;
-    return StatusId(status, "Uid:", &ids->uid) && StatusId(status, "Gid:", &ids->gid);
+    return IdsFromStatus(status, ids);
 }
 
 ProcessNames NamesOf(uint32_t pid) {
     const std::string dir = "/proc/" + std::to_string(pid);
-    ProcessNames names;
     char link[PATH_MAX];
     const ssize_t n = readlink((dir + "/exe").c_str(), link, sizeof link - 1);
-    if (n > 0) {
-        std::string target(link, static_cast<size_t>(n));
-        const std::string deleted = " (deleted)";  // the program file was replaced while it ran
-        if (target.size() > deleted.size() && target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0) {
-            target.resize(target.size() - deleted.size());
-        }
-        names.exeBase = FileNameOf(target);
-    }
-    std::string cmdline;
-    if (ReadCapped(dir + "/cmdline", kMaxCmdlineBytes, &cmdline)) {
-        names.argv0Base = FileNameOf(std::string(cmdline.c_str()));
-    }
-    if (ReadCapped(dir + "/comm", kMaxCommBytes, &names.comm)) {
-        names.comm = std::string(names.comm.c_str());
-        if (!names.comm.empty() && names.comm.back() == '\n') names.comm.pop_back();
-    }
-    return names;
+    std::string cmdline, comm;
+    if (!ReadCapped(dir + "/cmdline", kMaxCmdlineBytes, &cmdline)) cmdline.clear();
+    if (!ReadCapped(dir + "/comm", kMaxCommBytes, &comm)) comm.clear();
+    return NamesFromProcTexts(n > 0 ? std::string(link, static_cast<size_t>(n)) : std::string(), cmdline, comm);
 }
 
 // Calls visit for each process id in /proc order, at most kMaxProcesses,
@@ -125,6 +111,24 @@ bool ForEachProcess(Visit visit) {
 }
 
 }  // namespace
+
+ProcessNames NamesFromProcTexts(const std::string& exeTarget, const std::string& cmdline, const std::string& comm) {
+    ProcessNames names;
+    std::string target = exeTarget;
+    const std::string deleted = " (deleted)";  // the program file was replaced while it ran
+    if (target.size() > deleted.size() && target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0) {
+        target.resize(target.size() - deleted.size());
+    }
+    names.exeBase = FileNameOf(target);
+    names.argv0Base = FileNameOf(std::string(cmdline.c_str()));
+    names.comm = std::string(comm.c_str());
+    if (!names.comm.empty() && names.comm.back() == '\n') names.comm.pop_back();
+    return names;
+}
+
+bool IdsFromStatus(const std::string& status, ProcessIds* ids) {
+    return StatusId(status, "Uid:", &ids->uid) && StatusId(status, "Gid:", &ids->gid);
+}
 
 bool ImageNameMatches(const std::string& imageName, const ProcessNames& names) {
     const std::string wanted = AsciiStrToUpper(WithoutExe(imageName));

@@ -45,6 +45,13 @@ struct ProcessIds {
     uint32_t gid = 0;  // real group id
 };
 
+// What a process's /proc texts say, read apart from the files: its names
+// from the target of its exe link, its cmdline and its comm (each empty when
+// unreadable), and its real user and group ids from the "Uid:" and "Gid:"
+// lines of its status (false when either is missing; pid is left as it is).
+ProcessNames NamesFromProcTexts(const std::string& exeTarget, const std::string& cmdline, const std::string& comm);
+bool IdsFromStatus(const std::string& status, ProcessIds* ids);
+
 // The first process in /proc order that answers to imageName.
 UserStatus FindProcess(const std::string& imageName, ProcessIds* ids);
 

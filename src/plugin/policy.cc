@@ -146,6 +146,7 @@ void CPolicy::ResetCheckState() {
     m_strLastFireFoxProxy.clear();
     m_nLastIEProxyEnable = 0;
     m_nLastFireFoxProxyEnable = 0;
+    m_proxyBudget.Forget();
 }
 
 void CPolicy::CreateNamedEvents() {
@@ -220,6 +221,7 @@ void CPolicy::ForgetFindings() {
     m_strLastFireFoxProxy.clear();
     m_nLastIEProxyEnable = 0;
     m_nLastFireFoxProxyEnable = 0;
+    m_proxyBudget.Forget();
     m_strIEInvalidMsg.clear();
     m_strFireFoxInvalidMsg.clear();
     m_strIEProxyInfo.clear();

@@ -8,14 +8,21 @@
 
 namespace {
 
+constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
+
 // The address of a proxy host as written: a dotted address as it is, a
-// name through the resolver, its first address. False when it has none.
-bool EndpointAddress(outlinkwatch::Os* os, const std::string& host, uint32_t* net) {
+// name through the resolver, its first address; kNoAddress when it has none.
+// A name is looked up once in a judgement; lookUp false answers only from
+// what is known without a look-up. False when the answer is not known.
+bool EndpointAddress(outlinkwatch::Os* os, outlinkwatch::ProxyTaskBudget* budget, const std::string& host,
+                     bool lookUp, uint32_t* net) {
     *net = outlinkwatch::InetAddr(host);
-    if (*net != 0xFFFFFFFFu || host == "255.255.255.255") return true;
+    if (*net != kNoAddress || host == "255.255.255.255") return true;
+    if (budget->KnownEndpoint(host, net)) return true;
+    if (!lookUp) return false;
     std::vector<uint32_t> resolved;
-    if (!os->Network()->ResolveHostIPv4(host, &resolved) || resolved.empty()) return false;
-    *net = resolved.front();
+    *net = os->Network()->ResolveHostIPv4(host, &resolved) && !resolved.empty() ? resolved.front() : kNoAddress;
+    budget->RecordEndpoint(host, *net);
     return true;
 }
 
@@ -32,18 +39,19 @@ int CDealMyProxy::CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& 
         const uint16_t port = outlinkwatch::AtoiPort(record.strPort);
         // Proxy texts are outside data: passed as text, never as the format.
         int result = PROBE_FAILED;
-        uint32_t net = 0;
+        uint32_t net = kNoAddress;
+        // An endpoint probed before in this task, or earlier in an
+        // unfinished judgement of the same setting, answers as it did.
+        const bool known = EndpointAddress(m_pOs, m_pBudget, record.strAddr, false, &net) &&
+                           m_pBudget->Known(net, port, &result);
         if (g_bExit.load() != 0) {
-            // As the probe itself answers once a stop is asked for.
+            result = PROBE_FAILED;  // as the probe itself answers once a stop is asked for
+        } else if (known) {
         } else if (!m_pBudget->TimeLeft()) {
             OW_LOG(policy, 4, kFunction, "%s", ("Proxy not probed, the time of the check is up:" + description).c_str());
             continue;
-        } else if (EndpointAddress(m_pOs, record.strAddr, &net) && !m_pBudget->Known(net, port, &result)) {
-            if (!m_pBudget->RoomForEndpoint()) {
-                OW_LOG(policy, 4, kFunction, "%s",
-                       ("Proxy not probed, the check has probed its most endpoints:" + description).c_str());
-                continue;
-            }
+        } else if (EndpointAddress(m_pOs, m_pBudget, record.strAddr, true, &net) && net != kNoAddress &&
+                   !m_pBudget->Known(net, port, &result)) {
             ACE_INET_Addr endpoint;
             result = endpoint.set(port, outlinkwatch::HostFromNet(net)) == 0
                          ? CInvalidSocket(m_pOs).connect(endpoint, imageIPs)
@@ -65,13 +73,16 @@ int CDealMyProxy::CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& 
 bool CDealMyProxy::MayResolve(const std::string& host, const char* function) {
     if (host.empty()) return true;  // resolves to nothing without the resolver
     if (g_bExit.load() != 0) return false;
-    if (m_pBudget->TimeLeft()) return true;
+    std::list<std::string> known;
+    if (m_pBudget->KnownNames(host, &known) || m_pBudget->TimeLeft()) return true;
     ProxyLog(4, __LINE__, function, ("Proxy not resolved, the time of the check is up:" + host).c_str());
     return false;
 }
 
 std::list<std::string> CDealMyProxy::ResolveHost(const std::string& host) {
     std::list<std::string> out;
+    if (m_pBudget->KnownNames(host, &out)) return out;
     CInvalidSocket(m_pOs).ResolveHost(host, out);
+    m_pBudget->RecordNames(host, out);
     return out;
 }

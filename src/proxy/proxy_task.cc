@@ -95,11 +95,19 @@ int CPolicy::CheckProxyConfig() {
         // The route thread may be in a long check: parameters left by a
         // repeated Exec are read here only if that can be done at once.
         ApplyPendingParams(m_hConnMutex, 0);
-        if (IsProxyConfigChanged() == 0) return 1;
+        // A judgement an earlier task left unfinished goes on with the same
+        // raw setting: it is no change, so the block in force stays, and
+        // only what it finds new is handled and notified.
+        const bool continued = IsProxyConfigChanged() == 0;
+        if (continued && !m_proxyBudget.Unfinished()) return 1;
 
         // A changed setting starts over: the block of an earlier task goes.
-        EnableProxy();
-        if (m_lstValidProxyStr.empty()) return 0;
+        if (!continued) EnableProxy();
+        if (m_lstValidProxyStr.empty()) {
+            m_proxyBudget.Forget();
+            return 0;
+        }
+        const int32_t sameBefore = m_bSameInvalidProxy.load();
 
         std::list<uint32_t> local;
         GetLocalIPList(local);
@@ -113,11 +121,14 @@ int CPolicy::CheckProxyConfig() {
         m_lstIEProxy.clear();
         m_lstFireFoxProxy.clear();
 
+        m_proxyBudget.BeginBrowser(outlinkwatch::kProxyIE, std::to_string(m_nLastIEProxyEnable) + m_strLastIEProxyServer);
         if (CheckIEProxy() == 1) {
             found = 1;
         } else {
             m_lstIEProxyIP.clear();  // the reading may have filled it
         }
+        m_proxyBudget.BeginBrowser(outlinkwatch::kProxyFirefox,
+                                   std::to_string(m_nLastFireFoxProxyEnable) + m_strLastFireFoxProxy);
         if (checkFireFoxProxy() == 1) {
             found = 1;
             m_lstIEProxyIP.insert(m_lstIEProxyIP.end(), m_lstFireFoxProxyIP.begin(), m_lstFireFoxProxyIP.end());
@@ -125,8 +136,13 @@ int CPolicy::CheckProxyConfig() {
         // A new IE finding is reported in full, whatever Firefox said.
         if (!m_strIEProxyInfo.empty()) m_bSameInvalidProxy.store(0);
 
+        const bool news = !m_strIEProxyInfo.empty() || !m_strFireFoxProxyInfo.empty();
+        // Going on, what was known is handled already: the block in force and
+        // the reaction's memory of it stay as an unchanged setting leaves them.
+        if (continued && !news) m_bSameInvalidProxy.store(sameBefore);
+
         int handled = 0;
-        if (found == 1) handled = HandleResult("Proxy");
+        if (found == 1 && (news || !continued)) handled = HandleResult("Proxy");
         const std::string describe = m_strBlock == "3" && handled != 0 ? "2" : "1";
         // Only new findings carry text; an empty one sends nothing.
         PackNotifyMsg("Proxy", m_strFireFoxProxyInfo, describe, "");

@@ -94,8 +94,12 @@ public:
     std::unique_ptr<TimerHost> CreateTimerHost() override;
 
     std::atomic<int> networkTimeouts{0};  // asked for: one a probe, three on port 80
+    // Called with each time-out asked for, before it is shortened: a test
+    // may let the clock pass as the full time-out would.
+    std::function<void(uint64_t us)> networkTimeoutHook;
     uint64_t NetworkTimeoutUs(uint64_t us) override {
         ++networkTimeouts;
+        if (networkTimeoutHook) networkTimeoutHook(us);
         return us / (networkTimeScale == 0 ? 1 : networkTimeScale);
     }
     uint64_t MonotonicMs() override { return Locked([&] { return nowMs_; }); }  // the timers' clock

@@ -2,6 +2,7 @@
 // and the whole reading over the fake registry and users.
 #include <gtest/gtest.h>
 
+#include "fakes/loopback_server.h"
 #include "fakes/policy_rig.h"
 #include "proxy/deal_my_proxy.h"
 #include "proxy/ie_proxy.h"
@@ -41,11 +42,16 @@ const std::string kKey = std::string(kSid) + "\\" + kIESettingsKey;
 std::string Dword(uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
 
 TEST(IEProxyTest, Readings) {
-    std::string over, overRecords;  // one endpoint more than a check probes
-    for (size_t port = 1; port <= kMaxProxyEndpointsPerTask + 1; ++port) {
-        over += "http=127.0.0.9:" + std::to_string(port) + ";";
-        overRecords += "http:127.0.0.9 ";
+    // Forty endpoints that refuse at once ahead of one that answers, in
+    // some 860 bytes: every one is probed in the one reading.
+    LoopbackServer closed(Serve::Accept, "", 0, false), live(Serve::Accept);
+    std::string refused, refusedRecords;
+    for (int i = 10; i < 50; ++i) {
+        refused += "ftp=127.0.0." + std::to_string(i) + ":" + std::to_string(closed.port()) + ";";
+        refusedRecords += "ftp:?127.0.0." + std::to_string(i) + " ";
     }
+    refused += "http=127.0.0.1:" + std::to_string(live.port());
+    const std::string liveLog = "Proxy Connect succ:127.0.0.1:" + std::to_string(live.port());
     const struct {
         const char* name;
         uint32_t enable;
@@ -55,6 +61,7 @@ TEST(IEProxyTest, Readings) {
         const char* log;
         int fails;   // "Proxy Connect fail:" lines
         int probes;  // each distinct endpoint once (fake.networkTimeouts)
+        int read = 0;
     } cases[] = {
         {"one proxy for all", 1, "127.0.0.9:1", "ftp:127.0.0.9 http:127.0.0.9 https:127.0.0.9 gopher:127.0.0.9 socks:127.0.0.9 ",
          1, "Proxy Connect fail:127.0.0.9:1", 1, 1},
@@ -64,8 +71,7 @@ TEST(IEProxyTest, Readings) {
         {"switch at 2 is off", 2, "127.0.0.9:1", "", 0, "IE Proxy is Disable!", 0, 0},
         {"no server value", 1, nullptr, "", 0, "QueryRegKeyValue failed!", 0, 0},
         {"loopback only", 1, "lo:1", "", 0, "Get IE Proxy server info failed!", 0, 0},
-        {"over the endpoint bound", 1, over.c_str(), overRecords.c_str(), kMaxProxyEndpointsPerTask + 1,
-         "Proxy not probed, the check has probed its most endpoints:127.0.0.9:33", 32, 32},
+        {"forty refusing ahead of a live one", 1, refused.c_str(), refusedRecords.c_str(), 40, liveLog.c_str(), 40, 41, 1},
         {"time up after a slow name", 1, "http=slow:1;https=127.0.0.9:2", "http:?127.0.0.6 ", 1,
          "Proxy not resolved, the time of the check is up:127.0.0.9", 0, 0},
     };
@@ -78,11 +84,11 @@ TEST(IEProxyTest, Readings) {
         fake.resolutions["p"] = {"127.0.0.7", "127.0.0.8"};
         fake.resolutions["lo"] = {"127.0.0.1"};
         fake.resolutions["slow"] = {"127.0.0.6"};
-        fake.resolveHook = [&fake](const std::string& host) { if (host == "slow") fake.AdvanceTime(kProxyTaskTimeMs); };
+        fake.resolveHook = [&fake](const std::string& host) { if (host == "slow") fake.AdvanceTime(kProxyBrowserShareMs); };
         fake.registry().PutValue(HKEY_USERS, kKey, "ProxyEnable", 4, Dword(c.enable));
         if (c.server != nullptr) fake.registry().PutValue(HKEY_USERS, kKey, "ProxyServer", 1, std::string(c.server) + '\0');
         CPolicy& policy = *rig.policy;
-        EXPECT_EQ(policy.ReadIEProxy(), 0) << "nothing listens on port 1 of these loopback addresses";
+        EXPECT_EQ(policy.ReadIEProxy(), c.read) << "nothing listens on port 1 of these loopback addresses";
         EXPECT_EQ(policy.m_strIEProxy, kKey);
         std::string records;
         for (const auto& r : policy.m_lstIEProxy) {

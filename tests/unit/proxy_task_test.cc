@@ -15,6 +15,7 @@
 #include "fakes/params.h"
 #include "fakes/policy_rig.h"
 #include "fakes/temp_dir.h"
+#include "proxy/proxy_budget.h"
 #include "proxy/ie_proxy.h"
 #include "proxy/proxy_verdict.h"
 
@@ -25,13 +26,13 @@ constexpr const char* kSid = "S-1-5-21-7";
 constexpr uint32_t kSetDenyList = 0x804D21DC;
 
 // Accepts connections into its backlog and never serves them: enough for
-// a probe on a port other than 80.
+// a probe on a port other than 80. Not listening, it refuses them.
 struct Listener {
-    Listener() {
+    explicit Listener(bool listens = true) {
         sockaddr_in a{AF_INET, 0, {htonl(0x7F000002)}, {}};  // 127.0.0.2
         socklen_t len = sizeof a;
         ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
-             getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0 && listen(fd, 16) == 0;
+             getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0 && (!listens || listen(fd, 16) == 0);
         port = std::to_string(ntohs(a.sin_port));
     }
     ~Listener() { close(fd); }
@@ -170,6 +171,59 @@ TEST_F(ProxyTaskTest, AnAllowedProxyIsNoFindingAndNoAllowedListChecksNothing) {
     SetIE(0);
     EXPECT_EQ(policy->CheckProxyConfig(), 0);
     EXPECT_EQ(agent.CountLogs("The IE set proxy!"), 2) << "no check without allowed proxies";
+}
+
+// IE names forty endpoints that refuse, each probe taking a dropped SYN's
+// 16 s of the clock, ahead of a live one; Firefox names the live one. IE's
+// share of a task probes ten of them, and Firefox's finding is made in the
+// first task all the same (and its one probe made again in each task that
+// goes on, its judgement being whole). IE's judgement goes on in the next tasks without
+// a change of setting: the block in force is neither lifted nor applied
+// again and nothing is notified, until the fifth task makes IE's finding.
+TEST(ProxyBudgetTest, ADeadSettingNeitherStarvesTheOtherNorHidesItsLiveProxy) {
+    PolicyRig rig;
+    FakeOs& fake = rig.fake;
+    TempDir home;
+    Listener live, closed(false);
+    ASSERT_TRUE(live.ok && closed.ok && home.MakeSubdir(".mozilla/firefox/ab.default"));
+    fake.processes.push_back({"AGENTUI.exe", kSid, "alice", home.path()});
+    fake.userKeys = {kSid};
+    fake.devicePresent = true;
+    fake.networkTimeoutHook = [&fake](uint64_t us) { fake.AdvanceTime(static_cast<uint32_t>(2 * us / 1000)); };
+    std::string server;
+    for (int i = 10; i < 50; ++i) server += "ftp=127.0.0." + std::to_string(i) + ":" + closed.port + ";";
+    server += "http=127.0.0.2:" + live.port + '\0';
+    const std::string key = std::string(kSid) + "\\" + kIESettingsKey;
+    fake.registry().PutValue(HKEY_USERS, key, "ProxyEnable", 4, std::string("\1\0\0\0", 4));
+    fake.registry().PutValue(HKEY_USERS, key, "ProxyServer", 1, server);
+    std::ofstream(home.path() + "/.mozilla/firefox/ab.default/prefs.js")
+        << "user_pref(\"network.proxy.http\", \"127.0.0.2\");\nuser_pref(\"network.proxy.http_port\", " << live.port
+        << ");\nuser_pref(\"network.proxy.type\", 1);\n";
+    CPolicy& policy = *rig.policy;
+    policy.m_lstValidProxyStr = {"192.0.2.80"};
+    policy.m_strBlock = "3";
+    std::string tasks;  // each task's probes, notifications (F, I) and deny-list commands
+    for (int task = 1; task <= 6; ++task) {
+        const int probes = fake.networkTimeouts.load();
+        const size_t notes = rig.agent.Notifications().size(), denies = fake.DeviceCalls().size();
+        policy.CheckProxyConfig();
+        tasks += std::to_string(fake.networkTimeouts.load() - probes) + ":";
+        for (size_t i = notes; i < rig.agent.Notifications().size(); ++i) {
+            tasks += std::next(rig.agent.Notifications()[i].second.front().lstInfo.begin())->m_strValue.substr(0, 1);
+        }
+        const auto calls = fake.DeviceCalls();
+        for (size_t i = denies; i < calls.size(); ++i) {
+            const auto& call = calls[i];
+            if (call.code != kSetDenyList) continue;
+            const bool lift = std::all_of(call.input.begin(), call.input.end(), [](uint8_t b) { return b == 0; });
+            tasks += lift ? "-" : "+" + std::to_string(call.input.size() / 4);
+        }
+        tasks += " ";
+    }
+    EXPECT_EQ(tasks, "11:1-+1 11: 11: 11: 1:f+42 0: ");
+    EXPECT_EQ(rig.agent.CountLogs("Proxy not probed, the time of the check is up:"), 31 + 21 + 11 + 1);
+    EXPECT_EQ(rig.agent.Prompts().size(), 2u);
+    EXPECT_LE(5u, kProxyTasksForAnySetting);
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 // setting from the registry is the Windows proxy demos' check in CI
 // (.ci/run), for the 64-bit and the 32-bit build.
 #include <gtest/gtest.h>
+
+#include "fakes/loopback_server.h"  // ACE's Winsock headers before windows.h
+
 #include <windows.h>
 
 #include <filesystem>
@@ -51,21 +54,44 @@ TEST(RegistryWin32Test, OsTypeChoosesTheView) {
     EXPECT_EQ(seen(OSTYPE_X64), 0u);
 }
 
-// The UI process is a suspended copy of this program under its name; the
-// profile is found through that process's user (impersonated), the user's
-// profile directory and its profiles folder in the Windows layout.
-TEST(FirefoxWin32Test, ProfileOfTheUiProcessUser) {
-    char self[MAX_PATH] = {0}, temp[MAX_PATH] = {0}, home[MAX_PATH] = {0};
-    ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
-    ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
-    ASSERT_GT(ExpandEnvironmentStringsA("%USERPROFILE%", home, MAX_PATH), 0u);
-    const std::string ui = std::string(temp) + "AGENTUI.EXE", mozilla = std::string(home) + "\\Application Data\\Mozilla";
-    const std::string profile = mozilla + "\\Firefox\\Profiles\\x1.default";
-    ASSERT_TRUE(CopyFileA(self, ui.c_str(), FALSE));
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
+// The user-interface process: a suspended copy of this program under its
+// name, ended again with the test.
+struct UiProcess {
+    UiProcess() {
+        char self[MAX_PATH] = {0};
+        ok = GetModuleFileNameA(nullptr, self, MAX_PATH) > 0 && GetTempPathA(MAX_PATH, temp) > 0;
+        path = std::string(temp) + "AGENTUI.EXE";
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        ok = ok && CopyFileA(self, path.c_str(), FALSE) &&
+             CreateProcessA(path.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi);
+    }
+    ~UiProcess() {
+        if (pi.hProcess != nullptr) {
+            TerminateProcess(pi.hProcess, 0);
+            WaitForSingleObject(pi.hProcess, 5000);
+            CloseHandle(pi.hThread);
+            CloseHandle(pi.hProcess);
+        }
+        DeleteFileA(path.c_str());
+    }
+    char temp[MAX_PATH] = {0};
+    std::string path;
     PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessA(ui.c_str(), nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &si, &pi));
+    bool ok = false;
+};
+
+// The UI process's user owns the settings; the profile is found through
+// that user (impersonated), the user's profile directory and its profiles
+// folder in the Windows layout.
+TEST(FirefoxWin32Test, ProfileOfTheUiProcessUser) {
+    char home[MAX_PATH] = {0};
+    UiProcess ui;
+    ASSERT_TRUE(ui.ok);
+    const char* temp = ui.temp;
+    ASSERT_GT(ExpandEnvironmentStringsA("%USERPROFILE%", home, MAX_PATH), 0u);
+    const std::string mozilla = std::string(home) + "\\Application Data\\Mozilla";
+    const std::string profile = mozilla + "\\Firefox\\Profiles\\x1.default";
     std::filesystem::create_directories(profile);
     std::ofstream(std::string(temp) + "firefox.exe") << "";
     const std::string compatibility = profile + "\\compatibility.ini";
@@ -94,12 +120,45 @@ TEST(FirefoxWin32Test, ProfileOfTheUiProcessUser) {
     FileText platformDir;
     EXPECT_TRUE(Os::Default()->Files()->ReadProfileString(L"Compatibility", L"LastPlatformDir", L"", ini, 260, &platformDir));
     EXPECT_EQ(platformDir.wideText().size(), strlen(temp) - 1);
-    TerminateProcess(pi.hProcess, 0);
-    WaitForSingleObject(pi.hProcess, 5000);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    DeleteFileA(ui.c_str());
     std::filesystem::remove_all(mozilla);
+}
+
+// The user's Internet Explorer setting in the registry names forty
+// loopback endpoints that refuse ahead of one that answers: the answering
+// one is probed in the one reading, so the setting is judged.
+TEST(IEProxyWin32Test, RefusingEndpointsAheadOfALiveProxy) {
+    UiProcess ui;
+    ASSERT_TRUE(ui.ok);
+    LoopbackServer closed(Serve::Accept, "", 0, false), live(Serve::Accept);
+    ASSERT_TRUE(closed.ok() && live.ok());
+    std::string server;
+    for (int i = 10; i < 50; ++i) server += "ftp=127.0.0." + std::to_string(i) + ":" + std::to_string(closed.port()) + ";";
+    server += "http=127.0.0.1:" + std::to_string(live.port());
+    RecordingAgent agent;
+    CPolicy policy;
+    policy.SetAgent(&agent);
+    CDealMyProxy proxy;
+    char user[260] = {0};
+    ASSERT_EQ(proxy.GetUIUserKeyName(user), 1);
+    const std::string path = CDealMyProxy::IESettingsPath(user);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_USERS, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key, nullptr), 0);
+    const DWORD on = 1;
+    EXPECT_EQ(RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on), sizeof on), 0);
+    EXPECT_EQ(RegSetValueExA(key, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+                             static_cast<DWORD>(server.size() + 1)),
+              0);
+    std::string keyPath;
+    std::list<ProxyRecord> records;
+    std::list<uint32_t> addresses;
+    EXPECT_EQ(proxy.GetIEProxy(keyPath, policy.m_lstImageIP, records, addresses), 1);
+    EXPECT_EQ(addresses.size(), 40u);
+    EXPECT_EQ(agent.CountLogs("Proxy Connect fail:127.0.0."), 40);
+    EXPECT_EQ(agent.CountLogs("Proxy Connect succ:127.0.0.1:" + std::to_string(live.port())), 1);
+    // The test's own Wine prefix: the setting goes again.
+    RegDeleteValueA(key, "ProxyServer");
+    RegDeleteValueA(key, "ProxyEnable");
+    RegCloseKey(key);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "fakes/recording_agent.h"
+#include "fakes/this_user_os.h"
 #include "plugin/policy.h"
 #include "proxy/deal_my_proxy.h"
 
@@ -17,20 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The real backend, except that the UI process is this test and the user's
-// profile directory the throwaway home.
-class ThisUserOs : public OsWrapper, UserWrapper {
-public:
-    ThisUserOs(Os* real, std::string home) : OsWrapper(real), UserWrapper(real->Users()), home_(std::move(home)) {}
-    UserService* Users() override { return this; }
-    UserStatus OpenProcessTokenByImage(const std::string&, Handle* token, uint32_t* session) override {
-        return UserWrapper::OpenProcessTokenByImage(fs::read_symlink("/proc/self/exe").filename().string(), token, session);
-    }
-    bool ExpandForUser(Handle, const std::string&, std::string* out) override { return *out = home_, true; }
-
-private:
-    std::string home_;
-};
 
 TEST(FirefoxEsrTest, ReadsWhatFirefoxWrote) {
     if (!fs::exists("/usr/bin/firefox-esr")) GTEST_SKIP() << "firefox-esr is not installed (apt-get install firefox-esr)";

@@ -13,6 +13,7 @@
 
 #include "fakes/policy_rig.h"
 #include "fakes/temp_dir.h"
+#include "fakes/this_user_os.h"
 #include "emulation/ini_reader.h"
 #include "proxy/deal_my_proxy.h"
 #include "proxy/firefox_proxy.h"
@@ -180,20 +181,6 @@ TEST(FirefoxProfileTest, Walk) {
     fs::remove_all(root);
 }
 
-// The real backend, with this test as the UI process (root's, in CI) and a
-// throwaway home as its user's profile directory.
-class ThisUserOs : public OsWrapper, UserWrapper {
-public:
-    ThisUserOs(Os* real, std::string home) : OsWrapper(real), UserWrapper(real->Users()), home_(std::move(home)) {}
-    UserService* Users() override { return this; }
-    UserStatus OpenProcessTokenByImage(const std::string&, Handle* token, uint32_t* session) override {
-        return UserWrapper::OpenProcessTokenByImage(fs::read_symlink("/proc/self/exe").filename().string(), token, session);
-    }
-    bool ExpandForUser(Handle, const std::string&, std::string* out) override { return *out = home_, true; }
-
-private:
-    std::string home_;
-};
 
 // What a user can put in place of prefs.js, of compatibility.ini or of the
 // profiles folder: each is refused at once on the Linux backend, never

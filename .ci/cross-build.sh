@@ -166,6 +166,12 @@ if [[ "$arch" == i686 && -n "$wine" ]]; then
   wine_tests="$(first_command /usr/lib/wine/wine wine)"
   [[ "$wine_tests" == "$wine" ]] && wine_tests=""
   no_wine="no 32-bit Wine; Debian: wine32 of the i386 architecture, scripts/install-deps.sh --windows"
+  # wine32 installs on a kernel built without 32-bit program support, and
+  # its loader then cannot even start ("Exec format error").
+  if [[ -n "$wine_tests" ]] && ! timeout 60 "$wine_tests" --version >/dev/null 2>&1; then
+    wine_tests=""
+    no_wine="32-bit Wine is installed, but this machine's kernel does not run 32-bit programs"
+  fi
 fi
 if [[ "${OW_WINE_TESTS:-1}" == 0 ]]; then
   echo "cross-build: Windows tests not run (OW_WINE_TESTS=0)"

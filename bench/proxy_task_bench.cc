@@ -78,8 +78,8 @@ void BM_ProxyTaskUnchanged(benchmark::State& state) {
         CPolicy policy;
         policy.SetAgent(&agent);
         policy.m_hProxyMutex = policy.os()->Kernel()->CreateMutexObject(false);
-        policy.m_lstValidProxyStr = {"192.0.2.80"};
-        policy.m_strBlock = "0";
+        policy.m_settings.m_lstValidProxyStr = {"192.0.2.80"};
+        policy.m_settings.m_strBlock = "0";
         // The first task reads everything; nothing listens on port 1, so nothing is judged.
         const int first = policy.CheckProxyConfig();
         if (first != 0 || policy.m_lstIEProxy.empty() || policy.CheckProxyConfig() != 1) {

@@ -62,8 +62,8 @@ int CPolicy::GetPolicyParams() {
     texts.image = GetPolicyParamValue("ImageIP");
     texts.checkcyc = GetPolicyParamValue("checkcyc");
     const outlinkwatch::PolicyParamsPlan plan = outlinkwatch::PlanPolicyParams(texts);
-    m_nCheckType = plan.checkType;
-    m_strBlock = GetPolicyParamValue("block");
+    m_settings.m_nCheckType = plan.checkType;
+    m_settings.m_strBlock = GetPolicyParamValue("block");
     m_nCheckCycle.store(plan.checkCycle);
 
     OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ValidProxy %s", texts.proxy.c_str());
@@ -72,7 +72,7 @@ int CPolicy::GetPolicyParams() {
     OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ConnectAddr %s", texts.connect.c_str());
     OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ImageIP %s", texts.image.c_str());
 
-    m_strRank = GetPolicyParamValue("rank");
+    m_settings.m_strRank = GetPolicyParamValue("rank");
 
     if (!plan.usable) {
         OW_LOG(this, 4, "CPolicy::GetPolicyParams", "Invalid parameters Exit!");
@@ -83,28 +83,28 @@ int CPolicy::GetPolicyParams() {
     std::list<std::string> unusedText;
     std::list<ConnectAddrRecord> unusedRecords;
 
-    if (m_nCheckType == 0) {
-        ResolveAddrList(plan.tracert, 0, m_lstTracertIP, unusedText, unusedRecords, m_lstUnresolvedTracert);
+    if (m_settings.m_nCheckType == 0) {
+        ResolveAddrList(plan.tracert, 0, m_settings.m_lstTracertIP, unusedText, unusedRecords, m_settings.m_lstUnresolvedTracert);
 
         std::list<std::string> expanded;
         ParseIPSec(plan.routes, expanded);
-        ResolveAddrList(expanded, 0, m_lstValidRouteIP, unusedText, unusedRecords, m_lstUnresolvedRoute);
+        ResolveAddrList(expanded, 0, m_settings.m_lstValidRouteIP, unusedText, unusedRecords, m_settings.m_lstUnresolvedRoute);
 
-        m_lstValidProxyStr.clear();
-        m_lstValidProxyIP.clear();
-        ResolveAddrList(plan.proxies, 0, m_lstValidProxyIP, m_lstValidProxyStr, unusedRecords, m_lstUnresolvedProxy);
+        m_settings.m_lstValidProxyStr.clear();
+        m_settings.m_lstValidProxyIP.clear();
+        ResolveAddrList(plan.proxies, 0, m_settings.m_lstValidProxyIP, m_settings.m_lstValidProxyStr, unusedRecords, m_settings.m_lstUnresolvedProxy);
 
         std::list<uint32_t> local;
         GetLocalIPList(local);
-        outlinkwatch::AppendMissing(m_lstValidProxyIP, local);
+        outlinkwatch::AppendMissing(m_settings.m_lstValidProxyIP, local);
     } else {
-        m_lstValidProxyStr.clear();
-        m_lstValidProxyIP.clear();
-        m_lstImageIP.clear();
-        GetLocalIPList(m_lstValidProxyIP);
+        m_settings.m_lstValidProxyStr.clear();
+        m_settings.m_lstValidProxyIP.clear();
+        m_settings.m_lstImageIP.clear();
+        GetLocalIPList(m_settings.m_lstValidProxyIP);
 
-        ResolveAddrList(plan.connect, 1, unusedIP, unusedText, m_lstConnectAddr, m_lstUnresolvedConnect);
-        m_lstImageIP = plan.imageIPs;
+        ResolveAddrList(plan.connect, 1, unusedIP, unusedText, m_settings.m_lstConnectAddr, m_settings.m_lstUnresolvedConnect);
+        m_settings.m_lstImageIP = plan.imageIPs;
     }
     return 1;
 }
@@ -115,32 +115,32 @@ int CPolicy::RetryUnresolved(const std::string& group) {
     std::list<ConnectAddrRecord> newRecords;
     std::list<std::string> stillUnresolved;
 
-    if (group == "Proxy" && m_nCheckType == 0 && !m_lstUnresolvedProxy.empty()) {
-        RetryAddrList(m_pOs, m_lstUnresolvedProxy, 0, newIP, newText, newRecords, stillUnresolved);
-        m_lstValidProxyIP.insert(m_lstValidProxyIP.end(), newIP.begin(), newIP.end());
-        m_lstValidProxyStr.insert(m_lstValidProxyStr.end(), newText.begin(), newText.end());
-        m_lstUnresolvedProxy.swap(stillUnresolved);
+    if (group == "Proxy" && m_settings.m_nCheckType == 0 && !m_settings.m_lstUnresolvedProxy.empty()) {
+        RetryAddrList(m_pOs, m_settings.m_lstUnresolvedProxy, 0, newIP, newText, newRecords, stillUnresolved);
+        m_settings.m_lstValidProxyIP.insert(m_settings.m_lstValidProxyIP.end(), newIP.begin(), newIP.end());
+        m_settings.m_lstValidProxyStr.insert(m_settings.m_lstValidProxyStr.end(), newText.begin(), newText.end());
+        m_settings.m_lstUnresolvedProxy.swap(stillUnresolved);
         return 1;
     }
-    if (group == "Conn" && m_nCheckType == 0 &&
-        (!m_lstUnresolvedTracert.empty() || !m_lstUnresolvedRoute.empty())) {
-        RetryAddrList(m_pOs, m_lstUnresolvedTracert, 0, newIP, newText, newRecords, stillUnresolved);
-        m_lstTracertIP.insert(m_lstTracertIP.end(), newIP.begin(), newIP.end());
+    if (group == "Conn" && m_settings.m_nCheckType == 0 &&
+        (!m_settings.m_lstUnresolvedTracert.empty() || !m_settings.m_lstUnresolvedRoute.empty())) {
+        RetryAddrList(m_pOs, m_settings.m_lstUnresolvedTracert, 0, newIP, newText, newRecords, stillUnresolved);
+        m_settings.m_lstTracertIP.insert(m_settings.m_lstTracertIP.end(), newIP.begin(), newIP.end());
         // An empty input leaves the outputs as they were: nothing to keep then.
-        if (!m_lstUnresolvedTracert.empty()) m_lstUnresolvedTracert.swap(stillUnresolved);
+        if (!m_settings.m_lstUnresolvedTracert.empty()) m_settings.m_lstUnresolvedTracert.swap(stillUnresolved);
 
         newIP.clear();
         newText.clear();
         stillUnresolved.clear();
-        RetryAddrList(m_pOs, m_lstUnresolvedRoute, 0, newIP, newText, newRecords, stillUnresolved);
-        m_lstValidRouteIP.insert(m_lstValidRouteIP.end(), newIP.begin(), newIP.end());
-        if (!m_lstUnresolvedRoute.empty()) m_lstUnresolvedRoute.swap(stillUnresolved);
+        RetryAddrList(m_pOs, m_settings.m_lstUnresolvedRoute, 0, newIP, newText, newRecords, stillUnresolved);
+        m_settings.m_lstValidRouteIP.insert(m_settings.m_lstValidRouteIP.end(), newIP.begin(), newIP.end());
+        if (!m_settings.m_lstUnresolvedRoute.empty()) m_settings.m_lstUnresolvedRoute.swap(stillUnresolved);
         return 1;
     }
-    if (group == "Conn" && m_nCheckType == 1 && !m_lstUnresolvedConnect.empty()) {
-        RetryAddrList(m_pOs, m_lstUnresolvedConnect, 1, newIP, newText, newRecords, stillUnresolved);
-        m_lstConnectAddr.insert(m_lstConnectAddr.end(), newRecords.begin(), newRecords.end());
-        m_lstUnresolvedConnect.swap(stillUnresolved);
+    if (group == "Conn" && m_settings.m_nCheckType == 1 && !m_settings.m_lstUnresolvedConnect.empty()) {
+        RetryAddrList(m_pOs, m_settings.m_lstUnresolvedConnect, 1, newIP, newText, newRecords, stillUnresolved);
+        m_settings.m_lstConnectAddr.insert(m_settings.m_lstConnectAddr.end(), newRecords.begin(), newRecords.end());
+        m_settings.m_lstUnresolvedConnect.swap(stillUnresolved);
         return 1;
     }
     return 0;

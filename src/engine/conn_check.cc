@@ -66,13 +66,13 @@ int CPolicy::IsActivedNetwork() {
 
 int CPolicy::RunConnCheck() {
     RetryUnresolved("Conn");
-    if (m_nCheckType == 0) return TraceRouteAddrs();
+    if (m_settings.m_nCheckType == 0) return TraceRouteAddrs();
     return TCPCheckOutlink();
 }
 
 int CPolicy::TraceRouteAddrs() {
-    if (m_lstTracertIP.empty()) return 1;
-    for (uint32_t ip : m_lstTracertIP) {
+    if (m_settings.m_lstTracertIP.empty()) return 1;
+    for (uint32_t ip : m_settings.m_lstTracertIP) {
         // A repeated Exec waits for this check: the rest of the list is
         // traced with the new parameters.
         if (m_bParamsPending.load() != 0) return 0;

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/log_sink.h"
 #include "outlinkwatch/interfaces.h"
 #include "outlinkwatch/records.h"
 
@@ -70,7 +71,7 @@ private:
     static int SlotOf(uint32_t nId);
 };
 
-class CPolicyBase : public CIAComponent {
+class CPolicyBase : public CIAComponent, public outlinkwatch::LogSink {
 public:
     CPolicyBase();
     ~CPolicyBase() override;
@@ -118,7 +119,7 @@ public:
 #if defined(__GNUC__)
     __attribute__((format(printf, 5, 6)))
 #endif
-    virtual void WriteLog(int32_t nLevel, const char* pszFunction, int32_t nLine, const char* pszFormat, ...);
+    void WriteLog(int32_t nLevel, const char* pszFunction, int32_t nLine, const char* pszFormat, ...) override;
     virtual void SetModuleName(const char* pszName);
 
     IUnknown* GetAgent() const { return m_pAgent.load(std::memory_order_acquire); }

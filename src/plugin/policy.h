@@ -8,12 +8,14 @@
 #include <string>
 
 #include "config/address_parsing.h"
+#include "config/policy_settings.h"
 #include "engine/lumen_timer.h"
 #include "platform/os.h"
 #include "plugin/component.h"
 #include "probes/route_tracer.h"
 #include "proxy/proxy_budget.h"
 #include "proxy/proxy_record.h"
+#include "reaction/finding_reporter.h"
 
 class CPolicy;
 
@@ -47,7 +49,7 @@ uint32_t MonitorRouteThread(void* policy);
 uint32_t MonitorProxyThread(void* policy);
 void Timer_CallBack(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t);
 
-class CPolicy : public CPolicyBase {
+class CPolicy : public CPolicyBase, public outlinkwatch::FindingReporter {
 public:
     CPolicy();
     ~CPolicy() override;
@@ -71,7 +73,7 @@ public:
     bool ThreadsRunning() const;
 
     // Language text of a key, from the agent; the caller's own copy.
-    std::string GetLangString(const std::string& key);
+    std::string GetLangString(const std::string& key) override;
 
     // Configuration.
     int GetPolicyParams();
@@ -116,12 +118,12 @@ public:
 
     // Reaction to a finding: notification, prompt, filter driver.
     void PackNotifyMsg(const std::string& kind, const std::string& info, const std::string& describe,
-                       const std::string& key);
-    int HandleResult(std::string kind);
+                       const std::string& key) override;
+    int HandleResult(std::string kind) override;
     int SendNfwCommand(uint32_t code, const void* buffer, uint32_t length);
     int DenyProxyConfig();
     int DenyProxySerer();
-    int EnableProxy();
+    int EnableProxy() override;
     int BlockNetwork();
 
     // How many policy objects exist; the library frees its process-wide
@@ -160,23 +162,13 @@ public:
     uint32_t m_nLastFireFoxProxyEnable = 0;
     outlinkwatch::Handle m_hRouteThread = nullptr;
     outlinkwatch::Handle m_hProxyThread = nullptr;
-    std::list<uint32_t> m_lstValidRouteIP;
-    std::list<std::string> m_lstValidProxyStr;
-    std::list<std::string> m_lstImageIP;
-    std::list<uint32_t> m_lstTracertIP;
-    std::list<outlinkwatch::ConnectAddrRecord> m_lstConnectAddr;
-    std::list<uint32_t> m_lstValidProxyIP;
-    std::string m_strRank;
-    std::string m_strBlock;
     std::list<ProxyRecord> m_lstIEProxy;
     std::list<ProxyRecord> m_lstFireFoxProxy;
-    std::list<std::string> m_lstUnresolvedProxy;
-    std::list<std::string> m_lstUnresolvedTracert;
-    std::list<std::string> m_lstUnresolvedConnect;
-    std::list<std::string> m_lstUnresolvedRoute;
-    int32_t m_nCheckType = -1;
     std::atomic<int32_t> m_bSameInvalidProxy{0};
     std::list<std::string> m_lstDenyAddr;
+
+    // What the parameters say; replaced whole when they are read again.
+    outlinkwatch::PolicySettings m_settings;
 
     // 1 from a repeated Exec until its parameters are read: a running check
     // stops at its next target, and the next check reads them first.
@@ -209,6 +201,3 @@ private:
 
     static std::atomic<int> s_nLive;
 };
-
-// Logs through the policy with the call site's line.
-#define OW_LOG(policy, level, function, ...) (policy)->WriteLog((level), (function), __LINE__, __VA_ARGS__)

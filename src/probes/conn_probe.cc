@@ -10,10 +10,10 @@
 
 int CPolicy::TCPCheckOutlink() {
     const char* fn = "CPolicy::TCPCheckOutlink";
-    if (m_lstConnectAddr.empty()) return 1;
+    if (m_settings.m_lstConnectAddr.empty()) return 1;
     m_lstDenyAddr.clear();
 
-    for (const outlinkwatch::ConnectAddrRecord& record : m_lstConnectAddr) {
+    for (const outlinkwatch::ConnectAddrRecord& record : m_settings.m_lstConnectAddr) {
         const std::string endpoint = record.strAddr + ":" + record.strPort;
         if (g_bExit.load() != 0) {
             OW_LOG(this, 2, fn, "g_bExit is true when Telnet:%s", endpoint.c_str());
@@ -25,7 +25,7 @@ int CPolicy::TCPCheckOutlink() {
 
         const uint32_t ip = outlinkwatch::HostFromNet(outlinkwatch::InetAddr(record.strAddr));
         const ACE_INET_Addr target(outlinkwatch::AtoiPort(record.strPort), ip);
-        const int result = CInvalidSocket(m_pOs).connect(target, m_lstImageIP);
+        const int result = CInvalidSocket(m_pOs).connect(target, m_settings.m_lstImageIP);
         if (result == PROBE_REDIRECTED) {
             OW_LOG(this, 2, fn, "Connect redirectional:%s", endpoint.c_str());
             continue;

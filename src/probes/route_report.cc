@@ -46,7 +46,7 @@ int CPolicy::PrintTracert(const std::string& destination, int report) {
     if (m_tracer.m_bRouteChanged.compare_exchange_strong(running, 1)) os()->Clock()->SleepMs(kTraceSettleMs);
 
     std::string route;
-    const int result = m_tracer.Trace(os(), destination, m_lstValidRouteIP, route);
+    const int result = m_tracer.Trace(os(), destination, m_settings.m_lstValidRouteIP, route);
     if (result == TRACE_NO_RESPONSE) {
         OW_LOG(this, 2, kFn, "No Response when tracert: %s", destinationLine.c_str());
         return 0;

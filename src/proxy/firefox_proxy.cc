@@ -400,5 +400,5 @@ int CPolicy::ReadFireFoxProxy() {
     CDealMyProxy proxy(os(), m_proxyBudget.Active() ? &m_proxyBudget : nullptr);
     m_lstFireFoxProxyIP.clear();
     m_lstFireFoxProxy.clear();
-    return proxy.GetFirFoxProxy(m_strFireFoxProxy, m_lstImageIP, m_lstFireFoxProxy, m_lstFireFoxProxyIP);
+    return proxy.GetFirFoxProxy(m_strFireFoxProxy, m_settings.m_lstImageIP, m_lstFireFoxProxy, m_lstFireFoxProxyIP);
 }

@@ -136,5 +136,5 @@ int CDealMyProxy::GetIEProxyServer(std::string keyPath, std::string valueName, s
 int CPolicy::ReadIEProxy() {
     CDealMyProxy proxy(os(), m_proxyBudget.Active() ? &m_proxyBudget : nullptr);
     m_lstIEProxy.clear();
-    return proxy.GetIEProxy(m_strIEProxy, m_lstImageIP, m_lstIEProxy, m_lstIEProxyIP);
+    return proxy.GetIEProxy(m_strIEProxy, m_settings.m_lstImageIP, m_lstIEProxy, m_lstIEProxyIP);
 }

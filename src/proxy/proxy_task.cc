@@ -28,7 +28,7 @@ int CPolicy::checkFireFoxProxy() {
 
 int CPolicy::CheckProxyIsInvalid(std::list<ProxyRecord>& records, std::string browser) {
     static const char* const kFunction = "CPolicy::CheckProxyIsInvalid";
-    const outlinkwatch::InvalidProxies found = outlinkwatch::FindInvalidProxies(records, m_lstValidProxyStr);
+    const outlinkwatch::InvalidProxies found = outlinkwatch::FindInvalidProxies(records, m_settings.m_lstValidProxyStr);
     const std::string& info = found.info;
     const std::string& msg = found.msg;
     if (info.empty()) {
@@ -103,7 +103,7 @@ int CPolicy::CheckProxyConfig() {
 
         // A changed setting starts over: the block of an earlier task goes.
         if (!continued) EnableProxy();
-        if (m_lstValidProxyStr.empty()) {
+        if (m_settings.m_lstValidProxyStr.empty()) {
             m_proxyBudget.Forget();
             return 0;
         }
@@ -111,7 +111,7 @@ int CPolicy::CheckProxyConfig() {
 
         std::list<uint32_t> local;
         GetLocalIPList(local);
-        outlinkwatch::AppendMissing(m_lstValidProxyIP, local);
+        outlinkwatch::AppendMissing(m_settings.m_lstValidProxyIP, local);
         m_lstIEProxyIP.clear();
         int found = 0;
         RetryUnresolved("Proxy");
@@ -143,7 +143,7 @@ int CPolicy::CheckProxyConfig() {
 
         int handled = 0;
         if (found == 1 && (news || !continued)) handled = HandleResult("Proxy");
-        const std::string describe = m_strBlock == "3" && handled != 0 ? "2" : "1";
+        const std::string describe = m_settings.m_strBlock == "3" && handled != 0 ? "2" : "1";
         // Only new findings carry text; an empty one sends nothing.
         PackNotifyMsg("Proxy", m_strFireFoxProxyInfo, describe, "");
         PackNotifyMsg("Proxy", m_strIEProxyInfo, describe, "");

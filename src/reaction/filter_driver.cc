@@ -40,7 +40,7 @@ int CPolicy::DenyProxyConfig() {
     }
     std::list<uint32_t> hosts;
     for (const uint32_t addr : m_lstIEProxyIP) hosts.push_back(outlinkwatch::HostFromNet(addr));
-    const outlinkwatch::DenyList deny = outlinkwatch::DenyListBytes(hosts, m_lstValidProxyIP);
+    const outlinkwatch::DenyList deny = outlinkwatch::DenyListBytes(hosts, m_settings.m_lstValidProxyIP);
     for (size_t i = 0; i < deny.named(); ++i) {
         char line[32] = {0};
         std::snprintf(line, sizeof(line), "index:%d, %u", static_cast<int>(i + 1),

@@ -48,7 +48,7 @@ void CPolicy::PackNotifyMsg(const std::string&, const std::string& info, const s
     msg.strTag = "test";
     agent->GetPolicyInfo(kPolicyType, &msg.strPolicyInfo);
     msg.strReserved1.clear();
-    msg.strRank = m_strRank;
+    msg.strRank = m_settings.m_strRank;
     msg.nMsgCode = 101;
     logText += msg.strPolicyInfo + "," + msg.strRank + ",";
 
@@ -60,7 +60,7 @@ void CPolicy::PackNotifyMsg(const std::string&, const std::string& info, const s
     logText += information + ".";
 
     // The key is made of the whole information text, not the cut one.
-    msg.strEventKey = m_strRank + (key.empty() ? info : key) + describe;
+    msg.strEventKey = m_settings.m_strRank + (key.empty() ? info : key) + describe;
 
     // The agent's time is signed; a time before 1970 cannot be shown and
     // the error ends the report here, before anything is sent.
@@ -82,7 +82,7 @@ void CPolicy::PackNotifyMsg(const std::string&, const std::string& info, const s
 }
 
 int CPolicy::HandleResult(std::string kind) {
-    const outlinkwatch::Reaction reaction = outlinkwatch::DecideReaction(m_strBlock, kind, m_bSameInvalidProxy.load() != 0);
+    const outlinkwatch::Reaction reaction = outlinkwatch::DecideReaction(m_settings.m_strBlock, kind, m_bSameInvalidProxy.load() != 0);
     if (reaction.denyServers && !m_lstDenyAddr.empty()) DenyProxySerer();
 
     if (reaction.prompt == outlinkwatch::Reaction::Prompt::kNone) {

@@ -99,7 +99,7 @@ TEST(ProbeServerTest, AProxyBehindDroppedEndpointsIsFoundWithinTheStatedTasks) {
     fake.networkTimeoutHook = [&fake](uint64_t us) { fake.AdvanceTime(static_cast<uint32_t>(2 * us / 1000)); };
     fake.processes.push_back({"AGENTUI.exe", "S-1-5-21-7", "alice", "/nonexistent"});
     fake.userKeys = {"S-1-5-21-7"};
-    rig.policy->m_lstValidProxyStr = {"192.0.2.80"};
+    rig.policy->m_settings.m_lstValidProxyStr = {"192.0.2.80"};
     const std::string key = std::string("S-1-5-21-7\\") + kIESettingsKey;
     fake.registry().PutValue(HKEY_USERS, key, "ProxyEnable", 4, std::string("\1\0\0\0", 4));
     ASSERT_TRUE(ns.RunInside([&] {

@@ -42,7 +42,7 @@ TEST(RouteTraceNetnsTest, RouteThroughAnAllowedHopIsLegalOtherwiseReportedOnce) 
     std::string results;  // each trace's result and the notifications sent so far
     ASSERT_TRUE(terminal.RunInside([&] {
         for (int i = 0; i < 3; ++i) {
-            policy.m_lstValidRouteIP = i == 0 ? std::list<uint32_t>{0xC0000201u} : std::list<uint32_t>{};  // the router
+            policy.m_settings.m_lstValidRouteIP = i == 0 ? std::list<uint32_t>{0xC0000201u} : std::list<uint32_t>{};  // the router
             results += std::to_string(policy.PrintTracert("198.51.100.2", 1));
             results += std::to_string(static_cast<int>(agent.Notifications().size()));
         }

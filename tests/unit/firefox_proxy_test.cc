@@ -166,7 +166,7 @@ TEST(FirefoxProfileTest, Walk) {
         std::string path;
         std::list<ProxyRecord> records;
         std::list<uint32_t> addresses;
-        EXPECT_EQ(proxy.GetFirFoxProxy(path, rig.policy->m_lstImageIP, records, addresses), 0);
+        EXPECT_EQ(proxy.GetFirFoxProxy(path, rig.policy->m_settings.m_lstImageIP, records, addresses), 0);
         EXPECT_EQ(rig.agent.CountLogs(c.log), c.ui ? 1 : 0);
         if (c.records) {
             EXPECT_EQ(path, (profile / "prefs.js").string());

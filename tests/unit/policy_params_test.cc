@@ -56,17 +56,17 @@ TEST_F(PolicyParamsTest, RouteMode) {
                     Param("Route", "198.51.100.7/31;gone.test;10.0.0.1/23"), Param("Proxy", "proxy.test; 127.0.0.1"),
                     Param("checkcyc", "x5"), Param("block", "2"), Param("rank", "high")}),
               1);
-    EXPECT_EQ(policy->m_strBlock + policy->m_strRank, "2high");
-    EXPECT_EQ(policy->m_lstTracertIP, (std::list<uint32_t>{Ip(203, 0, 113, 1), Ip(203, 0, 113, 2), Ip(203, 0, 113, 3)}));
-    EXPECT_EQ(policy->m_lstUnresolvedTracert, std::list<std::string>{"nowhere.test"});
-    EXPECT_EQ(policy->m_lstValidRouteIP, (std::list<uint32_t>{Ip(198, 51, 100, 6), Ip(198, 51, 100, 7)}));
-    EXPECT_EQ(policy->m_lstUnresolvedRoute, std::list<std::string>{"gone.test"});
+    EXPECT_EQ(policy->m_settings.m_strBlock + policy->m_settings.m_strRank, "2high");
+    EXPECT_EQ(policy->m_settings.m_lstTracertIP, (std::list<uint32_t>{Ip(203, 0, 113, 1), Ip(203, 0, 113, 2), Ip(203, 0, 113, 3)}));
+    EXPECT_EQ(policy->m_settings.m_lstUnresolvedTracert, std::list<std::string>{"nowhere.test"});
+    EXPECT_EQ(policy->m_settings.m_lstValidRouteIP, (std::list<uint32_t>{Ip(198, 51, 100, 6), Ip(198, 51, 100, 7)}));
+    EXPECT_EQ(policy->m_settings.m_lstUnresolvedRoute, std::list<std::string>{"gone.test"});
     EXPECT_EQ(agent.CountLogs("uMask is invalid."), 1);
     // Proxies first, then each local address not yet listed.
-    EXPECT_EQ(policy->m_lstValidProxyIP,
+    EXPECT_EQ(policy->m_settings.m_lstValidProxyIP,
               (std::list<uint32_t>{Ip(192, 0, 2, 10), Ip(198, 51, 100, 7), Ip(127, 0, 0, 1), 0}));
-    EXPECT_EQ(policy->m_lstValidProxyStr, (std::list<std::string>{"192.0.2.10", "198.51.100.7", "127.0.0.1"}));
-    EXPECT_TRUE(policy->m_lstConnectAddr.empty());
+    EXPECT_EQ(policy->m_settings.m_lstValidProxyStr, (std::list<std::string>{"192.0.2.10", "198.51.100.7", "127.0.0.1"}));
+    EXPECT_TRUE(policy->m_settings.m_lstConnectAddr.empty());
 
     for (const char* line : {"ValidProxy proxy.test; 127.0.0.1", "ValidRoute 198.51.100.7/31;gone.test;10.0.0.1/23"})
         EXPECT_EQ(agent.CountLogs(line), 1) << line;
@@ -76,13 +76,13 @@ TEST_F(PolicyParamsTest, ConnectionMode) {
     ASSERT_EQ(Read({Param("Type", "2"), Param("ConnectAddr", "multi.test:80;noport;[::1]:x:443; gone.test :8080"),
                     Param("ImageIP", " 192.0.2.50 ;;192.0.2.51"), Param("checkcyc", " 3")}),
               1);
-    EXPECT_EQ(policy->m_nCheckType * 10 + policy->m_nCheckCycle.load(), 23);
-    ASSERT_EQ(policy->m_lstConnectAddr.size(), 3u);
-    const ConnectAddrRecord& first = policy->m_lstConnectAddr.front();
+    EXPECT_EQ(policy->m_settings.m_nCheckType * 10 + policy->m_nCheckCycle.load(), 23);
+    ASSERT_EQ(policy->m_settings.m_lstConnectAddr.size(), 3u);
+    const ConnectAddrRecord& first = policy->m_settings.m_lstConnectAddr.front();
     EXPECT_EQ(first.strAddr + "|" + first.strPort + "|" + first.strHost, "203.0.113.1|80|multi.test");
-    EXPECT_EQ(policy->m_lstUnresolvedConnect, (std::list<std::string>{"[::1]:x:443", " gone.test :8080"}));
-    EXPECT_EQ(policy->m_lstImageIP.size(), 2u);
-    EXPECT_EQ(policy->m_lstValidProxyIP, (std::list<uint32_t>{Ip(127, 0, 0, 1), Ip(192, 0, 2, 10), Ip(192, 0, 2, 10), 0}))
+    EXPECT_EQ(policy->m_settings.m_lstUnresolvedConnect, (std::list<std::string>{"[::1]:x:443", " gone.test :8080"}));
+    EXPECT_EQ(policy->m_settings.m_lstImageIP.size(), 2u);
+    EXPECT_EQ(policy->m_settings.m_lstValidProxyIP, (std::list<uint32_t>{Ip(127, 0, 0, 1), Ip(192, 0, 2, 10), Ip(192, 0, 2, 10), 0}))
         << "connection mode keeps repeats";
 }
 
@@ -90,26 +90,26 @@ TEST_F(PolicyParamsTest, UnusableParametersAreRefused) {
     EXPECT_EQ(Read({Param("Route", "198.51.100.0/24"), Param("ImageIP", "192.0.2.1"), Param("rank", "r")}), 0);
     EXPECT_EQ(agent.CountLogs("Invalid parameters Exit!"), 1);
     EXPECT_EQ(agent.Logs().back().level, 4);
-    EXPECT_EQ(policy->m_strRank, "r") << "fields read before the test keep their values";
+    EXPECT_EQ(policy->m_settings.m_strRank, "r") << "fields read before the test keep their values";
 }
 
 TEST_F(PolicyParamsTest, NamesThatResolveLaterAreRetried) {
     ASSERT_EQ(Read({Param("Type", "0"), Param("TrancertAddr", "late.test"), Param("Route", "later.test"),
                     Param("Proxy", "late.test")}),
               1);
-    EXPECT_TRUE(policy->m_lstTracertIP.empty());
+    EXPECT_TRUE(policy->m_settings.m_lstTracertIP.empty());
     EXPECT_EQ(policy->RetryUnresolved("Conn"), 1) << "something to retry, though it fails again";
-    EXPECT_EQ(policy->m_lstUnresolvedTracert, std::list<std::string>{"late.test"});
+    EXPECT_EQ(policy->m_settings.m_lstUnresolvedTracert, std::list<std::string>{"late.test"});
 
     fake.resolutions["late.test"] = {"192.0.2.77"};
     EXPECT_EQ(policy->RetryUnresolved("conn"), 0) << "group names compare exactly";
     EXPECT_EQ(policy->RetryUnresolved("Conn"), 1);
-    EXPECT_EQ(policy->m_lstTracertIP, std::list<uint32_t>{Ip(192, 0, 2, 77)});
-    EXPECT_TRUE(policy->m_lstUnresolvedTracert.empty());
-    EXPECT_EQ(policy->m_lstUnresolvedRoute, std::list<std::string>{"later.test"});
+    EXPECT_EQ(policy->m_settings.m_lstTracertIP, std::list<uint32_t>{Ip(192, 0, 2, 77)});
+    EXPECT_TRUE(policy->m_settings.m_lstUnresolvedTracert.empty());
+    EXPECT_EQ(policy->m_settings.m_lstUnresolvedRoute, std::list<std::string>{"later.test"});
     EXPECT_EQ(policy->RetryUnresolved("Proxy"), 1);
-    EXPECT_EQ(policy->m_lstValidProxyStr.back(), "192.0.2.77");
-    EXPECT_TRUE(policy->m_lstUnresolvedProxy.empty());
+    EXPECT_EQ(policy->m_settings.m_lstValidProxyStr.back(), "192.0.2.77");
+    EXPECT_TRUE(policy->m_settings.m_lstUnresolvedProxy.empty());
     EXPECT_EQ(policy->RetryUnresolved("Proxy"), 0);
 
     // A stop while the first name is asked: the rest are not, and all stay
@@ -123,9 +123,9 @@ TEST_F(PolicyParamsTest, NamesThatResolveLaterAreRetried) {
     g_bExit.store(0);
     fake.resolveHook = nullptr;
     EXPECT_EQ(asked, std::vector<std::string>{"a.test"});
-    EXPECT_EQ(policy->m_lstUnresolvedTracert, (std::list<std::string>{"a.test", "b.test", "c.test"}));
-    EXPECT_EQ(policy->m_lstUnresolvedRoute, std::list<std::string>{"d.test"});
-    EXPECT_EQ(policy->m_lstUnresolvedProxy, (std::list<std::string>{"e.test", "f.test"}));
+    EXPECT_EQ(policy->m_settings.m_lstUnresolvedTracert, (std::list<std::string>{"a.test", "b.test", "c.test"}));
+    EXPECT_EQ(policy->m_settings.m_lstUnresolvedRoute, std::list<std::string>{"d.test"});
+    EXPECT_EQ(policy->m_settings.m_lstUnresolvedProxy, (std::list<std::string>{"e.test", "f.test"}));
 
     // Connection entries are retried for Type 1 only.
     for (const char* type : {"1", "2"}) {
@@ -133,7 +133,7 @@ TEST_F(PolicyParamsTest, NamesThatResolveLaterAreRetried) {
         fake.resolutions["conn.test"] = {"203.0.113.9"};
         const bool retried = type[0] == '1';
         EXPECT_EQ(policy->RetryUnresolved("Conn"), retried ? 1 : 0) << type;
-        EXPECT_EQ(policy->m_lstConnectAddr.size(), retried ? 1u : 0u) << type;
+        EXPECT_EQ(policy->m_settings.m_lstConnectAddr.size(), retried ? 1u : 0u) << type;
         fake.resolutions["conn.test"] = {};
     }
 }
@@ -148,11 +148,11 @@ TEST_F(PolicyParamsTest, HostileParameterTexts) {
     const std::string huge(100 * 1024, 'h');
     const std::string binary("\x01\xff\x00\x80;:\x00/\xfe", 9);
     ASSERT_EQ(Read({Param("TrancertAddr", many), Param("Route", ranges + huge + ";" + binary), Param("Proxy", binary)}), 1);
-    EXPECT_EQ(policy->m_lstUnresolvedTracert.size(), 10000u);
-    EXPECT_EQ(policy->m_lstValidRouteIP.size(), 200u * 256u);
+    EXPECT_EQ(policy->m_settings.m_lstUnresolvedTracert.size(), 10000u);
+    EXPECT_EQ(policy->m_settings.m_lstValidRouteIP.size(), 200u * 256u);
     for (const LogLine& l : agent.Logs()) EXPECT_LE(l.text.size(), 1024u + 64u);
     ASSERT_EQ(Read({Param("Type", "1"), Param("ConnectAddr", huge + ":" + huge + ";" + binary)}), 1);
-    EXPECT_EQ(policy->m_lstUnresolvedConnect.size(), 2u);
+    EXPECT_EQ(policy->m_settings.m_lstUnresolvedConnect.size(), 2u);
 }
 
 }  // namespace

@@ -83,7 +83,7 @@ TEST(ConnCheckTest, Table) {
             servers.push_back(std::make_unique<LoopbackServer>(Serve::Accept, "", 0, t == 'o'));
             const std::string port = t == 'x' ? "http" : std::to_string(servers.back()->port());
             const std::string host = "host" + std::to_string(endpoints.size());
-            policy->m_lstConnectAddr.push_back({"127.0.0.1", port, host, ""});
+            policy->m_settings.m_lstConnectAddr.push_back({"127.0.0.1", port, host, ""});
             endpoints.push_back("127.0.0.1:" + port);
         }
         policy->m_lstDenyAddr = {"k"};

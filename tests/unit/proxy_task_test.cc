@@ -161,13 +161,13 @@ TEST_F(ProxyTaskTest, AFifoAsPrefsJsHoldsNeitherTheTaskNorDone) {
 }
 
 TEST_F(ProxyTaskTest, AnAllowedProxyIsNoFindingAndNoAllowedListChecksNothing) {
-    policy->m_lstValidProxyStr = {"192.0.2.80", "127.0.0.2\r\n"};
+    policy->m_settings.m_lstValidProxyStr = {"192.0.2.80", "127.0.0.2\r\n"};
     SetFirefox(4);
     Tick(2);
     EXPECT_EQ(agent.CountLogs("The proxy configration is valid!"), 1);
     EXPECT_EQ(DenyCommands().back(), "lift");
     EXPECT_EQ(policy->CheckProxyConfig(), 1) << "unchanged";
-    policy->m_lstValidProxyStr.clear();
+    policy->m_settings.m_lstValidProxyStr.clear();
     SetIE(0);
     EXPECT_EQ(policy->CheckProxyConfig(), 0);
     EXPECT_EQ(agent.CountLogs("The IE set proxy!"), 2) << "no check without allowed proxies";
@@ -200,8 +200,8 @@ TEST(ProxyBudgetTest, ADeadSettingNeitherStarvesTheOtherNorHidesItsLiveProxy) {
         << "user_pref(\"network.proxy.http\", \"127.0.0.2\");\nuser_pref(\"network.proxy.http_port\", " << live.port
         << ");\nuser_pref(\"network.proxy.type\", 1);\n";
     CPolicy& policy = *rig.policy;
-    policy.m_lstValidProxyStr = {"192.0.2.80"};
-    policy.m_strBlock = "3";
+    policy.m_settings.m_lstValidProxyStr = {"192.0.2.80"};
+    policy.m_settings.m_strBlock = "3";
     std::string tasks;  // each task's probes, notifications (F, I) and deny-list commands
     for (int task = 1; task <= 6; ++task) {
         const int probes = fake.networkTimeouts.load();

@@ -66,7 +66,7 @@ TEST(ReactionTest, HandleResultCarriesOutTheDecision) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.block) + "/" + c.kind + "/" + std::to_string(c.same * 10 + c.held) + (c.device ? "" : "/no device"));
         Rig rig(c.device);
-        rig.policy->m_strBlock = c.block;
+        rig.policy->m_settings.m_strBlock = c.block;
         rig.policy->m_bSameInvalidProxy.store(c.same);
         rig.policy->m_lstDenyAddr = {"192.0.2.1", "192.0.2.2"};
         rig.policy->m_lstIEProxyIP = {InetAddr("203.0.113.9")};
@@ -100,7 +100,7 @@ TEST(ReactionTest, NotificationRecordKeyAndCut) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.info.substr(0, 20));
         Rig rig;
-        rig.policy->m_strRank = "R7";
+        rig.policy->m_settings.m_strRank = "R7";
         rig.policy->PackNotifyMsg("Proxy", c.info, c.describe, c.key);
 
         const auto sent = rig.agent.Notifications();
@@ -153,7 +153,7 @@ TEST(ReactionTest, FilterDriverBuffers) {
         {"config, one allowed",
          [](CPolicy& p) {
              p.m_lstIEProxyIP = {InetAddr("10.0.0.5"), InetAddr("10.0.0.6")};
-             p.m_lstValidProxyIP = {HostFromNet(InetAddr("10.0.0.6"))};
+             p.m_settings.m_lstValidProxyIP = {HostFromNet(InetAddr("10.0.0.6"))};
              return p.DenyProxyConfig();
          },
          kDeny, {5, 0, 0, 10}, {"Start DenyProxyConfig", "index:1, " + std::to_string(InetAddr("10.0.0.5"))}},

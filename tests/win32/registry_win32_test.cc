@@ -106,12 +106,12 @@ TEST(FirefoxWin32Test, ProfileOfTheUiProcessUser) {
         std::string prefs;
         std::list<ProxyRecord> records;
         std::list<uint32_t> addresses;
-        EXPECT_EQ(proxy.GetFirFoxProxy(prefs, policy.m_lstImageIP, records, addresses), 0) << "no port: not probed";
+        EXPECT_EQ(proxy.GetFirFoxProxy(prefs, policy.m_settings.m_lstImageIP, records, addresses), 0) << "no port: not probed";
         EXPECT_EQ(prefs, profile + "\\prefs.js");
         EXPECT_EQ(agent.CountLogs("Firefox is installed."), 1);
         EXPECT_EQ(addresses.size(), 1u) << "prefs.js read, the proxy on, its host resolved";
         // Wine has no filter device either: no cut, and so no prompt.
-        policy.m_strBlock = "2";
+        policy.m_settings.m_strBlock = "2";
         EXPECT_EQ(policy.HandleResult("route") + policy.BlockNetwork() + policy.SendNfwCommand(0x804D21DC, "", 0), 0);
         EXPECT_TRUE(agent.Prompts().empty());
     }
@@ -151,7 +151,7 @@ TEST(IEProxyWin32Test, RefusingEndpointsAheadOfALiveProxy) {
     std::string keyPath;
     std::list<ProxyRecord> records;
     std::list<uint32_t> addresses;
-    EXPECT_EQ(proxy.GetIEProxy(keyPath, policy.m_lstImageIP, records, addresses), 1);
+    EXPECT_EQ(proxy.GetIEProxy(keyPath, policy.m_settings.m_lstImageIP, records, addresses), 1);
     EXPECT_EQ(addresses.size(), 40u);
     EXPECT_EQ(agent.CountLogs("Proxy Connect fail:127.0.0."), 40);
     EXPECT_EQ(agent.CountLogs("Proxy Connect succ:127.0.0.1:" + std::to_string(live.port())), 1);

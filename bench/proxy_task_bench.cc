@@ -77,7 +77,7 @@ void BM_ProxyTaskUnchanged(benchmark::State& state) {
         NullAgent agent;
         CPolicy policy;
         policy.SetAgent(&agent);
-        policy.m_hProxyMutex = policy.os()->Kernel()->CreateMutexObject(false);
+        policy.m_monitor.m_hProxyMutex = policy.os()->Kernel()->CreateMutexObject(false);
         policy.m_settings.m_lstValidProxyStr = {"192.0.2.80"};
         policy.m_settings.m_strBlock = "0";
         // The first task reads everything; nothing listens on port 1, so nothing is judged.
@@ -91,8 +91,8 @@ void BM_ProxyTaskUnchanged(benchmark::State& state) {
                                                       benchmark::Counter::kAvgIterations);
         state.counters["alloc_bytes"] = benchmark::Counter(static_cast<double>(g_bytes.load() - bytes),
                                                            benchmark::Counter::kAvgIterations);
-        policy.os()->Kernel()->CloseObject(policy.m_hProxyMutex);
-        policy.m_hProxyMutex = nullptr;
+        policy.os()->Kernel()->CloseObject(policy.m_monitor.m_hProxyMutex);
+        policy.m_monitor.m_hProxyMutex = nullptr;
     }
     close(fds[1]);
     kill(ui, SIGTERM);

@@ -64,7 +64,7 @@ int CPolicy::GetPolicyParams() {
     const outlinkwatch::PolicyParamsPlan plan = outlinkwatch::PlanPolicyParams(texts);
     m_settings.m_nCheckType = plan.checkType;
     m_settings.m_strBlock = GetPolicyParamValue("block");
-    m_nCheckCycle.store(plan.checkCycle);
+    m_monitor.SetCheckCycle(plan.checkCycle);
 
     OW_LOG(this, 2, "CPolicy::GetPolicyParams", "ValidProxy %s", texts.proxy.c_str());
     OW_LOG(this, 2, "CPolicy::GetPolicyParams", "TracertAddr %s", texts.tracert.c_str());

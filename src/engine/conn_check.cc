@@ -14,12 +14,12 @@ using outlinkwatch::kErrorSuccess;
 using outlinkwatch::QueryAdapters;
 
 void CPolicy::TracertCallback() {
-    outlinkwatch::CheckMutexHold hold(m_pOs, m_hConnMutex, outlinkwatch::kInfinite);
+    outlinkwatch::CheckMutexHold hold(m_pOs, m_monitor.ConnMutex(), outlinkwatch::kInfinite);
     try {
         // Parameters a repeated Exec could not read at once: the proxy
         // thread never waits for this mutex, so waiting for its mutex here
         // cannot deadlock.
-        ApplyPendingParams(m_hProxyMutex, outlinkwatch::kInfinite);
+        ApplyPendingParams(m_monitor.ProxyMutex(), outlinkwatch::kInfinite);
         if (IsActivedNetwork() == 0) {
             OW_LOG(this, 2, "CPolicy::TracertCallback", "Network is invalid. Cancel tracerting!");
         } else {

@@ -9,7 +9,7 @@
 
 #include "config/address_parsing.h"
 #include "config/policy_settings.h"
-#include "engine/lumen_timer.h"
+#include "engine/monitor.h"
 #include "platform/os.h"
 #include "plugin/component.h"
 #include "probes/route_tracer.h"
@@ -30,15 +30,8 @@ extern std::atomic<int32_t> g_nOSCode;
 constexpr const char* kPolicyType = "policy.win.outlink.watch";
 constexpr const char* kModuleName = "OutlinkWatch";
 
-// Timer ids and periods of the two periodic tasks.
-constexpr uint32_t kProxyTimerId = 100;
-constexpr uint32_t kConnTimerId = 101;
-constexpr int32_t kProxyTimerMs = 70000;
-constexpr int32_t kConnTimerMs = 60000;
-// How long a monitor thread sleeps before it tries again to arm a timer
-// that could not be armed (a busy timer thread, say); with its timer armed
-// it sleeps until woken.
-constexpr uint32_t kTimerRetryMs = 1000;
+using outlinkwatch::kConnTimerId;
+using outlinkwatch::kProxyTimerId;
 
 // How long a repeated Exec waits for each check mutex: a trace asked to
 // stop gives its mutex back within one poll and the settle wait. A check
@@ -49,7 +42,7 @@ uint32_t MonitorRouteThread(void* policy);
 uint32_t MonitorProxyThread(void* policy);
 void Timer_CallBack(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t);
 
-class CPolicy : public CPolicyBase, public outlinkwatch::FindingReporter {
+class CPolicy : public CPolicyBase, public outlinkwatch::FindingReporter, public outlinkwatch::MonitorTasks {
 public:
     CPolicy();
     ~CPolicy() override;
@@ -92,7 +85,8 @@ public:
     // Each answers whether its timer is armed.
     bool SetCheckConnTask();
     bool SetCheckProxyTask();
-    void TracertCallback();
+    void TracertCallback() override;
+    void MarkRouteChanged() override;
     int IsActivedNetwork();
     int RunConnCheck();
     int TraceRouteAddrs();
@@ -103,7 +97,7 @@ public:
     // The proxy check task: 1 when a browser has an invalid proxy (new or
     // known) or nothing changed; 0 when nothing is invalid, no proxies are
     // allowed, or after an error.
-    int CheckProxyConfig();
+    int CheckProxyConfig() override;
     // Proxy inspection: the interactive user's browser proxies.
     int ReadIEProxy();
     int ReadFireFoxProxy();
@@ -131,24 +125,12 @@ public:
     static int LiveCount() { return s_nLive.load(); }
 
     // --- fields, in their documented order
-    outlinkwatch::Handle m_hConnExitEvent = nullptr;
-    outlinkwatch::Handle m_hProxyExitEvent = nullptr;
-    lumenutil::CLumenTimer m_timer;
-    outlinkwatch::Handle m_hConnMutex = nullptr;
-    outlinkwatch::Handle m_hProxyMutex = nullptr;
-    // The timer thread sets these two while the agent's thread may close them.
-    std::atomic<outlinkwatch::Handle> m_hProxyChangeEvent{nullptr};
-    std::atomic<outlinkwatch::Handle> m_hCheckCycleEvent{nullptr};
-    // Unnamed; set when an arm made on another thread failed, so that the
-    // monitor thread, asleep without time limit, wakes to try again.
-    outlinkwatch::Handle m_hConnRearmEvent = nullptr;
-    outlinkwatch::Handle m_hProxyRearmEvent = nullptr;
-    int32_t m_nCycleMinutes = 1;
+    // The threads, their events and timers, and the check mutexes.
+    outlinkwatch::Monitor m_monitor;
     std::string m_strIEProxy;
     std::string m_strFireFoxProxy;
     std::list<uint32_t> m_lstIEProxyIP;
     std::list<uint32_t> m_lstFireFoxProxyIP;
-    std::atomic<int32_t> m_nCheckCycle{0};  // read by the timer thread
     std::string m_strIEInvalidMsg;
     std::string m_strFireFoxInvalidMsg;
     std::string m_strTracertInfo;
@@ -160,8 +142,6 @@ public:
     std::string m_strLastIEProxyServer;
     uint32_t m_nLastIEProxyEnable = 0;
     uint32_t m_nLastFireFoxProxyEnable = 0;
-    outlinkwatch::Handle m_hRouteThread = nullptr;
-    outlinkwatch::Handle m_hProxyThread = nullptr;
     std::list<ProxyRecord> m_lstIEProxy;
     std::list<ProxyRecord> m_lstFireFoxProxy;
     std::atomic<int32_t> m_bSameInvalidProxy{0};
@@ -179,9 +159,6 @@ public:
     outlinkwatch::ProxyTaskBudget m_proxyBudget;
 
 private:
-    void CloseAndNull(outlinkwatch::Handle& h);
-    void CloseAndNull(std::atomic<outlinkwatch::Handle>& h);
-
     // The stop of done and of the destructor: the deny list lifted, the
     // timers and threads stopped, the list lifted again after a check that
     // ran; releasing adds the destructor's log line.
@@ -192,9 +169,6 @@ private:
     void ResetCheckState();
     // Empties the last-seen settings and the last-reported texts.
     void ForgetFindings();
-    void CreateNamedEvents();
-    bool CreateCheckMutexes();
-    void StartMonitorThreads();
     // Empties what the last parameters left and reads them again; the
     // caller holds both check mutexes (or no thread runs).
     int ReadParams();

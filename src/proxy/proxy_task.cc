@@ -85,7 +85,7 @@ int CPolicy::IsProxyConfigChanged() {
 }
 
 int CPolicy::CheckProxyConfig() {
-    outlinkwatch::CheckMutexHold hold(m_pOs, m_hProxyMutex, outlinkwatch::kInfinite);
+    outlinkwatch::CheckMutexHold hold(m_pOs, m_monitor.ProxyMutex(), outlinkwatch::kInfinite);
     struct BudgetScope {
         outlinkwatch::ProxyTaskBudget& budget;
         ~BudgetScope() { budget.End(); }
@@ -94,7 +94,7 @@ int CPolicy::CheckProxyConfig() {
     try {
         // The route thread may be in a long check: parameters left by a
         // repeated Exec are read here only if that can be done at once.
-        ApplyPendingParams(m_hConnMutex, 0);
+        ApplyPendingParams(m_monitor.ConnMutex(), 0);
         // A judgement an earlier task left unfinished goes on with the same
         // raw setting: it is no change, so the block in force stays, and
         // only what it finds new is handled and notified.

@@ -92,7 +92,7 @@ int CPolicy::HandleResult(std::string kind) {
         // The proxy thread already holds the mutex, and holding it again is
         // allowed to its owner. The proxy check's own work is bounded; a
         // stop ends the wait, and with it this finding's reaction.
-        const outlinkwatch::Handle proxyMutex = m_hProxyMutex;
+        const outlinkwatch::Handle proxyMutex = m_monitor.ProxyMutex();
         if (proxyMutex == nullptr) return DenyProxyConfig();
         outlinkwatch::CheckMutexHold lists(m_pOs, proxyMutex, kProxyListPollMs,
                                            [] { return g_bExit.load() == 0; });

@@ -61,9 +61,9 @@ TEST(LifecycleTest, ExecRefusesUnusableParametersAndStartsNothing) {
     Rig rig;
     rig.policy->SetPolicyParams({Param("Route", "198.51.100.0/24"), Param("Type", "0")});
     EXPECT_EQ(rig.policy->Exec(0), 1);
-    EXPECT_EQ(rig.policy->m_hRouteThread, nullptr);
-    EXPECT_EQ(rig.policy->m_hProxyThread, nullptr);
-    EXPECT_EQ(rig.policy->m_hConnMutex, nullptr);
+    EXPECT_EQ(rig.policy->m_monitor.m_hRouteThread, nullptr);
+    EXPECT_EQ(rig.policy->m_monitor.m_hProxyThread, nullptr);
+    EXPECT_EQ(rig.policy->m_monitor.m_hConnMutex, nullptr);
     EXPECT_EQ(rig.policy->done(""), 0);
     EXPECT_EQ(g_bExit.load(), 1);
 }
@@ -75,8 +75,8 @@ TEST(LifecycleTest, RunAndStopInOrder) {
 
     EXPECT_EQ(rig.policy->done(""), 0);
     EXPECT_EQ(g_bRouteThreadStopped.load() + g_bProxyThreadStopped.load() + g_bExit.load(), 3);
-    EXPECT_EQ(rig.policy->m_hConnExitEvent, nullptr);
-    EXPECT_EQ(rig.policy->m_hCheckCycleEvent.load(), nullptr);
+    EXPECT_EQ(rig.policy->m_monitor.m_hConnExitEvent, nullptr);
+    EXPECT_EQ(rig.policy->m_monitor.m_hCheckCycleEvent.load(), nullptr);
     EXPECT_EQ(rig.fake.PendingRouteRequests(), 0) << "the route request is withdrawn";
     const std::vector<std::string> expected = {"Stop monitor Route thread.", "The Routethread is stopped.",
                                                "Stop monitor proxy thread.", "The Proxythread is stopped.", "Done out"};
@@ -109,9 +109,9 @@ TEST(LifecycleTest, StopRightAfterExecWaitsForTheThreads) {
 TEST(LifecycleTest, ExecTwiceKeepsTheEventsThreadsAndTimers) {
     Rig rig;
     rig.Start();
-    const Handle exitEvent = rig.policy->m_hConnExitEvent;
+    const Handle exitEvent = rig.policy->m_monitor.m_hConnExitEvent;
     ASSERT_EQ(rig.policy->Exec(0), 0);
-    EXPECT_EQ(rig.policy->m_hConnExitEvent, exitEvent);
+    EXPECT_EQ(rig.policy->m_monitor.m_hConnExitEvent, exitEvent);
     EXPECT_EQ(rig.agent.CountLogs("Begin!!"), 2) << "no second pair of threads";
     EXPECT_EQ(rig.agent.CountLogs("ValidProxy"), 2) << "parameters read again";
     EXPECT_TRUE(rig.fake.TimerArmed(kConnTimerId));
@@ -260,7 +260,7 @@ TEST(LifecycleTest, TimerTickBeforeExecSetsNothing) {
     for (uint32_t id : {kProxyTimerId, kConnTimerId, 7u}) Timer_CallBack(0, 0, id, 0, 0);
     EXPECT_EQ(rig.agent.CountLogs("check proxy"), 1);
     EXPECT_EQ(rig.agent.CountLogs("Conn Task"), 1) << "a cycle of 0 fires on every tick";
-    EXPECT_EQ(rig.policy->m_hProxyChangeEvent.load(), nullptr);
+    EXPECT_EQ(rig.policy->m_monitor.m_hProxyChangeEvent.load(), nullptr);
 }
 
 TEST(LifecycleTest, RouteChangeDuringACheckGivesExactlyOneMoreCheck) {
@@ -329,10 +329,10 @@ TEST(LifecycleTest, ExecMakesEachMissingMutex) {
     rig.policy->SetPolicyParams(Rig::Params("1"));
     rig.failing.failOnMutex = 2;
     EXPECT_EQ(rig.policy->Exec(0), 1);
-    EXPECT_NE(rig.policy->m_hConnMutex, nullptr);
-    EXPECT_EQ(rig.policy->m_hProxyMutex, nullptr);
+    EXPECT_NE(rig.policy->m_monitor.m_hConnMutex, nullptr);
+    EXPECT_EQ(rig.policy->m_monitor.m_hProxyMutex, nullptr);
     EXPECT_EQ(rig.policy->Exec(0), 0);
-    EXPECT_NE(rig.policy->m_hProxyMutex, nullptr);
+    EXPECT_NE(rig.policy->m_monitor.m_hProxyMutex, nullptr);
 }
 
 TEST(LifecycleTest, DestructorStopsARunningPolicy) {

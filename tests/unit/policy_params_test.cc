@@ -76,7 +76,7 @@ TEST_F(PolicyParamsTest, ConnectionMode) {
     ASSERT_EQ(Read({Param("Type", "2"), Param("ConnectAddr", "multi.test:80;noport;[::1]:x:443; gone.test :8080"),
                     Param("ImageIP", " 192.0.2.50 ;;192.0.2.51"), Param("checkcyc", " 3")}),
               1);
-    EXPECT_EQ(policy->m_settings.m_nCheckType * 10 + policy->m_nCheckCycle.load(), 23);
+    EXPECT_EQ(policy->m_settings.m_nCheckType * 10 + policy->m_monitor.CheckCycle(), 23);
     ASSERT_EQ(policy->m_settings.m_lstConnectAddr.size(), 3u);
     const ConnectAddrRecord& first = policy->m_settings.m_lstConnectAddr.front();
     EXPECT_EQ(first.strAddr + "|" + first.strPort + "|" + first.strHost, "203.0.113.1|80|multi.test");

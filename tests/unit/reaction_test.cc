@@ -71,7 +71,7 @@ TEST(ReactionTest, HandleResultCarriesOutTheDecision) {
         rig.policy->m_lstDenyAddr = {"192.0.2.1", "192.0.2.2"};
         rig.policy->m_lstIEProxyIP = {InetAddr("203.0.113.9")};
 
-        Handle lists = c.held == 0 ? nullptr : (rig.policy->m_hProxyMutex = rig.fake.Kernel()->CreateMutexObject(true));
+        Handle lists = c.held == 0 ? nullptr : (rig.policy->m_monitor.m_hProxyMutex = rig.fake.Kernel()->CreateMutexObject(true));
         g_bExit.store(c.held == 2 ? 1 : 0);
         int result = -1;
         std::thread check([&] { result = rig.policy->HandleResult(c.kind); });

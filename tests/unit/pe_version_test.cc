@@ -40,13 +40,17 @@ TEST(PeVersionTest, ItemsOfBuiltImages) {
     }
 }
 
+std::string Utf16(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) out += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    return out;
+}
+
 // A VS_VERSIONINFO-style node: length, value length, type, the key in
 // UTF-16 with its terminator, the value and the children, each 4-aligned.
 std::string Node(const std::u16string& key, const std::string& value, uint16_t valueLength, uint16_t type,
                  const std::string& children = "", int lengthDelta = 0) {
-    std::string b(6, '\0');
-    const auto unit = [&b](char16_t c) { b += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)}; };
-    for (char16_t c : key + u'\0') unit(c);
+    std::string b = std::string(6, '\0') + Utf16(key + u'\0');
     b.resize((b.size() + 3) & ~size_t{3}, '\0');
     b += value;
     if (!children.empty()) b.resize((b.size() + 3) & ~size_t{3}, '\0');
@@ -57,12 +61,6 @@ std::string Node(const std::u16string& key, const std::string& value, uint16_t v
     b[4] = static_cast<char>(type);
     b.resize((b.size() + 3) & ~size_t{3}, '\0');  // the next sibling's alignment, not counted
     return b;
-}
-
-std::string Utf16(const std::u16string& text) {
-    std::string out;
-    for (char16_t c : text) out += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-    return out;
 }
 
 // The item's text in a block built here: it runs to its terminator or to

@@ -1,8 +1,9 @@
-// Small text helpers: ASCII case and UTF-8 encoding. ASCII only on purpose:
+// Small text helpers: ASCII case and classes, UTF-8 encoding and decoding. ASCII only on purpose:
 // names, keys and protocol words compare the same whatever the locale, and
 // bytes outside A-Z/a-z (UTF-8 included) are never changed.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,13 @@ namespace outlinkwatch {
 
 inline char AsciiToLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 inline char AsciiToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Character classes of the "C" locale, so that results do not depend on
+// whatever locale the process runs in.
+inline bool IsAsciiSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+inline bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
 inline std::string AsciiStrToLower(std::string s) {
     for (char& c : s) c = AsciiToLower(c);
@@ -53,6 +61,44 @@ inline void AppendUtf8(char32_t c, std::string* out) {
         out->push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
         out->push_back(static_cast<char>(0x80 | (c & 0x3F)));
     }
+}
+
+// One UTF-8 sequence of text at pos (pos < text.size()), read with bounds.
+// length is 0 when the byte at pos cannot begin a sequence (0x80..0xC1,
+// 0xF5..0xFF) or a continuation byte is missing; otherwise it counts the
+// sequence's bytes, and wellFormed says whether its value is a character:
+// not an overlong form, not a surrogate, at most U+10FFFF.
+struct Utf8Sequence {
+    size_t length = 0;
+    char32_t codePoint = 0;
+    bool wellFormed = false;
+};
+
+inline Utf8Sequence DecodeUtf8(std::string_view text, size_t pos) {
+    const unsigned char lead = static_cast<unsigned char>(text[pos]);
+    if (lead < 0x80) return {1, lead, true};
+    size_t extra;
+    char32_t c;
+    if (lead >= 0xC2 && lead < 0xE0) {
+        extra = 1;
+        c = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+        extra = 2;
+        c = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead < 0xF5) {
+        extra = 3;
+        c = lead & 0x07;
+    } else {
+        return {};
+    }
+    if (extra >= text.size() - pos) return {};
+    for (size_t k = 1; k <= extra; ++k) {
+        const unsigned char cont = static_cast<unsigned char>(text[pos + k]);
+        if ((cont & 0xC0) != 0x80) return {};
+        c = (c << 6) | (cont & 0x3F);
+    }
+    const char32_t minimum = extra == 1 ? 0x80 : extra == 2 ? 0x800 : 0x10000;
+    return {extra + 1, c, c >= minimum && c <= 0x10FFFF && !(c >= 0xD800 && c < 0xE000)};
 }
 
 }  // namespace outlinkwatch

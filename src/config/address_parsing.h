@@ -1,6 +1,7 @@
-// Address texts of the policy configuration: splitting and trimming lists,
-// expanding "address/len" ranges, inet_addr-style conversion and turning
-// host names into addresses. Everything here is pure: the name resolver and
+// Address texts of the policy configuration: expanding "address/len"
+// ranges, port texts and turning host names into addresses (the splitting,
+// trimming and inet_addr-style conversion they build on are in
+// base/address_text.h, included here for the callers). Everything here is pure: the name resolver and
 // the logger come in as callbacks, so the same code runs in the plug-in, in
 // the unit tests and in the fuzz harness, on Windows and on Linux alike.
 //
@@ -22,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "base/address_text.h"
+
 namespace outlinkwatch {
 
 // One "host:port" entry resolved to one address.
@@ -39,23 +42,6 @@ using ResolveFn = std::function<bool(const std::string& host, std::vector<uint32
 // Receives a plain message, never a format.
 using LogFn = std::function<void(const char* message)>;
 
-// Most addresses taken from one resolver answer. A real answer for one name
-// holds a handful; a broken or hostile resolver must not be able to blow up
-// the lists built from a single configuration entry.
-constexpr size_t kMaxAddrsPerHost = 64;
-
-// Strips, from both ends, first every '\r' and '\n', then blanks, then tabs,
-// then blanks again. One pass per set, so a line feed behind a leading blank
-// survives: " \nx" gives "\nx".
-std::string TrimText(const std::string& s);
-
-// Appends to out (never clears) the pieces of text between occurrences of
-// sep, searched from the start. Empty pieces are kept only if keepEmpty; an
-// empty piece behind a trailing separator is never appended. Pieces are not
-// trimmed. An empty sep appends text as one piece. sep is expected to be a
-// short caller constant: the search costs up to length(text) * length(sep).
-void SplitString(const std::string& text, const std::string& sep, bool keepEmpty, std::list<std::string>& out);
-
 // Appends each entry to out: an entry without '/' unchanged, an entry
 // "address/len" (split at the last '/') as every address of its network, in
 // ascending order. len is read like atol and must be 24..32; otherwise
@@ -63,29 +49,10 @@ void SplitString(const std::string& text, const std::string& sep, bool keepEmpty
 // that InetAddr refuses counts as 255.255.255.255.
 void ParseIPSec(const std::list<std::string>& in, std::list<std::string>& out, const LogFn& log);
 
-// Between network order (the bytes as they travel) and host order (the
-// first dotted number in the most significant bits), on any host.
-uint32_t NetFromHost(uint32_t host);
-uint32_t HostFromNet(uint32_t net);
-
 // The port text as atoi reads it (blanks, a sign, leading digits; 0 when
 // there are none), kept in 16 bits. Counted modulo 65536 all the way, so a
 // long run of digits cannot overflow.
 uint16_t AtoiPort(const std::string& text);
-
-// "a.b.c.d" of the four bytes of an address in network order.
-std::string AddressText(uint32_t addrNetOrder);
-
-// The address in network order, read as glibc's inet_addr does: one to four
-// dot-separated parts, each decimal, octal (leading 0) or hex (0x); the last
-// part fills the remaining bytes; anything after a white-space character is
-// ignored. Returns 0xFFFFFFFF (INADDR_NONE) for invalid text - which is also
-// what "255.255.255.255" gives. Differences from the library call: white
-// space is classified as in the "C" locale whatever the process locale is,
-// and the result is the same on every platform (the Windows library call
-// reads some forms differently). As with the C call, an embedded NUL ends
-// the text.
-uint32_t InetAddr(const std::string& text);
 
 // Resolves a list of host names (withPort == 0) or "host:port" entries
 // (withPort != 0, split at the last ':'; entries without ':' are skipped).

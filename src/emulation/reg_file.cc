@@ -26,42 +26,6 @@ void AppendUnit(std::string* out, uint32_t unit) {
     out->push_back(static_cast<char>((unit >> 8) & 0xFF));
 }
 
-// One well-formed UTF-8 sequence at pos: its code point and length, or 0.
-size_t DecodeUtf8(const std::string& s, size_t pos, uint32_t* cp) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char b0 = byte(pos);
-    if (b0 < 0x80) {
-        *cp = b0;
-        return 1;
-    }
-    size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED) hi = 0x9F;  // no surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return 0;
-    }
-    if (pos + len > s.size()) return 0;
-    const unsigned char b1 = byte(pos + 1);
-    if (b1 < lo || b1 > hi) return 0;
-    uint32_t value = b0 & (0xFF >> (len + 1));
-    for (size_t i = 1; i < len; ++i) {
-        const unsigned char b = byte(pos + i);
-        if ((b & 0xC0) != 0x80) return 0;
-        value = (value << 6) | (b & 0x3F);
-    }
-    *cp = value;
-    return len;
-}
-
 class Parser {
 public:
     Parser(const std::string& text, bool wideStrings, Key* root)
@@ -385,14 +349,14 @@ std::string NarrowToUtf16(const std::string& narrow) {
     std::string out;
     out.reserve(narrow.size() * 2);
     for (size_t i = 0; i < narrow.size();) {
-        uint32_t cp = 0;
-        const size_t len = DecodeUtf8(narrow, i, &cp);
-        if (len == 0) {
+        const Utf8Sequence seq = DecodeUtf8(narrow, i);
+        if (seq.length == 0 || !seq.wellFormed) {
             AppendUnit(&out, 0xDC00u + static_cast<unsigned char>(narrow[i]));
             ++i;
             continue;
         }
-        i += len;
+        i += seq.length;
+        uint32_t cp = seq.codePoint;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             AppendUnit(&out, 0xD800u + (cp >> 10));

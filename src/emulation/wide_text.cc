@@ -42,34 +42,18 @@ std::wstring Utf8ToWide(const std::string& text) {
     std::wstring out;
     size_t i = 0;
     while (i < text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        // 9: a byte that cannot begin a sequence.
-        size_t extra = 9;
-        if (lead < 0x80) extra = 0;
-        else if (lead >= 0xC2 && lead < 0xE0) extra = 1;
-        else if (lead >= 0xE0 && lead < 0xF0) extra = 2;
-        else if (lead >= 0xF0 && lead < 0xF5) extra = 3;
-        char32_t c = extra == 0 ? lead : extra == 1 ? (lead & 0x1F) : extra == 2 ? (lead & 0x0F) : (lead & 0x07);
-        bool ok = extra != 9;
-        for (size_t k = 1; ok && k <= extra; ++k) {
-            if (i + k >= text.size()) {
-                ok = false;
-                break;
-            }
-            const unsigned char cont = static_cast<unsigned char>(text[i + k]);
-            if ((cont & 0xC0) != 0x80) ok = false;
-            else c = (c << 6) | (cont & 0x3F);
-        }
-        if (!ok) {
+        const Utf8Sequence seq = DecodeUtf8(text, i);
+        if (seq.length == 0) {
+            // A byte that cannot begin a sequence, or a cut one: one
+            // replacement per byte.
             PutWide(kReplacement, &out);
             ++i;
             continue;
         }
-        // Overlong forms and surrogates are not characters.
-        const char32_t minimum = extra == 1 ? 0x80 : extra == 2 ? 0x800 : extra == 3 ? 0x10000 : 0;
-        if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) c = kReplacement;
-        PutWide(c, &out);
-        i += extra + 1;
+        // Overlong forms and surrogates are not characters: one
+        // replacement for the whole sequence.
+        PutWide(seq.wellFormed ? seq.codePoint : kReplacement, &out);
+        i += seq.length;
     }
     return out;
 }

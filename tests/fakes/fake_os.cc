@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "config/address_parsing.h"
+#include "base/address_text.h"
 #include "emulation/expand_vars.h"
 #include "emulation/trace_files.h"
 

@@ -104,9 +104,15 @@ struct CountingSink : TimerSink {
         inTick = false;
     }
     template <typename F>
-    bool WaitFor(F pred) {
+    bool WaitFor(F pred, std::chrono::milliseconds bound = std::chrono::seconds(10)) {
         std::unique_lock<std::mutex> lock(mu);
-        return cv.wait_for(lock, std::chrono::seconds(10), pred);
+        return cv.wait_for(lock, bound, pred);
+    }
+    // Runs change under the lock and wakes every waiter.
+    template <typename F>
+    void Notify(F change) {
+        Locked(change);
+        cv.notify_all();
     }
     template <typename F>
     auto Locked(F read) {

@@ -222,18 +222,6 @@ TEST(LifecycleTest, ThePolicyKeepsItsOwnOs) {
     SetOsForTesting(outer);
 }
 
-// The agent may hand parameters in while the threads read them.
-TEST(LifecycleTest, ParametersChangeWhileChecksRun) {
-    Rig rig;
-    rig.Start();
-    for (int i = 0; i < 50; ++i) {
-        rig.policy->SetPolicyParams(Rig::Params(std::to_string(i % 3)));
-        if (i % 10 == 0) rig.fake.FireRouteChange();
-        rig.policy->ClearPolicyParams();
-    }
-    EXPECT_EQ(rig.policy->done(""), 0);
-}
-
 TEST(LifecycleTest, CheckCycleCountsMinutes) {
     const std::pair<const char*, int> cases[] = {{"1", 1}, {"3", 3}, {"0", 1}, {"-4", 1}};  // cycle, ticks a check
     for (const auto& [cycle, ticksPerCheck] : cases) {

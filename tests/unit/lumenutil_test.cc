@@ -2,6 +2,8 @@
 // their override files, and the operating-system code table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -40,7 +42,17 @@ TEST(IniReaderTest, LookupTable) {
     const std::string lists = "[a]\nk1=1\nk2=2\n[b]\n";  // a null section or key lists the names
     EXPECT_EQ(Ini(lists, nullptr, nullptr, ""), std::string("a\0b\0|4", 6));
     EXPECT_EQ(Ini(lists, "a", nullptr, ""), std::string("k1\0k2\0|6", 8));
-    EXPECT_EQ(Ini(lists, "a", nullptr, "", 5), std::string("k1\0|3", 5)) << "cut lists report size - 2";
+    // Cut lists report size - 2 and end in two NULs within size.
+    const std::pair<uint32_t, std::string> cuts[] = {
+        {7, std::string("k1\0k2\0|6", 8)}, {6, std::string("k1\0k|4", 6)}, {5, std::string("k1\0|3", 5)},
+        {4, "k1|2"}, {3, "k|1"}, {2, "|0"}, {1, "|0"}};
+    for (const auto& [size, want] : cuts) EXPECT_EQ(Ini(lists, "a", nullptr, "", size), want) << size;
+    // Only the first 4 MiB of a file are read; a profile string is at most 64 KiB.
+    std::string large = ";" + std::string(kMaxIniFileBytes - 9, 'x') + "\n[S]\nk=vw";
+    EXPECT_EQ(Ini(large, "S", "k", "d"), "v|1");
+    EXPECT_EQ(IniProfileString("[S]\nk=" + std::string(kMaxProfileBuffer + 9, 'y'), "S", "k", "", 1u << 20),
+              std::string(kMaxProfileBuffer - 1, 'y'));
+    EXPECT_EQ(IniProfileString("[S]\nk=v", "S", "k", "", 0), "");
 }
 
 TEST(LangMapTest, Lookups) {
@@ -101,11 +113,36 @@ TEST_F(LanguageFilesTest, TextsWithTheOverrideFile) {
     EXPECT_EQ(lumenutil::getStringFromLangIni("S", "q", 1), "x");
     EXPECT_EQ(lumenutil::getStringFromLangIni("S", "two", 1), "\"\"");
 
+    // The narrow and the wide call alike: the override file first, then the
+    // default; the copy is cut to size - 1, gets a second terminator where
+    // there is room and nothing at or past size; without a buffer or a path
+    // nothing is read.
     const std::string base = dir_.path() + "/language/UniLang_en.ini";
-    for (const auto& c : {std::make_pair("nokey", "def|3"), std::make_pair("both", "custom|6")}) {
-        char buf[32];
-        const uint32_t n = lumenutil::LumenFile::GetInifileStringA("S", c.first, "def", buf, sizeof(buf), base.c_str());
-        EXPECT_EQ(buf + ("|" + std::to_string(n)), c.second);
+    const std::wstring wideBase(base.begin(), base.end());
+    const struct { const char* key; uint32_t size; bool buffer, path; const char* want; } rows[] = {
+        {"nokey", 32, true, true, "def"}, {"both", 32, true, true, "custom"}, {"both", 7, true, true, "custom"},
+        {"both", 6, true, true, "custo"}, {"both", 1, true, true, ""},        {"both", 0, true, true, ""},
+        {"both", 32, false, true, ""},    {"both", 32, true, false, ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(r.key) + " " + std::to_string(r.size) + (r.buffer ? "" : " no buffer") +
+                     (r.path ? "" : " no path"));
+        char narrow[40];
+        wchar_t wide[40];
+        std::fill(std::begin(narrow), std::end(narrow), 'Z');
+        std::fill(std::begin(wide), std::end(wide), L'Z');
+        const std::wstring key(r.key, r.key + std::strlen(r.key));
+        const size_t n = std::strlen(r.want);
+        EXPECT_EQ(lumenutil::LumenFile::GetInifileStringA("S", r.key, "def", r.buffer ? narrow : nullptr, r.size,
+                                                          r.path ? base.c_str() : nullptr), n);
+        EXPECT_EQ(lumenutil::LumenFile::GetInifileStringW(L"S", key.c_str(), L"def", r.buffer ? wide : nullptr, r.size,
+                                                          r.path ? wideBase.c_str() : nullptr), n);
+        const bool written = r.buffer && r.path && r.size > 0;
+        EXPECT_EQ(std::string(narrow, written ? n + 1 : 1), written ? std::string(r.want, n + 1) : "Z");
+        EXPECT_EQ(std::wstring(wide, written ? n + 1 : 1),
+                  written ? std::wstring(r.want, r.want + n) + L'\0' : std::wstring(L"Z"));
+        EXPECT_EQ(narrow[n + 1], written && n + 1 < r.size ? '\0' : 'Z');
+        EXPECT_EQ(wide[n + 1], written && n + 1 < r.size ? L'\0' : L'Z');
     }
     std::filesystem::remove(base);
     EXPECT_EQ(lumenutil::getStringFromLangIni("S", "both", 1), "") << "no language file: no override either";

@@ -4,7 +4,6 @@
 // agree.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -186,7 +185,8 @@ TYPED_TEST(OsContractTest, RouteChangeRequest) {
 }
 
 // A timer repeats until disarmed, and Stop waits out a tick under way,
-// however short its own bound: no tick reaches the sink after it.
+// however short its own bound: no tick reaches the sink after it. On the
+// fake each tick is a step of its clock; the backend ticks in real time.
 TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
     Os* os = this->os_.get();
     std::unique_ptr<TimerHost> host = os->Clock()->CreateTimerHost();
@@ -195,26 +195,30 @@ TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
     EXPECT_FALSE(host->Arm(1, 5)) << "not started";
     ASSERT_TRUE(host->Start(&sink));
     ASSERT_TRUE(host->Arm(3, 5));
-    std::atomic<bool> advancing{true};
-    std::thread clock([&] {
-        while (advancing.load()) TypeParam::Advance(os, 5);
-    });
+    for (int i = 0; i < 3; ++i) TypeParam::Advance(os, 5);
     EXPECT_TRUE(sink.WaitFor([&] { return sink.ticks >= 3; }));
 
     sink.Hold(true);
+    std::thread clock([&] { TypeParam::Advance(os, 5); });  // the next tick, held in the sink
     EXPECT_TRUE(sink.WaitFor([&] { return sink.inTick; }));
+    bool stopping = false, stopped = false;  // guarded by the sink's lock
     std::thread release([&] {
-        // Lets the held tick end only once Stop has had its bound twice over.
-        std::this_thread::sleep_for(milliseconds(40));
+        sink.WaitFor([&] { return stopping; });
+        // A Stop that returned during the tick ends this bounded wait early
+        // and is caught below; a right one is still waiting when it ends.
+        sink.WaitFor([&] { return stopped; }, milliseconds(50));
         sink.Hold(false);
     });
-    host->Stop(20);
-    EXPECT_FALSE(sink.Locked([&] { return sink.inTick; })) << "Stop returned during a tick";
+    sink.Notify([&] { stopping = true; });
+    host->Stop(0);
+    bool inTick = true;
+    sink.Notify([&] { inTick = sink.inTick, stopped = true; });
+    EXPECT_FALSE(inTick) << "Stop returned during a tick";
     const int after = sink.Locked([&] { return sink.ticks; });
     release.join();
-    advancing = false;
     clock.join();
-    EXPECT_EQ(sink.ticks, after) << "a tick after Stop";
+    TypeParam::Advance(os, 20);
+    EXPECT_EQ(sink.Locked([&] { return sink.ticks; }), after) << "a tick after Stop";
     EXPECT_EQ(sink.last, 3u);
     EXPECT_GE(os->Clock()->MonotonicMs() - startMs, 15u) << "the clock went on through three ticks of 5 ms";
     EXPECT_FALSE(host->Arm(3, 5)) << "stopped for good";

@@ -40,5 +40,65 @@ TEST(PeVersionTest, ItemsOfBuiltImages) {
     }
 }
 
+std::string Utf16(const std::u16string& text) {
+    std::string out;
+    for (char16_t c : text) out += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    return out;
+}
+
+// A VS_VERSIONINFO-style node: length, value length, type, the key in
+// UTF-16 with its terminator, the value and the children, each 4-aligned.
+std::string Node(const std::u16string& key, const std::string& value, uint16_t valueLength, uint16_t type,
+                 const std::string& children = "", int lengthDelta = 0) {
+    std::string b = std::string(6, '\0') + Utf16(key + u'\0');
+    b.resize((b.size() + 3) & ~size_t{3}, '\0');
+    b += value;
+    if (!children.empty()) b.resize((b.size() + 3) & ~size_t{3}, '\0');
+    b += children;
+    const size_t length = b.size() + lengthDelta;
+    b[0] = static_cast<char>(length & 0xFF), b[1] = static_cast<char>(length >> 8);
+    b[2] = static_cast<char>(valueLength & 0xFF), b[3] = static_cast<char>(valueLength >> 8);
+    b[4] = static_cast<char>(type);
+    b.resize((b.size() + 3) & ~size_t{3}, '\0');  // the next sibling's alignment, not counted
+    return b;
+}
+
+// The item's text in a block built here: it runs to its terminator or to
+// the end of its node, a pair of halves is one character and a lone half
+// none; a translation shorter than its two numbers, or a node longer than
+// its parent, finds nothing.
+TEST(PeVersionTest, BlockBounds) {
+    const auto block = [](const std::string& text, const std::string& translation = "\x09\x04\xb0\x04",
+                          int textDelta = 0) {
+        const std::string item = Node(u"FileVersion", text, static_cast<uint16_t>(text.size() / 2), 1, "", textDelta);
+        return Node(u"VS_VERSION_INFO", std::string(52, '\0'), 52, 0,
+                    Node(u"StringFileInfo", "", 0, 1, Node(u"040904b0", "", 0, 1, item)) +
+                        Node(u"VarFileInfo", "", 0, 1,
+                             Node(u"Translation", translation, static_cast<uint16_t>(translation.size()), 0)));
+    };
+    const struct {
+        const char* what;
+        std::string block;
+        const char* value;  // null: not found
+    } rows[] = {
+        {"terminated", block(Utf16(u"1.2") + std::string(2, '\0') + Utf16(u"9")), "1.2"},
+        {"to the node's end", block(Utf16(u"1.23")), "1.23"},
+        {"a pair at the end", block(Utf16(u"x\xDBFF\xDFFF")), "x\xF4\x8F\xBF\xBF"},
+        {"a high half at the end", block(Utf16(u"x\xD800")), "x\xEF\xBF\xBD"},
+        {"halves alone and in order", block(Utf16(u"\xDC00\xD800" u"a\xD7FF\xE000\xD800\xDC00\xD800\xE000")),
+         "\xEF\xBF\xBD\xEF\xBF\xBD" "a\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80\xEF\xBF\xBD\xEE\x80\x80"},
+        {"translation of three bytes", block(Utf16(u"1"), "\x09\x04\xb0"), nullptr},
+        {"another translation", block(Utf16(u"1"), std::string("\x07\x04\xb0\x04", 4)), nullptr},
+        {"text node past its parent", block(Utf16(u"1"), "\x09\x04\xb0\x04", 4), nullptr},
+        {"text node shorter than a header", block(Utf16(u"1"), "\x09\x04\xb0\x04", -29), nullptr},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        std::string value = "unchanged";
+        EXPECT_EQ(VersionBlockItem(r.block, "FileVersion", &value), r.value != nullptr);
+        EXPECT_EQ(value, r.value ? r.value : "unchanged");
+    }
+}
+
 }  // namespace
 }  // namespace outlinkwatch

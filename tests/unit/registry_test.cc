@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 
+#include "emulation/wide_text.h"
 #include "fakes/fake_os.h"
 #include "fakes/other_user.h"
 #include "fakes/temp_dir.h"
@@ -38,6 +39,12 @@ std::string Utf16File(const std::string& narrow) { return "\xFF\xFE" + regfile::
 
 TEST(RegFileTest, ParseTable) {
     const std::string v5 = "Windows Registry Editor Version 5.00\r\n\r\n";
+    // The bounds: the longest names, the deepest key, the largest values.
+    const std::string name(regfile::kMaxNameBytes, 'n'), big(regfile::kMaxValueBytes, 'x');
+    std::string deep = "k", deepDump = "[k]\n";
+    for (size_t i = 0; i < regfile::kMaxKeyDepth; ++i) deepDump += "[" + (deep += "\\k") + "]\n";
+    std::string hex;
+    for (size_t i = 0; i <= regfile::kMaxValueBytes; ++i) hex += i == 0 ? "00" : ",00";
     const struct {
         const char* what;
         std::string bytes;
@@ -66,6 +73,14 @@ TEST(RegFileTest, ParseTable) {
         {"text after a value", "REGEDIT4\n[A]\n\"x\"=\"1\" 2\n", "line 3: text after the closing quote"},
         {"no header", "[A]\n", "line 1: not a registry file (header missing)"},
         {"UTF-16 cut mid-character", Utf16File("REGEDIT4\n") + "A", "file cut inside a UTF-16 character"},
+        {"longest names", "REGEDIT4\n[" + name + "]\n\"" + name + "\"=\"1\"\n", "[" + name + "]\n\"" + name + "\"=\"1\"\n"},
+        {"key name too long", "REGEDIT4\n[" + name + "n]\n", "line 2: key name too long"},
+        {"value name too long", "REGEDIT4\n[A]\n\"" + name + "n\"=\"1\"\n", "line 3: value name too long"},
+        {"deepest key", "REGEDIT4\n[" + deep + "]\n", deepDump},
+        {"key nested too deep", "REGEDIT4\n[" + deep + "\\k]\n", "line 2: keys nested too deep"},
+        {"text too large", "REGEDIT4\n[A]\n\"x\"=\"" + big + "\"\n", "line 3: value too large"},
+        {"largest text", "REGEDIT4\n[A]\n\"x\"=\"" + big.substr(1) + "\"\n", "[A]\n\"x\"=\"" + big.substr(1) + "\"\n"},
+        {"hex too large", "REGEDIT4\n[A]\n\"x\"=hex:" + hex + "\n", "line 3: value too large"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -82,6 +97,50 @@ TEST(RegFileTest, ParseTable) {
         ASSERT_TRUE(regfile::Parse(file, &again, &error)) << error;
         EXPECT_TRUE(regfile::SameTree(root, again)) << Dump(again);
     }
+}
+
+// The one UTF-8 decoder under its two readers: wide texts put U+FFFD for
+// a byte that begins nothing or a cut sequence and one U+FFFD for a whole
+// overlong, surrogate or out-of-range one; the registry files keep each
+// byte of those as a unit of its own (0xDC00 + byte), so it comes back.
+TEST(Utf8DecoderTest, WideTextAndRegistryUnits) {
+    const char32_t R = 0xFFFD;
+    const struct {
+        std::string utf8;
+        std::u32string wide;
+        std::vector<uint16_t> units;
+    } rows[] = {
+        {"\x7F" "A\xC3\xA9", {0x7F, 'A', 0xE9}, {0x7F, 'A', 0xE9}},
+        {"\xC2\x80\xDF\xBF", {0x80, 0x7FF}, {0x80, 0x7FF}},
+        {"\xC1\xBF", {R, R}, {0xDCC1, 0xDCBF}},
+        {"\xE0\xA0\x80\xEF\xBF\xBF", {0x800, 0xFFFF}, {0x800, 0xFFFF}},
+        {"\xE0\x9F\xBF", {R}, {0xDCE0, 0xDC9F, 0xDCBF}},
+        {"\xED\x9F\xBF\xEE\x80\x80", {0xD7FF, 0xE000}, {0xD7FF, 0xE000}},
+        {"\xED\xA0\x80", {R}, {0xDCED, 0xDCA0, 0xDC80}},
+        {"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF", {0x10000, 0x10FFFF}, {0xD800, 0xDC00, 0xDBFF, 0xDFFF}},
+        {"\xF0\x8F\xBF\xBF", {R}, {0xDCF0, 0xDC8F, 0xDCBF, 0xDCBF}},
+        {"\xF4\x90\x80\x80", {R}, {0xDCF4, 0xDC90, 0xDC80, 0xDC80}},
+        {"\xF5\x80", {R, R}, {0xDCF5, 0xDC80}},
+        {"\xE2\x28\xA1", {R, '(', R}, {0xDCE2, '(', 0xDCA1}},
+        {"x\xE2\x82", {'x', R, R}, {'x', 0xDCE2, 0xDC82}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::PrintToString(r.utf8));
+        EXPECT_EQ(Utf8ToWide(r.utf8), std::wstring(r.wide.begin(), r.wide.end()));
+        std::string le;
+        for (uint16_t u : r.units) le += {static_cast<char>(u & 0xFF), static_cast<char>(u >> 8)};
+        EXPECT_EQ(regfile::NarrowToUtf16(r.utf8), le);
+        EXPECT_EQ(regfile::Utf16ToNarrow(le), r.utf8);
+    }
+    // And back: a pair is one character; a lone half is none (U+FFFD in
+    // a wide text, '?' in a registry file unless it stands for a byte).
+    const std::pair<std::u32string, std::string> wide[] = {
+        {{0xD83D, 0xDE00, 0x10FFFF}, "\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF"},
+        {{0xD800, 'A', 0xDC00, 0x110000, 0xD800}, "\xEF\xBF\xBD" "A\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    for (const auto& [w, utf8] : wide) EXPECT_EQ(WideToUtf8(std::wstring(w.begin(), w.end())), utf8);
+    EXPECT_EQ(regfile::Utf16ToNarrow(std::string("\x3D\xD8\x00\xDE\x7F\xDC\x80\xDC\xFF\xDC\x00\xD8" "A", 13)),
+              "\xF0\x9F\x98\x80?\x80\xFF?A");
 }
 
 // LumenReg over a backend: the same table runs on the in-memory fake and on
@@ -215,10 +274,30 @@ TYPED_TEST(LumenRegTest, ViewsMasksAndFailures) {
     LumenReg::SetRegKeyValue(HKEY_USERS, "S\\K", "v", 6u, static_cast<OSTYPE>(7));
     EXPECT_EQ(access(4), 0x20006u) << "no view flag for any other value";
 
+    // A null root or buffer, an empty key path, a size of 0 or, for a
+    // DWORD, an empty value name: refused before any registry call.
     std::string text;
     uint32_t size = 0;
-    EXPECT_EQ(LumenReg::QueryRegKeyValue(HKEY_USERS, "S\\K", "", size, text, OSTYPE_X86), UTIL_E_INVALIDARG);
-    EXPECT_EQ(LumenReg::SetRegKeyValue(HKEY_USERS, "", "v", 1u, OSTYPE_X86), UTIL_E_INVALIDARG);
+    BYTE* const none = nullptr;
+    const std::string t = "t";
+    const std::function<uint32_t()> refused[] = {
+        [&] { return LumenReg::QueryRegKeyValue(HKEY_USERS, "S\\K", "", size, text, OSTYPE_X86); },
+        [&] { return LumenReg::QueryRegKeyValue(nullptr, "S\\K", "v", v, OSTYPE_X86); },
+        [&] { return LumenReg::QueryRegKeyValue(HKEY_USERS, "", "v", v, OSTYPE_X86); },
+        [&] { return LumenReg::QueryRegKeyValue(HKEY_USERS, "S\\K", "", v, OSTYPE_X86); },
+        [&] { return LumenReg::QueryRegKeyValue(HKEY_USERS, "S\\K", "v", size = 4, none, OSTYPE_X86); },
+        [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, "", "v", 1u, OSTYPE_X86); },
+        [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, "S\\K", "", 1u, OSTYPE_X86); },
+        [&] { return LumenReg::SetRegKeyValue(HKEY_USERS, "S\\K", "v", none, 2, OSTYPE_X86); },
+        [&] { return LumenReg::SetRegKeyValue(nullptr, "S\\K", "v", t, false, OSTYPE_X86); },
+        [&] { return LumenReg::CreateRegKeyValue(HKEY_USERS, "S\\K", "v", none, 2, OSTYPE_X86); },
+        [&] { return LumenReg::CreateRegKeyValue(HKEY_USERS, "", "v", t, false, OSTYPE_X86); },
+        [&] { return LumenReg::CreateRegKeyValue(HKEY_USERS, "S\\K", "", 1u, OSTYPE_X86); },
+        [&] { return LumenReg::DeleteRegKeyValue(HKEY_USERS, "", "v", OSTYPE_X86); },
+        [&] { return LumenReg::DeleteRegKey(nullptr, "S\\K", OSTYPE_X86); },
+        [&] { return LumenReg::QueryRegKeyModifyTime(HKEY_USERS, "S\\K", nullptr, 16, OSTYPE_X86); },
+    };
+    for (const auto& call : refused) EXPECT_EQ(call(), UTIL_E_INVALIDARG) << &call - refused;
     EXPECT_EQ(os.RegistryCalls().size(), 6u) << "arguments are checked before any call";
 
     os.FailRegistryCall("set", 5);

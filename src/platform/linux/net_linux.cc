@@ -1,6 +1,6 @@
 #include "platform/linux/net_linux.h"
 
-#include "config/address_parsing.h"
+#include "base/address_text.h"
 
 #include <arpa/inet.h>
 #include <linux/netlink.h>

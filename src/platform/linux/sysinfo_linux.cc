@@ -24,7 +24,7 @@
 #include <fstream>
 #include <memory>
 
-#include "config/address_parsing.h"
+#include "base/address_text.h"
 
 namespace outlinkwatch {
 namespace linuxsys {

@@ -47,13 +47,13 @@ uint32_t MonitorRouteThread(void* arg) {
             g_bExit.store(1);
         } else if (wait == kWaitObject0 + 1) {
             OW_LOG(policy, 2, "MonitorRouteThread", "the route changed");
-            policy->m_tracer.m_bRouteChanged.store(1);
+            policy->m_connCheck.CancelTrace();
             policy->TracertCallback();
             os->Kernel()->ResetEventObject(routeChange);
             os->Clock()->SleepMs(100);
         } else if (wait == kWaitObject0 + 2) {
             OW_LOG(policy, 2, "MonitorRouteThread", "conn cyc event active!");
-            policy->m_tracer.m_bRouteChanged.store(1);
+            policy->m_connCheck.CancelTrace();
             policy->TracertCallback();
             os->Clock()->SleepMs(100);
         } else if (wait != outlinkwatch::kWaitTimeout && wait != kWaitObject0 + 3) {

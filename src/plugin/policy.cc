@@ -98,7 +98,7 @@ int CPolicy::Exec(uint32_t) {
 // takes to stop; a check that runs longer leaves the reading to the next.
 int CPolicy::ExecWhileRunning() {
     m_bParamsPending.store(1);
-    m_tracer.m_bRouteChanged.store(1);
+    m_connCheck.CancelTrace();
     CreateNamedEvents();
     int result = 0;
     {
@@ -133,8 +133,7 @@ int CPolicy::ReadParams() {
 void CPolicy::ResetCheckState() {
     m_strIEInvalidMsg.clear();
     m_strFireFoxInvalidMsg.clear();
-    m_strTracertInfo.clear();
-    m_strConnInfo.clear();
+    m_connCheck.ForgetFindings();
     m_settings.m_lstTracertIP.clear();
     m_settings.m_lstValidProxyIP.clear();
     m_settings.m_lstValidProxyStr.clear();
@@ -226,8 +225,7 @@ void CPolicy::ForgetFindings() {
     m_strFireFoxInvalidMsg.clear();
     m_strIEProxyInfo.clear();
     m_strFireFoxProxyInfo.clear();
-    m_strTracertInfo.clear();
-    m_strConnInfo.clear();
+    m_connCheck.ForgetFindings();
 }
 
 void CPolicy::StopRouteThread() {
@@ -259,7 +257,7 @@ void CPolicy::StopChecks(bool releasing) {
     m_timer.KillMyTimer(kProxyTimerId);
     m_timer.KillMyTimer(kConnTimerId);
     if (releasing) OW_LOG(this, 2, "CPolicy::~CPolicy", "Begin to release resourse.");
-    m_tracer.m_bRouteChanged.store(1);
+    m_connCheck.CancelTrace();
 
     // A check under way may set a deny list after the lift above; it is
     // lifted once more when the threads have stopped.

@@ -2,6 +2,8 @@
 // record what the check hands them, and the flags its stop token reads.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -9,76 +11,56 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "fakes/fake_os.h"
 #include "probes/conn_check.h"
 
 namespace outlinkwatch {
 
-struct SinkLine {
-    int32_t level;
-    std::string function, text;
-};
-
-class RecordingSink : public LogSink {
-public:
-    void WriteLog(int32_t nLevel, const char* pszFunction, int32_t, const char* pszFormat, ...) override {
+// Each line as "<level>|<function>|<text>".
+struct RecordingSink : LogSink {
+    void WriteLog(int32_t level, const char* function, int32_t, const char* format, ...) override {
         char text[4096];
         va_list args;
-        va_start(args, pszFormat);
-        std::vsnprintf(text, sizeof(text), pszFormat, args);
+        va_start(args, format);
+        std::vsnprintf(text, sizeof(text), format, args);
         va_end(args);
-        lines.push_back({nLevel, pszFunction, text});
+        lines.push_back(std::to_string(level) + "|" + function + "|" + text);
     }
-    // The texts of one function's lines, in order.
-    std::vector<std::string> Texts(const std::string& function) const {
-        std::vector<std::string> out;
-        for (const SinkLine& l : lines) {
-            if (l.function == function) out.push_back(l.text);
-        }
-        return out;
-    }
-    std::vector<SinkLine> lines;
+    std::vector<std::string> lines;
 };
 
-class RecordingReporter : public FindingReporter {
-public:
-    struct Finding {
-        std::string info, describe, key;
-    };
+struct ConnCheckRig : FindingReporter {
     std::string GetLangString(const std::string& key) override { return texts[key]; }
+    // Each finding as "<info>|<describe>|<key>".
     void PackNotifyMsg(const std::string& kind, const std::string& info, const std::string& describe,
                        const std::string& key) override {
         EXPECT_EQ(kind, "");
-        findings.push_back({info, describe, key});
+        findings.push_back(info + "|" + describe + "|" + key);
     }
     // The kind, and the servers to deny the reaction finds at that moment.
     int HandleResult(std::string kind) override {
-        for (const std::string& addr : check->DenyAddrs()) kind += " " + addr;
+        for (const std::string& addr : check.DenyAddrs()) kind += " " + addr;
         reactions.push_back(kind);
         return 0;
     }
     int EnableProxy() override { return 0; }
+    // The lines "2|<function>|<text>" expects, from texts.
+    static std::vector<std::string> Lines(const std::string& function, const std::vector<std::string>& texts) {
+        std::vector<std::string> out;
+        for (const std::string& t : texts) out.push_back("2|" + function + "|" + t);
+        return out;
+    }
 
-    std::map<std::string, std::string> texts;
-    std::vector<Finding> findings;
-    std::vector<std::string> reactions;
-    const ConnCheck* check = nullptr;
-};
-
-struct ConnCheckRig {
-    ConnCheckRig() { reporter.check = &check; }
     FakeOs fake;
     RecordingSink sink;
-    RecordingReporter reporter;
+    std::map<std::string, std::string> texts;
+    std::vector<std::string> findings, reactions;
     std::atomic<int32_t> exiting{0}, pending{0}, osCode{122};
     std::string server;  // the agent's own server; "" for an agent without one
     PolicySettings settings;
-    ConnCheck check{&fake, &sink, reporter, StopToken(exiting, pending), osCode, [this](std::string* address) {
-                        if (server.empty()) return false;
+    ConnCheck check{&fake, &sink, *this, StopToken(exiting, pending), osCode, [this](std::string* address) {
                         *address = server;
-                        return true;
+                        return !server.empty();
                     }};
 };
 

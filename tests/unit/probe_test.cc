@@ -64,22 +64,20 @@ TEST(ConnCheckTest, Table) {
         std::string logs;  // f/s/T and the target's index, in order
         std::list<std::string> denied;  // {"k"}: left as it was
         const char* info;    // the last reported finding
-        std::vector<std::string> reactions;  // each with the servers to deny it finds
+        size_t reports;  // each reacted to with the reached server to deny
     } rows[] = {
-        {"empty list", "", 1, false, false, 1, "", {"k"}, "", {}},
-        {"first unreachable, second reached", "ro", 1, false, false, 1, "f0s1", {"127.0.0.1"}, "host1 reaches out",
-         {"conn 127.0.0.1"}},
-        {"only the first reachable one", "oo", 1, false, false, 1, "s0", {"127.0.0.1"}, "host0 reaches out",
-         {"conn 127.0.0.1"}},
-        {"none reachable", "rx", 1, false, false, 0, "f0f1", {}, "", {}},
-        {"reported once", "o", 2, false, false, 1, "s0s0", {}, "host0 reaches out", {"conn 127.0.0.1"}},
-        {"stop flag", "o", 1, true, false, 0, "T0", {}, "", {}},
-        {"parameters pending", "o", 1, false, true, 0, "", {}, "", {}},
+        {"empty list", "", 1, false, false, 1, "", {"k"}, "", 0},
+        {"first unreachable, second reached", "ro", 1, false, false, 1, "f0s1", {"127.0.0.1"}, "host1 reaches out", 1},
+        {"only the first reachable one", "oo", 1, false, false, 1, "s0", {"127.0.0.1"}, "host0 reaches out", 1},
+        {"none reachable", "rx", 1, false, false, 0, "f0f1", {}, "", 0},
+        {"reported once", "o", 2, false, false, 1, "s0s0", {}, "host0 reaches out", 1},
+        {"stop flag", "o", 1, true, false, 0, "T0", {}, "", 0},
+        {"parameters pending", "o", 1, false, true, 0, "", {}, "", 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ConnCheckRig rig;
-        rig.reporter.texts["rsSuccess"] = " reaches out";
+        rig.texts["rsSuccess"] = " reaches out";
         std::vector<std::unique_ptr<LoopbackServer>> servers;
         std::vector<std::string> endpoints;
         for (char t : row.targets) {
@@ -97,7 +95,7 @@ TEST(ConnCheckTest, Table) {
         EXPECT_EQ(result, row.result);
 
         std::string logs;  // each check line as its letter and the target's index
-        for (const std::string& line : rig.sink.Texts("CPolicy::TCPCheckOutlink")) {
+        for (const std::string& line : rig.sink.lines) {
             for (size_t i = 0; i < endpoints.size(); ++i) {
                 for (const char* kind : {"fail:", "succ:", "Telnet:"}) {
                     if (line.find(kind + endpoints[i]) != std::string::npos) logs += kind[0] + std::to_string(i);
@@ -107,12 +105,9 @@ TEST(ConnCheckTest, Table) {
         EXPECT_EQ(logs, row.logs);
         EXPECT_EQ(rig.check.DenyAddrs(), row.denied);
         EXPECT_EQ(rig.check.ConnInfo(), row.info);
-        EXPECT_EQ(rig.reporter.reactions, row.reactions);
-        ASSERT_EQ(rig.reporter.findings.size(), row.reactions.size());
-        for (const auto& f : rig.reporter.findings) {
-            EXPECT_EQ(f.info, row.info);
-            EXPECT_EQ(f.describe + f.key, std::string("3\x02") + std::string(row.info).substr(0, 5));
-        }
+        EXPECT_EQ(rig.reactions, std::vector<std::string>(row.reports, "conn 127.0.0.1"));
+        const std::string finding = std::string(row.info) + "|3|\x02" + std::string(row.info).substr(0, 5);
+        EXPECT_EQ(rig.findings, std::vector<std::string>(row.reports, finding));
         for (auto& server : servers) EXPECT_EQ(server->received(), "") << "no bytes go to a port other than 80";
     }
 }
@@ -151,9 +146,7 @@ TEST(AdapterQueryTest, ActiveNetworkAndLocalAddresses) {
         rig.fake.growBy.assign(row.growBy, AdapterInfo{"new", {"0.0.0.0"}});
         rig.fake.adapterError = row.error;
         EXPECT_EQ(rig.check.IsActivedNetwork(), row.active);
-        EXPECT_EQ(rig.sink.Texts("CPolicy::IsActivedNetwork"), row.lines);
-        for (const SinkLine& l : rig.sink.lines) EXPECT_EQ(l.level, 2);
-        EXPECT_EQ(rig.sink.lines.size(), row.lines.size());
+        EXPECT_EQ(rig.sink.lines, ConnCheckRig::Lines("CPolicy::IsActivedNetwork", row.lines));
 
         rig.fake.adapters = row.adapters;
         rig.fake.growBy.assign(row.growBy, AdapterInfo{"new", {"0.0.0.0"}});

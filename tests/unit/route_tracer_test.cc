@@ -184,13 +184,11 @@ TEST_F(TraceTest, PrintTracertByTable) {
         rig.check.TracerForTesting().m_bRouteChanged.store(c.flag);
         rig.exiting = c.exiting ? 1 : 0;
         EXPECT_EQ(rig.check.PrintTracert(rig.settings, c.destination, c.report), c.result);
-        EXPECT_EQ(rig.sink.Texts("CPolicy::PrintTracert"), c.logs);
-        for (const SinkLine& l : rig.sink.lines) EXPECT_EQ(l.level, 2);
-        EXPECT_EQ(rig.sink.lines.size(), c.logs.size());
+        EXPECT_EQ(rig.sink.lines, ConnCheckRig::Lines("CPolicy::PrintTracert", c.logs));
         EXPECT_EQ(rig.fake.CommandLines().size(), c.traced ? 1u : 0u);
         EXPECT_EQ(!slept.empty() && slept[0] == kTraceSettleMs, c.settled);
         EXPECT_EQ(rig.check.TracertInfo(), "") << "no row reports a route";
-        EXPECT_TRUE(rig.reporter.findings.empty());
+        EXPECT_TRUE(rig.findings.empty());
         EXPECT_FALSE(FileLeft());
     }
 }
@@ -201,17 +199,14 @@ TEST_F(TraceTest, RouteModeReportsOnceAndStopsForNewParameters) {
     ConnCheckRig rig;
     rig.fake.tempDir = dir_.path();
     rig.fake.commandOutput = kEnglish;
-    rig.reporter.texts = {{"rsRouteAdrr", "Route to "}, {"rsRouteInfo", " passes:"}};
+    rig.texts = {{"rsRouteAdrr", "Route to "}, {"rsRouteInfo", " passes:"}};
     rig.settings.m_nCheckType = 0;
     rig.settings.m_lstTracertIP = {0xC6336407u};
     EXPECT_EQ(rig.check.Run(rig.settings), 1);
     EXPECT_EQ(rig.check.Run(rig.settings), 1);
     const std::string info = "Route to " + kDest + " passes:" + kEnglishRoute;
-    ASSERT_EQ(rig.reporter.findings.size(), 1u);
-    EXPECT_EQ(rig.reporter.findings[0].info, info);
-    EXPECT_EQ(rig.reporter.findings[0].describe, "3");
-    EXPECT_EQ(rig.reporter.findings[0].key, "3" + kDest + "4" + kEnglishRoute);
-    EXPECT_EQ(rig.reporter.reactions, std::vector<std::string>{"route"});
+    EXPECT_EQ(rig.findings, std::vector<std::string>{info + "|3|3" + kDest + "4" + kEnglishRoute});
+    EXPECT_EQ(rig.reactions, std::vector<std::string>{"route"});
     EXPECT_EQ(rig.check.TracertInfo(), info);
     rig.check.ForgetFindings();
     EXPECT_EQ(rig.check.TracertInfo() + rig.check.ConnInfo(), "");

@@ -40,12 +40,10 @@ void CPolicy::ResolveAddrList(const std::list<std::string>& in, int withPort, st
 
 void CPolicy::GetLocalIPList(std::list<uint32_t>& out) {
     out.clear();
-    uint32_t size = 0;
-    if (outlinkwatch::QueryAdapters(m_pOs, nullptr, &size) != outlinkwatch::kErrorBufferOverflow) return;
-    outlinkwatch::AdapterBuffer buffer;
-    if (!buffer.Allocate(size) || outlinkwatch::QueryAdapters(m_pOs, &buffer, &size) != outlinkwatch::kErrorSuccess)
+    std::vector<outlinkwatch::AdapterInfo> adapters;
+    if (!outlinkwatch::ReadAdapterList(m_pOs, outlinkwatch::AdapterSizeProtocol::kAskTwice, nullptr, nullptr, &adapters))
         return;
-    for (const auto& adapter : buffer.adapters()) {
+    for (const auto& adapter : adapters) {
         for (const std::string& ip : adapter.ipv4) {
             out.push_back(outlinkwatch::HostFromNet(outlinkwatch::InetAddr(ip)));
         }

@@ -36,3 +36,56 @@ uint32_t QueryAdapters(Os* os, AdapterBuffer* buffer, uint32_t* size) {
 }
 
 }  // namespace outlinkwatch
+
+namespace outlinkwatch {
+
+namespace {
+
+// Where the steps go when the caller keeps no log.
+class NoLog : public LogSink {
+public:
+    void WriteLog(int32_t, const char*, int32_t, const char*, ...) override {}
+};
+
+}  // namespace
+
+bool ReadAdapterList(Os* os, AdapterSizeProtocol protocol, LogSink* log, const char* fn,
+                     std::vector<AdapterInfo>* adapters) {
+    NoLog noLog;
+    LogSink* const out = log != nullptr ? log : &noLog;
+    adapters->clear();
+    const bool again = protocol == AdapterSizeProtocol::kAskAgainWhenGrown;
+    uint32_t size = 0;
+    uint32_t rc = QueryAdapters(os, nullptr, &size);
+    if (rc != kErrorBufferOverflow && !(again && rc == kErrorSuccess)) {
+        OW_LOG(out, 2, fn, "GetAdaptersInfo size error!");
+        return false;
+    }
+    AdapterBuffer buffer;
+    if (!buffer.Allocate(size)) {
+        OW_LOG(out, 2, fn, "pAdapterListBuffer == NULL!");
+        return false;
+    }
+    rc = QueryAdapters(os, &buffer, &size);
+    if (again) {
+        OW_LOG(out, 2, fn, "%u", size);
+        if (rc == kErrorBufferOverflow) {
+            // The list grew since the size was asked for: size is now what
+            // the failing call reported.
+            OW_LOG(out, 2, fn, "ERROR_BUFFER_OVERFLOW ");
+            size += kAdapterRecordSize;
+            const bool allocated = buffer.Allocate(size);
+            OW_LOG(out, 2, fn, "%u", size);
+            if (!allocated) {
+                OW_LOG(out, 2, fn, "pAdapterListBuffer == NULL!");
+                return false;
+            }
+            rc = QueryAdapters(os, &buffer, &size);
+        }
+    }
+    if (rc != kErrorSuccess) return false;
+    adapters->swap(buffer.adapters());
+    return true;
+}
+
+}  // namespace outlinkwatch

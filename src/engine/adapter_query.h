@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/log_sink.h"
 #include "platform/os.h"
 
 namespace outlinkwatch {
@@ -34,5 +35,23 @@ constexpr uint32_t kMaxAdapterListBytes = 16u * 1024u * 1024u;
 // when the list does not fit (or there is no buffer); kErrorNoData without
 // adapters; or the platform's error.
 uint32_t QueryAdapters(Os* os, AdapterBuffer* buffer, uint32_t* size);
+
+// The two ways the callers run the size protocol.
+enum class AdapterSizeProtocol {
+    // The local address list: the sizing call must answer buffer overflow;
+    // one call with the buffer, whose failure ends the query.
+    kAskTwice,
+    // The active-network check: the sizing call may also answer success;
+    // the size is logged after the call with the buffer, and a list that
+    // grew since the sizing is asked for once more with one record more
+    // than the failing call reported.
+    kAskAgainWhenGrown,
+};
+
+// The adapter list, asked for by the size protocol. Each step's failure is
+// logged (level 2, function fn) when log is given, and answers false with
+// adapters empty.
+bool ReadAdapterList(Os* os, AdapterSizeProtocol protocol, LogSink* log, const char* fn,
+                     std::vector<AdapterInfo>* adapters);
 
 }  // namespace outlinkwatch

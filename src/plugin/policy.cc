@@ -74,7 +74,7 @@ int CPolicy::Exec(uint32_t) {
 // takes to stop; a check that runs longer leaves the reading to the next.
 int CPolicy::ExecWhileRunning() {
     m_bParamsPending.store(1);
-    m_tracer.m_bRouteChanged.store(1);
+    m_connCheck.CancelTrace();
     m_monitor.CreateNamedEvents();
     int result = 0;
     {
@@ -109,8 +109,7 @@ int CPolicy::ReadParams() {
 void CPolicy::ResetCheckState() {
     m_strIEInvalidMsg.clear();
     m_strFireFoxInvalidMsg.clear();
-    m_strTracertInfo.clear();
-    m_strConnInfo.clear();
+    m_connCheck.ForgetFindings();
     m_settings.m_lstTracertIP.clear();
     m_settings.m_lstValidProxyIP.clear();
     m_settings.m_lstValidProxyStr.clear();
@@ -135,8 +134,7 @@ void CPolicy::ForgetFindings() {
     m_strFireFoxInvalidMsg.clear();
     m_strIEProxyInfo.clear();
     m_strFireFoxProxyInfo.clear();
-    m_strTracertInfo.clear();
-    m_strConnInfo.clear();
+    m_connCheck.ForgetFindings();
 }
 
 void CPolicy::StopRouteThread() { m_monitor.StopRouteThread(); }
@@ -146,7 +144,7 @@ void CPolicy::StopChecks(bool releasing) {
     EnableProxy();
     m_monitor.KillTimers();
     if (releasing) OW_LOG(this, 2, "CPolicy::~CPolicy", "Begin to release resourse.");
-    m_tracer.m_bRouteChanged.store(1);
+    m_connCheck.CancelTrace();
 
     // A check under way may set a deny list after the lift above; it is
     // lifted once more when the threads have stopped.
@@ -207,4 +205,4 @@ void Timer_CallBack(uint32_t, uint32_t, uint32_t id, uint32_t, uint32_t) {
 
 bool CPolicy::SetCheckConnTask() { return m_monitor.ArmConnTask(); }
 bool CPolicy::SetCheckProxyTask() { return m_monitor.ArmProxyTask(); }
-void CPolicy::MarkRouteChanged() { m_tracer.m_bRouteChanged.store(1); }
+void CPolicy::MarkRouteChanged() { m_connCheck.CancelTrace(); }

@@ -12,7 +12,7 @@
 #include "engine/monitor.h"
 #include "platform/os.h"
 #include "plugin/component.h"
-#include "probes/route_tracer.h"
+#include "probes/conn_check.h"
 #include "proxy/proxy_budget.h"
 #include "proxy/proxy_record.h"
 #include "reaction/finding_reporter.h"
@@ -94,6 +94,9 @@ public:
     // Checks that the engine dispatches to.
     int PrintTracert(const std::string& destination, int report);
     int TCPCheckOutlink();
+    // The agent's own server address, from its "Communication" component;
+    // false without one.
+    bool AgentServerAddress(std::string* address);
     // The proxy check task: 1 when a browser has an invalid proxy (new or
     // known) or nothing changed; 0 when nothing is invalid, no proxies are
     // allowed, or after an error.
@@ -133,11 +136,8 @@ public:
     std::list<uint32_t> m_lstFireFoxProxyIP;
     std::string m_strIEInvalidMsg;
     std::string m_strFireFoxInvalidMsg;
-    std::string m_strTracertInfo;
-    std::string m_strConnInfo;
     std::string m_strIEProxyInfo;
     std::string m_strFireFoxProxyInfo;
-    CRouteTracer m_tracer;
     std::string m_strLastFireFoxProxy;
     std::string m_strLastIEProxyServer;
     uint32_t m_nLastIEProxyEnable = 0;
@@ -145,7 +145,11 @@ public:
     std::list<ProxyRecord> m_lstIEProxy;
     std::list<ProxyRecord> m_lstFireFoxProxy;
     std::atomic<int32_t> m_bSameInvalidProxy{0};
-    std::list<std::string> m_lstDenyAddr;
+    // The connection check's tracer, last findings and servers to deny;
+    // protected by m_hConnMutex, but for the tracer's cancel flag, which is
+    // atomic (probes/conn_check.h says which member is read where).
+    outlinkwatch::ConnCheck m_connCheck{os(), this, *this, outlinkwatch::StopToken(g_bExit, m_bParamsPending),
+                                        g_nOSCode, [this](std::string* address) { return AgentServerAddress(address); }};
 
     // What the parameters say; replaced whole when they are read again.
     outlinkwatch::PolicySettings m_settings;

@@ -2,9 +2,65 @@
 // part that owns the state, handing it what it needs.
 #include "plugin/policy.h"
 
+#include "engine/check_mutex.h"
+
 // --- settings
 
 // --- connection check
+
+namespace {
+
+// The agent's "Communication" component is reached by its slot on what the
+// agent handed in, without the checked cast, so the sanitizer's type check
+// is left out here as in the log call. The component belongs to the agent
+// and is not released.
+#if defined(__GNUC__)
+__attribute__((no_sanitize("vptr")))
+#endif
+bool CommunicationAddress(IUnknown* agent, std::string* address) {
+    if (agent == nullptr) return false;
+    IUnknown* component = static_cast<IAgent*>(agent)->GetComponent("Communication");
+    if (component == nullptr) return false;
+    std::string other;
+    static_cast<ICommunication*>(component)->GetServerAddress(address, &other);
+    return true;
+}
+
+}  // namespace
+
+bool CPolicy::AgentServerAddress(std::string* address) { return CommunicationAddress(GetAgent(), address); }
+
+void CPolicy::TracertCallback() {
+    outlinkwatch::CheckMutexHold hold(m_pOs, m_monitor.ConnMutex(), outlinkwatch::kInfinite);
+    try {
+        // Parameters a repeated Exec could not read at once: the proxy
+        // thread never waits for this mutex, so waiting for its mutex here
+        // cannot deadlock.
+        ApplyPendingParams(m_monitor.ProxyMutex(), outlinkwatch::kInfinite);
+        if (IsActivedNetwork() == 0) {
+            OW_LOG(this, 2, "CPolicy::TracertCallback", "Network is invalid. Cancel tracerting!");
+        } else {
+            RunConnCheck();
+        }
+    } catch (...) {
+        OW_LOG(this, 2, "CPolicy::TracertCallback", "Catch an exception when calling TracertCallback.");
+    }
+}
+
+int CPolicy::IsActivedNetwork() { return m_connCheck.IsActivedNetwork(); }
+
+int CPolicy::RunConnCheck() {
+    RetryUnresolved("Conn");
+    return m_connCheck.Run(m_settings);
+}
+
+int CPolicy::TraceRouteAddrs() { return m_connCheck.TraceRouteAddrs(m_settings); }
+
+int CPolicy::PrintTracert(const std::string& destination, int report) {
+    return m_connCheck.PrintTracert(m_settings, destination, report);
+}
+
+int CPolicy::TCPCheckOutlink() { return m_connCheck.TCPCheckOutlink(m_settings); }
 
 // --- proxy check
 

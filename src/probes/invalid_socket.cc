@@ -15,15 +15,13 @@
 #include <string_view>
 
 #include "config/address_parsing.h"
-#include "plugin/policy.h"
+#include "platform/os.h"
 
-// Probe lines go to the policy's log when there is a policy; every one is
-// at level 2.
+// Probe lines go to the caller's log when it gave one; every one is at
+// level 2.
 #define PROBE_LOG(function, ...)                                               \
     do {                                                                       \
-        if (CPolicy* probePolicy_ = g_pPolicy.load()) {                        \
-            OW_LOG(probePolicy_, 2, (function), __VA_ARGS__);                  \
-        }                                                                      \
+        if (m_pLog != nullptr) OW_LOG(m_pLog, 2, (function), __VA_ARGS__);    \
     } while (0)
 
 using outlinkwatch::kProbeBlockSize;
@@ -77,7 +75,7 @@ int CInvalidSocket::connect(const ACE_INET_Addr& endpoint, const std::list<std::
     const unsigned port = endpoint.get_port_number();
 
     for (int attempt = 0;; ++attempt) {
-        if (g_bExit.load() != 0) return PROBE_FAILED;
+        if (m_pStop != nullptr && m_pStop->Exiting()) return PROBE_FAILED;
         if (connector.connect(stream, endpoint, &connectTimeout, ACE_Addr::sap_any) == 0) break;
         stream.close();
         if (attempt == 1) return PROBE_FAILED;

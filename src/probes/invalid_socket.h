@@ -10,6 +10,8 @@
 #include <list>
 #include <string>
 
+#include "base/log_sink.h"
+#include "base/stop_token.h"
 #include "probes/http_answer.h"
 
 class ACE_INET_Addr;
@@ -25,8 +27,13 @@ constexpr int PROBE_REDIRECTED = -2;
 
 class CInvalidSocket {
 public:
-    // The Os resolves names and scales the network time-outs; the caller's own.
-    explicit CInvalidSocket(outlinkwatch::Os* os) : m_pOs(os) {}
+    // The Os resolves names and scales the network time-outs; the probe's
+    // lines go to log and it gives up when stop says the library stops.
+    // All are the caller's own; without log there are no lines, without
+    // stop the probe is never cut short.
+    explicit CInvalidSocket(outlinkwatch::Os* os, outlinkwatch::LogSink* log = nullptr,
+                            const outlinkwatch::StopToken* stop = nullptr)
+        : m_pOs(os), m_pLog(log), m_pStop(stop) {}
 
     // One probe: PROBE_CONNECTED, PROBE_FAILED or PROBE_REDIRECTED.
     int connect(const ACE_INET_Addr& endpoint, const std::list<std::string>& imageIPs);
@@ -40,4 +47,6 @@ public:
 
 private:
     outlinkwatch::Os* const m_pOs;
+    outlinkwatch::LogSink* const m_pLog;
+    const outlinkwatch::StopToken* const m_pStop;
 };

@@ -6,7 +6,6 @@
 
 #include "config/address_parsing.h"
 #include "platform/os.h"
-#include "plugin/policy.h"
 
 namespace {
 
@@ -31,8 +30,9 @@ private:
 
 }  // namespace
 
-int CRouteTracer::Trace(outlinkwatch::Os* os, const std::string& destination,
-                        const std::list<uint32_t>& allowedRoutes, std::string& route) {
+int CRouteTracer::Trace(outlinkwatch::Os* os, const outlinkwatch::StopToken& stop, int32_t osCode,
+                        const std::string& destination, const std::list<uint32_t>& allowedRoutes,
+                        std::string& route) {
     // The flag is not a lock: it only tells a waiting trace to stop.
     if (m_bRouteChanged.exchange(0) == 0) return TRACE_ABORTED;
 
@@ -50,7 +50,7 @@ int CRouteTracer::Trace(outlinkwatch::Os* os, const std::string& destination,
     {
         TraceFileRemover remover(os, path);
         for (int poll = 0; poll < kTraceMaxPolls; ++poll) {
-            if (g_bExit.load() != 0) return TRACE_ABORTED;
+            if (stop.Exiting()) return TRACE_ABORTED;
             os->Clock()->SleepMs(kTracePollMs);
             output = ReadTraceFile(os, path);
             if (!output.empty()) break;
@@ -61,7 +61,7 @@ int CRouteTracer::Trace(outlinkwatch::Os* os, const std::string& destination,
 
     std::list<std::string> hops;
     bool answered = false;
-    ParseTraceOutput(output, destination, hops, answered, g_nOSCode.load());
+    ParseTraceOutput(output, destination, hops, answered, osCode);
 
     route += "\n";
     int number = 0;

@@ -10,6 +10,8 @@
 #include <list>
 #include <string>
 
+#include "base/stop_token.h"
+
 namespace outlinkwatch {
 class Os;
 }
@@ -44,9 +46,11 @@ public:
     // Traces the route to destination (dotted text) and judges it against
     // the allowed route addresses (host order). Appends "\n" and one
     // "<n> <hop>;\n" line per hop examined to route. Blocks for up to
-    // kTraceMaxPolls polls; returns one of the TRACE_ results.
-    int Trace(outlinkwatch::Os* os, const std::string& destination, const std::list<uint32_t>& allowedRoutes,
-              std::string& route);
+    // kTraceMaxPolls polls, fewer when stop says the library stops; osCode
+    // picks the output's line ends (see ParseTraceOutput). Returns one of
+    // the TRACE_ results.
+    int Trace(outlinkwatch::Os* os, const outlinkwatch::StopToken& stop, int32_t osCode,
+              const std::string& destination, const std::list<uint32_t>& allowedRoutes, std::string& route);
 
     // The output file's text, lower-cased, once it holds a completion
     // marker; empty before that (or when it cannot be read).

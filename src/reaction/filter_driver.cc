@@ -52,14 +52,14 @@ int CPolicy::DenyProxyConfig() {
 }
 
 int CPolicy::DenyProxySerer() {
-    if (m_lstDenyAddr.empty()) return 0;
+    if (m_connCheck.DenyAddrs().empty()) return 0;
     std::list<uint32_t> hosts;
-    for (const std::string& text : m_lstDenyAddr) hosts.push_back(outlinkwatch::HostFromNet(outlinkwatch::InetAddr(text)));
+    for (const std::string& text : m_connCheck.DenyAddrs()) hosts.push_back(outlinkwatch::HostFromNet(outlinkwatch::InetAddr(text)));
     const outlinkwatch::DenyList deny = outlinkwatch::DenyListBytes(hosts, {});
     if (deny.full) OW_LOG(this, 2, "CPolicy::DenyProxySerer", "Deny ip much max limit.");
     std::string addrText;
     // The address that reached the limit is in the buffer, though not in the log text.
-    auto text = m_lstDenyAddr.begin();
+    auto text = m_connCheck.DenyAddrs().begin();
     for (size_t i = 0; i < deny.named(); ++i, ++text) {
         if (!addrText.empty()) addrText += ",";
         addrText += *text;

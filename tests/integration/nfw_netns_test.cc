@@ -114,7 +114,7 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
         RecordingAgent agent;
         CPolicy policy;
         policy.SetAgent(&agent);
-        policy.m_lstDenyAddr = {"198.51.100.2", "192.0.2.77"};
+        policy.m_connCheck.DenyAddrsForTesting() = {"198.51.100.2", "192.0.2.77"};
         for (const auto& step : steps) {
             SCOPED_TRACE(step.line);
             EXPECT_NE(step.op(policy), 0);

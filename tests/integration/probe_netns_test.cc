@@ -64,7 +64,7 @@ TEST(ProbeServerTest, HttpRowsOnPort80InANamespace) {
     RecordingAgent& agent = rig.agent;
     const std::list<std::string> images{"192.0.2.1", " 127.0.0.2\r\n"};
     const auto probe = [&](const char* ip) {
-        return CInvalidSocket(rig.policy->os()).connect(ACE_INET_Addr(80, ip, AF_INET), images);
+        return CInvalidSocket(rig.policy->os(), rig.policy.get()).connect(ACE_INET_Addr(80, ip, AF_INET), images);
     };
     ASSERT_TRUE(ns.RunInside([&] {
         for (const Row& row : kRows) {

@@ -50,7 +50,7 @@ TEST(RouteTraceNetnsTest, RouteThroughAnAllowedHopIsLegalOtherwiseReportedOnce) 
     const std::string n = results.substr(3, 1);  // the notifications after the first report
     EXPECT_EQ(results, "001" + n + "1" + n) << "legal through the allowed router, then reported once";
     EXPECT_EQ(agent.CountLogs("Tracert success, trace info:" + route), 2);
-    EXPECT_EQ(policy.m_strTracertInfo, "route to 198.51.100.2:" + route);
+    EXPECT_EQ(policy.m_connCheck.TracertInfo(), "route to 198.51.100.2:" + route);
     unsetenv("TMPDIR");
     EXPECT_EQ(rmdir((tmp + std::string("/outlinkwatch-0")).c_str()) + rmdir(tmp), 0) << "no output file is left behind";
 }

@@ -2,9 +2,7 @@
 // a minute of the task timer passes in a call, waits are bounded.
 #include <gtest/gtest.h>
 
-#include <cctype>
 
-#include "engine/active_network.h"
 #include "fakes/fake_os.h"
 #include "fakes/fault_os.h"
 #include "fakes/params.h"
@@ -148,9 +146,10 @@ TEST(LifecycleTest, ExecDuringACheckReturnsAndTheNextCheckReadsTheParameters) {
     ASSERT_TRUE(rig.gate.WaitHeld());
 
     rig.policy->SetPolicyParams({Param("Type", "0"), Param("TrancertAddr", "192.0.2.77")});
-    rig.policy->m_tracer.m_bRouteChanged.store(0);  // as a trace under way holds it
+    CRouteTracer& tracer = rig.policy->m_connCheck.TracerForTesting();
+    tracer.m_bRouteChanged.store(0);  // as a trace under way holds it
     EXPECT_EQ(rig.policy->Exec(0), 0);
-    EXPECT_EQ(rig.policy->m_tracer.m_bRouteChanged.load(), 1) << "the running trace is asked to stop";
+    EXPECT_EQ(tracer.m_bRouteChanged.load(), 1) << "the running trace is asked to stop";
     EXPECT_EQ(rig.policy->m_bParamsPending.load(), 1);
 
     rig.gate.SetClosed(false);
@@ -161,61 +160,16 @@ TEST(LifecycleTest, ExecDuringACheckReturnsAndTheNextCheckReadsTheParameters) {
     EXPECT_TRUE(rig.fake.TimerArmed(kProxyTimerId));
 }
 
-// The adapter query keeps the two-step size protocol: a list that grows
-// between the two steps is asked for again with the size the failing step
-// reported, and a list too large to hold is refused. Without a usable
-// address (loopback and 0.0.0.0 are none) a check is skipped.
-TEST(LifecycleTest, AdapterQueryDecidesWhetherToCheck) {
-    const AdapterInfo usable{"eth", {"192.0.2.10"}}, empty{"eth0", {"0.0.0.0"}};
-    const struct {
-        const char* name;
-        std::vector<AdapterInfo> adapters;
-        size_t growBy;
-        uint32_t error;
-        std::vector<std::string> lines;  // after the last ']' of each line
-    } cases[] = {
-        {"steady", {empty, usable}, 0, 0, {"1280"}},
-        {"one more fits the spare record", {usable}, 1, 0, {"640"}},
-        {"grows by two", {usable}, 2, 0, {"1920", "ERROR_BUFFER_OVERFLOW ", "2560"}},
-        {"too large to hold", std::vector<AdapterInfo>(30000, usable), 0, 0, {"pAdapterListBuffer == NULL!"}},
-        {"loopback and empty", {{"lo", {"127.0.0.1"}}, empty}, 0, 0, {"1280", "return FALSE;"}},
-        {"no adapters", {}, 0, 0, {"GetAdaptersInfo size error!"}},
-        {"query fails", {usable}, 0, 31, {"GetAdaptersInfo size error!"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Rig rig;
-        rig.fake.adapters = c.adapters;
-        rig.fake.growBy.assign(c.growBy, AdapterInfo{"new", {"0.0.0.0"}});
-        rig.fake.adapterError = c.error;
-        const int active = rig.policy->IsActivedNetwork();
-        EXPECT_EQ(active, std::isdigit(static_cast<unsigned char>(c.lines.back()[0])) ? 1 : 0);
-        std::vector<std::string> lines;
-        for (const LogLine& l : rig.agent.Logs()) {
-            if (l.text.find("IsActivedNetwork") != std::string::npos) lines.push_back(l.text.substr(l.text.rfind(']') + 1));
-        }
-        EXPECT_EQ(lines, c.lines);
-        if (c.adapters.size() > 2) continue;
-        rig.Start();
-        EXPECT_EQ(rig.agent.CountLogs("Network is invalid. Cancel tracerting!"), 1 - active);
-    }
-}
-
-TEST(ActiveNetworkTest, AnyAddressButNoneAndLoopbackIsUsable) {
-    const struct { std::vector<AdapterInfo> adapters; bool usable; } rows[] = {
-        {{}, false}, {{{"lo", {"127.0.0.1"}}, {"eth0", {"0.0.0.0"}}, {"eth1", {}}}, false},
-        {{{"eth0", {"0.0.0.0", "192.0.2.10"}}}, true}, {{{"lo", {"127.0.0.2"}}}, true},
-        {{{"eth0", {"0.0.0.0"}}, {"eth1", {"10.1.2.3"}}}, true}};
-    for (const auto& row : rows) EXPECT_EQ(HasUsableAddress(row.adapters), row.usable) << row.adapters.size();
-}
-
 // Everything the policy asks of the OS goes to the seam it was made with,
-// even when the process-wide one is replaced later.
+// even when the process-wide one is replaced later: its adapters have no
+// usable address, so the check is skipped.
 TEST(LifecycleTest, ThePolicyKeepsItsOwnOs) {
     Rig rig;
     FakeOs other;
     Os* outer = SetOsForTesting(&other);
+    rig.fake.adapters = {{"lo", {"127.0.0.1"}}};
     rig.Start();
+    EXPECT_EQ(rig.agent.CountLogs("Network is invalid. Cancel tracerting!"), 1);
     rig.fake.AdvanceTime(60000);
     EXPECT_EQ(rig.fake.DebugLines(), std::vector<std::string>{"CONN_SLEEPONEMIN_ID"}) << "one tick";
     EXPECT_TRUE(other.DebugLines().empty());

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "fakes/loopback_server.h"
-#include "fakes/policy_rig.h"
+#include "fakes/conn_check_rig.h"
+#include "engine/adapter_query.h"
 #include "probes/invalid_socket.h"
 
 namespace outlinkwatch {
@@ -63,49 +64,100 @@ TEST(ConnCheckTest, Table) {
         std::string logs;  // f/s/T and the target's index, in order
         std::list<std::string> denied;  // {"k"}: left as it was
         const char* info;    // the last reported finding
+        size_t reports;  // each reacted to with the reached server to deny
     } rows[] = {
-        {"empty list", "", 1, false, false, 1, "", {"k"}, ""},
-        {"first unreachable, second reached", "ro", 1, false, false, 1, "f0s1", {"127.0.0.1"}, "host1 reaches out"},
-        {"only the first reachable one", "oo", 1, false, false, 1, "s0", {"127.0.0.1"}, "host0 reaches out"},
-        {"none reachable", "rx", 1, false, false, 0, "f0f1", {}, ""},
-        {"reported once", "o", 2, false, false, 1, "s0s0", {}, "host0 reaches out"},
-        {"stop flag", "o", 1, true, false, 0, "T0", {}, ""},
-        {"parameters pending", "o", 1, false, true, 0, "", {}, ""},
+        {"empty list", "", 1, false, false, 1, "", {"k"}, "", 0},
+        {"first unreachable, second reached", "ro", 1, false, false, 1, "f0s1", {"127.0.0.1"}, "host1 reaches out", 1},
+        {"only the first reachable one", "oo", 1, false, false, 1, "s0", {"127.0.0.1"}, "host0 reaches out", 1},
+        {"none reachable", "rx", 1, false, false, 0, "f0f1", {}, "", 0},
+        {"reported once", "o", 2, false, false, 1, "s0s0", {}, "host0 reaches out", 1},
+        {"stop flag", "o", 1, true, false, 0, "T0", {}, "", 0},
+        {"parameters pending", "o", 1, false, true, 0, "", {}, "", 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        PolicyRig rig;
-        CPolicy* policy = rig.policy.get();
-        rig.agent.SetLangText("rsSuccess", " reaches out");
+        ConnCheckRig rig;
+        rig.texts["rsSuccess"] = " reaches out";
         std::vector<std::unique_ptr<LoopbackServer>> servers;
         std::vector<std::string> endpoints;
         for (char t : row.targets) {
             servers.push_back(std::make_unique<LoopbackServer>(Serve::Accept, "", 0, t == 'o'));
             const std::string port = t == 'x' ? "http" : std::to_string(servers.back()->port());
             const std::string host = "host" + std::to_string(endpoints.size());
-            policy->m_settings.m_lstConnectAddr.push_back({"127.0.0.1", port, host, ""});
+            rig.settings.m_lstConnectAddr.push_back({"127.0.0.1", port, host, ""});
             endpoints.push_back("127.0.0.1:" + port);
         }
-        policy->m_lstDenyAddr = {"k"};
-        g_bExit = row.exitSet ? 1 : 0;
-        policy->m_bParamsPending = row.pending ? 1 : 0;
+        rig.check.DenyAddrsForTesting() = {"k"};
+        rig.exiting = row.exitSet ? 1 : 0;
+        rig.pending = row.pending ? 1 : 0;
         int result = -5;
-        for (int i = 0; i < row.runs; ++i) result = policy->TCPCheckOutlink();
-        g_bExit = 0;
+        for (int i = 0; i < row.runs; ++i) result = rig.check.TCPCheckOutlink(rig.settings);
         EXPECT_EQ(result, row.result);
 
         std::string logs;  // each check line as its letter and the target's index
-        for (const LogLine& line : rig.agent.Logs()) {
+        for (const std::string& line : rig.sink.lines) {
             for (size_t i = 0; i < endpoints.size(); ++i) {
                 for (const char* kind : {"fail:", "succ:", "Telnet:"}) {
-                    if (line.text.find(kind + endpoints[i]) != std::string::npos) logs += kind[0] + std::to_string(i);
+                    if (line.find(kind + endpoints[i]) != std::string::npos) logs += kind[0] + std::to_string(i);
                 }
             }
         }
         EXPECT_EQ(logs, row.logs);
-        EXPECT_EQ(policy->m_lstDenyAddr, row.denied);
-        EXPECT_EQ(policy->m_strConnInfo, row.info);
+        EXPECT_EQ(rig.check.DenyAddrs(), row.denied);
+        EXPECT_EQ(rig.check.ConnInfo(), row.info);
+        EXPECT_EQ(rig.reactions, std::vector<std::string>(row.reports, "conn 127.0.0.1"));
+        const std::string finding = std::string(row.info) + "|3|\x02" + std::string(row.info).substr(0, 5);
+        EXPECT_EQ(rig.findings, std::vector<std::string>(row.reports, finding));
         for (auto& server : servers) EXPECT_EQ(server->received(), "") << "no bytes go to a port other than 80";
+    }
+}
+
+// The adapter rows: what the size protocol makes of each adapter list, for
+// the active-network check (its lines, at level 2, and its answer) and for
+// the local address list, which neither logs nor asks a third time.
+TEST(AdapterQueryTest, ActiveNetworkAndLocalAddresses) {
+    const AdapterInfo usable{"eth", {"192.0.2.10"}}, empty{"eth0", {"0.0.0.0"}};
+    const uint32_t kUsable = 0xC000020Au;
+    const struct {
+        const char* name;
+        std::vector<AdapterInfo> adapters;
+        size_t growBy;
+        uint32_t error;
+        std::vector<std::string> lines;  // the active-network check's, in order
+        int active;
+        std::list<uint32_t> local;
+    } rows[] = {
+        {"steady", {empty, usable}, 0, 0, {"1280"}, 1, {0, kUsable}},
+        {"one more fits the spare record", {usable}, 1, 0, {"640"}, 1, {kUsable, 0}},
+        {"grows by two", {usable}, 2, 0, {"1920", "ERROR_BUFFER_OVERFLOW ", "2560"}, 1, {}},
+        {"too large to hold", std::vector<AdapterInfo>(30000, usable), 0, 0, {"pAdapterListBuffer == NULL!"}, 0, {}},
+        {"loopback and empty", {{"lo", {"127.0.0.1"}}, empty}, 0, 0, {"1280", "return FALSE;"}, 0, {0x7F000001u, 0}},
+        {"no adapters", {}, 0, 0, {"GetAdaptersInfo size error!"}, 0, {}},
+        {"query fails", {usable}, 0, 31, {"GetAdaptersInfo size error!"}, 0, {}},
+        {"no address but 0.0.0.0 and loopback", {{"lo", {"127.0.0.2"}}}, 0, 0, {"640"}, 1, {0x7F000002u}},
+        {"a usable address behind 0.0.0.0", {{"eth0", {"0.0.0.0", "10.1.2.3"}}, {"eth1", {}}}, 0, 0, {"1280"}, 1,
+         {0, 0x0A010203u}},
+        {"an adapter without addresses", {{"eth1", {}}}, 0, 0, {"640", "return FALSE;"}, 0, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ConnCheckRig rig;
+        rig.fake.adapters = row.adapters;
+        rig.fake.growBy.assign(row.growBy, AdapterInfo{"new", {"0.0.0.0"}});
+        rig.fake.adapterError = row.error;
+        EXPECT_EQ(rig.check.IsActivedNetwork(), row.active);
+        EXPECT_EQ(rig.sink.lines, ConnCheckRig::Lines("CPolicy::IsActivedNetwork", row.lines));
+
+        rig.fake.adapters = row.adapters;
+        rig.fake.growBy.assign(row.growBy, AdapterInfo{"new", {"0.0.0.0"}});
+        std::vector<AdapterInfo> got;
+        const bool read = ReadAdapterList(&rig.fake, AdapterSizeProtocol::kAskTwice, nullptr, nullptr, &got);
+        std::list<uint32_t> local;
+        for (const AdapterInfo& a : got) {
+            for (const std::string& ip : a.ipv4) local.push_back(HostFromNet(InetAddr(ip)));
+        }
+        EXPECT_EQ(local, row.local);
+        EXPECT_EQ(read, row.error == 0 && !row.adapters.empty() && row.growBy < 2 && row.adapters.size() < 30000);
     }
 }
 

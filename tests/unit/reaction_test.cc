@@ -68,7 +68,7 @@ TEST(ReactionTest, HandleResultCarriesOutTheDecision) {
         Rig rig(c.device);
         rig.policy->m_settings.m_strBlock = c.block;
         rig.policy->m_bSameInvalidProxy.store(c.same);
-        rig.policy->m_lstDenyAddr = {"192.0.2.1", "192.0.2.2"};
+        rig.policy->m_connCheck.DenyAddrsForTesting() = {"192.0.2.1", "192.0.2.2"};
         rig.policy->m_lstIEProxyIP = {InetAddr("203.0.113.9")};
 
         Handle lists = c.held == 0 ? nullptr : (rig.policy->m_monitor.m_hProxyMutex = rig.fake.Kernel()->CreateMutexObject(true));
@@ -159,13 +159,13 @@ TEST(ReactionTest, FilterDriverBuffers) {
          kDeny, {5, 0, 0, 10}, {"Start DenyProxyConfig", "index:1, " + std::to_string(InetAddr("10.0.0.5"))}},
         {"server, three texts, one not an address",
          [](CPolicy& p) {
-             p.m_lstDenyAddr = {"192.0.2.1", "no.such.host", "10.1.2.3"};
+             p.m_connCheck.DenyAddrsForTesting() = {"192.0.2.1", "no.such.host", "10.1.2.3"};
              return p.DenyProxySerer();
          },
          kDeny, {1, 2, 0, 192, 255, 255, 255, 255, 3, 2, 1, 10}, {"addr: 192.0.2.1,no.such.host,10.1.2.3"}},
         {"server, sixty",
          [&](CPolicy& p) {
-             p.m_lstDenyAddr = sixty;
+             p.m_connCheck.DenyAddrsForTesting() = sixty;
              return p.DenyProxySerer();
          },
          kDeny, first196, {"Deny ip much max limit."}},

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fakes/other_user.h"
-#include "fakes/policy_rig.h"
+#include "fakes/conn_check_rig.h"
 #include "fakes/temp_dir.h"
 
 namespace outlinkwatch {
@@ -78,14 +78,9 @@ TEST(TraceOutputTest, CompletionMarkersByTable) {
     }
 }
 
-// A fresh temporary directory and the process-wide flags.
+// A fresh temporary directory.
 class TraceTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_nOSCode.store(122);
-        g_bExit.store(0);
-    }
-    void TearDown() override { g_bExit.store(0); }
     bool FileLeft() { return std::filesystem::exists(file_); }
 
     TempDir dir_;
@@ -130,16 +125,16 @@ TEST_F(TraceTest, TraceByTable) {
         fake.commandDelay = c.afterSleeps;
         CRouteTracer tracer;
         tracer.m_bRouteChanged.store(c.flag);
+        std::atomic<int32_t> exiting{0}, pending{0};
         std::vector<uint32_t> slept;
         fake.sleepHook = [&](uint32_t ms) {
             slept.push_back(ms);
             if (static_cast<int>(slept.size()) != c.stopAt) return;
             if (c.stop == kCancel) tracer.m_bRouteChanged.store(1);
-            if (c.stop == kExit) g_bExit.store(1);
+            if (c.stop == kExit) exiting.store(1);
         };
         std::string route;
-        EXPECT_EQ(tracer.Trace(&fake, kDest, c.allowed, route), c.result);
-        g_bExit.store(0);
+        EXPECT_EQ(tracer.Trace(&fake, StopToken(exiting, pending), 122, kDest, c.allowed, route), c.result);
         EXPECT_EQ(route, c.route);
         EXPECT_EQ(static_cast<int>(slept.size()), c.sleeps);
         for (uint32_t ms : slept) EXPECT_EQ(ms, kTracePollMs);
@@ -155,26 +150,6 @@ TEST_F(TraceTest, TraceByTable) {
         EXPECT_FALSE(FileLeft()) << "the output file is deleted on every way out";
     }
 }
-
-// A policy for one report case.
-struct ReportRig : PolicyRig {
-    explicit ReportRig(const std::string& dir) {
-        fake.tempDir = dir;
-        EXPECT_EQ(policy->Initialize("policy.win.outlink.watch"), 200);
-        agent.SetLangText("rsRouteAdrr", "Route to ");
-        agent.SetLangText("rsRouteInfo", " passes:");
-    }
-    // The messages of the report's log lines, without function and line.
-    std::vector<std::string> Messages() {
-        std::vector<std::string> out;
-        for (const LogLine& l : agent.Logs()) {
-            if (l.text.rfind("[CPolicy::PrintTracert] [line=", 0) != 0) continue;
-            EXPECT_EQ(l.level, 2);
-            out.push_back(l.text.substr(l.text.find(']', l.text.find("[line=")) + 1));
-        }
-        return out;
-    }
-};
 
 TEST_F(TraceTest, PrintTracertByTable) {
     const std::string destLine = "Tracert destination: " + kDest;
@@ -200,21 +175,46 @@ TEST_F(TraceTest, PrintTracertByTable) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ReportRig rig(dir_.path());
-        if (!c.comm.empty()) rig.agent.SetCommunicationAddress(c.comm);
+        ConnCheckRig rig;
+        rig.fake.tempDir = dir_.path();
+        rig.server = c.comm;
         rig.fake.commandOutput = c.output;
         std::vector<uint32_t> slept;
         rig.fake.sleepHook = [&](uint32_t ms) { slept.push_back(ms); };
-        rig.policy->m_tracer.m_bRouteChanged.store(c.flag);
-        g_bExit.store(c.exiting ? 1 : 0);
-        EXPECT_EQ(rig.policy->PrintTracert(c.destination, c.report), c.result);
-        g_bExit.store(0);
-        EXPECT_EQ(rig.Messages(), c.logs);
+        rig.check.TracerForTesting().m_bRouteChanged.store(c.flag);
+        rig.exiting = c.exiting ? 1 : 0;
+        EXPECT_EQ(rig.check.PrintTracert(rig.settings, c.destination, c.report), c.result);
+        EXPECT_EQ(rig.sink.lines, ConnCheckRig::Lines("CPolicy::PrintTracert", c.logs));
         EXPECT_EQ(rig.fake.CommandLines().size(), c.traced ? 1u : 0u);
         EXPECT_EQ(!slept.empty() && slept[0] == kTraceSettleMs, c.settled);
-        EXPECT_EQ(rig.policy->m_strTracertInfo, "") << "no row reports a route";
+        EXPECT_EQ(rig.check.TracertInfo(), "") << "no row reports a route";
+        EXPECT_TRUE(rig.findings.empty());
         EXPECT_FALSE(FileLeft());
     }
+}
+
+// A route passing no allowed hop is reported once, with the texts and key
+// of its destination and hops; the list stops at a repeated Exec.
+TEST_F(TraceTest, RouteModeReportsOnceAndStopsForNewParameters) {
+    ConnCheckRig rig;
+    rig.fake.tempDir = dir_.path();
+    rig.fake.commandOutput = kEnglish;
+    rig.texts = {{"rsRouteAdrr", "Route to "}, {"rsRouteInfo", " passes:"}};
+    rig.settings.m_nCheckType = 0;
+    rig.settings.m_lstTracertIP = {0xC6336407u};
+    EXPECT_EQ(rig.check.Run(rig.settings), 1);
+    EXPECT_EQ(rig.check.Run(rig.settings), 1);
+    const std::string info = "Route to " + kDest + " passes:" + kEnglishRoute;
+    EXPECT_EQ(rig.findings, std::vector<std::string>{info + "|3|3" + kDest + "4" + kEnglishRoute});
+    EXPECT_EQ(rig.reactions, std::vector<std::string>{"route"});
+    EXPECT_EQ(rig.check.TracertInfo(), info);
+    rig.check.ForgetFindings();
+    EXPECT_EQ(rig.check.TracertInfo() + rig.check.ConnInfo(), "");
+    rig.pending = 1;
+    EXPECT_EQ(rig.check.Run(rig.settings), 0);
+    EXPECT_EQ(rig.fake.CommandLines().size(), 2u) << "no trace once parameters are pending";
+    rig.settings.m_lstTracertIP.clear();
+    EXPECT_EQ(rig.check.TraceRouteAddrs(rig.settings), 1) << "nothing to trace";
 }
 
 // The Linux backend's directory for the output file, against another user
@@ -285,11 +285,10 @@ TEST(TraceCommandTest, AnAbandonedTraceLeavesNoProcessOfItsCommand) {
         CRouteTracer tracer;
         tracer.m_bRouteChanged.store(1);
         os.hook = [&] { tracer.m_bRouteChanged.store(way == 1 ? 1 : 0); };
-        g_bExit.store(way == 0 ? 1 : 0);
+        std::atomic<int32_t> exiting{way == 0 ? 1 : 0}, pending{0};
         std::string route;
-        EXPECT_EQ(tracer.Trace(&os, kDest, {}, route), TRACE_ABORTED) << way;
+        EXPECT_EQ(tracer.Trace(&os, StopToken(exiting, pending), 122, kDest, {}, route), TRACE_ABORTED) << way;
     }
-    g_bExit.store(0);
     setenv("PATH", oldPath.c_str(), 1);
     oldTmp != nullptr ? setenv("TMPDIR", savedTmp.c_str(), 1) : unsetenv("TMPDIR");
     const std::string entry = "OW_HANGING_TRACE=" + dir.path();

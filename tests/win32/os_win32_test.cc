@@ -386,7 +386,6 @@ TEST(Win32TempDirTest, TraceReportsWhileTheComingSecondsAreTaken) {
     std::string path(32768, '\0');
     path.resize(GetEnvironmentVariableA("PATH", &path[0], static_cast<DWORD>(path.size())));
     ASSERT_TRUE(SetEnvironmentVariableA("PATH", (tools + ";" + path).c_str()));
-    const int32_t osCode = g_nOSCode.exchange(110);
     const std::string forged = "Tracing route\r\n  1  1 ms  192.0.2.1\r\n\r\nTrace complete.\r\n";
 
     for (const bool files : {false, true}) {
@@ -407,12 +406,13 @@ TEST(Win32TempDirTest, TraceReportsWhileTheComingSecondsAreTaken) {
         QuickPollOs os(ow::Os::Default());
         CRouteTracer tracer;
         std::string route;
-        EXPECT_EQ(tracer.Trace(&os, "127.0.0.1", {0xC0000201u}, route), TRACE_RESPONSES);
+        std::atomic<int32_t> exiting{0}, pending{0};
+        EXPECT_EQ(tracer.Trace(&os, ow::StopToken(exiting, pending), 110, "127.0.0.1", {0xC0000201u}, route),
+                  TRACE_RESPONSES);
         EXPECT_EQ(route, "\n1 127.0.0.1;\n");
         for (HANDLE h : held) CloseHandle(h);
         for (const std::string& name : taken) files ? DeleteFileA(name.c_str()) : RemoveDirectoryA(name.c_str());
     }
-    g_nOSCode.store(osCode);
     SetEnvironmentVariableA("PATH", path.c_str());
 }
 

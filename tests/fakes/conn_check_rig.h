@@ -1,0 +1,67 @@
+// The connection check on its own: a fake OS, a log and a reporter that
+// record what the check hands them, and the flags its stop token reads.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_os.h"
+#include "probes/conn_check.h"
+
+namespace outlinkwatch {
+
+// Each line as "<level>|<function>|<text>".
+struct RecordingSink : LogSink {
+    void WriteLog(int32_t level, const char* function, int32_t, const char* format, ...) override {
+        char text[4096];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof(text), format, args);
+        va_end(args);
+        lines.push_back(std::to_string(level) + "|" + function + "|" + text);
+    }
+    std::vector<std::string> lines;
+};
+
+struct ConnCheckRig : FindingReporter {
+    std::string GetLangString(const std::string& key) override { return texts[key]; }
+    // Each finding as "<info>|<describe>|<key>".
+    void PackNotifyMsg(const std::string& kind, const std::string& info, const std::string& describe,
+                       const std::string& key) override {
+        EXPECT_EQ(kind, "");
+        findings.push_back(info + "|" + describe + "|" + key);
+    }
+    // The kind, and the servers to deny the reaction finds at that moment.
+    int HandleResult(std::string kind) override {
+        for (const std::string& addr : check.DenyAddrs()) kind += " " + addr;
+        reactions.push_back(kind);
+        return 0;
+    }
+    int EnableProxy() override { return 0; }
+    // The lines "2|<function>|<text>" expects, from texts.
+    static std::vector<std::string> Lines(const std::string& function, const std::vector<std::string>& texts) {
+        std::vector<std::string> out;
+        for (const std::string& t : texts) out.push_back("2|" + function + "|" + t);
+        return out;
+    }
+
+    FakeOs fake;
+    RecordingSink sink;
+    std::map<std::string, std::string> texts;
+    std::vector<std::string> findings, reactions;
+    std::atomic<int32_t> exiting{0}, pending{0}, osCode{122};
+    std::string server;  // the agent's own server; "" for an agent without one
+    PolicySettings settings;
+    ConnCheck check{&fake, &sink, *this, StopToken(exiting, pending), osCode, [this](std::string* address) {
+                        *address = server;
+                        return !server.empty();
+                    }};
+};
+
+}  // namespace outlinkwatch

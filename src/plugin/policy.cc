@@ -131,8 +131,7 @@ int CPolicy::ReadParams() {
 }
 
 void CPolicy::ResetCheckState() {
-    m_strIEInvalidMsg.clear();
-    m_strFireFoxInvalidMsg.clear();
+    m_proxyCheck.ForgetLastSeen();
     m_strTracertInfo.clear();
     m_strConnInfo.clear();
     m_settings.m_lstTracertIP.clear();
@@ -142,11 +141,6 @@ void CPolicy::ResetCheckState() {
     m_settings.m_lstUnresolvedConnect.clear();
     m_settings.m_lstUnresolvedTracert.clear();
     m_settings.m_lstUnresolvedRoute.clear();
-    m_strLastIEProxyServer.clear();
-    m_strLastFireFoxProxy.clear();
-    m_nLastIEProxyEnable = 0;
-    m_nLastFireFoxProxyEnable = 0;
-    m_proxyBudget.Forget();
 }
 
 void CPolicy::CreateNamedEvents() {
@@ -217,15 +211,7 @@ void CPolicy::StartMonitorThreads() {
 }
 
 void CPolicy::ForgetFindings() {
-    m_strLastIEProxyServer.clear();
-    m_strLastFireFoxProxy.clear();
-    m_nLastIEProxyEnable = 0;
-    m_nLastFireFoxProxyEnable = 0;
-    m_proxyBudget.Forget();
-    m_strIEInvalidMsg.clear();
-    m_strFireFoxInvalidMsg.clear();
-    m_strIEProxyInfo.clear();
-    m_strFireFoxProxyInfo.clear();
+    m_proxyCheck.ForgetFindings();
     m_strTracertInfo.clear();
     m_strConnInfo.clear();
 }

@@ -13,7 +13,7 @@
 #include "platform/os.h"
 #include "plugin/component.h"
 #include "probes/route_tracer.h"
-#include "proxy/proxy_budget.h"
+#include "proxy/proxy_check.h"
 #include "proxy/proxy_record.h"
 #include "reaction/finding_reporter.h"
 
@@ -144,27 +144,12 @@ public:
     outlinkwatch::Handle m_hConnRearmEvent = nullptr;
     outlinkwatch::Handle m_hProxyRearmEvent = nullptr;
     int32_t m_nCycleMinutes = 1;
-    std::string m_strIEProxy;
-    std::string m_strFireFoxProxy;
-    std::list<uint32_t> m_lstIEProxyIP;
-    std::list<uint32_t> m_lstFireFoxProxyIP;
     std::atomic<int32_t> m_nCheckCycle{0};  // read by the timer thread
-    std::string m_strIEInvalidMsg;
-    std::string m_strFireFoxInvalidMsg;
     std::string m_strTracertInfo;
     std::string m_strConnInfo;
-    std::string m_strIEProxyInfo;
-    std::string m_strFireFoxProxyInfo;
     CRouteTracer m_tracer;
-    std::string m_strLastFireFoxProxy;
-    std::string m_strLastIEProxyServer;
-    uint32_t m_nLastIEProxyEnable = 0;
-    uint32_t m_nLastFireFoxProxyEnable = 0;
     outlinkwatch::Handle m_hRouteThread = nullptr;
     outlinkwatch::Handle m_hProxyThread = nullptr;
-    std::list<ProxyRecord> m_lstIEProxy;
-    std::list<ProxyRecord> m_lstFireFoxProxy;
-    std::atomic<int32_t> m_bSameInvalidProxy{0};
     std::list<std::string> m_lstDenyAddr;
 
     // What the parameters say; replaced whole when they are read again.
@@ -174,9 +159,11 @@ public:
     // stops at its next target, and the next check reads them first.
     std::atomic<int32_t> m_bParamsPending{0};
 
-    // What the running proxy check task may still spend on the browsers'
-    // settings; the proxy thread's own.
-    outlinkwatch::ProxyTaskBudget m_proxyBudget;
+    // The proxy check: the last seen settings, each browser's records and
+    // addresses, the findings and the task's budget. Its lists are
+    // protected by m_hProxyMutex; its same-finding flag is atomic.
+    outlinkwatch::ProxyCheck m_proxyCheck{os(), this, outlinkwatch::StopToken(g_bExit, m_bParamsPending), m_settings,
+                                          *this};
 
 private:
     void CloseAndNull(outlinkwatch::Handle& h);

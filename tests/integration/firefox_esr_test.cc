@@ -46,7 +46,7 @@ TEST(FirefoxEsrTest, ReadsWhatFirefoxWrote) {
     {
         CPolicy policy;
         policy.SetAgent(&agent);
-        CDealMyProxy proxy(&os);
+        CDealMyProxy proxy(&os, nullptr, &policy);
         std::string path, raw, got;
         std::list<ConnectAddrRecord> configured;
         EXPECT_EQ(proxy.GetFireFoxConfigPath(path), 1);

@@ -111,7 +111,7 @@ TEST_F(ProxyTaskTest, AChangeIsSeenOnceAndAChangeBackLiftsTheDenyList) {
     EXPECT_EQ(items, "Describe=2|Information=ff.test;IP Address:127.0.0.2\n|checktime=2023-11-14 22:13:20|"
                      "Describe=2|Information=http:127.0.0.2;IP Address:127.0.0.2\n|checktime=2023-11-14 22:13:20|");
     EXPECT_EQ(agent.Prompts().size(), 1u);
-    EXPECT_EQ(policy->m_lstIEProxyIP, std::list<uint32_t>(2, InetAddr("127.0.0.2"))) << "IE, then Firefox";
+    EXPECT_EQ(policy->m_proxyCheck.IEProxyIPs(), std::list<uint32_t>(2, InetAddr("127.0.0.2"))) << "IE, then Firefox";
     EXPECT_EQ(fake.networkTimeouts.load(), 1) << "the one endpoint of both browsers is probed once";
 
     // Unchanged: nothing is read beyond the raw settings, nothing sent.
@@ -135,7 +135,7 @@ TEST_F(ProxyTaskTest, AChangeIsSeenOnceAndAChangeBackLiftsTheDenyList) {
     EXPECT_EQ(DenyCommands(), (std::vector<std::string>{"lift", "2", "lift", "lift", "2"}));
     EXPECT_EQ(agent.Notifications().size(), 2u);
     EXPECT_EQ(agent.Prompts().size(), 1u);
-    EXPECT_EQ(policy->m_bSameInvalidProxy.load(), 1);
+    EXPECT_TRUE(policy->m_proxyCheck.SameInvalidProxy());
 }
 
 TEST_F(ProxyTaskTest, DoneLiftsTheDenyListThatATaskUnderWaySetsAfterTheFirstLift) {

@@ -10,6 +10,21 @@
 
 namespace outlinkwatch {
 
+namespace {
+
+// Closes a token on every path.
+struct TokenCloser {
+    Os* os;
+    Handle& token;
+    void Close() {
+        if (token != nullptr && token != lumenutil::InvalidHandleValue()) os->Kernel()->CloseObject(token);
+        token = nullptr;
+    }
+    ~TokenCloser() { Close(); }
+};
+
+}  // namespace
+
 BrowserSettingsReader::BrowserSettingsReader(Os* os, LogSink* log)
     : m_mapFireFoxKey(FirefoxPrefKeys()), m_pOs(os != nullptr ? os : CurrentOs()), m_pLog(log) {}
 
@@ -18,25 +33,55 @@ void BrowserSettingsReader::Log(int level, int line, const char* function, const
 }
 
 void BrowserSettingsReader::ReadIESetting(IESetting* setting) {
-    setting->user = false;
-    setting->keyPath.clear();
-    setting->enabled = 0;
-    setting->raw.clear();
-    setting->configured.clear();
+    ClearIE(setting);
     char keyName[kUserKeyNameBytes] = {0};
-    if (GetUIUserKeyName(keyName) == 0) return;
+    if (GetUIUserKeyName(keyName) != 0) ReadIEOfUser(keyName, setting);
+}
+
+void BrowserSettingsReader::ReadIEOfUser(const char* keyName, IESetting* setting) {
     setting->user = true;
     setting->keyPath = IESettingsPath(keyName);
     setting->enabled = static_cast<uint32_t>(IsIEProxyEnable(setting->keyPath, "ProxyEnable"));
     GetIEProxyInfoFromReg(setting->keyPath, "ProxyServer", setting->configured, setting->raw);
 }
 
+void BrowserSettingsReader::ReadSettings(IESetting* ie, FirefoxSetting* ff) {
+    ClearIE(ie);
+    ClearFirefox(ff);
+    // One look-up of the interactive user serves both browsers.
+    Handle token = nullptr;
+    TokenCloser closer{m_pOs, token};
+    uint32_t sessionId = 0;
+    if (lumenutil::TokenByName(m_pOs, kAgentUiImage, token, sessionId) != lumenutil::UTIL_OK) return;
+    std::string keyName;
+    if (lumenutil::UserKeyNameOfToken(m_pOs, token, keyName) == lumenutil::UTIL_OK) {
+        keyName.resize(std::min(keyName.size(), kUserKeyNameBytes - 1));
+        ReadIEOfUser(keyName.c_str(), ie);
+    }
+    if (FirefoxPrefsOfUser(token, ff->prefsPath) != 0) ReadFirefoxPrefs(ff);
+}
+
 void BrowserSettingsReader::ReadFirefoxSetting(FirefoxSetting* setting) {
+    ClearFirefox(setting);
+    if (GetFireFoxConfigPath(setting->prefsPath) != 0) ReadFirefoxPrefs(setting);
+}
+
+void BrowserSettingsReader::ClearIE(IESetting* setting) {
+    setting->user = false;
+    setting->keyPath.clear();
+    setting->enabled = 0;
+    setting->raw.clear();
+    setting->configured.clear();
+}
+
+void BrowserSettingsReader::ClearFirefox(FirefoxSetting* setting) {
     setting->found = false;
     setting->enabled = 0;
     setting->raw.clear();
     setting->configured.clear();
-    if (GetFireFoxConfigPath(setting->prefsPath) == 0) return;
+}
+
+void BrowserSettingsReader::ReadFirefoxPrefs(FirefoxSetting* setting) {
     setting->found = true;
     // One pass over prefs.js answers both the switch and the records.
     PrefsScanner scanner(m_mapFireFoxKey);
@@ -84,26 +129,20 @@ void BrowserSettingsReader::GetIEProxyInfoFromReg(const std::string& keyPath, co
 // --- Firefox
 
 int BrowserSettingsReader::GetFireFoxConfigPath(std::string& prefsPath) {
+    Handle token = nullptr;
+    TokenCloser closer{m_pOs, token};
+    uint32_t sessionId = 0;
+    if (lumenutil::TokenByName(m_pOs, "AGENTUI.EXE", token, sessionId) != lumenutil::UTIL_OK) return 0;
+    return FirefoxPrefsOfUser(token, prefsPath);
+}
+
+int BrowserSettingsReader::FirefoxPrefsOfUser(Handle token, std::string& prefsPath) {
     static const char* const kFunction = "CDealMyProxy::GetFireFoxConfigPath";
     Os* const os = m_pOs;
-
     // The user's name and profile directory, looked up as that user.
-    Handle token = nullptr;
-    struct TokenCloser {
-        Os* os;
-        Handle& token;
-        void Close() {
-            if (token != nullptr && token != lumenutil::InvalidHandleValue()) os->Kernel()->CloseObject(token);
-            token = nullptr;
-        }
-        ~TokenCloser() { Close(); }
-    } closer{os, token};
-    uint32_t sessionId = 0;
-    if (lumenutil::TokenByName(os, "AGENTUI.EXE", token, sessionId) != lumenutil::UTIL_OK) return 0;
     os->Users()->ImpersonateToken(token);  // failing, the lookups answer for this process's own account
     std::string userName;
     if (!os->Users()->ImpersonatedUserName(token, &userName)) {
-        closer.Close();
         os->Users()->RevertImpersonation();
         return 0;
     }
@@ -112,7 +151,6 @@ int BrowserSettingsReader::GetFireFoxConfigPath(std::string& prefsPath) {
     // The files below are that user's; without the user, only root's pass.
     if (os->Users()->TokenUserSid(token, &m_strUserSid) != UserStatus::kOk) m_strUserSid.clear();
     os->Users()->RevertImpersonation();
-    closer.Close();
 
     const char sep = os->Files()->PathSeparator();
     std::string windir;

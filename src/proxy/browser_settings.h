@@ -50,6 +50,8 @@ public:
     // buffers reused).
     void ReadIESetting(IESetting* setting);
     void ReadFirefoxSetting(FirefoxSetting* setting);
+    // Both, the interactive user looked up once for the two.
+    void ReadSettings(IESetting* ie, FirefoxSetting* ff);
 
     // --- Internet Explorer
     // The interactive user's key name under HKEY_USERS into a buffer of
@@ -73,6 +75,14 @@ public:
                                      std::string& rawValues);
 
 protected:
+    static void ClearIE(IESetting* setting);
+    static void ClearFirefox(FirefoxSetting* setting);
+    // The IE setting under the user's key name.
+    void ReadIEOfUser(const char* keyName, IESetting* setting);
+    // GetFireFoxConfigPath for the user of an open token.
+    int FirefoxPrefsOfUser(Handle token, std::string& prefsPath);
+    // Scans setting->prefsPath once for the switch and the records.
+    void ReadFirefoxPrefs(FirefoxSetting* setting);
     // Feeds prefs.js to scanner; false when it could not be read whole.
     bool ScanPrefs(const std::string& prefsPath, PrefsScanner* scanner);
     // A log line of the readers; the text is data, never a format.

@@ -75,8 +75,7 @@ int ProxyCheck::IsProxyConfigChanged() {
     {
         // The task's only reading of each setting: the judgement takes it.
         CDealMyProxy proxy(m_pOs, nullptr, m_pLog, &m_stop);
-        proxy.ReadIESetting(&m_ieSetting);
-        proxy.ReadFirefoxSetting(&m_ffSetting);
+        proxy.ReadSettings(&m_ieSetting, &m_ffSetting);
     }
     const IESetting& ie = m_ieSetting;
     const FirefoxSetting& ff = m_ffSetting;

@@ -8,9 +8,14 @@
 #include "fakes/recording_sink.h"
 #include "proxy/proxy_check.h"
 
+// The probe the check uses polls the library's stop flag, which the end of
+// an earlier policy leaves set.
+extern std::atomic<int32_t> g_bExit;
+
 namespace outlinkwatch {
 
 struct ProxyCheckRig {
+    ProxyCheckRig() { g_bExit.store(0); }
     ~ProxyCheckRig() { SetOsForTesting(previous); }
     int Task() { return check.CheckProxyConfig([] {}, [] {}); }
     FakeOs fake;

@@ -185,7 +185,6 @@ TEST_F(ProxyTaskTest, AnAllowedProxyIsNoFindingAndNoAllowedListChecksNothing) {
 // again and nothing is notified, until the fifth task makes IE's finding.
 TEST(ProxyBudgetTest, ADeadSettingNeitherStarvesTheOtherNorHidesItsLiveProxy) {
     ProxyCheckRig rig;
-    g_bExit.store(0);  // the probe polls the library's stop flag, which an earlier policy's end set
     FakeOs& fake = rig.fake;
     TempDir home;
     Listener live, closed(false);

@@ -6,11 +6,15 @@
 #include "emulation/ini_reader.h"
 #include "lumenutil/registry.h"
 #include "lumenutil/system_info.h"
+#include "platform/hkey.h"
 #include "proxy/ie_proxy.h"
 
 namespace outlinkwatch {
 
 namespace {
+
+// HKEY_USERS as the Windows headers give it, which only the OS seam includes.
+HKEY UsersRoot() { return PredefinedRegKey(0x80000003u); }
 
 // Closes a token on every path.
 struct TokenCloser {
@@ -108,7 +112,7 @@ std::string BrowserSettingsReader::IESettingsPath(const char* keyName) {
 
 int BrowserSettingsReader::IsIEProxyEnable(const std::string& keyPath, const std::string& valueName) {
     DWORD value = 0;
-    const uint32_t rc = lumenutil::LumenReg::QueryRegKeyValue(HKEY_USERS, keyPath, valueName, value,
+    const uint32_t rc = lumenutil::LumenReg::QueryRegKeyValue(UsersRoot(), keyPath, valueName, value,
                                                               lumenutil::OSTYPE_X86);
     return rc == lumenutil::UTIL_OK && value == 1 ? 1 : 0;
 }
@@ -117,7 +121,7 @@ void BrowserSettingsReader::GetIEProxyInfoFromReg(const std::string& keyPath, co
                                                   std::list<ConnectAddrRecord>& configured, std::string& rawValue) {
     DWORD size = kProxyServerBytes;
     std::string text;
-    if (lumenutil::LumenReg::QueryRegKeyValue(HKEY_USERS, keyPath, valueName, size, text, lumenutil::OSTYPE_X86) !=
+    if (lumenutil::LumenReg::QueryRegKeyValue(UsersRoot(), keyPath, valueName, size, text, lumenutil::OSTYPE_X86) !=
         lumenutil::UTIL_OK) {
         Log(4, __LINE__, "CDealMyProxy::GetIEProxyInfoFromReg", "QueryRegKeyValue failed!");
         return;

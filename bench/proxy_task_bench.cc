@@ -2,6 +2,8 @@
 // /proc scans for the user-interface process, the registry file and the
 // Firefox profile read back, nothing judged. It runs every 70 s for the
 // life of a desktop. Allocations are counted by replacing operator new.
+// The check is built on its own (the policy's part of a task is taking
+// the proxy mutex and looking at a flag).
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <signal.h>
@@ -14,8 +16,8 @@
 #include <fstream>
 #include <new>
 
-#include "outlinkwatch/agent_base.h"
-#include "plugin/policy.h"
+#include "config/policy_settings.h"
+#include "proxy/proxy_check.h"
 
 namespace {
 std::atomic<uint64_t> g_allocations{0};
@@ -35,9 +37,17 @@ extern char** environ;
 
 namespace {
 
-class NullAgent : public AgentBase {
+class NullSink : public outlinkwatch::LogSink {
 public:
-    void WriteLog(int32_t, const char*, const char* text) override { benchmark::DoNotOptimize(text); }
+    void WriteLog(int32_t, const char*, int32_t, const char* format, ...) override { benchmark::DoNotOptimize(format); }
+};
+
+class NullReporter : public outlinkwatch::FindingReporter {
+public:
+    std::string GetLangString(const std::string&) override { return std::string(); }
+    void PackNotifyMsg(const std::string&, const std::string&, const std::string&, const std::string&) override {}
+    int HandleResult(std::string) override { return 0; }
+    int EnableProxy() override { return 1; }
 };
 
 bool ShowsArgument(pid_t pid, const std::string& arg0) {
@@ -74,25 +84,24 @@ void BM_ProxyTaskUnchanged(benchmark::State& state) {
     // Until the new program has its arguments in place, /proc shows none.
     for (int i = 0; i < 200 && !ShowsArgument(ui, "AGENTUI"); ++i) usleep(10000);
     {
-        NullAgent agent;
-        CPolicy policy;
-        policy.SetAgent(&agent);
-        policy.m_monitor.m_hProxyMutex = policy.os()->Kernel()->CreateMutexObject(false);
-        policy.m_settings.m_lstValidProxyStr = {"192.0.2.80"};
-        policy.m_settings.m_strBlock = "0";
+        NullSink sink;
+        NullReporter reporter;
+        outlinkwatch::PolicySettings settings;
+        settings.m_lstValidProxyStr = {"192.0.2.80"};
+        settings.m_strBlock = "0";
+        std::atomic<int32_t> exiting{0}, pending{0};
+        outlinkwatch::ProxyCheck check(outlinkwatch::CurrentOs(), &sink, outlinkwatch::StopToken(exiting, pending),
+                                       settings, reporter);
+        const auto task = [&check] { return check.CheckProxyConfig([] {}, [] {}); };
         // The first task reads everything; nothing listens on port 1, so nothing is judged.
-        const int first = policy.CheckProxyConfig();
-        if (first != 0 || policy.m_lstIEProxy.empty() || policy.CheckProxyConfig() != 1) {
-            state.SkipWithError("setting not seen");
-        }
+        const int first = task();
+        if (first != 0 || check.m_lstIEProxy.empty() || task() != 1) state.SkipWithError("setting not seen");
         const uint64_t allocations = g_allocations.load(), bytes = g_bytes.load();
-        for (auto _ : state) benchmark::DoNotOptimize(policy.CheckProxyConfig());
+        for (auto _ : state) benchmark::DoNotOptimize(task());
         state.counters["allocs"] = benchmark::Counter(static_cast<double>(g_allocations.load() - allocations),
                                                       benchmark::Counter::kAvgIterations);
         state.counters["alloc_bytes"] = benchmark::Counter(static_cast<double>(g_bytes.load() - bytes),
                                                            benchmark::Counter::kAvgIterations);
-        policy.os()->Kernel()->CloseObject(policy.m_monitor.m_hProxyMutex);
-        policy.m_monitor.m_hProxyMutex = nullptr;
     }
     close(fds[1]);
     kill(ui, SIGTERM);

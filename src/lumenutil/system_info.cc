@@ -115,7 +115,10 @@ uint32_t CurrentUserSid(outlinkwatch::Os* os, const std::string& imageName, std:
         }
     } closer{os, token};
     if (TokenByName(os, imageName, token, sessionId) != UTIL_OK) return UTIL_E_NOPROCESS;
+    return UserKeyNameOfToken(os, token, userKeyName);
+}
 
+uint32_t UserKeyNameOfToken(outlinkwatch::Os* os, outlinkwatch::Handle token, std::string& userKeyName) {
     std::string sidText;
     switch (os->Users()->TokenUserSid(token, &sidText)) {
         case outlinkwatch::UserStatus::kOk: break;

@@ -125,6 +125,8 @@ bool VirtualAdapter(outlinkwatch::Os* os, const std::string& adapter);
 uint32_t TokenByName(outlinkwatch::Os* os, const std::string& imageName, outlinkwatch::Handle& token,
                      uint32_t& sessionId);
 uint32_t CurrentUserSid(outlinkwatch::Os* os, const std::string& imageName, std::string& userKeyName);
+// CurrentUserSid's answer for a token already opened (the caller's to close).
+uint32_t UserKeyNameOfToken(outlinkwatch::Os* os, outlinkwatch::Handle token, std::string& userKeyName);
 
 // A SID as its text form gives it: the identifier authority and the
 // sub-authorities (the revision is read but not kept: a SID built from

@@ -107,8 +107,7 @@ int CPolicy::ReadParams() {
 }
 
 void CPolicy::ResetCheckState() {
-    m_strIEInvalidMsg.clear();
-    m_strFireFoxInvalidMsg.clear();
+    m_proxyCheck.ForgetLastSeen();
     m_connCheck.ForgetFindings();
     m_settings.m_lstTracertIP.clear();
     m_settings.m_lstValidProxyIP.clear();
@@ -117,23 +116,10 @@ void CPolicy::ResetCheckState() {
     m_settings.m_lstUnresolvedConnect.clear();
     m_settings.m_lstUnresolvedTracert.clear();
     m_settings.m_lstUnresolvedRoute.clear();
-    m_strLastIEProxyServer.clear();
-    m_strLastFireFoxProxy.clear();
-    m_nLastIEProxyEnable = 0;
-    m_nLastFireFoxProxyEnable = 0;
-    m_proxyBudget.Forget();
 }
 
 void CPolicy::ForgetFindings() {
-    m_strLastIEProxyServer.clear();
-    m_strLastFireFoxProxy.clear();
-    m_nLastIEProxyEnable = 0;
-    m_nLastFireFoxProxyEnable = 0;
-    m_proxyBudget.Forget();
-    m_strIEInvalidMsg.clear();
-    m_strFireFoxInvalidMsg.clear();
-    m_strIEProxyInfo.clear();
-    m_strFireFoxProxyInfo.clear();
+    m_proxyCheck.ForgetFindings();
     m_connCheck.ForgetFindings();
 }
 

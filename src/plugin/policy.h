@@ -13,7 +13,7 @@
 #include "platform/os.h"
 #include "plugin/component.h"
 #include "probes/conn_check.h"
-#include "proxy/proxy_budget.h"
+#include "proxy/proxy_check.h"
 #include "proxy/proxy_record.h"
 #include "reaction/finding_reporter.h"
 
@@ -130,21 +130,6 @@ public:
     // --- fields, in their documented order
     // The threads, their events and timers, and the check mutexes.
     outlinkwatch::Monitor m_monitor;
-    std::string m_strIEProxy;
-    std::string m_strFireFoxProxy;
-    std::list<uint32_t> m_lstIEProxyIP;
-    std::list<uint32_t> m_lstFireFoxProxyIP;
-    std::string m_strIEInvalidMsg;
-    std::string m_strFireFoxInvalidMsg;
-    std::string m_strIEProxyInfo;
-    std::string m_strFireFoxProxyInfo;
-    std::string m_strLastFireFoxProxy;
-    std::string m_strLastIEProxyServer;
-    uint32_t m_nLastIEProxyEnable = 0;
-    uint32_t m_nLastFireFoxProxyEnable = 0;
-    std::list<ProxyRecord> m_lstIEProxy;
-    std::list<ProxyRecord> m_lstFireFoxProxy;
-    std::atomic<int32_t> m_bSameInvalidProxy{0};
     // The connection check's tracer, last findings and servers to deny;
     // protected by m_hConnMutex, but for the tracer's cancel flag, which is
     // atomic (probes/conn_check.h says which member is read where).
@@ -158,9 +143,11 @@ public:
     // stops at its next target, and the next check reads them first.
     std::atomic<int32_t> m_bParamsPending{0};
 
-    // What the running proxy check task may still spend on the browsers'
-    // settings; the proxy thread's own.
-    outlinkwatch::ProxyTaskBudget m_proxyBudget;
+    // The proxy check: the last seen settings, each browser's records and
+    // addresses, the findings and the task's budget. Its lists are
+    // protected by m_hProxyMutex; its same-finding flag is atomic.
+    outlinkwatch::ProxyCheck m_proxyCheck{os(), this, outlinkwatch::StopToken(g_bExit, m_bParamsPending), m_settings,
+                                          *this};
 
 private:
     // The stop of done and of the destructor: the deny list lifted, the

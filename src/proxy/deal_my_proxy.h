@@ -1,6 +1,7 @@
-// CDealMyProxy: reads the interactive user's browser proxy settings. One is
-// made on the stack for each reading; it keeps nothing but two constant
-// tables.
+// CDealMyProxy: the judgement of the interactive user's browser proxy
+// settings as read (browser_settings.h): each configured host resolved and
+// the proxies probed. One is made for each task (or reading); it keeps
+// nothing but two constant tables and the user found.
 #pragma once
 
 #include <cstdint>
@@ -8,68 +9,57 @@
 #include <map>
 #include <string>
 
+#include "base/log_sink.h"
+#include "base/stop_token.h"
 #include "config/address_parsing.h"
 #include "platform/os.h"
-#include "proxy/firefox_proxy.h"
+#include "proxy/browser_settings.h"
 #include "proxy/proxy_budget.h"
 #include "proxy/proxy_record.h"
 
-class CDealMyProxy {
+class CDealMyProxy : public outlinkwatch::BrowserSettingsReader {
 public:
     // os: the policy's own; null means the process-wide one. budget: that
     // of the running proxy check task; null gives the reading one of its own.
-    explicit CDealMyProxy(outlinkwatch::Os* os = nullptr, outlinkwatch::ProxyTaskBudget* budget = nullptr);
-    virtual ~CDealMyProxy() = default;
+    // log: where its lines go (null: none, and nothing is probed). stop: a
+    // stop asked for there ends resolution and probing; null asks none.
+    explicit CDealMyProxy(outlinkwatch::Os* os = nullptr, outlinkwatch::ProxyTaskBudget* budget = nullptr,
+                          outlinkwatch::LogSink* log = nullptr, const outlinkwatch::StopToken* stop = nullptr);
 
     // Protocol labels for a proxy that serves every protocol.
     std::map<int, std::string> m_mapProtocol;
-    // Preference names looked for in prefs.js (FirefoxPrefKeys).
-    std::map<int, std::string> m_mapFireFoxKey;
 
     // 1 when one configured proxy answers. An endpoint probed before in the
     // task gives the same answer again without a probe.
-    virtual int CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& configured,
-                                  std::list<std::string>& imageIPs);
+    virtual int CheckProxyIsValid(const std::list<outlinkwatch::ConnectAddrRecord>& configured,
+                                  const std::list<std::string>& imageIPs);
 
     // --- Internet Explorer
     // The whole reading: 1 only when the proxy is switched on, parsed,
     // resolved and one of its servers answers. keyPath becomes the user's
     // settings key under HKEY_USERS.
-    int GetIEProxy(std::string& keyPath, std::list<std::string>& imageIPs, std::list<ProxyRecord>& records,
+    int GetIEProxy(std::string& keyPath, const std::list<std::string>& imageIPs, std::list<ProxyRecord>& records,
                    std::list<uint32_t>& addresses);
-    // The interactive user's key name under HKEY_USERS into a buffer of
-    // kUserKeyNameBytes; 0 when the user is not found or keyName is null.
-    int GetUIUserKeyName(char* keyName);
-    // The settings key of a user's key name, relative to HKEY_USERS.
-    static std::string IESettingsPath(const char* keyName);
-    // 1 when the DWORD valueName under HKEY_USERS\keyPath reads as 1.
-    int IsIEProxyEnable(std::string keyPath, std::string valueName);
-    // Reads and parses the proxy server text; rawValue is the text as read.
-    void GetIEProxyInfoFromReg(std::string keyPath, std::string valueName,
-                               std::list<outlinkwatch::ConnectAddrRecord>& configured, std::string& rawValue);
-    // Parse and resolution; 1 when at least one address was found.
-    int GetIEProxyServer(std::string keyPath, std::string valueName, std::list<ProxyRecord>& records,
-                         std::list<outlinkwatch::ConnectAddrRecord>& configured, std::list<uint32_t>& addresses);
+    // The same judgement of a setting already read.
+    int JudgeIEProxy(const outlinkwatch::IESetting& setting, std::string& keyPath, const std::list<std::string>& imageIPs,
+                     std::list<ProxyRecord>& records, std::list<uint32_t>& addresses);
 
     // --- Firefox
     // The whole reading: 1 only when a manual proxy is on, its hosts
     // resolve and one of them answers.
-    int GetFirFoxProxy(std::string& prefsPath, std::list<std::string>& imageIPs, std::list<ProxyRecord>& records,
+    int GetFirFoxProxy(std::string& prefsPath, const std::list<std::string>& imageIPs, std::list<ProxyRecord>& records,
                        std::list<uint32_t>& addresses);
-    // 1 with the prefs.js path of the interactive user's first profile.
-    int GetFireFoxConfigPath(std::string& prefsPath);
-    // 1 when a segment of prefs.js holds the proxy type key and a "1".
-    int IsFireFoxProxyEnable(std::string prefsPath);
-    // Appends the five configured records (http, ftp, ssl, socks, gopher).
-    void GetFireFoxProxyInfoFromFile(std::string prefsPath, std::list<outlinkwatch::ConnectAddrRecord>& configured,
-                                     std::string& rawValues);
-    // 1 when at least one configured host resolved.
-    int GetFireFoxProxyServer(std::string prefsPath, std::list<ProxyRecord>& records,
-                              std::list<outlinkwatch::ConnectAddrRecord>& configured, std::list<uint32_t>& addresses);
+    // The same judgement of a setting already read.
+    int JudgeFirefoxProxy(const outlinkwatch::FirefoxSetting& setting, std::string& prefsPath,
+                          const std::list<std::string>& imageIPs, std::list<ProxyRecord>& records,
+                          std::list<uint32_t>& addresses);
 
 protected:
-    // Feeds prefs.js to scanner; false when it could not be read whole.
-    bool ScanPrefs(const std::string& prefsPath, outlinkwatch::PrefsScanner* scanner);
+    bool Exiting() const { return m_pStop != nullptr && m_pStop->Exiting(); }
+    // Resolves each configured host into records (labelled by label) and
+    // addresses; 1 when at least one address was found.
+    int ResolveConfigured(const std::list<outlinkwatch::ConnectAddrRecord>& configured, bool ie,
+                          std::list<ProxyRecord>& records, std::list<uint32_t>& addresses);
     // The probe's name resolution: dotted IPv4 texts in resolver order,
     // without "127.0.0.1" and "0.0.0.0"; none for an empty host.
     virtual std::list<std::string> ResolveHost(const std::string& host);
@@ -77,15 +67,7 @@ protected:
     // left out is logged under function.
     bool MayResolve(const std::string& host, const char* function);
 
-    outlinkwatch::Os* const m_pOs;
     outlinkwatch::ProxyTaskBudget m_ownBudget;
     outlinkwatch::ProxyTaskBudget* const m_pBudget;
-    // SID text of the interactive user, once GetFireFoxConfigPath found it:
-    // the owner its files must have.
-    std::string m_strUserSid;
+    const outlinkwatch::StopToken* const m_pStop;
 };
-
-// A log line of the proxy readers through the policy, when there is one;
-// the text is data, never a format.
-void ProxyLog(int level, int line, const char* function, const char* text);
-

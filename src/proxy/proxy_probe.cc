@@ -2,7 +2,6 @@
 // their proxy hosts: the TCP/HTTP probe's own.
 #include <ace/INET_Addr.h>
 
-#include "plugin/policy.h"
 #include "probes/invalid_socket.h"
 #include "proxy/deal_my_proxy.h"
 
@@ -28,11 +27,11 @@ bool EndpointAddress(outlinkwatch::Os* os, outlinkwatch::ProxyTaskBudget* budget
 
 }  // namespace
 
-int CDealMyProxy::CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& configured,
-                                    std::list<std::string>& imageIPs) {
+int CDealMyProxy::CheckProxyIsValid(const std::list<outlinkwatch::ConnectAddrRecord>& configured,
+                                    const std::list<std::string>& imageIPs) {
     static const char* const kFunction = "CDealMyProxy::CheckProxyIsValid";
-    CPolicy* policy = g_pPolicy.load();
-    if (policy == nullptr) return 0;
+    outlinkwatch::LogSink* const log = m_pLog;
+    if (log == nullptr) return 0;
     for (const outlinkwatch::ConnectAddrRecord& record : configured) {
         if (record.strPort.empty() || record.strAddr.empty()) continue;
         const std::string description = record.strAddr + ":" + record.strPort;
@@ -44,11 +43,11 @@ int CDealMyProxy::CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& 
         // unfinished judgement of the same setting, answers as it did.
         const bool known = EndpointAddress(m_pOs, m_pBudget, record.strAddr, false, &net) &&
                            m_pBudget->Known(net, port, &result);
-        if (g_bExit.load() != 0) {
+        if (Exiting()) {
             result = PROBE_FAILED;  // as the probe itself answers once a stop is asked for
         } else if (known) {
         } else if (!m_pBudget->TimeLeft()) {
-            OW_LOG(policy, 4, kFunction, "%s", ("Proxy not probed, the time of the check is up:" + description).c_str());
+            OW_LOG(log, 4, kFunction, "%s", ("Proxy not probed, the time of the check is up:" + description).c_str());
             continue;
         } else if (EndpointAddress(m_pOs, m_pBudget, record.strAddr, true, &net) && net != kNoAddress &&
                    !m_pBudget->Known(net, port, &result)) {
@@ -60,11 +59,11 @@ int CDealMyProxy::CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& 
             m_pBudget->Record(net, port, result);
         }
         if (result == PROBE_FAILED) {
-            OW_LOG(policy, 4, kFunction, "%s", ("Proxy Connect fail:" + description).c_str());
+            OW_LOG(log, 4, kFunction, "%s", ("Proxy Connect fail:" + description).c_str());
         } else if (result == PROBE_REDIRECTED) {
-            OW_LOG(policy, 4, kFunction, "%s", ("Connect redirectional:" + description).c_str());
+            OW_LOG(log, 4, kFunction, "%s", ("Connect redirectional:" + description).c_str());
         } else if (result == PROBE_CONNECTED) {
-            OW_LOG(policy, 4, kFunction, "%s", ("Proxy Connect succ:" + description).c_str());
+            OW_LOG(log, 4, kFunction, "%s", ("Proxy Connect succ:" + description).c_str());
             return 1;
         }
     }
@@ -73,10 +72,10 @@ int CDealMyProxy::CheckProxyIsValid(std::list<outlinkwatch::ConnectAddrRecord>& 
 
 bool CDealMyProxy::MayResolve(const std::string& host, const char* function) {
     if (host.empty()) return true;  // resolves to nothing without the resolver
-    if (g_bExit.load() != 0) return false;
+    if (Exiting()) return false;
     std::list<std::string> known;
     if (m_pBudget->KnownNames(host, &known) || m_pBudget->TimeLeft()) return true;
-    ProxyLog(4, __LINE__, function, ("Proxy not resolved, the time of the check is up:" + host).c_str());
+    Log(4, __LINE__, function, ("Proxy not resolved, the time of the check is up:" + host).c_str());
     return false;
 }
 

@@ -34,12 +34,12 @@ int CPolicy::SendNfwCommand(uint32_t code, const void* buffer, uint32_t length) 
 
 int CPolicy::DenyProxyConfig() {
     OW_LOG(this, 2, "CPolicy::DenyProxyConfig", "Start DenyProxyConfig");
-    if (m_lstIEProxyIP.empty()) {
+    if (m_proxyCheck.IEProxyIPs().empty()) {
         OW_LOG(this, 4, "CPolicy::DenyProxyConfig", "The deny ip address list is empty!");
         return 0;
     }
     std::list<uint32_t> hosts;
-    for (const uint32_t addr : m_lstIEProxyIP) hosts.push_back(outlinkwatch::HostFromNet(addr));
+    for (const uint32_t addr : m_proxyCheck.IEProxyIPs()) hosts.push_back(outlinkwatch::HostFromNet(addr));
     const outlinkwatch::DenyList deny = outlinkwatch::DenyListBytes(hosts, m_settings.m_lstValidProxyIP);
     for (size_t i = 0; i < deny.named(); ++i) {
         char line[32] = {0};

@@ -82,7 +82,7 @@ void CPolicy::PackNotifyMsg(const std::string&, const std::string& info, const s
 }
 
 int CPolicy::HandleResult(std::string kind) {
-    const outlinkwatch::Reaction reaction = outlinkwatch::DecideReaction(m_settings.m_strBlock, kind, m_bSameInvalidProxy.load() != 0);
+    const outlinkwatch::Reaction reaction = outlinkwatch::DecideReaction(m_settings.m_strBlock, kind, m_proxyCheck.SameInvalidProxy());
     if (reaction.denyServers && !m_connCheck.DenyAddrs().empty()) DenyProxySerer();
 
     if (reaction.prompt == outlinkwatch::Reaction::Prompt::kNone) {

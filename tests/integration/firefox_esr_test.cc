@@ -8,9 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fakes/recording_agent.h"
+#include "fakes/recording_sink.h"
 #include "fakes/this_user_os.h"
-#include "plugin/policy.h"
 #include "proxy/deal_my_proxy.h"
 
 namespace outlinkwatch {
@@ -42,11 +41,9 @@ TEST(FirefoxEsrTest, ReadsWhatFirefoxWrote) {
     std::unique_ptr<Os> real(NewDefaultOs());
     ThisUserOs os(real.get(), home.string());
     Os* previous = SetOsForTesting(&os);
-    RecordingAgent agent;
+    RecordingSink agent;
     {
-        CPolicy policy;
-        policy.SetAgent(&agent);
-        CDealMyProxy proxy(&os);
+        CDealMyProxy proxy(&os, nullptr, &agent);
         std::string path, raw, got;
         std::list<ConnectAddrRecord> configured;
         EXPECT_EQ(proxy.GetFireFoxConfigPath(path), 1);

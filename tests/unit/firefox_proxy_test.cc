@@ -11,7 +11,7 @@
 #include <fstream>
 #include <functional>
 
-#include "fakes/policy_rig.h"
+#include "fakes/proxy_check_rig.h"
 #include "fakes/temp_dir.h"
 #include "fakes/this_user_os.h"
 #include "emulation/ini_reader.h"
@@ -158,16 +158,16 @@ TEST(FirefoxProfileTest, Walk) {
         std::ofstream(profile / "prefs.js") << c.prefs;
         if (c.compat) std::ofstream(profile / "compatibility.ini") << "[Compatibility]\nLastPlatformDir=" << root.string();
         if (c.program) std::ofstream(root / "firefox-esr") << "";
-        PolicyRig rig;
+        ProxyCheckRig rig;
         FakeOs& fake = rig.fake;
         if (c.ui) fake.processes.push_back({"AGENTUI.exe", "S-1-5-18", "alice", (root / "home").string()});
         fake.resolutions["proxy.test"] = {"127.0.0.7", "127.0.0.1"};
-        CDealMyProxy proxy(&fake);
+        CDealMyProxy proxy(&fake, nullptr, &rig.log);
         std::string path;
         std::list<ProxyRecord> records;
         std::list<uint32_t> addresses;
-        EXPECT_EQ(proxy.GetFirFoxProxy(path, rig.policy->m_settings.m_lstImageIP, records, addresses), 0);
-        EXPECT_EQ(rig.agent.CountLogs(c.log), c.ui ? 1 : 0);
+        EXPECT_EQ(proxy.GetFirFoxProxy(path, rig.settings.m_lstImageIP, records, addresses), 0);
+        EXPECT_EQ(rig.log.CountLogs(c.log), c.ui ? 1 : 0);
         if (c.records) {
             EXPECT_EQ(path, (profile / "prefs.js").string());
             ASSERT_EQ(records.size(), 2u);
@@ -222,9 +222,7 @@ TEST(FirefoxPlantedFilesTest, LinuxBackend) {
     std::unique_ptr<Os> real(NewDefaultOs());
     ThisUserOs os(real.get(), home);
     Os* previous = SetOsForTesting(&os);
-    RecordingAgent agent;
-    CPolicy policy;
-    policy.SetAgent(&agent);
+    RecordingSink log;
     for (const auto& kind : kinds) {
         const bool folderKind = std::string(kind.name).find("folder") != std::string::npos;
         for (const std::string& target : {std::string("prefs.js"), std::string("compatibility.ini"), std::string()}) {
@@ -243,8 +241,8 @@ TEST(FirefoxPlantedFilesTest, LinuxBackend) {
             if (target.empty()) {
                 ASSERT_EQ(kind.plant(firefox, ""), 0);
             }
-            const int installed = agent.CountLogs("Firefox is installed."), not_ = agent.CountLogs("Firefox is not installed.");
-            CDealMyProxy proxy(&os);
+            const int installed = log.CountLogs("Firefox is installed."), not_ = log.CountLogs("Firefox is not installed.");
+            CDealMyProxy proxy(&os, nullptr, &log);
             std::string path, raw;
             std::list<ConnectAddrRecord> configured;
             const int found = proxy.GetFireFoxConfigPath(path);
@@ -253,8 +251,8 @@ TEST(FirefoxPlantedFilesTest, LinuxBackend) {
             EXPECT_EQ(found, target.empty() || (target[0] == 'c' && !kind.read) ? 0 : 1);
             EXPECT_EQ(prefsRead, kind.read || target[0] == 'c' ? found == 1 : false);
             EXPECT_EQ(raw, prefsRead ? "proxy.test" : "");
-            EXPECT_EQ(agent.CountLogs("Firefox is installed.") - installed, found);
-            EXPECT_EQ(agent.CountLogs("Firefox is not installed.") - not_, !target.empty() && target[0] == 'c' && !kind.read);
+            EXPECT_EQ(log.CountLogs("Firefox is installed.") - installed, found);
+            EXPECT_EQ(log.CountLogs("Firefox is not installed.") - not_, !target.empty() && target[0] == 'c' && !kind.read);
         }
     }
     SetOsForTesting(previous);

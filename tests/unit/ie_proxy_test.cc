@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/loopback_server.h"
-#include "fakes/policy_rig.h"
+#include "fakes/proxy_check_rig.h"
 #include "proxy/deal_my_proxy.h"
 #include "proxy/ie_proxy.h"
 
@@ -77,7 +77,7 @@ TEST(IEProxyTest, Readings) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        PolicyRig rig;
+        ProxyCheckRig rig;
         FakeOs& fake = rig.fake;
         fake.processes.push_back({"agentui.EXE", kSid, "alice", "/nonexistent"});
         fake.userKeys = {".DEFAULT", kSid};
@@ -87,17 +87,17 @@ TEST(IEProxyTest, Readings) {
         fake.resolveHook = [&fake](const std::string& host) { if (host == "slow") fake.AdvanceTime(kProxyBrowserShareMs); };
         fake.registry().PutValue(HKEY_USERS, kKey, "ProxyEnable", 4, Dword(c.enable));
         if (c.server != nullptr) fake.registry().PutValue(HKEY_USERS, kKey, "ProxyServer", 1, std::string(c.server) + '\0');
-        CPolicy& policy = *rig.policy;
-        EXPECT_EQ(policy.ReadIEProxy(), c.read) << "nothing listens on port 1 of these loopback addresses";
-        EXPECT_EQ(policy.m_strIEProxy, kKey);
+        ProxyCheck& check = rig.check;
+        EXPECT_EQ(check.ReadIEProxy(), c.read) << "nothing listens on port 1 of these loopback addresses";
+        EXPECT_EQ(check.m_strIEProxy, kKey);
         std::string records;
-        for (const auto& r : policy.m_lstIEProxy) {
+        for (const auto& r : check.m_lstIEProxy) {
             records += r.strProtocol + (r.strHost == "p" || r.strHost == "127.0.0.9" ? "" : "?") + r.strAddr + " ";
         }
         EXPECT_EQ(records, c.records);
-        EXPECT_EQ(policy.m_lstIEProxyIP.size(), c.addresses);
-        if (*c.log != '\0') { EXPECT_GE(rig.agent.CountLogs(c.log), 1); }
-        EXPECT_EQ(rig.agent.CountLogs("Proxy Connect fail:"), c.fails);
+        EXPECT_EQ(check.IEProxyIPs().size(), c.addresses);
+        if (*c.log != '\0') { EXPECT_GE(rig.log.CountLogs(c.log), 1); }
+        EXPECT_EQ(rig.log.CountLogs("Proxy Connect fail:"), c.fails);
         EXPECT_EQ(fake.networkTimeouts.load(), c.probes);
     }
 }

@@ -14,6 +14,7 @@
 
 #include "fakes/params.h"
 #include "fakes/policy_rig.h"
+#include "fakes/proxy_check_rig.h"
 #include "fakes/temp_dir.h"
 #include "proxy/proxy_budget.h"
 #include "proxy/ie_proxy.h"
@@ -111,14 +112,16 @@ TEST_F(ProxyTaskTest, AChangeIsSeenOnceAndAChangeBackLiftsTheDenyList) {
     EXPECT_EQ(items, "Describe=2|Information=ff.test;IP Address:127.0.0.2\n|checktime=2023-11-14 22:13:20|"
                      "Describe=2|Information=http:127.0.0.2;IP Address:127.0.0.2\n|checktime=2023-11-14 22:13:20|");
     EXPECT_EQ(agent.Prompts().size(), 1u);
-    EXPECT_EQ(policy->m_lstIEProxyIP, std::list<uint32_t>(2, InetAddr("127.0.0.2"))) << "IE, then Firefox";
+    EXPECT_EQ(policy->m_proxyCheck.IEProxyIPs(), std::list<uint32_t>(2, InetAddr("127.0.0.2"))) << "IE, then Firefox";
     EXPECT_EQ(fake.networkTimeouts.load(), 1) << "the one endpoint of both browsers is probed once";
+    EXPECT_EQ(agent.CountLogs("Can not find compatibility.ini."), 1) << "each setting is read once a task";
 
     // Unchanged: nothing is read beyond the raw settings, nothing sent.
     Tick(2);
     EXPECT_EQ(DenyCommands().size(), 2u);
     EXPECT_EQ(agent.Notifications().size(), 2u);
     EXPECT_EQ(agent.CountLogs("Proxy Connect succ:"), 2);
+    EXPECT_EQ(agent.CountLogs("Can not find compatibility.ini."), 2);
 
     // Both switched off: the deny list is lifted and nothing is judged.
     SetIE(0);
@@ -135,7 +138,7 @@ TEST_F(ProxyTaskTest, AChangeIsSeenOnceAndAChangeBackLiftsTheDenyList) {
     EXPECT_EQ(DenyCommands(), (std::vector<std::string>{"lift", "2", "lift", "lift", "2"}));
     EXPECT_EQ(agent.Notifications().size(), 2u);
     EXPECT_EQ(agent.Prompts().size(), 1u);
-    EXPECT_EQ(policy->m_bSameInvalidProxy.load(), 1);
+    EXPECT_TRUE(policy->m_proxyCheck.SameInvalidProxy());
 }
 
 TEST_F(ProxyTaskTest, DoneLiftsTheDenyListThatATaskUnderWaySetsAfterTheFirstLift) {
@@ -181,14 +184,13 @@ TEST_F(ProxyTaskTest, AnAllowedProxyIsNoFindingAndNoAllowedListChecksNothing) {
 // a change of setting: the block in force is neither lifted nor applied
 // again and nothing is notified, until the fifth task makes IE's finding.
 TEST(ProxyBudgetTest, ADeadSettingNeitherStarvesTheOtherNorHidesItsLiveProxy) {
-    PolicyRig rig;
+    ProxyCheckRig rig;
     FakeOs& fake = rig.fake;
     TempDir home;
     Listener live, closed(false);
     ASSERT_TRUE(live.ok && closed.ok && home.MakeSubdir(".mozilla/firefox/ab.default"));
     fake.processes.push_back({"AGENTUI.exe", kSid, "alice", home.path()});
     fake.userKeys = {kSid};
-    fake.devicePresent = true;
     fake.networkTimeoutHook = [&fake](uint64_t us) { fake.AdvanceTime(static_cast<uint32_t>(2 * us / 1000)); };
     std::string server;
     for (int i = 10; i < 50; ++i) server += "ftp=127.0.0." + std::to_string(i) + ":" + closed.port + ";";
@@ -199,30 +201,24 @@ TEST(ProxyBudgetTest, ADeadSettingNeitherStarvesTheOtherNorHidesItsLiveProxy) {
     std::ofstream(home.path() + "/.mozilla/firefox/ab.default/prefs.js")
         << "user_pref(\"network.proxy.http\", \"127.0.0.2\");\nuser_pref(\"network.proxy.http_port\", " << live.port
         << ");\nuser_pref(\"network.proxy.type\", 1);\n";
-    CPolicy& policy = *rig.policy;
-    policy.m_settings.m_lstValidProxyStr = {"192.0.2.80"};
-    policy.m_settings.m_strBlock = "3";
-    std::string tasks;  // each task's probes, notifications (F, I) and deny-list commands
+    rig.settings.m_lstValidProxyStr = {"192.0.2.80"};
+    rig.settings.m_strBlock = "3";
+    std::string tasks;  // each task's probes, then what it reported: "-" a lift, "h" a reaction to the
+                        // deny addresses then known, "n" a notification (the first letter of its text)
     for (int task = 1; task <= 6; ++task) {
         const int probes = fake.networkTimeouts.load();
-        const size_t notes = rig.agent.Notifications().size(), denies = fake.DeviceCalls().size();
-        policy.CheckProxyConfig();
+        rig.reporter.calls.clear();
+        rig.Task();
         tasks += std::to_string(fake.networkTimeouts.load() - probes) + ":";
-        for (size_t i = notes; i < rig.agent.Notifications().size(); ++i) {
-            tasks += std::next(rig.agent.Notifications()[i].second.front().lstInfo.begin())->m_strValue.substr(0, 1);
-        }
-        const auto calls = fake.DeviceCalls();
-        for (size_t i = denies; i < calls.size(); ++i) {
-            const auto& call = calls[i];
-            if (call.code != kSetDenyList) continue;
-            const bool lift = std::all_of(call.input.begin(), call.input.end(), [](uint8_t b) { return b == 0; });
-            tasks += lift ? "-" : "+" + std::to_string(call.input.size() / 4);
+        for (const std::string& call : rig.reporter.calls) {
+            if (call == "lift") tasks += "-";
+            if (call == "handle:Proxy") tasks += "h" + std::to_string(rig.check.IEProxyIPs().size());
+            if (call.rfind("Proxy:", 0) == 0) tasks += "n" + call.substr(6, 1) + call.substr(call.size() - 1);
         }
         tasks += " ";
     }
-    EXPECT_EQ(tasks, "11:1-+1 11: 11: 11: 1:f+42 0: ");
-    EXPECT_EQ(rig.agent.CountLogs("Proxy not probed, the time of the check is up:"), 31 + 21 + 11 + 1);
-    EXPECT_EQ(rig.agent.Prompts().size(), 2u);
+    EXPECT_EQ(tasks, "11:-h1n12 11: 11: 11: 1:h42nf2 0: ");
+    EXPECT_EQ(rig.log.CountLogs("Proxy not probed, the time of the check is up:"), 31 + 21 + 11 + 1);
     EXPECT_LE(5u, kProxyTasksForAnySetting);
 }
 

@@ -67,9 +67,9 @@ TEST(ReactionTest, HandleResultCarriesOutTheDecision) {
         SCOPED_TRACE(std::string(c.block) + "/" + c.kind + "/" + std::to_string(c.same * 10 + c.held) + (c.device ? "" : "/no device"));
         Rig rig(c.device);
         rig.policy->m_settings.m_strBlock = c.block;
-        rig.policy->m_bSameInvalidProxy.store(c.same);
+        rig.policy->m_proxyCheck.m_bSameInvalidProxy.store(c.same);
         rig.policy->m_connCheck.DenyAddrsForTesting() = {"192.0.2.1", "192.0.2.2"};
-        rig.policy->m_lstIEProxyIP = {InetAddr("203.0.113.9")};
+        rig.policy->m_proxyCheck.m_lstIEProxyIP = {InetAddr("203.0.113.9")};
 
         Handle lists = c.held == 0 ? nullptr : (rig.policy->m_monitor.m_hProxyMutex = rig.fake.Kernel()->CreateMutexObject(true));
         g_bExit.store(c.held == 2 ? 1 : 0);
@@ -152,7 +152,7 @@ TEST(ReactionTest, FilterDriverBuffers) {
     } cases[] = {
         {"config, one allowed",
          [](CPolicy& p) {
-             p.m_lstIEProxyIP = {InetAddr("10.0.0.5"), InetAddr("10.0.0.6")};
+             p.m_proxyCheck.m_lstIEProxyIP = {InetAddr("10.0.0.5"), InetAddr("10.0.0.6")};
              p.m_settings.m_lstValidProxyIP = {HostFromNet(InetAddr("10.0.0.6"))};
              return p.DenyProxyConfig();
          },

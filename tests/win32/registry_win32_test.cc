@@ -102,7 +102,7 @@ TEST(FirefoxWin32Test, ProfileOfTheUiProcessUser) {
     {
         CPolicy policy;
         policy.SetAgent(&agent);
-        CDealMyProxy proxy;
+        CDealMyProxy proxy(nullptr, nullptr, &policy);
         std::string prefs;
         std::list<ProxyRecord> records;
         std::list<uint32_t> addresses;
@@ -137,7 +137,7 @@ TEST(IEProxyWin32Test, RefusingEndpointsAheadOfALiveProxy) {
     RecordingAgent agent;
     CPolicy policy;
     policy.SetAgent(&agent);
-    CDealMyProxy proxy;
+    CDealMyProxy proxy(nullptr, nullptr, &policy);
     char user[260] = {0};
     ASSERT_EQ(proxy.GetUIUserKeyName(user), 1);
     const std::string path = CDealMyProxy::IESettingsPath(user);

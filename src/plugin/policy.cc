@@ -37,7 +37,6 @@ CPolicy::~CPolicy() {
     CloseAndNull(m_hCheckCycleEvent);
     CloseAndNull(m_hConnRearmEvent);
     CloseAndNull(m_hProxyRearmEvent);
-    m_settings.m_lstTracertIP.clear();
     m_hRouteThread = nullptr;
     m_hProxyThread = nullptr;
     // The timer callback finds the policy through this pointer; both timers
@@ -135,13 +134,6 @@ void CPolicy::ResetCheckState() {
     m_strFireFoxInvalidMsg.clear();
     m_strTracertInfo.clear();
     m_strConnInfo.clear();
-    m_settings.m_lstTracertIP.clear();
-    m_settings.m_lstValidProxyIP.clear();
-    m_settings.m_lstValidProxyStr.clear();
-    m_settings.m_lstUnresolvedProxy.clear();
-    m_settings.m_lstUnresolvedConnect.clear();
-    m_settings.m_lstUnresolvedTracert.clear();
-    m_settings.m_lstUnresolvedRoute.clear();
     m_strLastIEProxyServer.clear();
     m_strLastFireFoxProxy.clear();
     m_nLastIEProxyEnable = 0;
@@ -284,12 +276,6 @@ int CPolicy::done(std::string) {
     CloseAndNull(m_hCheckCycleEvent);
     CloseAndNull(m_hConnRearmEvent);
     CloseAndNull(m_hProxyRearmEvent);
-
-    m_settings.m_lstTracertIP.clear();
-    m_settings.m_lstUnresolvedProxy.clear();
-    m_settings.m_lstUnresolvedConnect.clear();
-    m_settings.m_lstUnresolvedTracert.clear();
-    m_settings.m_lstUnresolvedRoute.clear();
 
     OW_LOG(this, 2, "CPolicy::done", "Done out");
     return 0;

@@ -167,7 +167,9 @@ public:
     std::atomic<int32_t> m_bSameInvalidProxy{0};
     std::list<std::string> m_lstDenyAddr;
 
-    // What the parameters say; replaced whole when they are read again.
+    // What the parameters say. Replaced whole by GetPolicyParams while both
+    // check mutexes are held (or before the checks start); RetryUnresolved
+    // extends one group's lists under that group's check mutex.
     outlinkwatch::PolicySettings m_settings;
 
     // 1 from a repeated Exec until its parameters are read: a running check

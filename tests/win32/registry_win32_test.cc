@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "fakes/reaction_agent.h"
+#include "fakes/params.h"
 #include "fakes/recording_agent.h"
 #include "lumenutil/registry.h"
 #include "plugin/policy.h"
@@ -112,15 +112,9 @@ TEST(FirefoxWin32Test, ProfileOfTheUiProcessUser) {
         EXPECT_EQ(agent.CountLogs("Firefox is installed."), 1);
         EXPECT_EQ(addresses.size(), 1u) << "prefs.js read, the proxy on, its host resolved";
         // Wine has no filter device either: no cut, and so no prompt.
-        RecordingReactionAgent view(&agent);
-        Reactor reactor(Os::Default(), &policy, &view, "policy.win.outlink.watch");
-        PolicySettings settings;
-        settings.m_strBlock = "2";
-        std::atomic<int32_t> exit{0}, pending{0};
-        const std::list<std::string> servers;
-        const std::list<uint32_t> proxies;
-        const ReactionInputs in{settings, servers, proxies, false, nullptr, StopToken(exit, pending)};
-        EXPECT_EQ(reactor.HandleResult("route", in) + reactor.BlockNetwork() + reactor.SendNfwCommand(0x804D21DC, "", 0), 0);
+        policy.SetPolicyParams({Param("block", "2"), Param("TrancertAddr", "192.0.2.1")});
+        ASSERT_EQ(policy.GetPolicyParams(), 1);
+        EXPECT_EQ(policy.HandleResult("route") + policy.BlockNetwork() + policy.SendNfwCommand(0x804D21DC, "", 0), 0);
         EXPECT_TRUE(agent.Prompts().empty());
     }
     const std::wstring ini(compatibility.begin(), compatibility.end());  // the wide reading of the same file

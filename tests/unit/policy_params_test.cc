@@ -139,12 +139,9 @@ TEST_F(SettingsTest, NamesThatResolveLaterAreRetried) {
     EXPECT_EQ(s.m_lstTracertIP, std::list<uint32_t>{Ip(192, 0, 2, 77)});
     EXPECT_TRUE(s.m_lstUnresolvedTracert.empty());
     EXPECT_EQ(s.m_lstUnresolvedRoute, std::list<std::string>{"later.test"});
-    const std::list<uint32_t> proxiesBefore = s.m_lstValidProxyIP;
     EXPECT_EQ(Retry("Proxy"), 1);
     EXPECT_EQ(s.m_lstValidProxyStr, std::list<std::string>{"192.0.2.77"});
-    std::list<uint32_t> proxiesAfter = proxiesBefore;
-    proxiesAfter.push_back(Ip(192, 0, 2, 77));
-    EXPECT_EQ(s.m_lstValidProxyIP, proxiesAfter) << "appended after the local addresses";
+    EXPECT_EQ(s.m_lstValidProxyIP, (std::list<uint32_t>{Ip(127, 0, 0, 1), Ip(192, 0, 2, 10), 0, Ip(192, 0, 2, 77)}));
     EXPECT_TRUE(s.m_lstUnresolvedProxy.empty());
     EXPECT_EQ(Retry("Proxy"), 0);
     fake.resolutions["later.test"] = {"192.0.2.78"};

@@ -11,6 +11,20 @@ void ExpandAddrRanges(const std::list<std::string>& in, std::list<std::string>& 
     ParseIPSec(in, out, [log](const char* message) { OW_LOG(log, 2, "CPolicy::ParseIPSec", "%s", message); });
 }
 
+SettingsTexts ReadSettingsTexts(const std::function<std::string(const char* name)>& lookup) {
+    SettingsTexts texts;
+    texts.plan.route = lookup("Route");
+    texts.plan.proxy = lookup("Proxy");
+    texts.plan.tracert = lookup("TrancertAddr");
+    texts.plan.connect = lookup("ConnectAddr");
+    texts.plan.type = lookup("Type");
+    texts.plan.image = lookup("ImageIP");
+    texts.plan.checkcyc = lookup("checkcyc");
+    texts.block = lookup("block");
+    texts.rank = lookup("rank");
+    return texts;
+}
+
 SettingsRead BuildPolicySettings(const SettingsTexts& texts, const PolicySettings& previous,
                                  const ResolveFn& resolve, const LocalAddressesFn& localAddresses, LogSink* log) {
     const PolicyParamTexts& t = texts.plan;
@@ -44,7 +58,8 @@ SettingsRead BuildPolicySettings(const SettingsTexts& texts, const PolicySetting
     std::list<ConnectAddrRecord> unusedRecords;
 
     if (s.m_nCheckType == 0) {
-        ResolveAddrList(plan.tracert, 0, s.m_lstTracertIP, unusedText, unusedRecords, s.m_lstUnresolvedTracert, resolve);
+        ResolveAddrList(plan.tracert, 0, s.m_lstTracertIP, unusedText, unusedRecords, s.m_lstUnresolvedTracert,
+                        resolve);
 
         std::list<std::string> expanded;
         ExpandAddrRanges(plan.routes, expanded, log);
@@ -79,7 +94,8 @@ int RetryUnresolved(PolicySettings& s, const std::string& group, const ResolveFn
         s.m_lstUnresolvedProxy.swap(stillUnresolved);
         return 1;
     }
-    if (group == "Conn" && s.m_nCheckType == 0 && (!s.m_lstUnresolvedTracert.empty() || !s.m_lstUnresolvedRoute.empty())) {
+    if (group == "Conn" && s.m_nCheckType == 0 &&
+        (!s.m_lstUnresolvedTracert.empty() || !s.m_lstUnresolvedRoute.empty())) {
         ResolveAddrList(s.m_lstUnresolvedTracert, 0, newIP, newText, newRecords, stillUnresolved, retry);
         s.m_lstTracertIP.insert(s.m_lstTracertIP.end(), newIP.begin(), newIP.end());
         // An empty input leaves the outputs as they were: nothing to keep then.

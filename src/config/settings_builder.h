@@ -23,6 +23,9 @@ struct SettingsTexts {
     std::string rank;   // "rank"
 };
 
+// The texts of the parameters by their names, as lookup finds them.
+SettingsTexts ReadSettingsTexts(const std::function<std::string(const char* name)>& lookup);
+
 struct SettingsRead {
     PolicySettings settings;
     // "checkcyc" as atoi reads it; the monitor's, not the settings'.

@@ -20,24 +20,15 @@ outlinkwatch::ResolveFn HostResolver(outlinkwatch::Os* os) {
 // The caller holds both check mutexes (or no check runs): the new settings
 // replace the old ones whole.
 int CPolicy::GetPolicyParams() {
-    outlinkwatch::SettingsTexts texts;
-    texts.plan.route = GetPolicyParamValue("Route");
-    texts.plan.proxy = GetPolicyParamValue("Proxy");
-    texts.plan.tracert = GetPolicyParamValue("TrancertAddr");
-    texts.plan.connect = GetPolicyParamValue("ConnectAddr");
-    texts.plan.type = GetPolicyParamValue("Type");
-    texts.plan.image = GetPolicyParamValue("ImageIP");
-    texts.block = GetPolicyParamValue("block");
-    texts.plan.checkcyc = GetPolicyParamValue("checkcyc");
-    texts.rank = GetPolicyParamValue("rank");
-    outlinkwatch::SettingsRead read = outlinkwatch::BuildPolicySettings(
-        texts, m_settings, HostResolver(m_pOs),
-        [this] {
-            std::list<uint32_t> local;
-            GetLocalIPList(local);
-            return local;
-        },
-        this);
+    const outlinkwatch::SettingsTexts texts =
+        outlinkwatch::ReadSettingsTexts([this](const char* name) { return GetPolicyParamValue(name); });
+    const auto local = [this] {
+        std::list<uint32_t> addresses;
+        GetLocalIPList(addresses);
+        return addresses;
+    };
+    outlinkwatch::SettingsRead read =
+        outlinkwatch::BuildPolicySettings(texts, m_settings, HostResolver(m_pOs), local, this);
     m_settings = std::move(read.settings);
     m_nCheckCycle.store(read.checkCycle);
     return read.usable ? 1 : 0;

@@ -38,7 +38,9 @@ protected:
     int Retry(const std::string& group) { return RetryUnresolved(s, group, resolve, StopToken(exit, pending)); }
     FakeOs fake;
     RecordingSink sink;
-    ResolveFn resolve = [this](const std::string& h, std::vector<uint32_t>* a) { return fake.Network()->ResolveHostIPv4(h, a); };
+    ResolveFn resolve = [this](const std::string& h, std::vector<uint32_t>* a) {
+        return fake.Network()->ResolveHostIPv4(h, a);
+    };
     PolicySettings s;
     int32_t cycle = -1;
     std::atomic<int32_t> exit{0}, pending{0};
@@ -50,9 +52,9 @@ TEST(PolicyParamsTest, RouteModeThroughThePolicy) {
     PolicyRig rig;
     UseTestNames(rig.fake);
     rig.policy->SetPolicyParams({Param("type", "0"), Param("TrancertAddr", "multi.test;;nowhere.test"),
-                                 Param("Route", "198.51.100.7/31;gone.test;10.0.0.1/23"),
+                                 Param("Route", "198.51.100.7/31;gone.test;10.0.0.1/23"), Param("rank", "high"),
                                  Param("Proxy", "proxy.test; 127.0.0.1"), Param("checkcyc", "7"), Param("block", "2"),
-                                 Param("rank", "high"), Param("ImageIP", "192.0.2.9"), Param("ConnectAddr", "")});
+                                 Param("ImageIP", "192.0.2.9"), Param("ConnectAddr", "c.test:1")});
     ASSERT_EQ(rig.policy->GetPolicyParams(), 1);
     const PolicySettings& s = rig.policy->m_settings;
     EXPECT_EQ(s.m_strBlock + s.m_strRank + std::to_string(s.m_nCheckType), "2high0");
@@ -66,7 +68,7 @@ TEST(PolicyParamsTest, RouteModeThroughThePolicy) {
     EXPECT_EQ(s.m_lstValidProxyIP, (std::list<uint32_t>{Ip(192, 0, 2, 10), Ip(198, 51, 100, 7), Ip(127, 0, 0, 1), 0}));
     EXPECT_EQ(s.m_lstValidProxyStr, (std::list<std::string>{"192.0.2.10", "198.51.100.7", "127.0.0.1"}));
     EXPECT_TRUE(s.m_lstConnectAddr.empty() && s.m_lstImageIP.empty()) << "route mode reads no image addresses";
-    for (const char* line : {"]ValidProxy proxy.test; 127.0.0.1", "]ImageIP 192.0.2.9"})
+    for (const char* line : {"]ValidProxy proxy.test; 127.0.0.1", "]ImageIP 192.0.2.9", "]ConnectAddr c.test:1"})
         EXPECT_EQ(rig.agent.CountLogs(line), 1) << line;
 }
 

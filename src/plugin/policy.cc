@@ -30,7 +30,6 @@ CPolicy::CPolicy() : m_monitor(os(), this, {g_bExit, g_bRouteThreadStopped, g_bP
 CPolicy::~CPolicy() {
     StopChecks(true);
     m_monitor.CloseHandles();
-    m_settings.m_lstTracertIP.clear();
     // The timer callback finds the policy through this pointer; both timers
     // are stopped, so no tick is under way any more.
     CPolicy* self = this;
@@ -109,13 +108,6 @@ int CPolicy::ReadParams() {
 void CPolicy::ResetCheckState() {
     m_proxyCheck.ForgetLastSeen();
     m_connCheck.ForgetFindings();
-    m_settings.m_lstTracertIP.clear();
-    m_settings.m_lstValidProxyIP.clear();
-    m_settings.m_lstValidProxyStr.clear();
-    m_settings.m_lstUnresolvedProxy.clear();
-    m_settings.m_lstUnresolvedConnect.clear();
-    m_settings.m_lstUnresolvedTracert.clear();
-    m_settings.m_lstUnresolvedRoute.clear();
 }
 
 void CPolicy::ForgetFindings() {
@@ -148,12 +140,6 @@ int CPolicy::done(std::string) {
     ForgetFindings();
 
     m_monitor.CloseHandles();
-
-    m_settings.m_lstTracertIP.clear();
-    m_settings.m_lstUnresolvedProxy.clear();
-    m_settings.m_lstUnresolvedConnect.clear();
-    m_settings.m_lstUnresolvedTracert.clear();
-    m_settings.m_lstUnresolvedRoute.clear();
 
     OW_LOG(this, 2, "CPolicy::done", "Done out");
     return 0;

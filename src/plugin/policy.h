@@ -136,7 +136,9 @@ public:
     outlinkwatch::ConnCheck m_connCheck{os(), this, *this, outlinkwatch::StopToken(g_bExit, m_bParamsPending),
                                         g_nOSCode, [this](std::string* address) { return AgentServerAddress(address); }};
 
-    // What the parameters say; replaced whole when they are read again.
+    // What the parameters say. Replaced whole by GetPolicyParams while both
+    // check mutexes are held (or before the checks start); RetryUnresolved
+    // extends one group's lists under that group's check mutex.
     outlinkwatch::PolicySettings m_settings;
 
     // 1 from a repeated Exec until its parameters are read: a running check

@@ -2,9 +2,9 @@
 #include <list>
 
 #include "engine/check_mutex.h"
-#include "plugin/policy.h"
 #include "reaction/notify.h"
 #include "reaction/reaction_decision.h"
+#include "reaction/reactor.h"
 
 namespace {
 
@@ -35,20 +35,22 @@ std::string FormatTime(outlinkwatch::Os* os, int64_t time, const char* format) {
     return std::string(text, n);
 }
 
-void CPolicy::PackNotifyMsg(const std::string&, const std::string& info, const std::string& describe,
+namespace outlinkwatch {
+
+void Reactor::PackNotifyMsg(const std::string& rank, const std::string& info, const std::string& describe,
                             const std::string& key) {
     if (info.empty()) return;
-    IAgent* agent = GetCheckedAgent();
+    IAgent* agent = agent_->Agent();
     if (agent == nullptr) return;
 
     std::string logText = "Send Invalid Connection:";
 
     NotifyMsg msg;
-    msg.strTitle = GetLangString("rsTitle");
+    msg.strTitle = agent_->GetLangString("rsTitle");
     msg.strTag = "test";
-    agent->GetPolicyInfo(kPolicyType, &msg.strPolicyInfo);
+    agent->GetPolicyInfo(policyType_, &msg.strPolicyInfo);
     msg.strReserved1.clear();
-    msg.strRank = m_settings.m_strRank;
+    msg.strRank = rank;
     msg.nMsgCode = 101;
     logText += msg.strPolicyInfo + "," + msg.strRank + ",";
 
@@ -60,63 +62,64 @@ void CPolicy::PackNotifyMsg(const std::string&, const std::string& info, const s
     logText += information + ".";
 
     // The key is made of the whole information text, not the cut one.
-    msg.strEventKey = m_settings.m_strRank + (key.empty() ? info : key) + describe;
+    msg.strEventKey = rank + (key.empty() ? info : key) + describe;
 
     // The agent's time is signed; a time before 1970 cannot be shown and
     // the error ends the report here, before anything is sent.
     const int64_t now = static_cast<int64_t>(agent->GetAgentTime());
-    const std::string checkTime = FormatTime(m_pOs, now, "%Y-%m-%d %X");
+    const std::string checkTime = FormatTime(os_, now, "%Y-%m-%d %X");
     logText += checkTime + ",";
     msg.lstInfo.push_back(Item("checktime", checkTime));
 
     msg.strReserved2.clear();
-    GetCommonParams(msg.common);
+    agent_->GetCommonParams(msg.common);
 
     std::list<NotifyMsg> msgs;
     msgs.push_back(std::move(msg));
-    agent->SendNotify(kPolicyType, &msgs);
+    agent->SendNotify(policyType_, &msgs);
     msgs.clear();
 
     // Proxy and host texts may hold '%': the line is data, not a format.
-    OW_LOG(this, 2, "CPolicy::PackNotifyMsg", "%s", logText.c_str());
+    OW_LOG(log_, 2, "CPolicy::PackNotifyMsg", "%s", logText.c_str());
 }
 
-int CPolicy::HandleResult(std::string kind) {
-    const outlinkwatch::Reaction reaction = outlinkwatch::DecideReaction(m_settings.m_strBlock, kind, m_proxyCheck.SameInvalidProxy());
-    if (reaction.denyServers && !m_connCheck.DenyAddrs().empty()) DenyProxySerer();
+int Reactor::HandleResult(const std::string& kind, const ReactionInputs& in) {
+    const Reaction reaction = DecideReaction(in.settings.m_strBlock, kind, in.sameInvalidProxy);
+    if (reaction.denyServers && !in.denyAddr.empty()) DenyProxySerer(in.denyAddr);
 
-    if (reaction.prompt == outlinkwatch::Reaction::Prompt::kNone) {
+    if (reaction.prompt == Reaction::Prompt::kNone) {
         if (!reaction.denyProxies) return 0;
         // The proxy lists belong to the proxy check; the route thread gets
         // here too and must not read them while that check changes them.
         // The proxy thread already holds the mutex, and holding it again is
         // allowed to its owner. The proxy check's own work is bounded; a
         // stop ends the wait, and with it this finding's reaction.
-        const outlinkwatch::Handle proxyMutex = m_monitor.ProxyMutex();
-        if (proxyMutex == nullptr) return DenyProxyConfig();
-        outlinkwatch::CheckMutexHold lists(m_pOs, proxyMutex, kProxyListPollMs,
-                                           [] { return g_bExit.load() == 0; });
-        return lists.held() ? DenyProxyConfig() : 0;
+        if (in.proxyMutex == nullptr) return DenyProxyConfig(in.ieProxyIP, in.settings.m_lstValidProxyIP);
+        CheckMutexHold lists(os_, in.proxyMutex, kProxyListPollMs, [&in] { return !in.stop.Exiting(); });
+        return lists.held() ? DenyProxyConfig(in.ieProxyIP, in.settings.m_lstValidProxyIP) : 0;
     }
 
-    IAgent* agent = GetCheckedAgent();
+    IAgent* agent = agent_->Agent();
     if (agent == nullptr) return 0;
     // The agent is asked for the texts of both prompts before any driver
     // command, and for the closing ones in the order the prompt reads.
-    std::string proxyPrompt = GetLangString("rsSecInfo") + GetLangString("rsMFProxy");
-    std::string routePrompt = GetLangString("rsSecInfo") + GetLangString("rsRoute") + GetLangString("rsConNotity");
+    std::string proxyPrompt = agent_->GetLangString("rsSecInfo") + agent_->GetLangString("rsMFProxy");
+    std::string routePrompt =
+        agent_->GetLangString("rsSecInfo") + agent_->GetLangString("rsRoute") + agent_->GetLangString("rsConNotity");
     if (reaction.denyProxies) {
-        proxyPrompt += GetLangString("rsProxydisable");
-        if (DenyProxyConfig() == 0) return 0;
+        proxyPrompt += agent_->GetLangString("rsProxydisable");
+        if (DenyProxyConfig(in.ieProxyIP, in.settings.m_lstValidProxyIP) == 0) return 0;
         agent->ShowPrompt(proxyPrompt, 2);
         return 1;
     }
-    proxyPrompt += GetLangString("rsProxyNotify");
+    proxyPrompt += agent_->GetLangString("rsProxyNotify");
     if (reaction.blockNetwork) {
         if (BlockNetwork() == 0) return 0;
-        routePrompt += GetLangString("rsBlock");
-        proxyPrompt += GetLangString("rsBlock");
+        routePrompt += agent_->GetLangString("rsBlock");
+        proxyPrompt += agent_->GetLangString("rsBlock");
     }
-    agent->ShowPrompt(reaction.prompt == outlinkwatch::Reaction::Prompt::kProxy ? proxyPrompt : routePrompt, 2);
+    agent->ShowPrompt(reaction.prompt == Reaction::Prompt::kProxy ? proxyPrompt : routePrompt, 2);
     return 1;
 }
+
+}  // namespace outlinkwatch

@@ -5,29 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdarg>
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "fakes/fake_os.h"
+#include "fakes/recording_sink.h"
 #include "probes/conn_check.h"
 
 namespace outlinkwatch {
-
-// Each line as "<level>|<function>|<text>".
-struct RecordingSink : LogSink {
-    void WriteLog(int32_t level, const char* function, int32_t, const char* format, ...) override {
-        char text[4096];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(text, sizeof(text), format, args);
-        va_end(args);
-        lines.push_back(std::to_string(level) + "|" + function + "|" + text);
-    }
-    std::vector<std::string> lines;
-};
 
 struct ConnCheckRig : FindingReporter {
     std::string GetLangString(const std::string& key) override { return texts[key]; }

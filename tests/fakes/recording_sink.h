@@ -1,5 +1,7 @@
-// A log sink that keeps each line's text, and a finding reporter that keeps
-// what a check reported, for tests that build a check without a policy.
+// A log sink and a finding reporter that record, for a part tested without
+// the policy object. The sink keeps each line as "level:text" (cut at 1024
+// bytes, as the policy's log cuts it), its function, and both together as
+// "level|function|text"; read the vectors only when the writers are done.
 #pragma once
 
 #include <cstdarg>
@@ -13,27 +15,27 @@
 
 namespace outlinkwatch {
 
-class RecordingSink : public LogSink {
-public:
-    void WriteLog(int32_t, const char*, int32_t, const char* format, ...) override {
-        char text[4096];
+struct RecordingSink : LogSink {
+    void WriteLog(int32_t level, const char* function, int32_t, const char* format, ...) override {
+        char text[1025] = {0};
         va_list args;
         va_start(args, format);
-        std::vsnprintf(text, sizeof text, format, args);
+        std::vsnprintf(text, sizeof(text), format, args);
         va_end(args);
-        std::lock_guard<std::mutex> lock(mu_);
-        lines_.push_back(text);
+        std::lock_guard<std::mutex> lock(mu);
+        lines.push_back(std::to_string(level) + ":" + text);
+        functions.push_back(function);
+        tagged.push_back(std::to_string(level) + "|" + function + "|" + text);
     }
+    // How many lines so far hold the fragment; safe while writers run.
     int CountLogs(const std::string& fragment) {
-        std::lock_guard<std::mutex> lock(mu_);
+        std::lock_guard<std::mutex> lock(mu);
         int n = 0;
-        for (const std::string& line : lines_) n += line.find(fragment) != std::string::npos ? 1 : 0;
+        for (const std::string& line : lines) n += line.find(fragment) != std::string::npos ? 1 : 0;
         return n;
     }
-
-private:
-    std::mutex mu_;
-    std::vector<std::string> lines_;
+    std::mutex mu;
+    std::vector<std::string> lines, functions, tagged;
 };
 
 // Each call as "Kind:info|describe" (notifications with text only),

@@ -19,10 +19,12 @@
 
 #include "fakes/other_user.h"
 #include "fakes/recording_agent.h"
+#include "fakes/recording_sink.h"
 #include "fakes/temp_dir.h"
 #include "fakes/test_netns.h"
 #include "nfw/nfw_frame.h"
 #include "plugin/policy.h"
+#include "reaction/reactor.h"
 
 namespace outlinkwatch {
 namespace {
@@ -102,26 +104,30 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
     EXPECT_TRUE(Connects(client, port)) << "open before any command";
 
     const struct {
-        std::function<int(CPolicy&)> op;
+        std::function<int(Reactor&)> op;
         const char* line;
         bool open;
     } steps[] = {
-        {[](CPolicy& p) { return p.DenyProxySerer(); }, "deny: 198.51.100.2, 192.0.2.77", false},
-        {[](CPolicy& p) { return p.EnableProxy(); }, "deny list lifted", true},
-        {[](CPolicy& p) { return p.BlockNetwork(); }, "network cut", false},
+        {[](Reactor& r) { return r.DenyProxySerer({"198.51.100.2", "192.0.2.77"}); }, "deny: 198.51.100.2, 192.0.2.77",
+         false},
+        {[](Reactor& r) { return r.EnableProxy(); }, "deny list lifted", true},
+        {[](Reactor& r) { return r.BlockNetwork(); }, "network cut", false},
     };
     {
-        RecordingAgent agent;
-        CPolicy policy;
-        policy.SetAgent(&agent);
-        policy.m_connCheck.DenyAddrsForTesting() = {"198.51.100.2", "192.0.2.77"};
+        RecordingSink sink;
+        Reactor reactor(Os::Default(), &sink, nullptr, "policy.win.outlink.watch");  // the commands ask no agent
         for (const auto& step : steps) {
             SCOPED_TRACE(step.line);
-            EXPECT_NE(step.op(policy), 0);
+            EXPECT_NE(step.op(reactor), 0);
             ASSERT_TRUE(next());
             EXPECT_EQ(line, step.line);
             EXPECT_EQ(Connects(client, port), step.open);
         }
+    }
+    {
+        RecordingAgent agent;
+        CPolicy policy;
+        policy.SetAgent(&agent);
     }  // the destructor lifts the deny list once more; the cut stays
     ASSERT_TRUE(next());
     EXPECT_EQ(line, "deny list lifted");

@@ -95,7 +95,7 @@ TEST(ConnCheckTest, Table) {
         EXPECT_EQ(result, row.result);
 
         std::string logs;  // each check line as its letter and the target's index
-        for (const std::string& line : rig.sink.lines) {
+        for (const std::string& line : rig.sink.tagged) {
             for (size_t i = 0; i < endpoints.size(); ++i) {
                 for (const char* kind : {"fail:", "succ:", "Telnet:"}) {
                     if (line.find(kind + endpoints[i]) != std::string::npos) logs += kind[0] + std::to_string(i);
@@ -146,7 +146,7 @@ TEST(AdapterQueryTest, ActiveNetworkAndLocalAddresses) {
         rig.fake.growBy.assign(row.growBy, AdapterInfo{"new", {"0.0.0.0"}});
         rig.fake.adapterError = row.error;
         EXPECT_EQ(rig.check.IsActivedNetwork(), row.active);
-        EXPECT_EQ(rig.sink.lines, ConnCheckRig::Lines("CPolicy::IsActivedNetwork", row.lines));
+        EXPECT_EQ(rig.sink.tagged, ConnCheckRig::Lines("CPolicy::IsActivedNetwork", row.lines));
 
         rig.fake.adapters = row.adapters;
         rig.fake.growBy.assign(row.growBy, AdapterInfo{"new", {"0.0.0.0"}});

@@ -184,7 +184,7 @@ TEST_F(TraceTest, PrintTracertByTable) {
         rig.check.TracerForTesting().m_bRouteChanged.store(c.flag);
         rig.exiting = c.exiting ? 1 : 0;
         EXPECT_EQ(rig.check.PrintTracert(rig.settings, c.destination, c.report), c.result);
-        EXPECT_EQ(rig.sink.lines, ConnCheckRig::Lines("CPolicy::PrintTracert", c.logs));
+        EXPECT_EQ(rig.sink.tagged, ConnCheckRig::Lines("CPolicy::PrintTracert", c.logs));
         EXPECT_EQ(rig.fake.CommandLines().size(), c.traced ? 1u : 0u);
         EXPECT_EQ(!slept.empty() && slept[0] == kTraceSettleMs, c.settled);
         EXPECT_EQ(rig.check.TracertInfo(), "") << "no row reports a route";

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "fakes/params.h"
 #include "fakes/recording_agent.h"
 #include "lumenutil/registry.h"
 #include "plugin/policy.h"
@@ -111,7 +112,8 @@ TEST(FirefoxWin32Test, ProfileOfTheUiProcessUser) {
         EXPECT_EQ(agent.CountLogs("Firefox is installed."), 1);
         EXPECT_EQ(addresses.size(), 1u) << "prefs.js read, the proxy on, its host resolved";
         // Wine has no filter device either: no cut, and so no prompt.
-        policy.m_settings.m_strBlock = "2";
+        policy.SetPolicyParams({Param("block", "2"), Param("TrancertAddr", "192.0.2.1")});
+        ASSERT_EQ(policy.GetPolicyParams(), 1);
         EXPECT_EQ(policy.HandleResult("route") + policy.BlockNetwork() + policy.SendNfwCommand(0x804D21DC, "", 0), 0);
         EXPECT_TRUE(agent.Prompts().empty());
     }

@@ -52,9 +52,8 @@ int CDealMyProxy::CheckProxyIsValid(const std::list<outlinkwatch::ConnectAddrRec
         } else if (EndpointAddress(m_pOs, m_pBudget, record.strAddr, true, &net) && net != kNoAddress &&
                    !m_pBudget->Known(net, port, &result)) {
             ACE_INET_Addr endpoint;
-            const outlinkwatch::StopToken stop(g_bExit, policy->m_bParamsPending);
             result = endpoint.set(port, outlinkwatch::HostFromNet(net)) == 0
-                         ? CInvalidSocket(m_pOs, policy, &stop).connect(endpoint, imageIPs)
+                         ? CInvalidSocket(m_pOs, log, m_pStop).connect(endpoint, imageIPs)
                          : PROBE_FAILED;
             m_pBudget->Record(net, port, result);
         }

@@ -2,7 +2,7 @@
 // names that did not resolve.
 #include "config/params_plan.h"
 #include "config/settings_builder.h"
-#include "engine/adapter_query.h"
+#include "platform/adapter_query.h"
 #include "platform/os.h"
 
 namespace outlinkwatch {

@@ -6,7 +6,7 @@
 
 #include "config/address_parsing.h"
 #include "engine/active_network.h"
-#include "engine/adapter_query.h"
+#include "platform/adapter_query.h"
 
 namespace outlinkwatch {
 

@@ -1,8 +1,8 @@
 // The policy object's life: construction, identity, start, stop, destruction.
 #include "plugin/policy.h"
 
-#include "engine/check_mutex.h"
 #include "lumenutil/system_info.h"
+#include "platform/check_mutex.h"
 #include "platform/os.h"
 #include "probes/ace_session.h"
 

@@ -4,7 +4,7 @@
 
 #include "config/params_plan.h"
 #include "config/settings_builder.h"
-#include "engine/check_mutex.h"
+#include "platform/check_mutex.h"
 #include "reaction/reactor.h"
 
 // --- settings

@@ -1,7 +1,7 @@
 // What a finding leads to: the notification and the reaction "block" asks for.
 #include <list>
 
-#include "engine/check_mutex.h"
+#include "platform/check_mutex.h"
 #include "reaction/notify.h"
 #include "reaction/reaction_decision.h"
 #include "reaction/reactor.h"

@@ -4,7 +4,7 @@
 
 #include "fakes/loopback_server.h"
 #include "fakes/conn_check_rig.h"
-#include "engine/adapter_query.h"
+#include "platform/adapter_query.h"
 #include "probes/invalid_socket.h"
 
 namespace outlinkwatch {

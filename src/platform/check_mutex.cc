@@ -1,4 +1,4 @@
-#include "engine/check_mutex.h"
+#include "platform/check_mutex.h"
 
 namespace outlinkwatch {
 

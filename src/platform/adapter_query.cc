@@ -1,4 +1,4 @@
-#include "engine/adapter_query.h"
+#include "platform/adapter_query.h"
 
 #include <iterator>
 #include <new>

@@ -184,13 +184,17 @@ bool ProcessAnswersTo(int procFd, const char* pidName, const WantedName& wanted)
     if (len < 0 || static_cast<size_t>(len) >= sizeof rel) return false;
     char link[PATH_MAX];
     const ssize_t linkBytes = readlinkat(procFd, rel, link, sizeof link - 1);
+    // No such link means no address space (a kernel thread, or a process
+    // on its way out), and then the command line reads empty too.
+    const bool noAddressSpace = linkBytes < 0 && errno == ENOENT;
     const std::string_view exeTarget(link, linkBytes > 0 ? static_cast<size_t>(linkBytes) : 0);
     if (SameName(ViewsOfProcTexts(exeTarget, {}, {}).exeBase, wanted)) return true;
     // Only the first argument counts, so the read stops at its end.
     char cmdline[kMaxCmdlineBytes];
-    const ssize_t cmdBytes = ReadProcFile(procFd, pidName, "cmdline", cmdline, sizeof cmdline, [](std::string_view text) {
-        return text.find('\0') != std::string_view::npos;
-    });
+    const ssize_t cmdBytes =
+        noAddressSpace ? 0 : ReadProcFile(procFd, pidName, "cmdline", cmdline, sizeof cmdline, [](std::string_view text) {
+            return text.find('\0') != std::string_view::npos;
+        });
     const std::string_view cmd(cmdline, cmdBytes > 0 ? static_cast<size_t>(cmdBytes) : 0);
     if (SameName(ViewsOfProcTexts({}, cmd, {}).argv0Base, wanted)) return true;
     char comm[kMaxCommBytes];

@@ -2,6 +2,7 @@
 // the Linux backend's /proc scan.
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -98,6 +99,13 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
         EXPECT_EQ(CurrentUserSid(os.get(), name, key), UTIL_OK) << name;
         EXPECT_EQ(key, "S-1-22-1-" + std::to_string(getuid())) << name;
     }
+    // Renamed, it answers to its kernel name too, though no file is so named.
+    char own[16] = {};
+    ASSERT_EQ(prctl(PR_GET_NAME, own), 0);
+    ASSERT_EQ(prctl(PR_SET_NAME, "ow-renamed"), 0);
+    std::string renamedKey;
+    EXPECT_EQ(CurrentUserSid(os.get(), "OW-Renamed.exe", renamedKey), UTIL_OK);
+    prctl(PR_SET_NAME, own);
     Handle token = nullptr;
     uint32_t session = 0;
     ASSERT_EQ(TokenByName(os.get(), self, token, session), UTIL_OK);

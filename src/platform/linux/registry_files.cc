@@ -113,19 +113,25 @@ uint32_t FileRegistry::Load(int dirFd, const std::string& name, const std::strin
     std::string bytes;
     std::string error;
     // One byte past the bound tells an oversized file from one that fits.
-    // The buffer grows with what arrives (doubling from 64 KiB): a hive is
-    // loaded for every call, so a small one must cost a small buffer.
+    // A hive is loaded for every call, so the buffer starts one byte past
+    // the size the file has now (one read then meets the end) and doubles
+    // only if the file grew meanwhile.
     const size_t cap = regfile::kMaxFileBytes + 1;
-    while (bytes.size() < cap) {
-        const size_t got = bytes.size();
-        const size_t room = std::min(cap - got, std::max<size_t>(64 * 1024, got));
-        bytes.resize(got + room);
-        const ssize_t n = read(fd.get(), &bytes[got], room);
-        bytes.resize(got + (n > 0 ? static_cast<size_t>(n) : 0));
+    const size_t now = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+    bytes.resize(std::min(cap, now + 1));
+    size_t got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            if (got >= cap) break;
+            bytes.resize(std::min(cap, std::max<size_t>(4096, 2 * got)));
+        }
+        const ssize_t n = read(fd.get(), &bytes[got], bytes.size() - got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return kErrorAccessDenied;
         if (n == 0) break;
+        got += static_cast<size_t>(n);
     }
+    bytes.resize(got);
     if (regfile::Parse(bytes, root, &error)) return kErrorSuccess;
     if (report_) report_("registry file " + path + " refused: " + error + "\n");
     return kErrorBadDb;

@@ -11,22 +11,24 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace outlinkwatch {
 namespace linuxusers {
 namespace {
 
-std::string WithoutExe(const std::string& name) {
-    const size_t n = name.size();
-    if (n >= 4 && AsciiStrToUpper(name.substr(n - 4)) == ".EXE") return name.substr(0, n - 4);
+// A name without a final ".exe" (any case).
+std::string_view WithoutExe(std::string_view name) {
+    if (name.size() >= 4 && EqualsIgnoreAsciiCase(name.substr(name.size() - 4), ".exe")) name.remove_suffix(4);
     return name;
 }
 
-std::string FileNameOf(const std::string& path) {
+std::string_view FileNameOf(std::string_view path) {
     const size_t cut = path.find_last_of("/\\");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
+    return cut == std::string_view::npos ? path : path.substr(cut + 1);
 }
 
 // The first cap bytes of a /proc file (these report a size of 0, so the
@@ -35,8 +37,7 @@ bool ReadCapped(const std::string& path, size_t cap, std::string* text) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     // The buffer grows with what arrives (doubling from 4 KiB), so a small
-    // file costs a small buffer whatever the cap: the proxy task reads
-    // these every 70 s.
+    // file costs a small buffer whatever the cap.
     text->clear();
     bool ok = true;
     while (text->size() < cap) {
@@ -56,6 +57,33 @@ bool ReadCapped(const std::string& path, size_t cap, std::string* text) {
     return ok;
 }
 
+// The scans run on every proxy task, over every process, so they read into
+// the caller's buffer, open relative to /proc, and stop as soon as what is
+// already read decides the answer (enough(text) says so). The bytes read,
+// or -1 when the file cannot be opened or read.
+template <typename Enough>
+ssize_t ReadProcFile(int procFd, const char* pidName, const char* file, char* buf, size_t cap, Enough enough) {
+    char rel[64];
+    const int len = std::snprintf(rel, sizeof rel, "%s/%s", pidName, file);
+    if (len < 0 || static_cast<size_t>(len) >= sizeof rel) return -1;
+    const int fd = openat(procFd, rel, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    size_t got = 0;
+    bool ok = true;
+    while (got < cap) {
+        const ssize_t n = read(fd, buf + got, cap - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+        if (enough(std::string_view(buf, got))) break;
+    }
+    close(fd);
+    return ok ? static_cast<ssize_t>(got) : -1;
+}
+
+constexpr auto kToTheEnd = [](std::string_view) { return false; };
+
 bool ParseUnsigned(const char* p, const char* end, uint32_t* value) {
     while (p < end && (*p == ' ' || *p == '\t')) ++p;
     uint64_t v = 0;
@@ -66,38 +94,122 @@ bool ParseUnsigned(const char* p, const char* end, uint32_t* value) {
     return true;
 }
 
-// The first (real) id of the "Uid:" or "Gid:" line of a status text.
-bool StatusId(const std::string& status, const char* label, uint32_t* id) {
-    const std::string key = std::string("\n") + label;  // never the first line, which is "Name:"
-    const size_t at = status.find(key);
-    if (at == std::string::npos) return false;
-    const size_t from = at + key.size();
-    return ParseUnsigned(status.data() + from, status.data() + status.size(), id);
+// Where the first (real) id of the "Uid:" or "Gid:" line of a status text
+// starts; npos when there is no such line. Never the first line, which is
+// "Name:" (its text is escaped, so a process name cannot forge a line).
+size_t StatusIdAt(std::string_view status, std::string_view label) {
+    for (size_t at = status.find('\n'); at != std::string_view::npos; at = status.find('\n', at + 1)) {
+        if (status.substr(at + 1, label.size()) == label) return at + 1 + label.size();
+    }
+    return std::string_view::npos;
 }
 
-bool ReadIds(uint32_t pid, ProcessIds* ids) {
-    std::string status;
-    if (!ReadCapped("/proc/" + std::to_string(pid) + "/status", kMaxStatusBytes, &status)) return false;
+bool StatusId(std::string_view status, std::string_view label, uint32_t* id) {
+    const size_t from = StatusIdAt(status, label);
+    return from != std::string_view::npos && ParseUnsigned(status.data() + from, status.data() + status.size(), id);
+}
+
+// Whether more of a status text could change what its ids read as: once
+// both lines are there and each first id is followed by something else,
+// nothing further can.
+bool StatusIdsSettled(std::string_view status) {
+    for (std::string_view label : {std::string_view("Uid:"), std::string_view("Gid:")}) {
+        size_t at = StatusIdAt(status, label);
+        if (at == std::string_view::npos) return false;
+        while (at < status.size() && (status[at] == ' ' || status[at] == '\t')) ++at;
+        while (at < status.size() && status[at] >= '0' && status[at] <= '9') ++at;
+        if (at >= status.size()) return false;
+    }
+    return true;
+}
+
+bool IdsFromStatusText(std::string_view status, ProcessIds* ids) {
+    return StatusId(status, "Uid:", &ids->uid) && StatusId(status, "Gid:", &ids->gid);
+}
+
+bool ReadIds(int procFd, const char* pidName, uint32_t pid, ProcessIds* ids) {
+    char status[kMaxStatusBytes];
+    const ssize_t n = ReadProcFile(procFd, pidName, "status", status, sizeof status, StatusIdsSettled);
+    if (n < 0) return false;
     ids->pid = pid;
-    return IdsFromStatus(status, ids);
+    return IdsFromStatusText(std::string_view(status, static_cast<size_t>(n)), ids);
 }
 
-ProcessNames NamesOf(uint32_t pid) {
-    const std::string dir = "/proc/" + std::to_string(pid);
+// The names a process goes by, as views into its texts.
+struct NameViews {
+    std::string_view exeBase, argv0Base, comm;
+};
+
+NameViews ViewsOfProcTexts(std::string_view exeTarget, std::string_view cmdline, std::string_view comm) {
+    constexpr std::string_view kDeleted = " (deleted)";  // the program file was replaced while it ran
+    if (exeTarget.size() > kDeleted.size() && exeTarget.substr(exeTarget.size() - kDeleted.size()) == kDeleted) {
+        exeTarget.remove_suffix(kDeleted.size());
+    }
+    NameViews names;
+    names.exeBase = FileNameOf(exeTarget);
+    names.argv0Base = FileNameOf(cmdline.substr(0, cmdline.find('\0')));
+    names.comm = comm.substr(0, comm.find('\0'));
+    if (!names.comm.empty() && names.comm.back() == '\n') names.comm.remove_suffix(1);
+    return names;
+}
+
+// What is asked for: the image name as given, and without ".exe".
+struct WantedName {
+    std::string_view image, bare;
+};
+
+bool SameName(std::string_view name, const WantedName& wanted) {
+    return !name.empty() && EqualsIgnoreAsciiCase(WithoutExe(name), wanted.bare);
+}
+
+bool NamesMatch(const WantedName& wanted, const NameViews& names) {
+    if (wanted.bare.empty()) return false;
+    if (SameName(names.exeBase, wanted) || SameName(names.argv0Base, wanted) || SameName(names.comm, wanted)) {
+        return true;
+    }
+    constexpr size_t kCommBytes = 15;
+    if (names.comm.size() != kCommBytes || !names.exeBase.empty() || !names.argv0Base.empty()) return false;
+    auto startsWithComm = [&](std::string_view name) {
+        return name.size() >= kCommBytes && EqualsIgnoreAsciiCase(name.substr(0, kCommBytes), names.comm);
+    };
+    return startsWithComm(wanted.image) || startsWithComm(wanted.bare);
+}
+
+// Whether the process answers to the name. The names are read cheapest
+// first and the reads stop at the first that matches; a process that
+// matches none costs all three.
+bool ProcessAnswersTo(int procFd, const char* pidName, const WantedName& wanted) {
+    char rel[64];
+    const int len = std::snprintf(rel, sizeof rel, "%s/exe", pidName);
+    if (len < 0 || static_cast<size_t>(len) >= sizeof rel) return false;
     char link[PATH_MAX];
-    const ssize_t n = readlink((dir + "/exe").c_str(), link, sizeof link - 1);
-    std::string cmdline, comm;
-    if (!ReadCapped(dir + "/cmdline", kMaxCmdlineBytes, &cmdline)) cmdline.clear();
-    if (!ReadCapped(dir + "/comm", kMaxCommBytes, &comm)) comm.clear();
-    return NamesFromProcTexts(n > 0 ? std::string(link, static_cast<size_t>(n)) : std::string(), cmdline, comm);
+    const ssize_t linkBytes = readlinkat(procFd, rel, link, sizeof link - 1);
+    // No such link means no address space (a kernel thread, or a process
+    // on its way out), and then the command line reads empty too.
+    const bool noAddressSpace = linkBytes < 0 && errno == ENOENT;
+    const std::string_view exeTarget(link, linkBytes > 0 ? static_cast<size_t>(linkBytes) : 0);
+    if (SameName(ViewsOfProcTexts(exeTarget, {}, {}).exeBase, wanted)) return true;
+    // Only the first argument counts, so the read stops at its end.
+    char cmdline[kMaxCmdlineBytes];
+    const ssize_t cmdBytes =
+        noAddressSpace ? 0 : ReadProcFile(procFd, pidName, "cmdline", cmdline, sizeof cmdline, [](std::string_view text) {
+            return text.find('\0') != std::string_view::npos;
+        });
+    const std::string_view cmd(cmdline, cmdBytes > 0 ? static_cast<size_t>(cmdBytes) : 0);
+    if (SameName(ViewsOfProcTexts({}, cmd, {}).argv0Base, wanted)) return true;
+    char comm[kMaxCommBytes];
+    const ssize_t commBytes = ReadProcFile(procFd, pidName, "comm", comm, sizeof comm, kToTheEnd);
+    const std::string_view commText(comm, commBytes > 0 ? static_cast<size_t>(commBytes) : 0);
+    return NamesMatch(wanted, ViewsOfProcTexts(exeTarget, cmd, commText));
 }
 
-// Calls visit for each process id in /proc order, at most kMaxProcesses,
-// until it answers false. False when /proc cannot be read.
+// Calls visit(procFd, pidName, pid) for each process in /proc order, at most
+// kMaxProcesses, until it answers false. False when /proc cannot be read.
 template <typename Visit>
 bool ForEachProcess(Visit visit) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("/proc"), closedir);
     if (!dir) return false;
+    const int procFd = dirfd(dir.get());
     size_t seen = 0;
     while (struct dirent* e = readdir(dir.get())) {
         if (++seen > kMaxProcesses) break;
@@ -105,7 +217,7 @@ bool ForEachProcess(Visit visit) {
         const char* name = e->d_name;
         if (!ParseUnsigned(name, name + strnlen(name, sizeof e->d_name), &pid) || pid == 0) continue;
         if (name[std::strspn(name, "0123456789")] != '\0') continue;
-        if (!visit(pid)) break;
+        if (!visit(procFd, name, pid)) break;
     }
     return true;
 }
@@ -113,40 +225,27 @@ bool ForEachProcess(Visit visit) {
 }  // namespace
 
 ProcessNames NamesFromProcTexts(const std::string& exeTarget, const std::string& cmdline, const std::string& comm) {
+    const NameViews views = ViewsOfProcTexts(exeTarget, cmdline, comm);
     ProcessNames names;
-    std::string target = exeTarget;
-    const std::string deleted = " (deleted)";  // the program file was replaced while it ran
-    if (target.size() > deleted.size() && target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0) {
-        target.resize(target.size() - deleted.size());
-    }
-    names.exeBase = FileNameOf(target);
-    names.argv0Base = FileNameOf(std::string(cmdline.c_str()));
-    names.comm = std::string(comm.c_str());
-    if (!names.comm.empty() && names.comm.back() == '\n') names.comm.pop_back();
+    names.exeBase = std::string(views.exeBase);
+    names.argv0Base = std::string(views.argv0Base);
+    names.comm = std::string(views.comm);
     return names;
 }
 
-bool IdsFromStatus(const std::string& status, ProcessIds* ids) {
-    return StatusId(status, "Uid:", &ids->uid) && StatusId(status, "Gid:", &ids->gid);
-}
+bool IdsFromStatus(const std::string& status, ProcessIds* ids) { return IdsFromStatusText(status, ids); }
 
 bool ImageNameMatches(const std::string& imageName, const ProcessNames& names) {
-    const std::string wanted = AsciiStrToUpper(WithoutExe(imageName));
-    if (wanted.empty()) return false;
-    auto same = [&](const std::string& name) { return !name.empty() && AsciiStrToUpper(WithoutExe(name)) == wanted; };
-    if (same(names.exeBase) || same(names.argv0Base) || same(names.comm)) return true;
-    constexpr size_t kCommBytes = 15;
-    if (names.comm.size() != kCommBytes || !names.exeBase.empty() || !names.argv0Base.empty()) return false;
-    const std::string comm = AsciiStrToUpper(names.comm);
-    return AsciiStrToUpper(imageName).compare(0, kCommBytes, comm) == 0 || wanted.compare(0, kCommBytes, comm) == 0;
+    return NamesMatch(WantedName{imageName, WithoutExe(imageName)}, NameViews{names.exeBase, names.argv0Base, names.comm});
 }
 
 UserStatus FindProcess(const std::string& imageName, ProcessIds* ids) {
+    const WantedName wanted{imageName, WithoutExe(imageName)};
     bool found = false, opened = false;
-    const bool listed = ForEachProcess([&](uint32_t pid) {
-        if (!ImageNameMatches(imageName, NamesOf(pid))) return true;
+    const bool listed = ForEachProcess([&](int procFd, const char* pidName, uint32_t pid) {
+        if (wanted.bare.empty() || !ProcessAnswersTo(procFd, pidName, wanted)) return true;
         found = true;
-        opened = ReadIds(pid, ids);  // the process may have ended meanwhile
+        opened = ReadIds(procFd, pidName, pid, ids);  // the process may have ended meanwhile
         return false;
     });
     if (!listed) return UserStatus::kSnapshotFailed;
@@ -155,9 +254,9 @@ UserStatus FindProcess(const std::string& imageName, ProcessIds* ids) {
 
 bool RunningUserIds(std::vector<uint32_t>* uids) {
     uids->clear();
-    return ForEachProcess([&](uint32_t pid) {
+    return ForEachProcess([&](int procFd, const char* pidName, uint32_t pid) {
         ProcessIds ids;
-        if (ReadIds(pid, &ids) && std::find(uids->begin(), uids->end(), ids.uid) == uids->end()) {
+        if (ReadIds(procFd, pidName, pid, &ids) && std::find(uids->begin(), uids->end(), ids.uid) == uids->end()) {
             uids->push_back(ids.uid);
         }
         return uids->size() < kMaxUserKeys;
@@ -230,7 +329,11 @@ UserFileRead ReadUserFile(const std::string& ownerSid, const std::string& path,
     UserFileRead why;
     const int fd = OpenUserObject(ownerSid, path, false, &why);
     if (fd < 0) return why;
-    std::vector<char> buf(kUserFilePieceBytes);
+    // A piece is at most kUserFilePieceBytes; a smaller file (most are)
+    // gets a buffer one byte past its size, so one read brings it whole.
+    struct stat st;
+    const size_t now = fstat(fd, &st) == 0 && st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+    std::vector<char> buf(std::min(kUserFilePieceBytes, std::max<size_t>(4096, now + 1)));
     UserFileRead result = UserFileRead::kRead;
     for (;;) {
         const ssize_t n = read(fd, buf.data(), buf.size());

@@ -1,12 +1,9 @@
-// The policy as the agent holds it: made, given the recording agent and
-// initialised, on a fake OS of its own (plain, or seen through a fault
-// wrapper) that is the process-wide seam while the rig lives. Monitor
-// threads run on the fake's compressed time; every wait is bounded.
+// The policy, given the recording agent and initialised, on a fake OS of its
+// own (plain or through a fault wrapper) that is the process-wide seam while
+// the rig lives; its threads run on the fake's compressed time.
 #pragma once
 
-#include <list>
 #include <memory>
-#include <string>
 
 #include "fakes/fake_os.h"
 #include "fakes/fault_os.h"
@@ -39,8 +36,7 @@ struct PolicyRig {
         ASSERT_EQ(policy->Exec(0), 0);
         WaitIdle(1, 1);
     }
-    // Until the route thread has slept on its events n times and the proxy
-    // thread m times; by then each has re-armed its timer.
+    // Until the route and proxy threads have slept n and m times (each re-armed its timer).
     void WaitIdle(int routeWaits, int proxyWaits) {
         ASSERT_TRUE(fake.WaitForWaits(4, routeWaits));
         ASSERT_TRUE(fake.WaitForWaits(3, proxyWaits));

@@ -4,7 +4,7 @@
 
 #include "config/address_parsing.h"
 #include "outlinkwatch/agent_base.h"
-#include "plugin/policy.h"
+#include "plugin/component.h"
 
 namespace {
 
@@ -15,9 +15,9 @@ public:
 
 void BM_WriteLog(benchmark::State& state) {
     NullAgent agent;
-    CPolicy policy;
+    CPolicyBase policy;  // the policy's log path, without its parts
     policy.SetAgent(&agent);
-    policy.Initialize("policy.win.outlink.watch");
+    policy.SetModuleName("OutlinkWatch");
     for (auto _ : state) policy.WriteLog(2, "CPolicy::GetPolicyParams", 42, "ValidProxy %s", "10.1.2.3;proxy.example");
 }
 BENCHMARK(BM_WriteLog);
@@ -35,7 +35,7 @@ void BM_ParseIPSec(benchmark::State& state) {
 BENCHMARK(BM_ParseIPSec)->Arg(1)->Arg(100);
 
 void BM_FindParamValue(benchmark::State& state) {
-    CPolicy policy;
+    CPolicyBase policy;
     std::list<PolicyParam> params;
     for (int i = 0; i < state.range(0); ++i) {
         PolicyParam p;

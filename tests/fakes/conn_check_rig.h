@@ -1,5 +1,6 @@
-// The connection check on its own: a fake OS, a log and a reporter that
-// record what the check hands them, and the flags its stop token reads.
+// The connection check on its own: a fake OS (or the one given), a log and a
+// reporter that record what the check hands them, and the flags its stop
+// token reads.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 namespace outlinkwatch {
 
 struct ConnCheckRig : FindingReporter {
+    explicit ConnCheckRig(Os* given = nullptr) : os(given != nullptr ? given : &fake) {}
     std::string GetLangString(const std::string& key) override { return texts[key]; }
     // Each finding as "<info>|<describe>|<key>".
     void PackNotifyMsg(const std::string& kind, const std::string& info, const std::string& describe,
@@ -38,13 +40,14 @@ struct ConnCheckRig : FindingReporter {
     }
 
     FakeOs fake;
+    Os* os;
     RecordingSink sink;
     std::map<std::string, std::string> texts;
     std::vector<std::string> findings, reactions;
     std::atomic<int32_t> exiting{0}, pending{0}, osCode{122};
     std::string server;  // the agent's own server; "" for an agent without one
     PolicySettings settings;
-    ConnCheck check{&fake, &sink, *this, StopToken(exiting, pending), osCode, [this](std::string* address) {
+    ConnCheck check{os, &sink, *this, StopToken(exiting, pending), osCode, [this](std::string* address) {
                         *address = server;
                         return !server.empty();
                     }};

@@ -23,7 +23,7 @@
 #include "fakes/temp_dir.h"
 #include "fakes/test_netns.h"
 #include "nfw/nfw_frame.h"
-#include "plugin/policy.h"
+#include "outlinkwatch/plugin.h"
 #include "reaction/reactor.h"
 
 namespace outlinkwatch {
@@ -126,9 +126,11 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
     }
     {
         RecordingAgent agent;
-        CPolicy policy;
-        policy.SetAgent(&agent);
-    }  // the destructor lifts the deny list once more; the cut stays
+        IPolicy* policy = CreateObject("IPolicy", nullptr, nullptr);
+        ASSERT_NE(policy, nullptr);
+        policy->SetAgent(&agent);
+        EXPECT_EQ(policy->Release(), 0u);  // the policy lifts the deny list once more on its way out; the cut stays
+    }
     ASSERT_TRUE(next());
     EXPECT_EQ(line, "deny list lifted");
     EXPECT_FALSE(Connects(client, port));

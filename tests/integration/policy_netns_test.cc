@@ -7,7 +7,7 @@
 #include "fakes/params.h"
 #include "fakes/recording_agent.h"
 #include "fakes/test_netns.h"
-#include "plugin/policy.h"
+#include "outlinkwatch/plugin.h"
 
 namespace outlinkwatch {
 namespace {
@@ -23,13 +23,16 @@ TEST(PolicyNetnsTest, RouteAddedInTheNamespaceWakesTheRouteThread) {
     RecordingAgent agent;
     ArmSignallingOs os(Os::Default());
     Os* previous = SetOsForTesting(&os);
-    CPolicy* policy = nullptr;
+    IPolicy* policy = nullptr;
+    ICommonControl* control = nullptr;
     // Threads inherit the namespace of the thread that starts them, so the
-    // policy is started from inside it; the test thread stays outside.
+    // policy is made and started from inside it, through the exported
+    // factory as an agent does; the test thread stays outside.
     ASSERT_TRUE(ns.RunInside([&] {
-        policy = new CPolicy();
+        policy = CreateObject("IPolicy", &control, nullptr);
+        ASSERT_NE(policy, nullptr);
         policy->SetAgent(&agent);
-        policy->Initialize("policy.win.outlink.watch");
+        EXPECT_EQ(control->Initialize("policy.win.outlink.watch"), 200);
         // 127.0.0.1 is never traced, so each check ends at once.
         policy->SetPolicyParams({Param("Type", "0"), Param("TrancertAddr", "127.0.0.1"), Param("checkcyc", "1")});
         EXPECT_EQ(policy->Exec(0), 0);
@@ -43,8 +46,8 @@ TEST(PolicyNetnsTest, RouteAddedInTheNamespaceWakesTheRouteThread) {
     EXPECT_TRUE(agent.WaitForLogs("the route changed", 1));
     EXPECT_TRUE(agent.WaitForLogs("Set Connection check Task", 2)) << "checked and re-armed";
 
-    EXPECT_EQ(policy->done(""), 0);
-    delete policy;
+    EXPECT_EQ(control->done(""), 0);
+    EXPECT_EQ(policy->Release(), 0u);
     SetOsForTesting(previous);
 }
 

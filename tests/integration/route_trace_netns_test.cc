@@ -5,9 +5,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "fakes/recording_agent.h"
+#include "fakes/conn_check_rig.h"
 #include "fakes/test_netns.h"
-#include "plugin/policy.h"
 
 namespace outlinkwatch {
 namespace {
@@ -32,25 +31,21 @@ TEST(RouteTraceNetnsTest, RouteThroughAnAllowedHopIsLegalOtherwiseReportedOnce) 
     ASSERT_NE(mkdtemp(tmp), nullptr);
     ASSERT_EQ(setenv("TMPDIR", tmp, 1), 0);
 
-    RecordingAgent agent;
-    agent.SetLangText("rsRouteAdrr", "route to ");
-    agent.SetLangText("rsRouteInfo", ":");
-    CPolicy policy;  // on the Linux backend; its trace command starts in the terminal's namespace
-    policy.SetAgent(&agent);
-    ASSERT_EQ(policy.Initialize("policy.win.outlink.watch"), 200);
+    ConnCheckRig rig(Os::Default());  // its trace command starts in the terminal's namespace
+    rig.texts = {{"rsRouteAdrr", "route to "}, {"rsRouteInfo", ":"}};
     const std::string route = "\n1 192.0.2.1;\n2 198.51.100.2;\n";
-    std::string results;  // each trace's result and the notifications sent so far
+    std::string results;  // each trace's result and the findings so far
     ASSERT_TRUE(terminal.RunInside([&] {
         for (int i = 0; i < 3; ++i) {
-            policy.m_settings.m_lstValidRouteIP = i == 0 ? std::list<uint32_t>{0xC0000201u} : std::list<uint32_t>{};  // the router
-            results += std::to_string(policy.PrintTracert("198.51.100.2", 1));
-            results += std::to_string(static_cast<int>(agent.Notifications().size()));
+            rig.settings.m_lstValidRouteIP = i == 0 ? std::list<uint32_t>{0xC0000201u} : std::list<uint32_t>{};  // the router
+            results += std::to_string(rig.check.PrintTracert(rig.settings, "198.51.100.2", 1));
+            results += std::to_string(rig.findings.size());
         }
     }));
-    const std::string n = results.substr(3, 1);  // the notifications after the first report
-    EXPECT_EQ(results, "001" + n + "1" + n) << "legal through the allowed router, then reported once";
-    EXPECT_EQ(agent.CountLogs("Tracert success, trace info:" + route), 2);
-    EXPECT_EQ(policy.m_connCheck.TracertInfo(), "route to 198.51.100.2:" + route);
+    EXPECT_EQ(results, "001111") << "legal through the allowed router, then reported once";
+    EXPECT_EQ(rig.findings, std::vector<std::string>{"route to 198.51.100.2:" + route + "|3|3198.51.100.24" + route});
+    EXPECT_EQ(rig.sink.CountLogs("Tracert success, trace info:" + route), 2);
+    EXPECT_EQ(rig.check.TracertInfo(), "route to 198.51.100.2:" + route);
     unsetenv("TMPDIR");
     EXPECT_EQ(rmdir((tmp + std::string("/outlinkwatch-0")).c_str()) + rmdir(tmp), 0) << "no output file is left behind";
 }

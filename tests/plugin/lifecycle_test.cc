@@ -2,110 +2,104 @@
 // a minute of the task timer passes in a call, waits are bounded.
 #include <gtest/gtest.h>
 
-
-#include "fakes/fake_os.h"
-#include "fakes/fault_os.h"
-#include "fakes/params.h"
-#include "fakes/recording_agent.h"
-#include "plugin/policy.h"
+#include "fakes/policy_rig.h"
 
 namespace outlinkwatch {
 namespace {
 
-// A connection check is visible by the adapter size line it logs.
-constexpr const char* kCheckLine = "[CPolicy::IsActivedNetwork]";
-
-enum class Wrap { kNone, kGated, kFailing, kBusyTimer };
-
-// A fake OS (plain, or seen through a fault wrapper), an agent and a policy on them.
-struct Rig {
-    explicit Rig(Wrap wrap = Wrap::kNone) {
-        Os* const os[] = {&fake, &gate, &failing, &busy};
-        previous = SetOsForTesting(os[static_cast<int>(wrap)]);
-        policy = new CPolicy();
-        policy->SetAgent(&agent);
-        EXPECT_EQ(policy->Initialize("policy.win.outlink.watch"), 200);
+// Each way Exec fails starts no thread and answers the agent 1 (an
+// exception stays inside); a later Exec makes what is missing and starts.
+TEST(LifecycleTest, ExecFailurePathsStartNothing) {
+    const struct {
+        const char* name;
+        std::list<PolicyParam> params;
+        int throwOnAdapterQuery, failOnMutex;
+        bool connMutex, startsLater;
+    } rows[] = {
+        {"unusable parameters", {Param("Route", "198.51.100.0/24"), Param("Type", "0")}, 0, 0, false, false},
+        {"Exec's address query throws", PolicyRig::Params(), 1, 0, false, true},
+        {"the second mutex cannot be made", PolicyRig::Params(), 0, 2, true, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        PolicyRig rig(Wrap::kFailing);
+        rig.policy->SetPolicyParams(row.params);
+        rig.failing.throwOnAdapterQuery = row.throwOnAdapterQuery;
+        rig.failing.failOnMutex = row.failOnMutex;
+        EXPECT_EQ(rig.policy->Policy().Exec(0), 1);
+        EXPECT_EQ(rig.policy->m_monitor.m_hRouteThread, nullptr);
+        EXPECT_EQ(rig.policy->m_monitor.m_hProxyThread, nullptr);
+        EXPECT_EQ(rig.policy->m_monitor.m_hConnMutex != nullptr, row.connMutex);
+        EXPECT_EQ(rig.policy->m_monitor.m_hProxyMutex, nullptr);
+        EXPECT_EQ(rig.agent.CountLogs("Begin!!"), 0);
+        EXPECT_EQ(rig.policy->Exec(0), row.startsLater ? 0 : 1);
+        EXPECT_EQ(rig.policy->m_monitor.m_hProxyMutex != nullptr, row.startsLater);
+        EXPECT_EQ(rig.policy->done(""), 0);
+        EXPECT_EQ(g_bExit.load(), 1);
     }
-    ~Rig() {
-        delete policy;
-        SetOsForTesting(previous);
-    }
-    void Start(const std::string& cycle = "1") {
-        policy->SetPolicyParams(Params(cycle));
-        ASSERT_EQ(policy->Exec(0), 0);
-        WaitIdle(1, 1);
-    }
-    static std::list<PolicyParam> Params(const std::string& cycle) {
-        return {Param("Type", "0"), Param("TrancertAddr", "192.0.2.1"), Param("checkcyc", cycle)};
-    }
-    // Until the route thread has slept on its events n times and the proxy
-    // thread m times; by then each has re-armed its timer.
-    void WaitIdle(int routeWaits, int proxyWaits) {
-        ASSERT_TRUE(fake.WaitForWaits(4, routeWaits));
-        ASSERT_TRUE(fake.WaitForWaits(3, proxyWaits));
-    }
-    int Checks() { return agent.CountLogs(kCheckLine); }
-
-    FakeOs fake;
-    GatedOs gate{&fake};
-    FailingOs failing{&fake};
-    BusyTimerOs busy{&fake};
-    RecordingAgent agent;
-    Os* previous = nullptr;
-    CPolicy* policy = nullptr;
-};
-
-TEST(LifecycleTest, ExecRefusesUnusableParametersAndStartsNothing) {
-    Rig rig;
-    rig.policy->SetPolicyParams({Param("Route", "198.51.100.0/24"), Param("Type", "0")});
-    EXPECT_EQ(rig.policy->Exec(0), 1);
-    EXPECT_EQ(rig.policy->m_monitor.m_hRouteThread, nullptr);
-    EXPECT_EQ(rig.policy->m_monitor.m_hProxyThread, nullptr);
-    EXPECT_EQ(rig.policy->m_monitor.m_hConnMutex, nullptr);
-    EXPECT_EQ(rig.policy->done(""), 0);
-    EXPECT_EQ(g_bExit.load(), 1);
 }
 
-TEST(LifecycleTest, RunAndStopInOrder) {
-    Rig rig;
-    rig.Start();
-    EXPECT_EQ(g_bRouteThreadStopped.load() + g_bProxyThreadStopped.load(), 0);
-
-    EXPECT_EQ(rig.policy->done(""), 0);
-    EXPECT_EQ(g_bRouteThreadStopped.load() + g_bProxyThreadStopped.load() + g_bExit.load(), 3);
-    EXPECT_EQ(rig.policy->m_monitor.m_hConnExitEvent, nullptr);
-    EXPECT_EQ(rig.policy->m_monitor.m_hCheckCycleEvent.load(), nullptr);
-    EXPECT_EQ(rig.fake.PendingRouteRequests(), 0) << "the route request is withdrawn";
-    const std::vector<std::string> expected = {"Stop monitor Route thread.", "The Routethread is stopped.",
-                                               "Stop monitor proxy thread.", "The Proxythread is stopped.", "Done out"};
-    std::vector<std::string> order;
-    for (const LogLine& l : rig.agent.Logs()) {
-        for (const std::string& m : expected) {
-            if (l.text.find(m) != std::string::npos) order.push_back(m);
+// Each way to stop waits for every thread that began, withdraws the route
+// request and logs the stop in order; a policy stopped by done starts again.
+TEST(LifecycleTest, StopPaths) {
+    const struct {
+        const char* name;
+        bool settled, destroy;
+        int rounds;
+    } rows[] = {
+        {"done after the threads settled", true, false, 1},
+        {"done right after Exec", false, false, 20},
+        {"the destructor of a running policy", true, true, 1},
+    };
+    const std::vector<std::string> stops = {"Stop monitor Route thread.", "The Routethread is stopped.",
+                                            "Stop monitor proxy thread.", "The Proxythread is stopped.", "Done out"};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        PolicyRig rig;
+        std::vector<std::string> expected;
+        for (int round = 0; round < row.rounds; ++round) {
+            if (row.settled) {
+                rig.Start();
+                EXPECT_EQ(g_bRouteThreadStopped.load() + g_bProxyThreadStopped.load(), 0);
+            } else {
+                rig.policy->SetPolicyParams(PolicyRig::Params());
+                ASSERT_EQ(rig.policy->Exec(0), 0);
+            }
+            if (row.destroy) {
+                rig.policy.reset();
+            } else {
+                ASSERT_EQ(rig.policy->done(""), 0);
+                EXPECT_EQ(rig.policy->m_monitor.m_hConnExitEvent, nullptr);
+                EXPECT_EQ(rig.policy->m_monitor.m_hCheckCycleEvent.load(), nullptr);
+            }
+            EXPECT_EQ(g_bRouteThreadStopped.load() + g_bProxyThreadStopped.load() + g_bExit.load(), 3);
+            expected.insert(expected.end(), stops.begin(), stops.end() - (row.destroy ? 1 : 0));  // no "Done out"
         }
+        EXPECT_EQ(rig.agent.CountLogs("Begin!!"), 2 * row.rounds) << "every thread that began has ended";
+        EXPECT_EQ(rig.fake.PendingRouteRequests(), 0) << "the route request is withdrawn";
+        std::vector<std::string> order;
+        for (const LogLine& l : rig.agent.Logs()) {
+            for (const std::string& m : stops) {
+                if (l.text.find(m) != std::string::npos) order.push_back(m);
+            }
+        }
+        EXPECT_EQ(order, expected);
+        EXPECT_EQ(rig.agent.Logs().front().module, "OutlinkWatch") << "Initialize names the module";
+        if (row.destroy) {
+            EXPECT_EQ(rig.agent.CountLogs("Begin to release resourse."), 1);
+            EXPECT_EQ(g_pPolicy.load(), nullptr);
+            continue;
+        }
+        ASSERT_EQ(rig.policy->Exec(0), 0) << "and it starts again";
+        EXPECT_EQ(g_bExit.load(), 0);
+        ASSERT_TRUE(rig.agent.WaitForLogs("Begin!!", 2 * row.rounds + 2));
     }
-    EXPECT_EQ(order, expected);
-
-    ASSERT_EQ(rig.policy->Exec(0), 0) << "and it starts again";
-    EXPECT_EQ(g_bExit.load(), 0);
-    ASSERT_TRUE(rig.agent.WaitForLogs("Begin!!", 4));
-}
-
-TEST(LifecycleTest, StopRightAfterExecWaitsForTheThreads) {
-    Rig rig;
-    for (int round = 0; round < 20; ++round) {
-        rig.policy->SetPolicyParams(Rig::Params("1"));
-        ASSERT_EQ(rig.policy->Exec(0), 0);
-        ASSERT_EQ(rig.policy->done(""), 0);
-        EXPECT_EQ(g_bRouteThreadStopped.load() + g_bProxyThreadStopped.load(), 2);
-    }
-    EXPECT_EQ(rig.agent.CountLogs("Begin!!"), 40) << "every thread that began has ended before done returned";
 }
 
 // A second Exec keeps the events, the threads and both timers: the proxy
 // check still comes 70 s after the start.
 TEST(LifecycleTest, ExecTwiceKeepsTheEventsThreadsAndTimers) {
-    Rig rig;
+    PolicyRig rig;
     rig.Start();
     const Handle exitEvent = rig.policy->m_monitor.m_hConnExitEvent;
     ASSERT_EQ(rig.policy->Exec(0), 0);
@@ -122,7 +116,7 @@ TEST(LifecycleTest, ExecTwiceKeepsTheEventsThreadsAndTimers) {
 // A repeated Exec whose re-arm fails, while both threads sleep without
 // time limit: they wake and go on trying until the timers are armed.
 TEST(LifecycleTest, ExecWhoseRearmFailsIsRetriedByTheThreads) {
-    Rig rig;
+    PolicyRig rig;
     rig.Start();
     rig.fake.timerArmsFail = true;
     ASSERT_EQ(rig.policy->Exec(0), 0);
@@ -139,7 +133,7 @@ TEST(LifecycleTest, ExecWhoseRearmFailsIsRetriedByTheThreads) {
 // A repeated Exec during a long check does not wait for it: the check is
 // asked to stop, and the next check reads the new parameters first.
 TEST(LifecycleTest, ExecDuringACheckReturnsAndTheNextCheckReadsTheParameters) {
-    Rig rig(Wrap::kGated);
+    PolicyRig rig(Wrap::kGated);
     rig.Start();
     rig.gate.SetClosed(true);
     rig.fake.AdvanceTime(60000);
@@ -164,7 +158,7 @@ TEST(LifecycleTest, ExecDuringACheckReturnsAndTheNextCheckReadsTheParameters) {
 // even when the process-wide one is replaced later: its adapters have no
 // usable address, so the check is skipped.
 TEST(LifecycleTest, ThePolicyKeepsItsOwnOs) {
-    Rig rig;
+    PolicyRig rig;
     FakeOs other;
     Os* outer = SetOsForTesting(&other);
     rig.fake.adapters = {{"lo", {"127.0.0.1"}}};
@@ -180,7 +174,7 @@ TEST(LifecycleTest, CheckCycleCountsMinutes) {
     const std::pair<const char*, int> cases[] = {{"1", 1}, {"3", 3}, {"0", 1}, {"-4", 1}};  // cycle, ticks a check
     for (const auto& [cycle, ticksPerCheck] : cases) {
         SCOPED_TRACE(cycle);
-        Rig rig;
+        PolicyRig rig;
         rig.Start(cycle);
         for (int check = 1; check <= 2; ++check) {
             for (int tick = 1; tick < ticksPerCheck; ++tick) {
@@ -198,7 +192,7 @@ TEST(LifecycleTest, CheckCycleCountsMinutes) {
 }
 
 TEST(LifecycleTest, TimerTickBeforeExecSetsNothing) {
-    Rig rig;
+    PolicyRig rig;
     for (uint32_t id : {kProxyTimerId, kConnTimerId, 7u}) Timer_CallBack(0, 0, id, 0, 0);
     EXPECT_EQ(rig.agent.CountLogs("check proxy"), 1);
     EXPECT_EQ(rig.agent.CountLogs("Conn Task"), 1) << "a cycle of 0 fires on every tick";
@@ -206,7 +200,7 @@ TEST(LifecycleTest, TimerTickBeforeExecSetsNothing) {
 }
 
 TEST(LifecycleTest, RouteChangeDuringACheckGivesExactlyOneMoreCheck) {
-    Rig rig(Wrap::kGated);
+    PolicyRig rig(Wrap::kGated);
     rig.Start();
     rig.gate.SetClosed(true);
     rig.fake.AdvanceTime(60000);  // a cycle check starts and is held
@@ -224,7 +218,7 @@ TEST(LifecycleTest, RouteChangeDuringACheckGivesExactlyOneMoreCheck) {
 // Timers armed while the timer's thread is busy (on Windows the window
 // thread, which an arm has to reach) tick once it is free again.
 TEST(LifecycleTest, TimersArmedWhileTheTimerThreadIsBusyStillTick) {
-    Rig rig(Wrap::kBusyTimer);
+    PolicyRig rig(Wrap::kBusyTimer);
     ASSERT_TRUE(rig.busy.Hold());
     rig.Start();  // both threads have tried their timers
     rig.busy.Release();
@@ -236,9 +230,9 @@ TEST(LifecycleTest, TimersArmedWhileTheTimerThreadIsBusyStillTick) {
 }
 
 TEST(LifecycleTest, RouteNotificationFailureIsRetried) {
-    Rig rig;
+    PolicyRig rig;
     rig.fake.routeNotifyArms = false;
-    rig.policy->SetPolicyParams(Rig::Params("1"));
+    rig.policy->SetPolicyParams(PolicyRig::Params("1"));
     ASSERT_EQ(rig.policy->Exec(0), 0);
     ASSERT_TRUE(rig.agent.WaitForLogs("Fail!!", 3));
     for (const LogLine& l : rig.agent.Logs()) {
@@ -246,45 +240,18 @@ TEST(LifecycleTest, RouteNotificationFailureIsRetried) {
     }
 }
 
-TEST(LifecycleTest, ExceptionsStayInside) {
-    Rig rig(Wrap::kFailing);
-    rig.policy->SetPolicyParams(Rig::Params("1"));
-    // Exec's own list of local addresses takes the first query: the agent
-    // gets the failure answer, not the exception.
-    rig.failing.throwOnAdapterQuery = 1;
-    EXPECT_EQ(rig.policy->Policy().Exec(0), 1);
-    // The first check's query throws (Exec's own take the next two):
-    // logged, and the mutex released for the next check.
-    rig.failing.throwOnAdapterQuery = 4;
+// An exception in a check is logged and the mutex released for the next
+// check (Exec's own address queries take the first three).
+TEST(LifecycleTest, ExceptionInACheckStaysInside) {
+    PolicyRig rig(Wrap::kFailing);
+    rig.policy->SetPolicyParams(PolicyRig::Params());
+    rig.failing.throwOnAdapterQuery = 3;
     ASSERT_EQ(rig.policy->Policy().Exec(0), 0);
     ASSERT_TRUE(rig.agent.WaitForLogs("Catch an exception when calling TracertCallback.", 1));
     ASSERT_TRUE(rig.fake.WaitForWaits(4, 1));
     ASSERT_EQ(rig.fake.FireRouteChange(), 1);
     ASSERT_TRUE(rig.fake.WaitForWaits(4, 2));
     EXPECT_EQ(rig.Checks(), 1) << "the next check ran";
-}
-
-// An Exec that got the first mutex and not the second: the next Exec makes
-// the missing one, so the proxy check is serialised again.
-TEST(LifecycleTest, ExecMakesEachMissingMutex) {
-    Rig rig(Wrap::kFailing);
-    rig.policy->SetPolicyParams(Rig::Params("1"));
-    rig.failing.failOnMutex = 2;
-    EXPECT_EQ(rig.policy->Exec(0), 1);
-    EXPECT_NE(rig.policy->m_monitor.m_hConnMutex, nullptr);
-    EXPECT_EQ(rig.policy->m_monitor.m_hProxyMutex, nullptr);
-    EXPECT_EQ(rig.policy->Exec(0), 0);
-    EXPECT_NE(rig.policy->m_monitor.m_hProxyMutex, nullptr);
-}
-
-TEST(LifecycleTest, DestructorStopsARunningPolicy) {
-    Rig rig;
-    rig.Start();
-    delete rig.policy;
-    rig.policy = nullptr;
-    EXPECT_EQ(rig.agent.CountLogs("Begin to release resourse."), 1);
-    EXPECT_EQ(g_bRouteThreadStopped.load() + g_bProxyThreadStopped.load(), 2);
-    EXPECT_EQ(g_pPolicy.load(), nullptr);
 }
 
 }  // namespace

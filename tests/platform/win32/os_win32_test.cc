@@ -19,7 +19,8 @@
 // (after windows.h)
 #include <aclapi.h>
 
-#include "plugin/policy.h"
+#include "platform/os.h"
+#include "platform/os_clock.h"
 #include "probes/route_tracer.h"
 #include "proxy/firefox_proxy.h"
 

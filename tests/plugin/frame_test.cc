@@ -10,7 +10,7 @@
 #include "fakes/temp_dir.h"
 #include "lumenutil/langmap.h"
 #include "outlinkwatch/plugin.h"
-#include "plugin/policy.h"
+#include "plugin/component.h"
 
 namespace outlinkwatch {
 namespace {
@@ -48,7 +48,7 @@ TEST_F(FrameTest, CreateObjectAndReferenceCounts) {
 }
 
 TEST_F(FrameTest, ParameterLookups) {
-    CPolicy policy;
+    CPolicyBase policy;
     for (const char* v : {"v1", "v2"}) policy.AddParamTriple("t", "n", v);
     policy.AddParamTriple("T", "n", "v3");
     EXPECT_EQ(policy.GetParamTriple("t", "n") + policy.GetParamTriple("t", "N"), "v1") << "exact comparison";
@@ -107,7 +107,7 @@ TEST_F(FrameTest, CommonParamsFromTheGroup) {
          "before||before||second||3"},
     };
     for (const auto& c : cases) {
-        CPolicy policy;
+        CPolicyBase policy;
         policy.SetLanguage(1);
         if (!c.group.empty()) policy.SetPolicyParams({Group("PolicyCommParam", c.group)});
         CommonParams p;
@@ -123,18 +123,18 @@ TEST_F(FrameTest, CommonParamsFromTheGroup) {
 }
 
 TEST_F(FrameTest, LogLineLayout) {
-    RecordingAgent agent;  // outlives the policy, which logs when destroyed
-    CPolicy policy;
+    RecordingAgent agent;
+    CPolicyBase policy;
     policy.WriteLog(2, "CPolicy::done", 341, "Done out");  // no agent yet: dropped
     policy.SetAgent(&agent);
     policy.WriteLog(2, "CPolicy::done", 341, "Done out");
-    policy.Initialize("policy.win.outlink.watch");
+    policy.SetModuleName("OutlinkWatch");
     policy.WriteLog(4, "F", -7, "%s|%d", "a%sb", 5);
     policy.WriteLog(2, "Long", 1, "%s", std::string(2000, 'x').c_str());
 
     std::vector<std::string> got;
     for (const LogLine& l : agent.Logs()) got.push_back(std::to_string(l.level) + "|" + l.module + "|" + l.text);
-    EXPECT_EQ(got, (std::vector<std::string>{"2||[CPolicy::done] [line=341]Done out",  // no module before Initialize
+    EXPECT_EQ(got, (std::vector<std::string>{"2||[CPolicy::done] [line=341]Done out",  // no module before it is named
                                              "4|OutlinkWatch|[F] [line=-7]a%sb|5",
                                              "2|OutlinkWatch|[Long] [line=1]" + std::string(1024, 'x')}));
 }

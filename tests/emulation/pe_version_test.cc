@@ -91,6 +91,7 @@ TEST(PeVersionTest, BlockBounds) {
         {"another translation", block(Utf16(u"1"), std::string("\x07\x04\xb0\x04", 4)), nullptr},
         {"text node past its parent", block(Utf16(u"1"), "\x09\x04\xb0\x04", 4), nullptr},
         {"text node shorter than a header", block(Utf16(u"1"), "\x09\x04\xb0\x04", -29), nullptr},
+        {"a key ending its node, no text", block("", "\x09\x04\xb0\x04", -2), ""},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);

@@ -47,6 +47,9 @@ TEST(IniReaderTest, LookupTable) {
         {7, std::string("k1\0k2\0|6", 8)}, {6, std::string("k1\0k|4", 6)}, {5, std::string("k1\0|3", 5)},
         {4, "k1|2"}, {3, "k|1"}, {2, "|0"}, {1, "|0"}};
     for (const auto& [size, want] : cuts) EXPECT_EQ(Ini(lists, "a", nullptr, "", size), want) << size;
+    char two[2] = {'Z', 'Z'};
+    EXPECT_EQ(IniGetString(lists, "a", nullptr, "", two, 2), 0u);
+    EXPECT_EQ(std::string(two, 2), std::string(2, '\0')) << "the shortest cut list is its two NULs";
     // Only the first 4 MiB of a file are read; a profile string is at most 64 KiB.
     std::string large = ";" + std::string(kMaxIniFileBytes - 9, 'x') + "\n[S]\nk=vw";
     EXPECT_EQ(Ini(large, "S", "k", "d"), "v|1");

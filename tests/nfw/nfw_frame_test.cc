@@ -44,6 +44,8 @@ TEST(NfwFrameTest, ReadFrameTable) {
     for (const char* bad : {"NFW", "\\\\.\\", "\\\\.\\..", "\\\\.\\a/b", "\\\\?\\NFW"}) {
         EXPECT_EQ(nfw::DeviceFileName(bad), "") << bad;
     }
+    // Every kind of plain character at its range's ends, folded to lower case.
+    EXPECT_EQ(nfw::DeviceFileName("\\\\.\\azAZ09_-"), "azaz09_-");
 }
 
 }  // namespace

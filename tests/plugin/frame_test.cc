@@ -37,6 +37,10 @@ TEST_F(FrameTest, CreateObjectAndReferenceCounts) {
     ICommonControl* control = nullptr;
     IPolicy* policy = CreateObject("IPolicy", &control, &entry);
     ASSERT_NE(policy, nullptr);
+    EXPECT_EQ(std::to_string(policy->Reserved22()) + std::to_string(policy->Reserved23()) +
+                  std::to_string(policy->Reserved32()),
+              "001")
+        << "the reserved operations' fixed answers";
     EXPECT_EQ(control->AddRef(), 1u) << "handing out ICommonControl does not count";
     EXPECT_EQ(control->Release(), 1u) << "ICommonControl never destroys";
     EXPECT_EQ(policy->AddRef(), 2u);

@@ -53,6 +53,8 @@ TEST(TraceOutputTest, ParsesHopsByTable) {
          {"192.0.2.9"}, true},
         {"three or five dotted parts", "1 a 1.2.3\n2 a 1.2.3.4.5\n3 a 1..2.3.4\n", kDest, 122, {"*", "*", "1..2.3.4"},
          true},
+        {"hop nine; a line led by ':' is no hop", "9 1 ms 192.0.2.9\n:0 1 ms 192.0.2.8\n", kDest, 122, {"192.0.2.9"},
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -119,6 +119,10 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     std::string none = "untouched";
     EXPECT_EQ(CurrentUserSid(os.get(), "no-such-program-here.exe", none), UTIL_E_NOPROCESS);
     EXPECT_EQ(none, "untouched");
+    // A user id without an account has no name and no home.
+    std::string name = "untouched";
+    EXPECT_FALSE(linuxusers::PasswdEntry(4000000000u, &name, &home));
+    EXPECT_EQ(name, "untouched");
 }
 
 // The kernel's name holds 15 bytes; the full names win when they are known.

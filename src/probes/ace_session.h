@@ -9,4 +9,14 @@ namespace outlinkwatch {
 void AceStart();
 void AceStop();
 
+// One start held for an object's life: each part that opens sockets holds
+// one, so that it works whoever made it.
+class AceSession {
+public:
+    AceSession() { AceStart(); }
+    ~AceSession() { AceStop(); }
+    AceSession(const AceSession&) = delete;
+    AceSession& operator=(const AceSession&) = delete;
+};
+
 }  // namespace outlinkwatch

@@ -17,6 +17,7 @@
 
 #include "base/log_sink.h"
 #include "base/stop_token.h"
+#include "probes/ace_session.h"
 #include "config/policy_settings.h"
 #include "probes/route_tracer.h"
 #include "reaction/finding_reporter.h"
@@ -26,6 +27,9 @@ namespace outlinkwatch {
 class Os;
 
 class ConnCheck {
+    // Sockets need ACE started, first in and last out.
+    AceSession m_ace;
+
 public:
     // The agent's own server address; false when the agent has none. That
     // server is never traced.

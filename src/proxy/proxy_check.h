@@ -18,6 +18,7 @@
 
 #include "base/log_sink.h"
 #include "base/stop_token.h"
+#include "probes/ace_session.h"
 #include "config/policy_settings.h"
 #include "platform/os.h"
 #include "proxy/browser_settings.h"
@@ -28,6 +29,9 @@
 namespace outlinkwatch {
 
 class ProxyCheck {
+    // Sockets need ACE started, first in and last out.
+    AceSession m_ace;
+
 public:
     // Each reference outlives this object; settings is read only while the
     // proxy check mutex is held.

@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+#include "probes/ace_session.h"
+
 #ifndef MSG_NOSIGNAL
 #define MSG_NOSIGNAL 0  // Windows raises no signal for a closed peer
 #endif
@@ -58,6 +60,10 @@ public:
     }
 
 private:
+    // Sockets need ACE started (on Windows, the socket library) before the
+    // listener opens, whoever else holds a start.
+    AceSession ace_;
+
     // Reads until the client closes (or, unless whole, the end of the
     // request head); each wait at most 10 s.
     void Read(ACE_SOCK_Stream& c, std::string* into, bool whole) {

@@ -1,5 +1,7 @@
-// CPolicy: the policy object. Its members belong to several subsystems and
-// are defined in the folder of each (config/, engine/, probes/, ...).
+// CPolicy: the policy object. It keeps the lifecycle (policy.cc) and owns
+// its parts: the monitor, the connection check, the settings and the proxy
+// check; the reactor is made for each call. Its named operations forward to
+// the part that owns the state (policy_members.cc).
 #pragma once
 
 #include <atomic>
@@ -127,7 +129,7 @@ public:
     // objects at unload only when none is left.
     static int LiveCount() { return s_nLive.load(); }
 
-    // --- fields, in their documented order
+    // --- the parts it owns
     // The threads, their events and timers, and the check mutexes.
     outlinkwatch::Monitor m_monitor;
     // The connection check's tracer, last findings and servers to deny;

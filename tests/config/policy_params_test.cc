@@ -70,6 +70,11 @@ TEST(PolicyParamsTest, RouteModeThroughThePolicy) {
     EXPECT_TRUE(s.m_lstConnectAddr.empty() && s.m_lstImageIP.empty()) << "route mode reads no image addresses";
     for (const char* line : {"]ValidProxy proxy.test; 127.0.0.1", "]ImageIP 192.0.2.9", "]ConnectAddr c.test:1"})
         EXPECT_EQ(rig.agent.CountLogs(line), 1) << line;
+    // A check first retries the names that did not resolve.
+    rig.fake.resolutions["nowhere.test"] = {"203.0.113.4"};
+    rig.policy->RunConnCheck();
+    EXPECT_EQ(s.m_lstTracertIP.back(), Ip(203, 0, 113, 4));
+    EXPECT_TRUE(s.m_lstUnresolvedTracert.empty());
 }
 
 TEST_F(SettingsTest, ConnectionMode) {

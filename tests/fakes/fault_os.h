@@ -46,13 +46,15 @@ private:
     int held_ = 0;
 };
 
-// Throws from the n-th adapter query, and makes the n-th mutex creation fail.
+// Throws from the n-th adapter query, and makes the n-th mutex creation and
+// the n-th thread start fail.
 class FailingOs : public OsWrapper, NetworkWrapper, KernelWrapper {
 public:
     explicit FailingOs(Os* target)
         : OsWrapper(target), NetworkWrapper(target->Network()), KernelWrapper(target->Kernel()) {}
     std::atomic<int> throwOnAdapterQuery{0};
     std::atomic<int> failOnMutex{0};
+    std::atomic<int> failOnThread{0};
 
     NetworkService* Network() override { return this; }
     KernelObjects* Kernel() override { return this; }
@@ -63,10 +65,14 @@ public:
     Handle CreateMutexObject(bool owned) override {
         return ++mutexes_ == failOnMutex.load() ? nullptr : KernelWrapper::CreateMutexObject(owned);
     }
+    Handle StartThread(ThreadFunction fn, void* arg) override {
+        return ++threads_ == failOnThread.load() ? nullptr : KernelWrapper::StartThread(fn, arg);
+    }
 
 private:
     std::atomic<int> adapterQueries_{0};
     std::atomic<int> mutexes_{0};
+    std::atomic<int> threads_{0};
 };
 
 // Tells the test when a route-change request has been armed.

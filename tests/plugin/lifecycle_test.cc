@@ -39,6 +39,20 @@ TEST(LifecycleTest, ExecFailurePathsStartNothing) {
     }
 }
 
+// A monitor thread that could not start leaves the policy running with the
+// other: a repeated Exec starts no second one, and done stops the one.
+TEST(LifecycleTest, AThreadThatCouldNotStartLeavesTheOtherRunning) {
+    PolicyRig rig(Wrap::kFailing);
+    rig.failing.failOnThread = 2;  // the proxy thread
+    rig.policy->SetPolicyParams(PolicyRig::Params());
+    ASSERT_EQ(rig.policy->Exec(0), 0);
+    ASSERT_TRUE(rig.agent.WaitForLogs("Begin!!", 1));
+    EXPECT_EQ(rig.agent.CountLogs("MonitorProxyThread create failed!"), 1);
+    EXPECT_EQ(rig.policy->Exec(0), 0);
+    EXPECT_EQ(rig.policy->done(""), 0);
+    EXPECT_EQ(rig.agent.CountLogs("Begin!!"), 1) << "one route thread, started once";
+}
+
 // Each way to stop waits for every thread that began, withdraws the route
 // request and logs the stop in order; a policy stopped by done starts again.
 TEST(LifecycleTest, StopPaths) {

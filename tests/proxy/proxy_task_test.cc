@@ -139,6 +139,13 @@ TEST_F(ProxyTaskTest, AChangeIsSeenOnceAndAChangeBackLiftsTheDenyList) {
     EXPECT_EQ(agent.Notifications().size(), 2u);
     EXPECT_EQ(agent.Prompts().size(), 1u);
     EXPECT_TRUE(policy->m_proxyCheck.SameInvalidProxy());
+
+    // Another host is a new finding again.
+    fake.resolutions["ff3.test"] = {"127.0.0.2"};
+    SetFirefox(1, "ff3.test");
+    Tick(5);
+    EXPECT_FALSE(policy->m_proxyCheck.SameInvalidProxy());
+    EXPECT_EQ(agent.Notifications().size(), 3u);
 }
 
 TEST_F(ProxyTaskTest, DoneLiftsTheDenyListThatATaskUnderWaySetsAfterTheFirstLift) {

@@ -219,7 +219,7 @@ public:
     // process's own identity.
     UserStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* sessionId) override {
         linuxusers::ProcessIds ids;
-        const UserStatus status = linuxusers::FindProcess(imageName, &ids);
+        const UserStatus status = processes_.Find(imageName, &ids);
         if (status != UserStatus::kOk) return status;
         const pid_t session = getsid(static_cast<pid_t>(ids.pid));
         if (session >= 0 && sessionId != nullptr) *sessionId = static_cast<uint32_t>(session);
@@ -235,7 +235,8 @@ public:
     }
 
     // The users with a running process stand for the loaded user hives,
-    // behind the two keys every system has.
+    // behind the two keys every system has. The user interface runs as the
+    // interactive user, so that user is among them.
     bool UserKeyNames(std::vector<std::string>* names) override {
         std::vector<uint32_t> uids;
         if (names == nullptr || !linuxusers::RunningUserIds(&uids)) return false;
@@ -334,6 +335,7 @@ private:
     linuxdev::DeviceTable devices_;
     linuxtmp::PrivateTempDir privateTemp_;
     linuxcmd::HiddenCommands hiddenCommands_;
+    linuxusers::ProcessFinder processes_;  // its own lock: both monitor threads look up the UI process
 
     // --- registry
     FileRegistry registry_;

@@ -239,25 +239,54 @@ bool ImageNameMatches(const std::string& imageName, const ProcessNames& names) {
     return NamesMatch(WantedName{imageName, WithoutExe(imageName)}, NameViews{names.exeBase, names.argv0Base, names.comm});
 }
 
-UserStatus FindProcess(const std::string& imageName, ProcessIds* ids) {
+ProcessFinder::~ProcessFinder() { Forget(); }
+
+void ProcessFinder::Forget() {
+    if (dirFd_ >= 0) close(dirFd_);
+    dirFd_ = -1;
+    pid_ = 0;
+}
+
+UserStatus ProcessFinder::Find(const std::string& imageName, ProcessIds* ids) {
     const WantedName wanted{imageName, WithoutExe(imageName)};
-    bool found = false, opened = false;
+    // Whether the process whose /proc directory is open as pidFd answers, with its ids.
+    const auto answers = [&wanted, ids](int pidFd, uint32_t pid) {
+        return ProcessAnswersTo(pidFd, ".", wanted) && ReadIds(pidFd, ".", pid, ids);
+    };
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (wanted.bare.empty()) {
+        // Nothing answers to no name; the listing still says whether /proc reads.
+        const bool listed = ForEachProcess([](int, const char*, uint32_t) { return false; });
+        return listed ? UserStatus::kNoProcess : UserStatus::kSnapshotFailed;
+    }
+    if (dirFd_ >= 0 && answers(dirFd_, pid_)) return UserStatus::kOk;
+    Forget();
+    bool found = false;
     const bool listed = ForEachProcess([&](int procFd, const char* pidName, uint32_t pid) {
-        if (wanted.bare.empty() || !ProcessAnswersTo(procFd, pidName, wanted)) return true;
-        found = true;
-        opened = ReadIds(procFd, pidName, pid, ids);  // the process may have ended meanwhile
+        if (!ProcessAnswersTo(procFd, pidName, wanted)) return true;
+        // Asked again through the directory held open, so that what is
+        // remembered is the process that answered (it may have ended meanwhile).
+        const int fd = openat(procFd, pidName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        found = fd >= 0 && answers(fd, pid);
+        if (found) {
+            dirFd_ = fd;
+            pid_ = pid;
+        } else if (fd >= 0) {
+            close(fd);
+        }
         return false;
     });
     if (!listed) return UserStatus::kSnapshotFailed;
-    return found && opened ? UserStatus::kOk : UserStatus::kNoProcess;
+    return found ? UserStatus::kOk : UserStatus::kNoProcess;
 }
 
 bool RunningUserIds(std::vector<uint32_t>* uids) {
     uids->clear();
-    return ForEachProcess([&](int procFd, const char* pidName, uint32_t pid) {
-        ProcessIds ids;
-        if (ReadIds(procFd, pidName, pid, &ids) && std::find(uids->begin(), uids->end(), ids.uid) == uids->end()) {
-            uids->push_back(ids.uid);
+    return ForEachProcess([&](int procFd, const char* pidName, uint32_t) {
+        struct stat st;
+        if (fstatat(procFd, pidName, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            std::find(uids->begin(), uids->end(), st.st_uid) == uids->end()) {
+            uids->push_back(st.st_uid);
         }
         return uids->size() < kMaxUserKeys;
     });

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,10 +53,36 @@ struct ProcessIds {
 ProcessNames NamesFromProcTexts(const std::string& exeTarget, const std::string& cmdline, const std::string& comm);
 bool IdsFromStatus(const std::string& status, ProcessIds* ids);
 
-// The first process in /proc order that answers to imageName.
-UserStatus FindProcess(const std::string& imageName, ProcessIds* ids);
+// Finds a process by image name, remembering the one found: the next look-up
+// asks that process first (still there, still answering to the name) and
+// scans /proc only when it does not answer, which keeps a task that runs
+// every minute from reading every process's names. The process is held by
+// its /proc directory, open: once the process is reaped nothing reads
+// through it, so a later process given the same pid is never taken for it.
+// Safe to call from several threads.
+class ProcessFinder {
+public:
+    ProcessFinder() = default;
+    ~ProcessFinder();
+    ProcessFinder(const ProcessFinder&) = delete;
+    ProcessFinder& operator=(const ProcessFinder&) = delete;
 
-// The distinct real user ids of the running processes, in /proc order.
+    // The remembered process while it answers to imageName, else the first
+    // one in /proc order that does (then remembered).
+    UserStatus Find(const std::string& imageName, ProcessIds* ids);
+
+private:
+    void Forget();
+
+    std::mutex mutex_;
+    int dirFd_ = -1;    // /proc/<pid_> of the process found last, or -1; guarded by mutex_
+    uint32_t pid_ = 0;  // guarded by mutex_
+};
+
+// The distinct owners of the running processes, in /proc order, as /proc
+// shows them: a process's effective user id, or root for a process that
+// may not be dumped (a setuid program, or one that changed its ids or asked
+// for it). One stat of each /proc entry, no text read.
 bool RunningUserIds(std::vector<uint32_t>* uids);
 
 // Name and home directory of a user id from the password database.

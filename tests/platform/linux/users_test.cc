@@ -2,10 +2,14 @@
 // the Linux backend's /proc scan.
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <memory>
+#include <tuple>
 
 #include "fakes/fake_os.h"
 #include "lumenutil/system_info.h"
@@ -92,20 +96,9 @@ TEST(CurrentUserSidTest, OnTheFake) {
 TEST(LinuxUsersTest, FindsItselfInProc) {
     std::unique_ptr<Os> os(NewDefaultOs());
     const std::string self = std::filesystem::read_symlink("/proc/self/exe").filename().string();
-    std::string upper = self;
-    for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    for (const std::string& name : {self, upper, self + ".exe", upper + ".EXE"}) {
-        std::string key;
-        EXPECT_EQ(CurrentUserSid(os.get(), name, key), UTIL_OK) << name;
-        EXPECT_EQ(key, "S-1-22-1-" + std::to_string(getuid())) << name;
-    }
-    // Renamed, it answers to its kernel name too, though no file is so named.
-    char own[16] = {};
-    ASSERT_EQ(prctl(PR_GET_NAME, own), 0);
-    ASSERT_EQ(prctl(PR_SET_NAME, "ow-renamed"), 0);
-    std::string renamedKey;
-    EXPECT_EQ(CurrentUserSid(os.get(), "OW-Renamed.exe", renamedKey), UTIL_OK);
-    prctl(PR_SET_NAME, own);
+    std::string key;
+    EXPECT_EQ(CurrentUserSid(os.get(), self + ".EXE", key), UTIL_OK);
+    EXPECT_EQ(key, "S-1-22-1-" + std::to_string(getuid()));
     Handle token = nullptr;
     uint32_t session = 0;
     ASSERT_EQ(TokenByName(os.get(), self, token, session), UTIL_OK);
@@ -116,46 +109,76 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     EXPECT_EQ(user + ":" + home, std::string(pw->pw_name) + ":" + pw->pw_dir + "|" + pw->pw_dir + "|%nosuch%");
     EXPECT_EQ(os->Kernel()->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
     EXPECT_TRUE(os->Kernel()->CloseObject(token));
-    std::string none = "untouched";
-    EXPECT_EQ(CurrentUserSid(os.get(), "no-such-program-here.exe", none), UTIL_E_NOPROCESS);
-    EXPECT_EQ(none, "untouched");
     // A user id without an account has no name and no home.
     std::string name = "untouched";
     EXPECT_FALSE(linuxusers::PasswdEntry(4000000000u, &name, &home));
     EXPECT_EQ(name, "untouched");
 }
 
-// The kernel's name holds 15 bytes; the full names win when they are known.
-TEST(LinuxUsersTest, ImageNameMatching) {
-    const struct {
-        const char* asked;
-        linuxusers::ProcessNames names;  // executable, first argument, kernel's name
-        bool match;
-    } cases[] = {
-        {"OW_INTEGRATION_TESTS.EXE", {"", "", "ow_integration_"}, true},
-        {"ow_integration_tests", {"other", "", "ow_integration_"}, false},
-        {"AGENTUI.exe", {"wine64-preloader", "C:\\agent\\AGENTUI.EXE", "AGENTUI.exe"}, true},
-        {"agent", {"agentui", "/opt/agentui", "agentui"}, false},
+// The finder returns the process it found last while that one answers to
+// the name, else scans. The processes: this one, renamed at will, and a
+// child that starts with its name.
+TEST(LinuxUsersTest, FinderRemembersWhileTheProcessAnswers) {
+    char own[16] = {};
+    ASSERT_EQ(prctl(PR_GET_NAME, own) | prctl(PR_SET_NAME, "ow-memo-a"), 0);
+    pid_t child = fork();
+    if (child == 0) for (;;) pause();
+    const auto endChild = [&child] {
+        if (child > 0 && kill(child, SIGKILL) == 0) waitpid(child, nullptr, 0);
+        child = -1;
     };
-    for (const auto& c : cases) EXPECT_EQ(linuxusers::ImageNameMatches(c.asked, c.names), c.match) << c.asked;
+    const std::shared_ptr<void> restore(nullptr, [&](void*) { endChild(), prctl(PR_SET_NAME, own); });
+    if (child < getpid()) GTEST_SKIP() << "pids came round: the child is listed first";
+    const uint32_t pids[] = {static_cast<uint32_t>(getpid()), static_cast<uint32_t>(child)};
+    const struct {
+        const char* step;
+        const char* rename;  // this process's new name, nullptr to keep it
+        bool endChild;
+        const char* asked;
+        int found;  // index in pids, -1 none
+    } steps[] = {
+        {"the scan finds the first in /proc order", nullptr, false, "ow-memo-a", 0},
+        {"the one found took another name", "ow-memo-b", false, "ow-memo-a", 1},
+        {"the one found stays while it answers", "ow-memo-a", false, "OW-MEMO-A.exe", 1},
+        {"the one found ended", nullptr, true, "ow-memo-a", 0},
+        {"nothing answers", "ow-memo-b", false, "ow-memo-a", -1},
+    };
+    linuxusers::ProcessFinder finder;
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.step);
+        ASSERT_EQ(s.rename != nullptr ? prctl(PR_SET_NAME, s.rename) : 0, 0);
+        if (s.endChild) endChild();
+        linuxusers::ProcessIds ids;
+        EXPECT_EQ(finder.Find(s.asked, &ids), s.found < 0 ? UserStatus::kNoProcess : UserStatus::kOk);
+        if (s.found >= 0) {
+            EXPECT_EQ(std::make_tuple(ids.pid, ids.uid, ids.gid), std::make_tuple(pids[s.found], getuid(), getgid()));
+        }
+    }
 }
 
-// A process's names and ids from its /proc texts: exe link, cmdline, comm, status.
+// A process's names and ids from its /proc texts (exe link, cmdline, comm,
+// status), and whether it answers to a name. The kernel's name holds 15
+// bytes; the full names win when they are known.
 TEST(LinuxUsersTest, ProcTexts) {
-    const std::string rows[][5] = {
-        {"/usr/bin/agentui (deleted)", std::string("C:\\ui\\AGENTUI.EXE\0-x", 20), "AGENTUI.exe\n",
-         "Name:\tx\nUid:\t1000\t0\nGid: 100\n", "agentui|AGENTUI.EXE|AGENTUI.exe|1000|100"},
-        {" (deleted)", "/bin/sh", std::string("a\0b\n", 4), "Uid:\t1\nGid:\t2", " (deleted)|sh|a|no"},
-        {"/x/", "", "", "Name:\nUid:\t4294967296\nGid:\t2", "|||no"},
-        {"", "", "\n", "Name:\nUid:\t4294967295\nGid:\tx", "|||no"},
-        {"", "", "", "Name:\nGid: 7\nUid: 4294967295z", "|||4294967295|7"},
+    const std::string rows[][6] = {
+        {"/usr/bin/wine64-preloader (deleted)", std::string("C:\\ui\\AGENTUI.EXE\0-x", 20), "AGENTUI.exe\n",
+         "Name:\tx\nUid:\t1000\t0\nGid: 100\n", "AGENTUI.exe", "wine64-preloader|AGENTUI.EXE|AGENTUI.exe|1000|100|1"},
+        {" (deleted)", "/bin/sh", std::string("a\0b\n", 4), "Uid:\t1\nGid:\t2", "a", " (deleted)|sh|a|no|1"},
+        {"/x/", "", "", "Name:\nUid:\t4294967296\nGid:\t2", "", "|||no|0"},
+        {"", "", "\n", "Name:\nUid:\t4294967295\nGid:\tx", "x", "|||no|0"},
+        {"", "", "", "Name:\nGid: 7\nUid: 4294967295z", "x", "|||4294967295|7|0"},
+        {"", "", "ow_integration_\n", "", "OW_INTEGRATION_TESTS.EXE", "||ow_integration_|no|1"},
+        {"/x/other", "", "ow_integration_", "", "ow_integration_tests", "other||ow_integration_|no|0"},
+        {"/opt/agentui", "/opt/agentui", "agentui", "", "agent", "agentui|agentui|agentui|no|0"},
     };
     for (const auto& r : rows) {
         const linuxusers::ProcessNames n = linuxusers::NamesFromProcTexts(r[0], r[1], r[2]);
         linuxusers::ProcessIds ids;
         const bool ok = linuxusers::IdsFromStatus(r[3], &ids);
         EXPECT_EQ(n.exeBase + "|" + n.argv0Base + "|" + n.comm + "|" +
-                      (ok ? std::to_string(ids.uid) + "|" + std::to_string(ids.gid) : "no"), r[4]) << r[3];
+                      (ok ? std::to_string(ids.uid) + "|" + std::to_string(ids.gid) : "no") + "|" +
+                      (linuxusers::ImageNameMatches(r[4], n) ? "1" : "0"),
+                  r[5]) << r[3];
     }
 }
 

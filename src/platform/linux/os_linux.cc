@@ -216,7 +216,9 @@ public:
 
     // --- users and profiles
     // A token is the process's real uid and gid; nothing here changes this
-    // process's own identity.
+    // process's own identity. The process found stays the answer while it
+    // runs and answers to the name, though another that does may come
+    // earlier in /proc by then (see ProcessFinder).
     UserStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* sessionId) override {
         linuxusers::ProcessIds ids;
         const UserStatus status = processes_.Find(imageName, &ids);

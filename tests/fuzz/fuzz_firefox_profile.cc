@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace outlinkwatch;
     if (size == 0) return 0;
     const char sep = (data[0] & 1) != 0 ? '\\' : '/';
-    const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);  // an exact-size heap copy
+    const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
     std::vector<DirEntry> entries;
     for (size_t at = 0; at <= text.size();) {
         const size_t end = std::min(text.find_first_of(std::string("\0/\\", 3), at), text.size());

@@ -6,7 +6,7 @@
 #include "lang_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);  // an exact-size heap copy
+    const std::string text(reinterpret_cast<const char*>(data), size);
     const owhost::LangLimits limits{4096, 64, 8};
     owhost::LangTable table;
     std::string error, found;

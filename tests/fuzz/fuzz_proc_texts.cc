@@ -7,7 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace outlinkwatch::linuxusers;
-    const std::string text(reinterpret_cast<const char*>(data), size);  // an exact-size heap copy
+    const std::string text(reinterpret_cast<const char*>(data), size);
     const size_t a = text.find('\1'), b = a == std::string::npos ? a : text.find('\1', a + 1);
     const std::string exe = text.substr(0, a), cmdline = a == b ? "" : text.substr(a + 1, b - a - 1);
     const std::string comm = b == std::string::npos ? "" : text.substr(b + 1);

@@ -20,7 +20,7 @@ protected:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string path(reinterpret_cast<const char*>(data), size);  // an exact-size heap copy
+    const std::string path(reinterpret_cast<const char*>(data), size);
     Hives reg;
     HKEY made = nullptr, opened = nullptr;
     const uint32_t rc = reg.CreateKey(HKEY_USERS, path, kKeyQueryValue | kKeySetValue, &made);

@@ -6,7 +6,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace outlinkwatch::linuxsys;
-    const std::string text(reinterpret_cast<const char*>(data), size);  // an exact-size heap copy
+    const std::string text(reinterpret_cast<const char*>(data), size);
     const std::string name = OsReleaseNameOf(text);
     // One line's value, found in the text; written back as PRETTY_NAME it reads the same.
     if (name.find('\n') != std::string::npos || text.find(name) == std::string::npos) __builtin_trap();

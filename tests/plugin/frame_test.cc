@@ -41,6 +41,23 @@ TEST_F(FrameTest, CreateObjectAndReferenceCounts) {
                   std::to_string(policy->Reserved32()),
               "001")
         << "the reserved operations' fixed answers";
+    // Both interfaces forward to the one object.
+    void* asked[2] = {};
+    EXPECT_EQ(policy->QueryInterface(IID{}, &asked[0]) + control->QueryInterface(IID{}, &asked[1]), 0);
+    EXPECT_TRUE(asked[0] == policy && asked[1] == control);
+    policy->SetPolicyParams({Param("a", "1")});
+    policy->SetCommParams({Param("b", "2"), Param("c", "3")});
+    std::list<PolicyParam> params, comm;
+    policy->GetPolicyParamList(params);
+    policy->ClearCommParams();
+    policy->GetCommParamList(comm);
+    EXPECT_EQ(params.size() * 10 + comm.size(), 10u);
+    policy->ClearPolicyParams();
+    policy->GetPolicyParamList(params);
+    EXPECT_TRUE(params.empty());
+    EXPECT_EQ(control->RegisterInterface(0x200, nullptr, 0), -1) << "a known slot takes no null";
+    EXPECT_EQ(control->RegisterInterface(0x201, nullptr, 0) + control->UnregisterInterface(0x200, 0), 0);
+    EXPECT_EQ(control->QueryCommand("x"), -1);
     EXPECT_EQ(control->AddRef(), 1u) << "handing out ICommonControl does not count";
     EXPECT_EQ(control->Release(), 1u) << "ICommonControl never destroys";
     EXPECT_EQ(policy->AddRef(), 2u);

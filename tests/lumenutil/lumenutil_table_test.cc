@@ -222,17 +222,14 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
                                             "00-00-00-00-00-07"}));
     EXPECT_TRUE(LumenSystemInfo::GetAllWirelessMacAddr(wireless));
     EXPECT_EQ(wireless, std::list<std::string>{"10-20-30-40-50-60"});
-    EXPECT_TRUE(LumenSystemInfo::IsWirelessMACAddress("10:20:30:40:50:60"));
-    EXPECT_FALSE(LumenSystemInfo::IsWirelessMACAddress("00-1A-2B-3C-4D-5E"));
-    EXPECT_TRUE(LumenSystemInfo::IsWirelessAdapter("wlan0"));
-    EXPECT_FALSE(LumenSystemInfo::IsWirelessAdapter("eth0"));
+    EXPECT_TRUE(LumenSystemInfo::IsWirelessMACAddress("10:20:30:40:50:60") && LumenSystemInfo::IsWirelessAdapter("wlan0"));
+    EXPECT_FALSE(LumenSystemInfo::IsWirelessMACAddress("00-1A-2B-3C-4D-5E") || LumenSystemInfo::IsWirelessAdapter("eth0"));
     EXPECT_TRUE(LumenSystemInfo::GetActiveIntf(active));
     EXPECT_EQ(active, (std::list<std::string>{"eth0", "wlan0", "tun0", "br0"}));
 
     std::list<DWORD> listed;
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 1) << "no ini file";
-    EXPECT_TRUE(LumenSystemInfo::IsVirtualAdapter("br0"));
-    EXPECT_TRUE(LumenSystemInfo::IsVirtualAdapter("tun0"));
+    EXPECT_TRUE(LumenSystemInfo::IsVirtualAdapter("br0") && LumenSystemInfo::IsVirtualAdapter("tun0"));
     EXPECT_FALSE(LumenSystemInfo::IsVirtualAdapter("unknown0"));
     Write(Path("ExtCustomized.ini"), "[VirtualAdapter]\nAdapterNumber=3\nVirtualAdapter_1=7\nVirtualAdapter_2=x\n");
     Write(Path("ExtCustomized_cust.ini"), "[VirtualAdapter]\nVirtualAdapter_3=0x9\n");
@@ -242,14 +239,12 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     EXPECT_TRUE(LumenSystemInfo::GetActivePhyIntf(physical));
     EXPECT_EQ(physical, (std::list<std::string>{"eth0", "wlan0", "tun0"}));
 
-    std::string mac;
-    EXPECT_TRUE(LumenSystemInfo::GetPhyMacAddress("eth0", mac));
-    EXPECT_EQ(mac, "00-1A-2B-00-00-01") << "the burned-in address";
-    EXPECT_TRUE(LumenSystemInfo::GetPhyMacAddress("wlan0", mac));
-    EXPECT_EQ(mac, "10-20-30-40-50-60") << "the current one where the system does not tell";
-    EXPECT_FALSE(LumenSystemInfo::GetPhyMacAddress("tun0", mac));
-    EXPECT_TRUE(LumenSystemInfo::GetCurrConnRealMac(mac));
-    EXPECT_EQ(mac, "00-1A-2B-00-00-01");
+    // The burned-in address, else the current one where the system does not tell.
+    std::string mac, wlan, tun = "none", conn;
+    EXPECT_TRUE(LumenSystemInfo::GetPhyMacAddress("eth0", mac) && LumenSystemInfo::GetPhyMacAddress("wlan0", wlan));
+    EXPECT_FALSE(LumenSystemInfo::GetPhyMacAddress("tun0", tun));
+    EXPECT_TRUE(LumenSystemInfo::GetCurrConnRealMac(conn));
+    EXPECT_EQ(mac + " " + wlan + " " + tun + " " + conn, "00-1A-2B-00-00-01 10-20-30-40-50-60 none 00-1A-2B-00-00-01");
 
     fake_.adapterError = kErrorNotSupported;
     EXPECT_FALSE(LumenSystemInfo::GetAllMacAddr(macs));

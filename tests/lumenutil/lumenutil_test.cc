@@ -110,6 +110,9 @@ TEST_F(LanguageFilesTest, TextsWithTheOverrideFile) {
         {"plain", "base"}, {"quoted", "hello"}, {"both", "custom"}, {"emptycust", "base-empty"},
         {"missing", ""},   {"onlybase", "b"}};
     for (const auto& c : cases) EXPECT_EQ(lumenutil::getStringFromLangIni("S", c.first, 1), c.second) << c.first;
+    testing::internal::CaptureStdout();
+    lumenutil::PrintLangMap();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ID:1, Name:English, Abbr:en\n");
     // The ini reader already drops one pair of quotes; a value written as
     // two pairs keeps its inner pair only when longer than two characters.
     Write("UniLang_en.ini", "[S]\nq=\"\"x\"\"\ntwo=\"\"\"\"\n");

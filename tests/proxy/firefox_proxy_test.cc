@@ -131,7 +131,8 @@ TEST(FirefoxPathTest, Choices) {
 }
 
 TEST(FirefoxProfileTest, Walk) {
-    const fs::path root = fs::temp_directory_path() / ("ow_firefox_" + std::to_string(getpid()));
+    TempDir dir;
+    const fs::path root = dir.path();
     const fs::path firefox = root / "home" / ".mozilla" / "firefox", profile = firefox / "ab12.default-esr";
     const std::string on = "a;\n" + Pref("http", "\"proxy.test\"") + Pref("http_port", "1") +
                            Pref("ssl", "\"proxy.test\"") + Pref("type", "1");
@@ -176,7 +177,6 @@ TEST(FirefoxProfileTest, Walk) {
         EXPECT_EQ(fake.impersonations, 0);
         EXPECT_EQ(fake.OpenTokens(), 0u);
     }
-    fs::remove_all(root);
 }
 
 // What a user can put in place of prefs.js, of compatibility.ini or of the

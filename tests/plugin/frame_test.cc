@@ -143,6 +143,30 @@ TEST_F(FrameTest, CommonParamsFromTheGroup) {
     lumenutil::ReloadLangMapForTesting();
 }
 
+// The computer's name: the DNS name's host part, up to a NUL and within 255
+// bytes; without one the NetBIOS name, cut alike; else nothing.
+TEST(ComputerNameTest, DnsHostPartElseNetbios) {
+    struct NamedOs : FakeOs {
+        bool ComputerDnsName(std::string* n) override { return *n = dns, dnsOk; }
+        bool ComputerNetbiosName(std::string* n) override { return *n = netbios, netbiosOk; }
+        std::string dns, netbios;
+        bool dnsOk, netbiosOk;
+    };
+    const std::string longName(256, 'h'), cut(255, 'h');
+    const struct { std::string dns; bool dnsOk; std::string netbios; bool netbiosOk; std::string want; } rows[] = {
+        {"pc1.corp.example", true, "NB", true, "pc1"}, {std::string("pc2\0.x", 6), true, "NB", true, "pc2"},
+        {longName, true, "NB", true, cut},            {".corp", true, std::string("NB1\0x", 5), true, "NB1"},
+        {"pc3", false, longName, true, cut},            {"", true, "NB", false, ""},
+    };
+    for (const auto& r : rows) {
+        NamedOs os;
+        os.dns = r.dns, os.dnsOk = r.dnsOk, os.netbios = r.netbios, os.netbiosOk = r.netbiosOk;
+        Os* previous = SetOsForTesting(&os);
+        EXPECT_EQ(CPolicyBase().GetComputerNameText(), r.want) << r.dns.substr(0, 20);
+        SetOsForTesting(previous);
+    }
+}
+
 TEST_F(FrameTest, LogLineLayout) {
     RecordingAgent agent;
     CPolicyBase policy;

@@ -180,6 +180,9 @@ TEST_F(UtilTableTest, SystemNamesAndLanguage) {
     EXPECT_EQ(LumenSystemInfo::GetOSVersionInfo(name, sp, 1), lumenutil::UTIL_OK);
     EXPECT_EQ(name, "Windows 10 X64 Edition");
     EXPECT_EQ(LumenSystemInfo::GetOSDetailInformation(), "Microsoft Windows 10 Enterprise Edition (build 0), 64-bit");
+    major = minor = build = 7;
+    EXPECT_TRUE(LumenSystemInfo::GetNtVersionNumbers(major, minor, build));
+    EXPECT_EQ(major * 10000 + minor * 100 + build, 100000u);
     s.processorArchitecture = kArchArm64;
     EXPECT_FALSE(LumenSystemInfo::OSIs64bit()) << "as Windows counts: AMD64 and IA64 only";
 
@@ -224,7 +227,7 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     std::list<DWORD> listed;
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 1) << "no ini file";
     EXPECT_TRUE(LumenSystemInfo::IsVirtualAdapter("br0") && LumenSystemInfo::IsVirtualAdapter("tun0"));
-    EXPECT_FALSE(LumenSystemInfo::IsVirtualAdapter("unknown0"));
+    EXPECT_FALSE(LumenSystemInfo::IsVirtualAdapter("unknown0") || LumenSystemInfo::IsWirelessAdapter("unknown0"));
     Write(Path("ExtCustomized.ini"), "[VirtualAdapter]\nAdapterNumber=3\nVirtualAdapter_1=7\nVirtualAdapter_2=x\n");
     Write(Path("ExtCustomized_cust.ini"), "[VirtualAdapter]\nVirtualAdapter_3=0x9\n");
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 0);
@@ -236,10 +239,15 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     // The burned-in address, else the current one where the system does not tell.
     std::string mac, wlan, tun = "none", conn;
     EXPECT_TRUE(LumenSystemInfo::GetPhyMacAddress("eth0", mac) && LumenSystemInfo::GetPhyMacAddress("wlan0", wlan));
-    EXPECT_FALSE(LumenSystemInfo::GetPhyMacAddress("tun0", tun));
+    EXPECT_FALSE(LumenSystemInfo::GetPhyMacAddress("tun0", tun) || LumenSystemInfo::GetPhyMacAddress("unknown0", tun));
     EXPECT_TRUE(LumenSystemInfo::GetCurrConnRealMac(conn));
     EXPECT_EQ(mac + " " + wlan + " " + tun + " " + conn, "00-1A-2B-00-00-01 10-20-30-40-50-60 none 00-1A-2B-00-00-01");
 
+    // A module path without a folder is all file name.
+    std::string file, folder = "stale";
+    fake_.exePath = "agent";
+    EXPECT_EQ(LumenSystemInfo::GetCurrentModuleFileName(nullptr, file, folder), lumenutil::UTIL_OK);
+    EXPECT_EQ(file + "|" + folder, "agent|");
     fake_.adapterError = kErrorNotSupported;
     EXPECT_FALSE(LumenSystemInfo::GetAllMacAddr(macs));
 }

@@ -184,8 +184,7 @@ TEST_F(TraceTest, PrintTracertByTable) {
         EXPECT_EQ(rig.fake.CommandLines().size(), c.traced ? 1u : 0u);
         EXPECT_EQ(!slept.empty() && slept[0] == kTraceSettleMs, c.settled);
         EXPECT_EQ(rig.check.TracertInfo(), "") << "no row reports a route";
-        EXPECT_TRUE(rig.findings.empty());
-        EXPECT_FALSE(FileLeft());
+        EXPECT_TRUE(rig.findings.empty() && !FileLeft());
     }
 }
 

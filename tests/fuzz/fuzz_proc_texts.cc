@@ -1,8 +1,6 @@
 // Feeds arbitrary bytes as a process's /proc texts: exe link target,
 // cmdline and comm (split at the first two 0x01 bytes), and status.
-#include <cstdint>
-#include <string>
-
+#include "fuzz_input.h"
 #include "platform/linux/users_linux.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -7,6 +7,13 @@
 namespace outlinkwatch {
 namespace {
 
+// Counts the fake's sleeps of one length from any thread; set before the threads start.
+std::function<int()> CountSleeps(FakeOs& fake, uint32_t ms) {
+    auto n = std::make_shared<std::atomic<int>>(0);
+    fake.sleepHook = [n, ms](uint32_t slept) { *n += slept == ms ? 1 : 0; };
+    return [n] { return n->load(); };
+}
+
 // Each way Exec fails starts no thread and answers the agent 1 (an
 // exception stays inside); a later Exec makes what is missing and starts.
 TEST(LifecycleTest, ExecFailurePathsStartNothing) {
@@ -213,6 +220,7 @@ TEST(LifecycleTest, TimerTickBeforeExecSetsNothing) {
 
 TEST(LifecycleTest, RouteChangeDuringACheckGivesExactlyOneMoreCheck) {
     PolicyRig rig(Wrap::kGated);
+    const auto pauses = CountSleeps(rig.fake, 100);
     rig.Start();
     rig.gate.SetClosed(true);
     rig.fake.AdvanceTime(60000);  // a cycle check starts and is held
@@ -225,6 +233,7 @@ TEST(LifecycleTest, RouteChangeDuringACheckGivesExactlyOneMoreCheck) {
     rig.WaitIdle(3, 1);
     EXPECT_EQ(rig.Checks(), 3) << "start, cycle, one for the change";
     EXPECT_EQ(rig.agent.CountLogs("the route changed"), 1);
+    EXPECT_EQ(pauses(), 2) << "a pause after the cycle check and after the change's";
 }
 
 // Timers armed while the timer's thread is busy (on Windows the window

@@ -197,12 +197,6 @@ void PrefsScanner::Records(std::list<ConnectAddrRecord>& configured, std::string
     for (const ConnectAddrRecord& r : fold.records) raw += r.strAddr + "|" + r.strPort + "|";
 }
 
-bool PrefsProxyEnabled(std::string_view text) {
-    PrefsScanner scanner(FirefoxPrefKeys());
-    scanner.Feed(text);
-    return scanner.Enabled();
-}
-
 void PrefsProxyRecords(std::string_view text, const std::map<int, std::string>& keys,
                        std::list<ConnectAddrRecord>& configured, std::string& raw) {
     PrefsScanner scanner(keys);

@@ -119,8 +119,7 @@ private:
     Fold withSemicolon_, withoutSemicolon_;
 };
 
-// PrefsScanner over a whole text.
-bool PrefsProxyEnabled(std::string_view text);
+// PrefsScanner's records over a whole text.
 void PrefsProxyRecords(std::string_view text, const std::map<int, std::string>& keys,
                        std::list<ConnectAddrRecord>& configured, std::string& raw);
 

@@ -77,10 +77,8 @@ int Reactor::EnableProxy() {
 }
 
 int Reactor::BlockNetwork() {
-    char path[260] = {0};
-    std::snprintf(path, sizeof(path), "\\\\.\\%s", "nfw");
     DeviceHandle device;
-    if (!os_->Device()->OpenDevice(path, kOpenExisting, &device)) return 0;
+    if (!os_->Device()->OpenDevice("\\\\.\\nfw", kOpenExisting, &device)) return 0;
     uint32_t returned = 0;
     const int result = os_->Device()->DeviceControl(device, kNfwCutNetwork, nullptr, 0, &returned) ? 1 : 0;
     os_->Device()->CloseDevice(device);

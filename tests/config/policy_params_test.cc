@@ -70,6 +70,15 @@ TEST(PolicyParamsTest, RouteModeThroughThePolicy) {
     EXPECT_TRUE(s.m_lstConnectAddr.empty() && s.m_lstImageIP.empty()) << "route mode reads no image addresses";
     for (const char* line : {"]ValidProxy proxy.test; 127.0.0.1", "]ImageIP 192.0.2.9", "]ConnectAddr c.test:1"})
         EXPECT_EQ(rig.agent.CountLogs(line), 1) << line;
+    // The named members reach the same parsers, on the policy's own resolver.
+    std::list<std::string> expanded, texts, unresolved;
+    std::list<uint32_t> ips;
+    std::list<ConnectAddrRecord> records;
+    rig.policy->ParseIPSec({"10.0.0.1/31"}, expanded);
+    rig.policy->ResolveAddrList({"multi.test", "nowhere.test"}, 0, ips, texts, records, unresolved);
+    EXPECT_EQ(expanded, (std::list<std::string>{"10.0.0.0", "10.0.0.1"}));
+    EXPECT_EQ(texts, (std::list<std::string>{"203.0.113.1", "203.0.113.2", "203.0.113.3"}));
+    EXPECT_EQ(unresolved, std::list<std::string>{"nowhere.test"});
     // A check first retries the names that did not resolve.
     rig.fake.resolutions["nowhere.test"] = {"203.0.113.4"};
     rig.policy->RunConnCheck();

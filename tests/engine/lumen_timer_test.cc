@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "engine/lumen_timer.h"
@@ -17,11 +18,9 @@ void Record(uint32_t a, uint32_t b, uint32_t id, uint32_t c, uint32_t d) {
     std::lock_guard<std::mutex> lock(g_ticksMu);
     g_ticks.push_back(id);
 }
-std::vector<uint32_t> Ticks() {
+std::vector<uint32_t> Ticks() {  // the ticks since the last call
     std::lock_guard<std::mutex> lock(g_ticksMu);
-    std::vector<uint32_t> t;
-    t.swap(g_ticks);
-    return t;
+    return std::exchange(g_ticks, {});
 }
 
 TEST(LumenTimerTest, StatusCodesAndTicks) {
@@ -38,8 +37,7 @@ TEST(LumenTimerTest, StatusCodesAndTicks) {
 
         fake.AdvanceTime(3000);
         EXPECT_EQ(Ticks(), std::vector<uint32_t>{7}) << "one-shot: once";
-        EXPECT_FALSE(timer.IsArmed(7));
-        EXPECT_FALSE(fake.TimerArmed(7));
+        EXPECT_FALSE(timer.IsArmed(7) || fake.TimerArmed(7));
         fake.AdvanceTime(57000);
         EXPECT_EQ(Ticks(), std::vector<uint32_t>{101}) << "the first arming keeps its period";
         fake.AdvanceTime(120000);

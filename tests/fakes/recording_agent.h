@@ -18,12 +18,18 @@ namespace outlinkwatch {
 
 struct LogLine {
     int32_t level;
-    std::string module;
-    std::string text;
+    std::string module, text;
 };
 
 class RecordingAgent : public AgentBase {
 public:
+    struct Prompt {
+        std::string text;
+        int32_t kind;
+    };
+    // Each SendNotify call: the policy type and the list as handed over.
+    using Notification = std::pair<std::string, std::list<NotifyMsg>>;
+
     int GetPolicyInfo(std::string, std::string* pInfo) override {
         if (pInfo != nullptr) *pInfo = "test policy";
         return 0;
@@ -54,31 +60,19 @@ public:
         if (pText != nullptr && it != texts_.end()) *pText = it->second;
         return 0;
     }
-    void SetLangText(const std::string& key, const std::string& text) {
-        std::lock_guard<std::mutex> lock(mu_);
-        texts_[key] = text;
-    }
+    int32_t GetAgentTime() override { return time_.load(); }
+
+    void SetAgentTime(int32_t time) { time_.store(time); }
+    void SetLangText(const std::string& key, const std::string& text) { Locked([&] { texts_[key] = text; }); }
     // Serves a "Communication" component whose server address is this one.
     void SetCommunicationAddress(const std::string& address) {
-        std::lock_guard<std::mutex> lock(mu_);
-        hasCommunication_ = true;
-        communication_.address = address;
+        Locked([&] { hasCommunication_ = true, communication_.address = address; });
     }
-    // The agent's clock, and what the policy prompted and sent (each
-    // SendNotify call: the policy type and the list as handed over).
-    int32_t GetAgentTime() override { return time_.load(); }
-    void SetAgentTime(int32_t time) { time_.store(time); }
-    struct Prompt {
-        std::string text;
-        int32_t kind;
-    };
-    std::vector<Prompt> Prompts() { std::lock_guard<std::mutex> l(mu_); return prompts_; }
-    using Notification = std::pair<std::string, std::list<NotifyMsg>>;
-    std::vector<Notification> Notifications() { std::lock_guard<std::mutex> l(mu_); return notifications_; }
-
-    std::vector<LogLine> Logs() { std::lock_guard<std::mutex> l(mu_); return logs_; }
+    std::vector<Prompt> Prompts() { return Locked([&] { return prompts_; }); }
+    std::vector<Notification> Notifications() { return Locked([&] { return notifications_; }); }
+    std::vector<LogLine> Logs() { return Locked([&] { return logs_; }); }
     // Lines whose text contains the fragment.
-    int CountLogs(const std::string& fragment) { std::lock_guard<std::mutex> l(mu_); return CountLocked(fragment); }
+    int CountLogs(const std::string& fragment) { return Locked([&] { return CountLocked(fragment); }); }
     // Waits until at least count lines contain the fragment; false at the bound.
     bool WaitForLogs(const std::string& fragment, int count, std::chrono::milliseconds bound = std::chrono::seconds(20)) {
         std::unique_lock<std::mutex> lock(mu_);
@@ -86,8 +80,7 @@ public:
     }
 
 private:
-    class Communication : public CommunicationBase {
-    public:
+    struct Communication : CommunicationBase {
         int GetServerAddress(std::string* pAddress, std::string* pOther) override {
             if (pAddress != nullptr) *pAddress = address;
             if (pOther != nullptr) *pOther = "other";
@@ -96,6 +89,11 @@ private:
         std::string address;
     };
 
+    template <typename F>
+    auto Locked(F f) -> decltype(f()) {
+        std::lock_guard<std::mutex> lock(mu_);
+        return f();
+    }
     int CountLocked(const std::string& fragment) {
         int n = 0;
         for (const LogLine& l : logs_) n += l.text.find(fragment) != std::string::npos;

@@ -3,35 +3,20 @@
 // keep empty pieces, bit 3: entries carry a port); the separator follows,
 // then the text to split. Each piece is trimmed, then the pieces go through
 // ParseIPSec, InetAddr and ResolveAddrList. Broken invariants trap.
-#include <cstdint>
-#include <cstring>
-#include <memory>
-
 #include "config/address_parsing.h"
+#include "fuzz_input.h"
 
 using namespace outlinkwatch;
 
-namespace {
-
-void Check(bool ok) {
-    if (!ok) __builtin_trap();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
-    // An exact-size heap copy, so that a read past the end lands in the
-    // sanitizer's red zone instead of in the fuzzer's own, larger buffer.
-    std::unique_ptr<char[]> buf(new char[size]);
-    std::memcpy(buf.get(), data, size);
-    const unsigned flags = static_cast<unsigned char>(buf[0]);
+    const ExactCopy in(data, size);
+    const unsigned flags = data[0];
     const size_t sepLen = 1 + (flags & 3);
     if (size < 1 + sepLen) return 0;
     const bool keepEmpty = (flags & 4) != 0;
     const int withPort = (flags & 8) ? 1 : 0;
-    const std::string sep(buf.get() + 1, sepLen);
-    const std::string text(buf.get() + 1 + sepLen, size - 1 - sepLen);
+    const std::string sep = in.Text(1, sepLen), text = in.Text(1 + sepLen);
 
     std::list<std::string> pieces{"head"};
     SplitString(text, sep, keepEmpty, pieces);

@@ -1,13 +1,12 @@
 // Feeds arbitrary bytes to %name% expansion: a text before the first NUL,
 // the value every name up to 4 bytes long has after it.
-#include <cstdint>
-#include <string>
+#include "fuzz_input.h"
 
 #include "emulation/expand_vars.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace outlinkwatch;
-    const std::string input(reinterpret_cast<const char*>(data), size);  // an exact-size heap copy
+    const std::string input(reinterpret_cast<const char*>(data), size);
     const size_t nul = input.find('\0');
     const std::string text = input.substr(0, nul), value = nul == std::string::npos ? "" : input.substr(nul + 1);
     // Without known names the text stays as written, or is refused when too long.
@@ -16,17 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (fits != (text.size() <= 64) || out != (fits ? text : "unchanged")) __builtin_trap();
     size_t names = 0;
     auto lookup = [&](const std::string& upper, std::string* v) {
-        for (char c : upper) {
-            if (c >= 'a' && c <= 'z') __builtin_trap();  // looked up in upper case
-        }
+        for (char c : upper) Check(c < 'a' || c > 'z');  // looked up in upper case
         return upper.size() <= 4 && (++names, *v = value, true);
     };
     out = "unchanged";
     // A value is never expanded again: each known name adds its value once, within the cap.
     if (ExpandPercentVariables(text, 259, lookup, &out)) {
-        if (out.size() > 259 || out.size() > text.size() + names * value.size()) __builtin_trap();
-    } else if (out != "unchanged") {
-        __builtin_trap();
+        Check(out.size() <= 259 && out.size() <= text.size() + names * value.size());
+    } else {
+        Check(out == "unchanged");
     }
     return 0;
 }

@@ -3,29 +3,23 @@
 #include <linux/rtnetlink.h>
 #include <sys/socket.h>
 
-#include <cstdint>
-#include <cstring>
-#include <memory>
-
+#include "fuzz_input.h"
 #include "platform/linux/net_linux.h"
 
-// NLMSG_OK compares the header's unsigned length with the int it is given.
 #pragma clang diagnostic ignored "-Wsign-compare"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 65536) return 0;
-    // Exact size, so any read past the datagram shows; new[] keeps the header's alignment.
-    std::unique_ptr<char[]> copy(new char[size]);
-    std::memcpy(copy.get(), data, size);
+    const ExactCopy in(data, size);
     bool expected = false;
     int len = static_cast<int>(size);
-    for (const nlmsghdr* nh = reinterpret_cast<const nlmsghdr*>(copy.get()); NLMSG_OK(nh, len) && !expected;
+    for (const nlmsghdr* nh = reinterpret_cast<const nlmsghdr*>(in.bytes.get()); NLMSG_OK(nh, len) && !expected;
          nh = NLMSG_NEXT(nh, len)) {
         const bool route = nh->nlmsg_type == RTM_NEWROUTE || nh->nlmsg_type == RTM_DELROUTE;
         expected = nh->nlmsg_type == NLMSG_OVERRUN ||
                    (route && nh->nlmsg_len >= NLMSG_LENGTH(sizeof(rtmsg)) &&
                     static_cast<const rtmsg*>(NLMSG_DATA(nh))->rtm_family == AF_INET);
     }
-    if (outlinkwatch::linuxnet::HoldsIPv4RouteChange(copy.get(), size) != expected) __builtin_trap();
+    Check(outlinkwatch::linuxnet::HoldsIPv4RouteChange(in.bytes.get(), size) == expected);
     return 0;
 }

@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the filter device's frame reader, as a client of
 // the stand-in could send them, and reads frame after frame as it does.
-#include <cstdint>
 #include <vector>
+
+#include "fuzz_input.h"
 
 #include "nfw/nfw_frame.h"
 
@@ -14,16 +15,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (;;) {
         const FrameResult r = ReadFrame(bytes.data() + offset, bytes.size() - offset);
         if (r.status != FrameStatus::kComplete) {
-            if (r.consumed != 0) __builtin_trap();
-            if (r.status == FrameStatus::kMalformed && r.error.empty()) __builtin_trap();
+            Check(r.consumed == 0 && (r.status != FrameStatus::kMalformed || !r.error.empty()));
             break;
         }
-        if (r.consumed < kHeaderBytes || r.consumed > bytes.size() - offset) __builtin_trap();
-        if (r.consumed > kHeaderBytes + kMaxDenyListBytes) __builtin_trap();
-        if (r.command.code == kCutNetwork && !r.command.denied.empty()) __builtin_trap();
-        for (uint32_t a : r.command.denied) {
-            if (a == 0) __builtin_trap();
-        }
+        Check(r.consumed >= kHeaderBytes && r.consumed <= bytes.size() - offset &&
+              r.consumed <= kHeaderBytes + kMaxDenyListBytes);
+        Check(r.command.code != kCutNetwork || r.command.denied.empty());
+        for (uint32_t a : r.command.denied) Check(a != 0);
         offset += r.consumed;
     }
     return 0;

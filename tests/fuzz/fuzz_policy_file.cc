@@ -27,7 +27,7 @@ bool Within(const std::list<PolicyParam>& list, int depth, size_t* records) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string text(reinterpret_cast<const char*>(data), size);  // an exact-size heap copy
+    const std::string text(reinterpret_cast<const char*>(data), size);
     owhost::PolicyDocument doc;
     std::string error;
     size_t records = 0;

@@ -7,7 +7,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::map<int, std::string> keys = outlinkwatch::FirefoxPrefKeys();
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const bool on = outlinkwatch::PrefsProxyEnabled(text);
+    outlinkwatch::PrefsScanner scanner(keys);
+    scanner.Feed(text);
+    const bool on = scanner.Enabled();
     if (on && text.find("\"network.proxy.type\"") == std::string_view::npos) __builtin_trap();
     std::list<outlinkwatch::ConnectAddrRecord> records;
     std::string raw;

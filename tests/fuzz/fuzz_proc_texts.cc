@@ -1,13 +1,11 @@
 // Feeds arbitrary bytes as a process's /proc texts: exe link target,
 // cmdline and comm (split at the first two 0x01 bytes), and status.
-#include <cstdint>
-#include <string>
-
+#include "fuzz_input.h"
 #include "platform/linux/users_linux.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace outlinkwatch::linuxusers;
-    const std::string text(reinterpret_cast<const char*>(data), size);  // an exact-size heap copy
+    const std::string text(reinterpret_cast<const char*>(data), size);
     const size_t a = text.find('\1'), b = a == std::string::npos ? a : text.find('\1', a + 1);
     const std::string exe = text.substr(0, a), cmdline = a == b ? "" : text.substr(a + 1, b - a - 1);
     const std::string comm = b == std::string::npos ? "" : text.substr(b + 1);

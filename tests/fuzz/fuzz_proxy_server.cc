@@ -1,9 +1,7 @@
 // Feeds arbitrary bytes as an Internet Explorer "ProxyServer" value.
-#include <algorithm>
-#include <cstdint>
 #include <list>
-#include <string>
 
+#include "fuzz_input.h"
 #include "proxy/ie_proxy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -15,16 +13,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     outlinkwatch::ParseProxyServer(text, records);
     // At most one record per item, none holding a separator, and every label
     // a protocol with ':' - except the last, which may serve every protocol.
-    if (records.size() > static_cast<size_t>(std::count(text.begin(), text.end(), ';')) + 1) __builtin_trap();
+    Check(records.size() <= static_cast<size_t>(std::count(text.begin(), text.end(), ';')) + 1);
     size_t i = 0;
     for (const auto& r : records) {
         ++i;
         const bool all = r.strSpare == outlinkwatch::kAllProtocols;
-        if (r.strAddr.find(';') != std::string::npos || r.strPort.find(';') != std::string::npos ||
-            r.strAddr.find(':') != std::string::npos || !r.strHost.empty() || (all && i != records.size()) ||
-            (!all && (r.strSpare.empty() || r.strSpare.back() != ':'))) {
-            __builtin_trap();
-        }
+        Check(r.strAddr.find_first_of(";:") == std::string::npos && r.strPort.find(';') == std::string::npos &&
+              r.strHost.empty() && (!all || i == records.size()) && (all || (!r.strSpare.empty() && r.strSpare.back() == ':')));
     }
     return 0;
 }

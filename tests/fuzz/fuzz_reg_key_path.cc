@@ -1,8 +1,6 @@
 // Feeds arbitrary bytes as a key path of the registry stand-in: the key is
 // made, opened again, given a value, stored and read back, then deleted.
-#include <cstdint>
-#include <string>
-
+#include "fuzz_input.h"
 #include "emulation/reg_tree_registry.h"
 
 namespace {
@@ -20,23 +18,21 @@ protected:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const std::string path(reinterpret_cast<const char*>(data), size);  // an exact-size heap copy
+    const std::string path(reinterpret_cast<const char*>(data), size);
     Hives reg;
     HKEY made = nullptr, opened = nullptr;
     const uint32_t rc = reg.CreateKey(HKEY_USERS, path, kKeyQueryValue | kKeySetValue, &made);
     // A path is refused alike by both calls, and a key made opens.
-    if (reg.OpenKey(HKEY_USERS, path, kKeyQueryValue, &opened) != rc) __builtin_trap();
-    if (rc != kErrorSuccess) return reg.OpenHandles() == 0 ? 0 : (__builtin_trap(), 0);
+    Check(reg.OpenKey(HKEY_USERS, path, kKeyQueryValue, &opened) == rc);
+    if (rc != kErrorSuccess) return Check(reg.OpenHandles() == 0), 0;
     uint8_t out[4] = {};
     uint32_t got = sizeof out;
     if (reg.SetValue(made, "v", regfile::kRegSz, reinterpret_cast<const uint8_t*>("ab"), 3) != kErrorSuccess ||
         reg.QueryValue(opened, "v", nullptr, out, &got) != kErrorSuccess || got != 3 || out[1] != 'b') __builtin_trap();
     std::string file, error;
     regfile::Key back;
-    if (regfile::Write(reg.root, &file) && (!regfile::Parse(file, &back, &error) || !regfile::SameTree(reg.root, back)))
-        __builtin_trap();
-    if (reg.CloseKey(made) != kErrorSuccess || reg.CloseKey(opened) != kErrorSuccess || reg.OpenHandles() != 0)
-        __builtin_trap();
+    Check(!regfile::Write(reg.root, &file) || (regfile::Parse(file, &back, &error) && regfile::SameTree(reg.root, back)));
+    Check(reg.CloseKey(made) == kErrorSuccess && reg.CloseKey(opened) == kErrorSuccess && reg.OpenHandles() == 0);
     // The key itself goes (not the hive's root); then it no longer opens.
     if (reg.DeleteKey(HKEY_USERS, path, 0) != (path.empty() ? kErrorInvalidParameter : kErrorSuccess)) __builtin_trap();
     if (!path.empty() && reg.OpenKey(HKEY_USERS, path, kKeyQueryValue, &opened) != kErrorFileNotFound) __builtin_trap();

@@ -1,6 +1,5 @@
 // Feeds arbitrary bytes as a key name under HKEY_USERS through the SID reader.
-#include <cstdint>
-#include <string>
+#include "fuzz_input.h"
 
 #include "lumenutil/system_info.h"
 
@@ -10,9 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!lumenutil::ParseSidText(text, &sid)) return 0;
     // What a SID can be built from: one to eight sub-authorities, an
     // authority that fits the low four of its six bytes.
-    if (text[0] != 'S' || sid.subAuthorities.empty() || sid.subAuthorities.size() > lumenutil::kMaxSubAuthorities ||
-        sid.authority > 0xFFFFFFFFu) {
-        __builtin_trap();
-    }
+    Check(text[0] == 'S' && !sid.subAuthorities.empty() && sid.subAuthorities.size() <= lumenutil::kMaxSubAuthorities &&
+          sid.authority <= 0xFFFFFFFFu);
     return 0;
 }

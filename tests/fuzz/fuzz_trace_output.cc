@@ -3,20 +3,10 @@
 // Input layout: byte 0 picks the operating-system code (bit 0: 108 or 122)
 // and the destination's length (bits 1-4, up to 15 bytes); the destination
 // follows, then the file's bytes. Broken invariants trap.
-#include <cstdint>
-#include <cstring>
 #include <list>
-#include <string>
 
+#include "fuzz_input.h"
 #include "probes/route_tracer.h"
-
-namespace {
-
-void Check(bool ok) {
-    if (!ok) __builtin_trap();
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
@@ -24,12 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t osCode = (flags & 1) != 0 ? 122 : 108;
     const size_t destLen = (flags >> 1) & 15;
     if (size < 1 + destLen) return 0;
-    const std::string destination(reinterpret_cast<const char*>(data) + 1, destLen);
-    const std::string bytes(reinterpret_cast<const char*>(data) + 1 + destLen, size - 1 - destLen);
+    const ExactCopy in(data, size);
+    const std::string destination = in.Text(1, destLen), bytes = in.Text(1 + destLen);
 
     const std::string text = CRouteTracer::WindowsTextMode(bytes);
-    Check(text.size() <= bytes.size());
-    Check(text.find('\x1a') == std::string::npos);
+    Check(text.size() <= bytes.size() && text.find('\x1a') == std::string::npos);
 
     const std::string complete = CRouteTracer::CompletedTraceText(text);
     Check(complete.empty() || complete.find('\0') == std::string::npos);

@@ -77,17 +77,12 @@ TEST_F(UtilTableTest, FileAttributeCodes) {
             EXPECT_EQ(LumenFile::IsDirectory(p), r.dir);
             EXPECT_EQ(LumenFile::IsReadOnly(p), r.readOnly);
             EXPECT_EQ(LumenFile::IsWritableFile(p), r.writable);
-            if (r.dir != UTIL_S_ISDIR) {
-                EXPECT_EQ(LumenFile::GetFileSize(p), r.size);
-            }
-
+            if (r.dir != UTIL_S_ISDIR) { EXPECT_EQ(LumenFile::GetFileSize(p), r.size); }
             SYSTEMTIME st{};
             const bool exists = r.exist == UTIL_OK;
             EXPECT_EQ(LumenFile::GetFileTime(r.name ? path : std::string(), st),
                       exists ? UTIL_S_FILETIME : UTIL_E_FILETIME);
-            if (exists) {
-                EXPECT_TRUE(st.wYear >= 2020 && st.wMonth >= 1 && st.wMonth <= 12 && st.wDay >= 1) << st.wYear;
-            }
+            EXPECT_TRUE(!exists || (st.wYear >= 2020 && st.wMonth >= 1 && st.wMonth <= 12 && st.wDay >= 1)) << st.wYear;
             // No version resource (or no file): the output stays as it was.
             std::string out = "unchanged";
             EXPECT_EQ(LumenFile::GetFileVerInfo(p, "FileVersion", out),
@@ -155,8 +150,7 @@ TEST_F(UtilTableTest, AccountAndDomain) {
         std::string d = "", u = "";
         EXPECT_EQ(LumenSystemInfo::GetCurrentDomainInfo(d), r.found);
         EXPECT_EQ(LumenSystemInfo::GetCurrentUserDomainInfo(u), r.userFound);
-        EXPECT_EQ(d, r.domain);
-        EXPECT_EQ(u, r.userDomain);
+        EXPECT_EQ(d + "|" + u, std::string(r.domain) + "|" + r.userDomain);
         fake_.UseRegistry(nullptr);
     }
 }
@@ -186,6 +180,9 @@ TEST_F(UtilTableTest, SystemNamesAndLanguage) {
     EXPECT_EQ(LumenSystemInfo::GetOSVersionInfo(name, sp, 1), lumenutil::UTIL_OK);
     EXPECT_EQ(name, "Windows 10 X64 Edition");
     EXPECT_EQ(LumenSystemInfo::GetOSDetailInformation(), "Microsoft Windows 10 Enterprise Edition (build 0), 64-bit");
+    major = minor = build = 7;
+    EXPECT_TRUE(LumenSystemInfo::GetNtVersionNumbers(major, minor, build));
+    EXPECT_EQ(major * 10000 + minor * 100 + build, 100000u);
     s.processorArchitecture = kArchArm64;
     EXPECT_FALSE(LumenSystemInfo::OSIs64bit()) << "as Windows counts: AMD64 and IA64 only";
 
@@ -222,18 +219,15 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
                                             "00-00-00-00-00-07"}));
     EXPECT_TRUE(LumenSystemInfo::GetAllWirelessMacAddr(wireless));
     EXPECT_EQ(wireless, std::list<std::string>{"10-20-30-40-50-60"});
-    EXPECT_TRUE(LumenSystemInfo::IsWirelessMACAddress("10:20:30:40:50:60"));
-    EXPECT_FALSE(LumenSystemInfo::IsWirelessMACAddress("00-1A-2B-3C-4D-5E"));
-    EXPECT_TRUE(LumenSystemInfo::IsWirelessAdapter("wlan0"));
-    EXPECT_FALSE(LumenSystemInfo::IsWirelessAdapter("eth0"));
+    EXPECT_TRUE(LumenSystemInfo::IsWirelessMACAddress("10:20:30:40:50:60") && LumenSystemInfo::IsWirelessAdapter("wlan0"));
+    EXPECT_FALSE(LumenSystemInfo::IsWirelessMACAddress("00-1A-2B-3C-4D-5E") || LumenSystemInfo::IsWirelessAdapter("eth0"));
     EXPECT_TRUE(LumenSystemInfo::GetActiveIntf(active));
     EXPECT_EQ(active, (std::list<std::string>{"eth0", "wlan0", "tun0", "br0"}));
 
     std::list<DWORD> listed;
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 1) << "no ini file";
-    EXPECT_TRUE(LumenSystemInfo::IsVirtualAdapter("br0"));
-    EXPECT_TRUE(LumenSystemInfo::IsVirtualAdapter("tun0"));
-    EXPECT_FALSE(LumenSystemInfo::IsVirtualAdapter("unknown0"));
+    EXPECT_TRUE(LumenSystemInfo::IsVirtualAdapter("br0") && LumenSystemInfo::IsVirtualAdapter("tun0"));
+    EXPECT_FALSE(LumenSystemInfo::IsVirtualAdapter("unknown0") || LumenSystemInfo::IsWirelessAdapter("unknown0"));
     Write(Path("ExtCustomized.ini"), "[VirtualAdapter]\nAdapterNumber=3\nVirtualAdapter_1=7\nVirtualAdapter_2=x\n");
     Write(Path("ExtCustomized_cust.ini"), "[VirtualAdapter]\nVirtualAdapter_3=0x9\n");
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 0);
@@ -242,15 +236,18 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     EXPECT_TRUE(LumenSystemInfo::GetActivePhyIntf(physical));
     EXPECT_EQ(physical, (std::list<std::string>{"eth0", "wlan0", "tun0"}));
 
-    std::string mac;
-    EXPECT_TRUE(LumenSystemInfo::GetPhyMacAddress("eth0", mac));
-    EXPECT_EQ(mac, "00-1A-2B-00-00-01") << "the burned-in address";
-    EXPECT_TRUE(LumenSystemInfo::GetPhyMacAddress("wlan0", mac));
-    EXPECT_EQ(mac, "10-20-30-40-50-60") << "the current one where the system does not tell";
-    EXPECT_FALSE(LumenSystemInfo::GetPhyMacAddress("tun0", mac));
-    EXPECT_TRUE(LumenSystemInfo::GetCurrConnRealMac(mac));
-    EXPECT_EQ(mac, "00-1A-2B-00-00-01");
+    // The burned-in address, else the current one where the system does not tell.
+    std::string mac, wlan, tun = "none", conn;
+    EXPECT_TRUE(LumenSystemInfo::GetPhyMacAddress("eth0", mac) && LumenSystemInfo::GetPhyMacAddress("wlan0", wlan));
+    EXPECT_FALSE(LumenSystemInfo::GetPhyMacAddress("tun0", tun) || LumenSystemInfo::GetPhyMacAddress("unknown0", tun));
+    EXPECT_TRUE(LumenSystemInfo::GetCurrConnRealMac(conn));
+    EXPECT_EQ(mac + " " + wlan + " " + tun + " " + conn, "00-1A-2B-00-00-01 10-20-30-40-50-60 none 00-1A-2B-00-00-01");
 
+    // A module path without a folder is all file name.
+    std::string file, folder = "stale";
+    fake_.exePath = "agent";
+    EXPECT_EQ(LumenSystemInfo::GetCurrentModuleFileName(nullptr, file, folder), lumenutil::UTIL_OK);
+    EXPECT_EQ(file + "|" + folder, "agent|");
     fake_.adapterError = kErrorNotSupported;
     EXPECT_FALSE(LumenSystemInfo::GetAllMacAddr(macs));
 }

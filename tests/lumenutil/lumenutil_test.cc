@@ -110,6 +110,9 @@ TEST_F(LanguageFilesTest, TextsWithTheOverrideFile) {
         {"plain", "base"}, {"quoted", "hello"}, {"both", "custom"}, {"emptycust", "base-empty"},
         {"missing", ""},   {"onlybase", "b"}};
     for (const auto& c : cases) EXPECT_EQ(lumenutil::getStringFromLangIni("S", c.first, 1), c.second) << c.first;
+    testing::internal::CaptureStdout();
+    lumenutil::PrintLangMap();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "ID:1, Name:English, Abbr:en\n");
     // The ini reader already drops one pair of quotes; a value written as
     // two pairs keeps its inner pair only when longer than two characters.
     Write("UniLang_en.ini", "[S]\nq=\"\"x\"\"\ntwo=\"\"\"\"\n");
@@ -193,7 +196,17 @@ TEST(SystemInfoTest, OsCodeTable) {
         EXPECT_EQ(code, c.code);
         EXPECT_EQ(sp, ok ? 2 : -1);
     }
-    for (int c : {100, 112, 124, -1}) EXPECT_EQ(lumenutil::LumenSystemInfo::Transform32To64(c), -1) << c;
+    // Each code's name and 64-bit counterpart.
+    const struct { int code, code64; const char* name; } codes[] = {
+        {100, -1, "Win32s"}, {101, -1, "Windows 95"}, {102, -1, "Windows 98"}, {103, -1, "Windows ME"},
+        {104, -1, "Windows NT"}, {105, -1, "Windows 2000"}, {106, 112, "Windows XP"}, {107, 113, "Windows Server 2003"},
+        {108, 114, "Windows Vista"}, {109, 115, "Windows 7"}, {110, 116, "Windows Server 2008"},
+        {111, 117, "Windows Server 2008 R2"}, {118, 119, "Windows 8"}, {120, 121, "Windows 8.1"},
+        {122, 123, "Windows 10"}, {112, -1, "UNKNOWN"}, {124, -1, "UNKNOWN"}, {-1, -1, "UNKNOWN"}};
+    for (const auto& c : codes) {
+        EXPECT_EQ(lumenutil::LumenSystemInfo::Transform32To64(c.code), c.code64) << c.code;
+        EXPECT_EQ(lumenutil::OSNameFromCode(c.code), c.name) << c.code;
+    }
 }
 
 }  // namespace

@@ -41,6 +41,23 @@ TEST_F(FrameTest, CreateObjectAndReferenceCounts) {
                   std::to_string(policy->Reserved32()),
               "001")
         << "the reserved operations' fixed answers";
+    // Both interfaces forward to the one object.
+    void* asked[2] = {};
+    EXPECT_EQ(policy->QueryInterface(IID{}, &asked[0]) + control->QueryInterface(IID{}, &asked[1]), 0);
+    EXPECT_TRUE(asked[0] == policy && asked[1] == control);
+    policy->SetPolicyParams({Param("a", "1")});
+    policy->SetCommParams({Param("b", "2"), Param("c", "3")});
+    std::list<PolicyParam> params, comm;
+    policy->GetPolicyParamList(params);
+    policy->ClearCommParams();
+    policy->GetCommParamList(comm);
+    EXPECT_EQ(params.size() * 10 + comm.size(), 10u);
+    policy->ClearPolicyParams();
+    policy->GetPolicyParamList(params);
+    EXPECT_TRUE(params.empty());
+    EXPECT_EQ(control->RegisterInterface(0x200, nullptr, 0), -1) << "a known slot takes no null";
+    EXPECT_EQ(control->RegisterInterface(0x201, nullptr, 0) + control->UnregisterInterface(0x200, 0), 0);
+    EXPECT_EQ(control->QueryCommand("x"), -1);
     EXPECT_EQ(control->AddRef(), 1u) << "handing out ICommonControl does not count";
     EXPECT_EQ(control->Release(), 1u) << "ICommonControl never destroys";
     EXPECT_EQ(policy->AddRef(), 2u);
@@ -124,6 +141,30 @@ TEST_F(FrameTest, CommonParamsFromTheGroup) {
             << c.name;
     }
     lumenutil::ReloadLangMapForTesting();
+}
+
+// The computer's name: the DNS name's host part, up to a NUL and within 255
+// bytes; without one the NetBIOS name, cut alike; else nothing.
+TEST(ComputerNameTest, DnsHostPartElseNetbios) {
+    struct NamedOs : FakeOs {
+        bool ComputerDnsName(std::string* n) override { return *n = dns, dnsOk; }
+        bool ComputerNetbiosName(std::string* n) override { return *n = netbios, netbiosOk; }
+        std::string dns, netbios;
+        bool dnsOk, netbiosOk;
+    };
+    const std::string longName(256, 'h'), cut(255, 'h');
+    const struct { std::string dns; bool dnsOk; std::string netbios; bool netbiosOk; std::string want; } rows[] = {
+        {"pc1.corp.example", true, "NB", true, "pc1"}, {std::string("pc2\0.x", 6), true, "NB", true, "pc2"},
+        {longName, true, "NB", true, cut},            {".corp", true, std::string("NB1\0x", 5), true, "NB1"},
+        {"pc3", false, longName, true, cut},            {"", true, "NB", false, ""},
+    };
+    for (const auto& r : rows) {
+        NamedOs os;
+        os.dns = r.dns, os.dnsOk = r.dnsOk, os.netbios = r.netbios, os.netbiosOk = r.netbiosOk;
+        Os* previous = SetOsForTesting(&os);
+        EXPECT_EQ(CPolicyBase().GetComputerNameText(), r.want) << r.dns.substr(0, 20);
+        SetOsForTesting(previous);
+    }
 }
 
 TEST_F(FrameTest, LogLineLayout) {

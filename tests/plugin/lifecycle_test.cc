@@ -7,6 +7,13 @@
 namespace outlinkwatch {
 namespace {
 
+// Counts the fake's sleeps of one length from any thread; set before the threads start.
+std::function<int()> CountSleeps(FakeOs& fake, uint32_t ms) {
+    auto n = std::make_shared<std::atomic<int>>(0);
+    fake.sleepHook = [n, ms](uint32_t slept) { *n += slept == ms ? 1 : 0; };
+    return [n] { return n->load(); };
+}
+
 // Each way Exec fails starts no thread and answers the agent 1 (an
 // exception stays inside); a later Exec makes what is missing and starts.
 TEST(LifecycleTest, ExecFailurePathsStartNothing) {
@@ -26,14 +33,13 @@ TEST(LifecycleTest, ExecFailurePathsStartNothing) {
         rig.policy->SetPolicyParams(row.params);
         rig.failing.throwOnAdapterQuery = row.throwOnAdapterQuery;
         rig.failing.failOnMutex = row.failOnMutex;
+        const Monitor& m = rig.policy->m_monitor;
         EXPECT_EQ(rig.policy->Policy().Exec(0), 1);
-        EXPECT_EQ(rig.policy->m_monitor.m_hRouteThread, nullptr);
-        EXPECT_EQ(rig.policy->m_monitor.m_hProxyThread, nullptr);
-        EXPECT_EQ(rig.policy->m_monitor.m_hConnMutex != nullptr, row.connMutex);
-        EXPECT_EQ(rig.policy->m_monitor.m_hProxyMutex, nullptr);
+        EXPECT_TRUE(m.m_hRouteThread == nullptr && m.m_hProxyThread == nullptr && m.m_hProxyMutex == nullptr);
+        EXPECT_EQ(m.m_hConnMutex != nullptr, row.connMutex);
         EXPECT_EQ(rig.agent.CountLogs("Begin!!"), 0);
         EXPECT_EQ(rig.policy->Exec(0), row.startsLater ? 0 : 1);
-        EXPECT_EQ(rig.policy->m_monitor.m_hProxyMutex != nullptr, row.startsLater);
+        EXPECT_EQ(m.m_hProxyMutex != nullptr, row.startsLater);
         EXPECT_EQ(rig.policy->done(""), 0);
         EXPECT_EQ(g_bExit.load(), 1);
     }
@@ -83,8 +89,8 @@ TEST(LifecycleTest, StopPaths) {
                 rig.policy.reset();
             } else {
                 ASSERT_EQ(rig.policy->done(""), 0);
-                EXPECT_EQ(rig.policy->m_monitor.m_hConnExitEvent, nullptr);
-                EXPECT_EQ(rig.policy->m_monitor.m_hCheckCycleEvent.load(), nullptr);
+                EXPECT_TRUE(rig.policy->m_monitor.m_hConnExitEvent == nullptr &&
+                            rig.policy->m_monitor.m_hCheckCycleEvent.load() == nullptr);
             }
             EXPECT_EQ(g_bRouteThreadStopped.load() + g_bProxyThreadStopped.load() + g_bExit.load(), 3);
             expected.insert(expected.end(), stops.begin(), stops.end() - (row.destroy ? 1 : 0));  // no "Done out"
@@ -137,11 +143,9 @@ TEST(LifecycleTest, ExecWhoseRearmFailsIsRetriedByTheThreads) {
     EXPECT_FALSE(rig.fake.TimerArmed(kConnTimerId) || rig.fake.TimerArmed(kProxyTimerId));
     rig.WaitIdle(3, 3);  // woken, tried, and at least once more after a pause
     rig.fake.timerArmsFail = false;
-    ASSERT_TRUE(rig.fake.WaitForArmed(kConnTimerId));
-    ASSERT_TRUE(rig.fake.WaitForArmed(kProxyTimerId));
+    ASSERT_TRUE(rig.fake.WaitForArmed(kConnTimerId) && rig.fake.WaitForArmed(kProxyTimerId));
     rig.fake.AdvanceTime(70000);
-    EXPECT_TRUE(rig.agent.WaitForLogs("conn cyc event active!", 1));
-    EXPECT_TRUE(rig.agent.WaitForLogs("check proxy", 1));
+    EXPECT_TRUE(rig.agent.WaitForLogs("conn cyc event active!", 1) && rig.agent.WaitForLogs("check proxy", 1));
     EXPECT_EQ(rig.agent.CountLogs("WaitForMultipleObjects Default Error"), 0) << "a re-arm wake is no error";
 }
 
@@ -216,6 +220,7 @@ TEST(LifecycleTest, TimerTickBeforeExecSetsNothing) {
 
 TEST(LifecycleTest, RouteChangeDuringACheckGivesExactlyOneMoreCheck) {
     PolicyRig rig(Wrap::kGated);
+    const auto pauses = CountSleeps(rig.fake, 100);
     rig.Start();
     rig.gate.SetClosed(true);
     rig.fake.AdvanceTime(60000);  // a cycle check starts and is held
@@ -228,6 +233,7 @@ TEST(LifecycleTest, RouteChangeDuringACheckGivesExactlyOneMoreCheck) {
     rig.WaitIdle(3, 1);
     EXPECT_EQ(rig.Checks(), 3) << "start, cycle, one for the change";
     EXPECT_EQ(rig.agent.CountLogs("the route changed"), 1);
+    EXPECT_EQ(pauses(), 2) << "a pause after the cycle check and after the change's";
 }
 
 // Timers armed while the timer's thread is busy (on Windows the window
@@ -237,8 +243,7 @@ TEST(LifecycleTest, TimersArmedWhileTheTimerThreadIsBusyStillTick) {
     ASSERT_TRUE(rig.busy.Hold());
     rig.Start();  // both threads have tried their timers
     rig.busy.Release();
-    EXPECT_TRUE(rig.agent.WaitForLogs("conn cyc event active!", 1));
-    EXPECT_TRUE(rig.agent.WaitForLogs("check proxy", 1));
+    EXPECT_TRUE(rig.agent.WaitForLogs("conn cyc event active!", 1) && rig.agent.WaitForLogs("check proxy", 1));
 #ifdef _WIN32
     EXPECT_GE(rig.agent.CountLogs("Set Connection check Task failed, will retry"), 1);
 #endif

@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 #include "fakes/proxy_check_rig.h"
 #include "fakes/temp_dir.h"
@@ -38,7 +37,6 @@ std::string Pref(const std::string& name, const std::string& value) {
 std::string Padding(size_t bytes) {
     const std::string line = "user_pref(\"app.padding\", 1);\n";
     std::string out;
-    out.reserve(bytes);
     while (out.size() + line.size() <= bytes) out += line;
     return out;
 }
@@ -133,7 +131,8 @@ TEST(FirefoxPathTest, Choices) {
 }
 
 TEST(FirefoxProfileTest, Walk) {
-    const fs::path root = fs::temp_directory_path() / ("ow_firefox_" + std::to_string(getpid()));
+    TempDir dir;
+    const fs::path root = dir.path();
     const fs::path firefox = root / "home" / ".mozilla" / "firefox", profile = firefox / "ab12.default-esr";
     const std::string on = "a;\n" + Pref("http", "\"proxy.test\"") + Pref("http_port", "1") +
                            Pref("ssl", "\"proxy.test\"") + Pref("type", "1");
@@ -178,9 +177,7 @@ TEST(FirefoxProfileTest, Walk) {
         EXPECT_EQ(fake.impersonations, 0);
         EXPECT_EQ(fake.OpenTokens(), 0u);
     }
-    fs::remove_all(root);
 }
-
 
 // What a user can put in place of prefs.js, of compatibility.ini or of the
 // profiles folder: each is refused at once on the Linux backend, never
@@ -191,31 +188,22 @@ TEST(FirefoxPlantedFilesTest, LinuxBackend) {
     const std::string home = dir.path() + "/home", firefox = home + "/.mozilla/firefox", profile = firefox + "/ab";
     const std::string elsewhere = dir.path() + "/root-only";
     const auto write = [](const std::string& at, const std::string& text) { return !(std::ofstream(at) << text) ? -1 : 0; };
-    using Plant = std::function<int(const std::string& at, const std::string& text)>;
-    const struct { const char* name; Plant plant; bool read; } kinds[] = {
-        {"a regular file of the user's", write, true},
-        {"a FIFO", [](const std::string& at, const std::string&) { return mkfifo(at.c_str(), 0644); }, false},
-        {"a link to a FIFO",
-         [&](const std::string& at, const std::string&) {
-             return mkfifo((elsewhere + "/fifo").c_str(), 0644) | symlink((elsewhere + "/fifo").c_str(), at.c_str());
-         },
-         false},
-        {"a link to a root-only file",
-         [&](const std::string& at, const std::string& text) {
-             return write(elsewhere + "/file", text) | symlink((elsewhere + "/file").c_str(), at.c_str());
-         },
-         false},
-        {"a device node",
-         [](const std::string& at, const std::string&) { return mknod(at.c_str(), S_IFCHR | 0644, makedev(1, 3)); }, false},
-        {"a folder", [](const std::string& at, const std::string&) { return mkdir(at.c_str(), 0755); }, false},
-        {"another user's file",
-         [&](const std::string& at, const std::string& text) { return write(at, text) | chown(at.c_str(), 4321, 4321); },
-         false},
-        {"a link to the profiles folder",
-         [&](const std::string& at, const std::string&) { return symlink((elsewhere + "/ff").c_str(), at.c_str()); }, false},
-        {"another user's profiles folder",
-         [&](const std::string& at, const std::string&) { return mkdir(at.c_str(), 0755) | chown(at.c_str(), 4321, 4321); },
-         false},
+    const char* const kinds[] = {"a regular file of the user's", "a FIFO", "a link to a FIFO", "a link to a root-only file",
+                                 "a device node", "a folder", "another user's file", "a link to the profiles folder",
+                                 "another user's profiles folder"};
+    const auto plant = [&](size_t kind, const std::string& at, const std::string& text) {
+        const std::string fifo = elsewhere + "/fifo", file = elsewhere + "/file", ff = elsewhere + "/ff";
+        switch (kind) {
+            case 0: return write(at, text);
+            case 1: return mkfifo(at.c_str(), 0644);
+            case 2: return mkfifo(fifo.c_str(), 0644) | symlink(fifo.c_str(), at.c_str());
+            case 3: return write(file, text) | symlink(file.c_str(), at.c_str());
+            case 4: return mknod(at.c_str(), S_IFCHR | 0644, makedev(1, 3));
+            case 5: return mkdir(at.c_str(), 0755);
+            case 6: return write(at, text) | chown(at.c_str(), 4321, 4321);
+            case 7: return symlink(ff.c_str(), at.c_str());
+            default: return mkdir(at.c_str(), 0755) | chown(at.c_str(), 4321, 4321);
+        }
     };
     const std::string prefs = "a;\n" + Pref("http", "\"proxy.test\"") + Pref("type", "1");
     const std::string ini = "[Compatibility]\nLastPlatformDir=" + dir.path() + "\n";
@@ -223,11 +211,11 @@ TEST(FirefoxPlantedFilesTest, LinuxBackend) {
     ThisUserOs os(real.get(), home);
     Os* previous = SetOsForTesting(&os);
     RecordingSink log;
-    for (const auto& kind : kinds) {
-        const bool folderKind = std::string(kind.name).find("folder") != std::string::npos;
+    for (size_t kind = 0; kind < std::size(kinds); ++kind) {
+        const bool folderKind = std::string(kinds[kind]).find("folder") != std::string::npos, read = kind == 0;
         for (const std::string& target : {std::string("prefs.js"), std::string("compatibility.ini"), std::string()}) {
-            if (folderKind != target.empty() || (folderKind && kind.read)) continue;
-            SCOPED_TRACE(std::string(kind.name) + " as " + (target.empty() ? "the profiles folder" : target));
+            if (folderKind != target.empty()) continue;
+            SCOPED_TRACE(std::string(kinds[kind]) + " as " + (target.empty() ? "the profiles folder" : target));
             fs::remove_all(home);
             fs::remove_all(elsewhere);
             fs::create_directories(elsewhere + "/ff/ab");
@@ -236,11 +224,9 @@ TEST(FirefoxPlantedFilesTest, LinuxBackend) {
             ASSERT_TRUE(fs::create_directories(target.empty() ? home + "/.mozilla" : profile));
             for (const char* name : {"prefs.js", "compatibility.ini"}) {
                 const std::string at = profile + "/" + name, text = name[0] == 'p' ? prefs : ini;
-                ASSERT_EQ(target.empty() ? 0 : name == target ? kind.plant(at, text) : write(at, text), 0);
+                ASSERT_EQ(target.empty() ? 0 : name == target ? plant(kind, at, text) : write(at, text), 0);
             }
-            if (target.empty()) {
-                ASSERT_EQ(kind.plant(firefox, ""), 0);
-            }
+            if (target.empty()) { ASSERT_EQ(plant(kind, firefox, ""), 0); }
             const int installed = log.CountLogs("Firefox is installed."), not_ = log.CountLogs("Firefox is not installed.");
             CDealMyProxy proxy(&os, nullptr, &log);
             std::string path, raw;
@@ -248,11 +234,11 @@ TEST(FirefoxPlantedFilesTest, LinuxBackend) {
             const int found = proxy.GetFireFoxConfigPath(path);
             const bool prefsRead = proxy.IsFireFoxProxyEnable(path) == 1;
             proxy.GetFireFoxProxyInfoFromFile(path, configured, raw);
-            EXPECT_EQ(found, target.empty() || (target[0] == 'c' && !kind.read) ? 0 : 1);
-            EXPECT_EQ(prefsRead, kind.read || target[0] == 'c' ? found == 1 : false);
+            EXPECT_EQ(found, target.empty() || (target[0] == 'c' && !read) ? 0 : 1);
+            EXPECT_EQ(prefsRead, read || target[0] == 'c' ? found == 1 : false);
             EXPECT_EQ(raw, prefsRead ? "proxy.test" : "");
             EXPECT_EQ(log.CountLogs("Firefox is installed.") - installed, found);
-            EXPECT_EQ(log.CountLogs("Firefox is not installed.") - not_, !target.empty() && target[0] == 'c' && !kind.read);
+            EXPECT_EQ(log.CountLogs("Firefox is not installed.") - not_, !target.empty() && target[0] == 'c' && !read);
         }
     }
     SetOsForTesting(previous);

@@ -90,9 +90,7 @@ protected:
         std::vector<std::string> out;
         for (const auto& call : fake.DeviceCalls()) {
             if (call.code != kSetDenyList) continue;
-            const bool zero = call.input.size() == 200 &&
-                              std::all_of(call.input.begin(), call.input.end(), [](uint8_t b) { return b == 0; });
-            out.push_back(zero ? "lift" : std::to_string(call.input.size() / 4));
+            out.push_back(call.input == std::vector<uint8_t>(200, 0) ? "lift" : std::to_string(call.input.size() / 4));
         }
         return out;
     }

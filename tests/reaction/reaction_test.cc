@@ -118,8 +118,7 @@ TEST(ReactionTest, NotificationRecordKeyAndCut) {
         rig.reactor.PackNotifyMsg("R7", c.info, c.describe, c.key);
 
         const auto sent = rig.agent.Notifications();
-        ASSERT_EQ(sent.size(), 1u);
-        ASSERT_EQ(sent[0].second.size(), 1u);
+        ASSERT_TRUE(sent.size() == 1 && sent[0].second.size() == 1);
         const NotifyMsg& m = sent[0].second.front();
         EXPECT_EQ(sent[0].first + "|" + m.strTag + "|" + m.strTitle + "|" + m.strPolicyInfo + "|" + m.strRank + "|" +
                       m.common.strUserName,
@@ -150,8 +149,7 @@ TEST(ReactionTest, NotificationNeedsInfoAnAgentAndAConvertibleTime) {
     }
     rig.withAgent = false;
     rig.reactor.PackNotifyMsg("", "info", "3", "");
-    EXPECT_TRUE(rig.agent.Notifications().empty());
-    EXPECT_TRUE(rig.sink.lines.empty());
+    EXPECT_TRUE(rig.agent.Notifications().empty() && rig.sink.lines.empty());
     EXPECT_EQ(FormatTime(&rig.fake, 0, std::string(130, 'y').c_str()), "") << "longer than 127 bytes";
     EXPECT_THROW(FormatTime(&rig.fake, kMaxLocalTime + 1, "%Y"), std::invalid_argument);
 }

@@ -3,6 +3,9 @@
 // are: the objects behind them belong to the document, never to a copy.
 #include "outlinkwatch/xml_types.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 template <typename Attr>
@@ -18,15 +21,15 @@ void AssignElement(Elem& to, const Elem& from) {
     to.m_nType = from.m_nType;
     to.m_strExtra = from.m_strExtra;
     to.m_lstLinks = from.m_lstLinks;
-    for (int i = 0; i < 5; ++i) to.m_nValues[i] = from.m_nValues[i];
+    std::copy(std::begin(from.m_nValues), std::end(from.m_nValues), to.m_nValues);
 }
 
 template <typename Doc>
 void AssignDocument(Doc& to, const Doc& from) {
     to.m_mapIndex.clear();
     to.m_mapIndex.insert(from.m_mapIndex.begin(), from.m_mapIndex.end());
-    for (int i = 0; i < 3; ++i) to.m_nValues[i] = from.m_nValues[i];
-    for (int i = 0; i < 5; ++i) to.m_bFlags[i] = from.m_bFlags[i];
+    std::copy(std::begin(from.m_nValues), std::end(from.m_nValues), to.m_nValues);
+    std::copy(std::begin(from.m_bFlags), std::end(from.m_bFlags), to.m_bFlags);
     to.m_lstFirst = from.m_lstFirst;
     to.m_lstOther = from.m_lstOther;
 }

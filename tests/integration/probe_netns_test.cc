@@ -22,6 +22,13 @@ constexpr const char* kRequest =
     "application/vnd.ms-excel, application/vnd.ms-powerpoint, application/msword, */*\r\nAccept-Language: zh-cn\r\n"
     "Accept-Encoding: gzip, deflate\r\nUserAgent: Orvex\r\nHost: 127.0.0.1\r\nConnection: Keep-Alive\r\n\r\n";
 
+// Packets to 198.51.100.2 go to a MAC address nobody has: a connect that never completes.
+bool WithDeadPeer(const TestNetns& ns) {
+    return ns.ok() && ns.Ip("link add ow0 type veth peer name ow1") && ns.Ip("addr add 198.51.100.1/24 dev ow0") &&
+           ns.Ip("link set ow0 up") && ns.Ip("link set ow1 up") &&
+           ns.Ip("neigh add 198.51.100.2 lladdr 02:00:00:00:00:02 dev ow0");
+}
+
 std::string Redirect(const char* status, const char* location) {
     return std::string("HTTP/1.1 ") + status + " Moved\r\nLocation: " + location + "\r\n\r\n";
 }
@@ -55,10 +62,7 @@ const Row kRows[] = {
 TEST(ProbeServerTest, HttpRowsOnPort80InANamespace) {
     if (geteuid() != 0 || !Shell("ip -V")) GTEST_SKIP() << "needs root and the ip tool";
     TestNetns ns("probe");
-    // Packets to 198.51.100.2 go to a MAC address nobody has: a connect that never completes.
-    ASSERT_TRUE(ns.ok() && ns.Ip("link add ow0 type veth peer name ow1") && ns.Ip("addr add 198.51.100.1/24 dev ow0") &&
-                ns.Ip("link set ow0 up") && ns.Ip("link set ow1 up") &&
-                ns.Ip("neigh add 198.51.100.2 lladdr 02:00:00:00:00:02 dev ow0"));
+    ASSERT_TRUE(WithDeadPeer(ns));
     PolicyRig rig;
     rig.fake.networkTimeScale = 40;  // 200 ms a connect attempt, 125 ms a send or receive
     RecordingAgent& agent = rig.agent;
@@ -91,9 +95,7 @@ TEST(ProbeServerTest, HttpRowsOnPort80InANamespace) {
 TEST(ProbeServerTest, AProxyBehindDroppedEndpointsIsFoundWithinTheStatedTasks) {
     if (geteuid() != 0 || !Shell("ip -V")) GTEST_SKIP() << "needs root and the ip tool";
     TestNetns ns("budget");
-    ASSERT_TRUE(ns.ok() && ns.Ip("link add ow0 type veth peer name ow1") && ns.Ip("addr add 198.51.100.1/24 dev ow0") &&
-                ns.Ip("link set ow0 up") && ns.Ip("link set ow1 up") &&
-                ns.Ip("neigh add 198.51.100.2 lladdr 02:00:00:00:00:02 dev ow0"));
+    ASSERT_TRUE(WithDeadPeer(ns));
     PolicyRig rig;
     FakeOs& fake = rig.fake;
     fake.networkTimeoutHook = [&fake](uint64_t us) { fake.AdvanceTime(static_cast<uint32_t>(2 * us / 1000)); };

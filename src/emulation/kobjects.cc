@@ -116,7 +116,6 @@ uint32_t EmulatedKernelObjects::WaitForObjects(const Handle* handles, uint32_t c
     if (handles == nullptr || count == 0 || count > 64) return kWaitFailed;
     std::unique_lock<std::mutex> lock(mu_);
     std::vector<std::shared_ptr<Object>> objs;
-    objs.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
         auto o = Lookup(handles[i]);
         if (!o || o->kind == Kind::Token) return kWaitFailed;

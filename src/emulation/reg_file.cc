@@ -1,7 +1,6 @@
 #include "emulation/reg_file.h"
 #include "base/text.h"
 
-#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -240,6 +239,15 @@ bool PlainString(const Value& v) {
     return v.data.find_first_of(std::string("\0\r\n", 3)) == v.data.size() - 1;
 }
 
+const char kDigits[] = "0123456789abcdef";
+
+// n in lower-case hex, at least minDigits digits.
+std::string Hex(uint32_t n, int minDigits) {
+    std::string s;
+    for (int i = 0; i < minDigits || n != 0; ++i, n >>= 4) s.insert(s.begin(), kDigits[n & 15]);
+    return s;
+}
+
 void WriteValue(const Value& v, std::string* out) {
     *out += v.name.empty() ? std::string("@") : Quote(v.name);
     out->push_back('=');
@@ -248,18 +256,12 @@ void WriteValue(const Value& v, std::string* out) {
     } else if (v.type == kRegDword && v.data.size() == 4) {
         uint32_t n = 0;
         for (int i = 3; i >= 0; --i) n = (n << 8) | static_cast<unsigned char>(v.data[static_cast<size_t>(i)]);
-        char buf[16];
-        std::snprintf(buf, sizeof(buf), "dword:%08x", n);
-        *out += buf;
+        *out += "dword:" + Hex(n, 8);
     } else {
-        char buf[24];
-        if (v.type == kRegBinary) std::snprintf(buf, sizeof(buf), "hex:");
-        else std::snprintf(buf, sizeof(buf), "hex(%x):", v.type);
-        *out += buf;
+        *out += v.type == kRegBinary ? std::string("hex:") : "hex(" + Hex(v.type, 1) + "):";
         const bool text = v.type == kRegSz || v.type == kRegExpandSz || v.type == kRegMultiSz;
         const std::string bytes = text ? NarrowToUtf16(v.data) : v.data;
         size_t column = out->size() - out->rfind('\n');
-        static const char kDigits[] = "0123456789abcdef";
         for (size_t i = 0; i < bytes.size(); ++i) {
             const unsigned char b = static_cast<unsigned char>(bytes[i]);
             out->push_back(kDigits[b >> 4]);
@@ -347,7 +349,6 @@ bool StorableValueName(const std::string& name) {
 
 std::string NarrowToUtf16(const std::string& narrow) {
     std::string out;
-    out.reserve(narrow.size() * 2);
     for (size_t i = 0; i < narrow.size();) {
         const Utf8Sequence seq = DecodeUtf8(narrow, i);
         if (seq.length == 0 || !seq.wellFormed) {
@@ -370,7 +371,6 @@ std::string NarrowToUtf16(const std::string& narrow) {
 
 std::string Utf16ToNarrow(const std::string& utf16) {
     std::string out;
-    out.reserve(utf16.size());
     const size_t units = utf16.size() / 2;
     const auto unit = [&](size_t i) {
         return static_cast<uint32_t>(static_cast<unsigned char>(utf16[2 * i])) |
@@ -449,7 +449,6 @@ bool Write(const Key& root, std::string* file) {
     });
     if (!fits) return false;
     std::string crlf;
-    crlf.reserve(text.size() + text.size() / 16);
     for (char c : text) {
         if (c == '\n') crlf.push_back('\r');
         crlf.push_back(c);

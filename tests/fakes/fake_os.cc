@@ -108,11 +108,6 @@ void FakeOs::AdvanceTime(uint32_t ms) {
     }
 }
 
-bool FakeOs::TimerArmed(uint32_t id) {
-    const auto armed = [&](FakeTimerHost* h) { return h->timers_.count(id) != 0; };
-    return Locked([&] { return std::any_of(timerHosts_.begin(), timerHosts_.end(), armed); });
-}
-
 bool FakeOs::WaitForArmed(uint32_t id, std::chrono::milliseconds bound) {
     const auto armed = [&](FakeTimerHost* h) { return h->timers_.count(id) != 0; };
     std::unique_lock<std::mutex> lock(mu_);

@@ -65,7 +65,7 @@ public:
     // Runs the virtual clock forward, delivering every timer tick due on the way.
     void AdvanceTime(uint32_t ms);
     // Whether a timer with this id is armed on any timer host.
-    bool TimerArmed(uint32_t id);
+    bool TimerArmed(uint32_t id) { return WaitForArmed(id, std::chrono::milliseconds(0)); }
     bool WaitForArmed(uint32_t id, std::chrono::milliseconds bound = std::chrono::seconds(10));
 
     // Waits until WaitForObjects has been entered count times with this many

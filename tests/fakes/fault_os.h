@@ -75,29 +75,6 @@ private:
     std::atomic<int> threads_{0};
 };
 
-// Tells the test when a route-change request has been armed.
-class ArmSignallingOs : public OsWrapper, NetworkWrapper {
-public:
-    explicit ArmSignallingOs(Os* target) : OsWrapper(target), NetworkWrapper(target->Network()) {}
-    NetworkService* Network() override { return this; }
-    bool NotifyRouteChange(Handle event) override {
-        const bool armed = NetworkWrapper::NotifyRouteChange(event);
-        std::lock_guard<std::mutex> lock(mu_);
-        if (armed) ++armed_;
-        cv_.notify_all();
-        return armed;
-    }
-    bool WaitArmed(int count) {
-        std::unique_lock<std::mutex> lock(mu_);
-        return cv_.wait_for(lock, kFaultWaitBound, [&] { return armed_ >= count; });
-    }
-
-private:
-    std::mutex mu_;
-    std::condition_variable cv_;
-    int armed_ = 0;
-};
-
 // Counts ticks; while held, a tick waits (bounded) inside the sink.
 struct CountingSink : TimerSink {
     void OnTimer(uint32_t id) override {

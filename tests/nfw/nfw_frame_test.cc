@@ -1,7 +1,13 @@
-// The Linux filter device's frames: what the stand-in reads off its socket.
+// The Linux filter device's frames (what the stand-in reads off its
+// socket) and the plug-in's table of open devices.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include "fakes/temp_dir.h"
 #include "nfw/nfw_frame.h"
+#include "platform/linux/device_linux.h"
 
 namespace outlinkwatch {
 namespace {
@@ -46,6 +52,26 @@ TEST(NfwFrameTest, ReadFrameTable) {
     }
     // Every kind of plain character at its range's ends, folded to lower case.
     EXPECT_EQ(nfw::DeviceFileName("\\\\.\\azAZ09_-"), "azaz09_-");
+}
+
+// A closed device leaves the table: its handle closes nothing opened after
+// it, though that connection may get the same descriptor.
+TEST(NfwDeviceTableTest, AClosedHandleReachesNoLaterDevice) {
+    TempDir dir;
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un at = {AF_UNIX, {}};
+    nfw::DeviceSocketPath(dir.path(), "nfw").copy(at.sun_path, sizeof(at.sun_path) - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof(at)) + listen(listener, 4), 0);
+    setenv(nfw::kDeviceDirVariable, dir.path().c_str(), 1);
+    linuxdev::DeviceTable table;
+    const DeviceHandle first = table.Open("\\\\.\\nfw", kOpenExisting);
+    EXPECT_TRUE(table.Close(first));
+    const DeviceHandle second = table.Open("\\\\.\\NFW", kCreateAlways);
+    unsetenv(nfw::kDeviceDirVariable);
+    ASSERT_TRUE(first && second);
+    EXPECT_FALSE(table.Close(first));
+    EXPECT_TRUE(table.Close(second));
+    close(listener);
 }
 
 }  // namespace

@@ -63,7 +63,6 @@ bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDi
     // Everything that allocates is made before the fork.
     const std::vector<std::string> env = CommandEnvironment(exeDir);
     std::vector<char*> envp;
-    envp.reserve(env.size() + 1);
     for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
     const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};

@@ -174,7 +174,8 @@ uint32_t FileRegistry::WithHive(const std::string& hive, bool write, const HiveF
     Fd dirFd(open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     regfile::Key root;
     if (dirFd.get() < 0) {
-        if (errno == ELOOP) return Refuse("directory " + dir, "a link");
+        // O_DIRECTORY answers a link with ENOTDIR before O_NOFOLLOW's ELOOP.
+        if (errno == ENOTDIR || errno == ELOOP) return Refuse("directory " + dir, "a link or not a directory");
         if (errno != ENOENT) return kErrorAccessDenied;
         // No registry yet: every hive is empty.
         bool changed = false;

@@ -62,15 +62,6 @@ std::string LocaleOf(const char* category) {
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.compare(0, std::strlen(prefix), prefix) == 0; }
 
-uint16_t ArchitectureOf(const std::string& machine) {
-    if (machine == "x86_64") return kArchAMD64;
-    if (machine == "ia64") return kArchIA64;
-    if (machine == "aarch64" || machine == "arm64") return kArchArm64;
-    if (StartsWith(machine, "arm")) return kArchArm;
-    if (machine.size() == 4 && machine[0] == 'i' && machine.compare(2, 2, "86") == 0) return kArchX86;
-    return kArchUnknown;
-}
-
 // PRETTY_NAME of os-release, else NAME, unquoted.
 std::string OsReleaseName() {
     std::string text;
@@ -141,6 +132,15 @@ std::vector<uint8_t> PermanentAddress(int sock, const std::string& name) {
 }
 
 }  // namespace
+
+uint16_t ArchitectureOf(const std::string& machine) {
+    if (machine == "x86_64") return kArchAMD64;
+    if (machine == "ia64") return kArchIA64;
+    if (machine == "aarch64" || machine == "arm64") return kArchArm64;
+    if (StartsWith(machine, "arm")) return kArchArm;
+    if (machine.size() == 4 && machine[0] == 'i' && machine.compare(2, 2, "86") == 0) return kArchX86;
+    return kArchUnknown;
+}
 
 std::string TrimmedSysText(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();

@@ -15,7 +15,11 @@ namespace linuxsys {
 // root is only a read-only file system.
 bool FileAttributes(const std::string& path, FileFacts* facts);
 bool FileAccessTime(const std::string& path, CalendarTime* local);
+// The processor architecture and, from the locale, the UI language and OEM
+// code page (simplified Chinese 2052/936, traditional 950).
 SystemFacts SystemInfoFacts();
+// uname's machine text as a Windows processor architecture number.
+uint16_t ArchitectureOf(const std::string& machine);
 // A module handle is an address inside the module, as on Windows.
 bool ModuleFileName(Handle module, std::string* path);
 // Root, or a member of "sudo" (Debian) or "wheel" (the Red Hat family).

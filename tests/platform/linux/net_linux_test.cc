@@ -1,9 +1,11 @@
 // The Linux network services behind the OS seam. Route changes are made in
-// network namespaces the tests create, never in the machine's own.
+// network namespaces the tests create (with `ip -n`, as an administrator or
+// a VPN client makes them), never in the machine's own.
 #include "platform/linux/net_linux.h"
 #include "platform/linux/sysinfo_linux.h"
 #include "fakes/event_recorder.h"
 #include "fakes/test_netns.h"
+#include "platform/os.h"
 
 #include <arpa/inet.h>
 #include <linux/netlink.h>
@@ -13,6 +15,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -118,6 +121,52 @@ TEST(HoldsIPv4RouteChangeTest, Table) {
     const std::vector<char> shifted = Cat({0}, route);
     EXPECT_FALSE(HoldsIPv4RouteChange(shifted.data() + 1, route.size())) << "misaligned";
     EXPECT_FALSE(HoldsIPv4RouteChange(nullptr, 64));
+}
+
+// A request armed from a thread inside a namespace watches that one: a
+// request armed twice is one; a pending request sleeps without a time-out,
+// so Cancel (and at the end the destructor) must wake it.
+TEST(RouteWatcherTest, OnlyTheArmingNamespaceSetsTheEvent) {
+    if (!NetnsReady()) GTEST_SKIP() << "needs root and the ip tool";
+    TestNetns armed("a"), other("b");
+    ASSERT_TRUE(armed.ok() && other.ok()) << "cannot make " << armed.name() << " and " << other.name();
+    EventRecorder rec;
+    RouteWatcher watcher(rec.Callback());
+    int tag = 0;
+    const auto arm = [&] {
+        bool ok = false;
+        return armed.RunInside([&] { ok = watcher.Arm(&tag); }) && ok;
+    };
+    ASSERT_TRUE(arm());
+    watcher.Cancel(&tag);
+    ASSERT_TRUE(arm() && arm());
+    ASSERT_TRUE(other.Ip("route add 198.51.100.0/24 dev lo"));
+    // The kernel delivers the notification before `ip` returns, so a second is ample.
+    EXPECT_FALSE(rec.WaitForCalls(1, milliseconds(1000))) << "a change in " << other.name() << " set the event";
+    ASSERT_TRUE(armed.Ip("route add 198.51.100.0/24 dev lo"));
+    ASSERT_TRUE(rec.WaitForCalls(1, kEventBound)) << "no set after a route was added";
+    ASSERT_TRUE(arm());  // armed again, a removal is a change just the same
+    ASSERT_TRUE(armed.Ip("route del 198.51.100.0/24 dev lo"));
+    ASSERT_TRUE(rec.WaitForCalls(2, kEventBound)) << "no set after a route was removed";
+    watcher.Cancel(&tag);
+    EXPECT_EQ(rec.Count(), 2u);
+    ASSERT_TRUE(arm());  // left pending for the destructor
+}
+
+// The backend's route-change request, armed from inside a namespace, sets
+// its event when a route changes there: what wakes the policy's route thread.
+TEST(RouteWatcherTest, TheBackendsRequestSetsItsEvent) {
+    if (!NetnsReady()) GTEST_SKIP() << "needs root and the ip tool";
+    TestNetns ns("os");
+    std::unique_ptr<Os> os(NewDefaultOs());
+    Handle ev = os->Kernel()->CreateEventObject(nullptr, true, false);
+    bool armed = false;
+    ASSERT_TRUE(ns.ok() && ns.RunInside([&] { armed = os->Network()->NotifyRouteChange(ev); }) && armed);
+    EXPECT_EQ(os->Kernel()->WaitForObjects(&ev, 1, 0), kWaitTimeout);
+    ASSERT_TRUE(ns.Ip("route add 198.51.100.0/24 dev lo"));
+    EXPECT_EQ(os->Kernel()->WaitForObjects(&ev, 1, 10000), kWaitObject0);
+    os->Network()->CancelRouteChange(ev);
+    EXPECT_TRUE(os->Kernel()->CloseObject(ev));
 }
 
 // After Cancel returns no setEvent for that event is still running, so a

@@ -73,6 +73,10 @@ TEST(RegFileTest, ParseTable) {
         {"text after a value", "REGEDIT4\n[A]\n\"x\"=\"1\" 2\n", "line 3: text after the closing quote"},
         {"no header", "[A]\n", "line 1: not a registry file (header missing)"},
         {"UTF-16 cut mid-character", Utf16File("REGEDIT4\n") + "A", "file cut inside a UTF-16 character"},
+        {"UTF-8 with BOM", "\xEF\xBB\xBFREGEDIT4\n[A]\n", "[A]\n"},
+        {"big-endian UTF-16", "\xFE\xFFR", "big-endian UTF-16 is not read"},
+        {"file too large", std::string(regfile::kMaxFileBytes + 1, ';'), "file larger than 16777216 bytes"},
+        {"value name without its closing quote", "REGEDIT4\n[A]\n\"x=1\n", "line 3: unterminated quote"},
         {"longest names", "REGEDIT4\n[" + name + "]\n\"" + name + "\"=\"1\"\n", "[" + name + "]\n\"" + name + "\"=\"1\"\n"},
         {"key name too long", "REGEDIT4\n[" + name + "n]\n", "line 2: key name too long"},
         {"value name too long", "REGEDIT4\n[A]\n\"" + name + "n\"=\"1\"\n", "line 3: value name too long"},
@@ -261,6 +265,13 @@ TYPED_TEST(LumenRegTest, ResultCodes) {
     EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, ie, cut, 5, OSTYPE_X86), UTIL_OK);
     EXPECT_TRUE(std::strlen(day) == 10 && std::string(day, 4) == cut) << day << " " << cut;
     EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, ie + "\\Nope", day, 16, OSTYPE_X86), UTIL_E_OPENKEY);
+    // The deepest key an export file holds below its hive is made; one level more is refused.
+    std::string deep = "S";
+    for (size_t i = 1; i < regfile::kMaxKeyDepth; ++i) deep += "\\k";
+    HKEY key = nullptr;
+    ASSERT_EQ(this->b_.reg->CreateKey(HKEY_USERS, deep, kRegAccessCreate, &key), kErrorSuccess);
+    this->b_.reg->CloseKey(key);
+    EXPECT_EQ(this->b_.reg->CreateKey(HKEY_USERS, deep + "\\k", kRegAccessCreate, &key), kErrorInvalidParameter);
     EXPECT_EQ(this->b_.reg->OpenHandles(), 0u);
 }
 
@@ -353,7 +364,14 @@ TEST_F(FileRegistryTest, DamagedFileIsRefusedAndLeftAlone) {
     EXPECT_EQ(LumenReg::CreateRegKeyValue(HKEY_LOCAL_MACHINE, "S", "y", 1u, OSTYPE_X86), UTIL_OK) << "other hives work";
     SetOsForTesting(previous);
     EXPECT_EQ(Read(), damaged);
+    // A link in the directory's place is not followed, even to a directory of ours.
+    ASSERT_EQ(symlink(dir_.c_str(), (dir_ / "link").c_str()), 0);
+    FileRegistry linked((dir_ / "link").string(), [&](const std::string& line) { reports += line; });
+    HKEY key;
+    EXPECT_EQ(linked.OpenKey(HKEY_USERS, "S", kKeyQueryValue, &key), kErrorAccessDenied);
     EXPECT_NE(reports.find("HKEY_USERS.reg refused: line 4: unterminated quote"), std::string::npos) << reports;
+    const std::string refusal = "registry directory " + (dir_ / "link").string() + " refused: a link or not a directory";
+    EXPECT_NE(reports.find(refusal), std::string::npos) << reports;
 }
 
 // Another user can neither read nor write what the stand-in makes, and what

@@ -2,12 +2,14 @@
 // SIDs, the administrators' groups, adapter names, DMI texts.
 #include <gtest/gtest.h>
 
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 #include <memory>
 
+#include "fakes/other_user.h"
 #include "fakes/temp_dir.h"
 #include "platform/linux/sysinfo_linux.h"
 #include "platform/os.h"
@@ -35,6 +37,36 @@ TEST(SysinfoLinuxTest, AdministratorsGroupsAndAdapterNames) {
     for (const char* g : {"adm", "root", "staff", "Sudo"}) EXPECT_FALSE(linuxsys::IsAdministratorsGroup(g)) << g;
     uint32_t c = 0;
     for (const char* bad : {"lo/../..", "..", "", "no-such-if0"}) EXPECT_FALSE(linuxsys::AdapterCharacteristics(bad, &c));
+    if (geteuid() != 0) return;
+    EXPECT_TRUE(linuxsys::ProcessIsAdministrator());
+    EXPECT_EQ(AsOtherUser([] { return linuxsys::ProcessIsAdministrator() ? 1 : 0; }), 0) << "nobody is in no such group";
+}
+
+// uname's machine as a Windows architecture number, and the locale (as the
+// C library picks it: LC_ALL, the category, LANG) as the Chinese UI language
+// and OEM code pages.
+TEST(SysinfoLinuxTest, ArchitectureAndLocale) {
+    const std::pair<const char*, uint16_t> machines[] = {
+        {"x86_64", kArchAMD64}, {"ia64", kArchIA64}, {"aarch64", kArchArm64}, {"arm64", kArchArm64},
+        {"armv7l", kArchArm}, {"i686", kArchX86}, {"i386", kArchX86}, {"i68", kArchUnknown}, {"i6866", kArchUnknown},
+        {"x686", kArchUnknown}, {"i6x6", kArchUnknown}, {"", kArchUnknown}};
+    for (const auto& [machine, arch] : machines) EXPECT_EQ(linuxsys::ArchitectureOf(machine), arch) << machine;
+    const char* names[] = {"LC_ALL", "LC_MESSAGES", "LC_CTYPE", "LANG"};
+    const struct { const char* values[4]; uint32_t languageAndCodePage; } rows[] = {
+        {{"", "zh_CN.UTF-8", "zh_TW.Big5", "C"}, 2052950}, {{"zh_SG", "en_US", "en_US", "C"}, 2052936},
+        {{"en_US", "zh_CN", "zh_CN", "zh_CN"}, 0}, {{"", "", "", "zh_CN.GBK"}, 2052936},
+        {{"", "", "zh_HK", ""}, 950}, {{"", "", "zh_MO", ""}, 950}, {{"", "", "", "zh"}, 0}};
+    for (const auto& r : rows) {
+        for (int i = 0; i < 4; ++i) setenv(names[i], r.values[i], 1);
+        const SystemFacts f = linuxsys::SystemInfoFacts();
+        EXPECT_EQ(f.uiLanguage * 1000u + f.oemCodePage, r.languageAndCodePage) << r.values[1] << " " << r.values[2];
+    }
+    for (const char* name : names) unsetenv(name);
+    struct utsname u;
+    ASSERT_EQ(uname(&u), 0);
+    const SystemFacts f = linuxsys::SystemInfoFacts();
+    EXPECT_EQ(std::to_string(f.processorArchitecture) + " " + f.ownRelease,
+              std::to_string(linuxsys::ArchitectureOf(u.machine)) + " " + u.release);
 }
 
 TEST(SysinfoLinuxTest, FirmwareTextsFromDmiFiles) {

@@ -32,15 +32,15 @@ struct AddrInfoDeleter {
     void operator()(addrinfo* p) const { freeaddrinfo(p); }
 };
 
-// Whether the name ends in an all-numeric label ("1.2.3.4.5", "host.123"):
-// no host name does, as a top-level label always holds a letter, so such a
-// text is an address or nothing and a name server need not be asked.
+// Whether the name ends in an all-numeric or empty label ("1.2.3.4.5",
+// "host.123", "host.."): no host name does, as a top-level label always
+// holds a letter, so such a text is an address or nothing and a name
+// server need not be asked.
 bool LooksNumeric(const std::string& host) {
     std::string s = host;
     if (!s.empty() && s.back() == '.') s.pop_back();
     size_t start = s.rfind('.');
     start = start == std::string::npos ? 0 : start + 1;
-    if (start >= s.size()) return false;
     return std::all_of(s.begin() + static_cast<std::ptrdiff_t>(start), s.end(),
                        [](char c) { return c >= '0' && c <= '9'; });
 }

@@ -39,8 +39,7 @@ CPolicy::~CPolicy() {
 }
 
 int CPolicy::Initialize(std::string policyType) {
-    int osCode = -1;
-    int servicePack = -1;
+    int osCode = 0, servicePack = 0;  // both set by OSCodeFromFacts, -1 when unknown
     lumenutil::OSCodeFromFacts(m_pOs->System()->VersionFacts(), 0, osCode, servicePack);
     g_nOSCode.store(osCode);
     SetModuleName(kModuleName);

@@ -40,7 +40,7 @@ bool ReadNumber(const char*& p, uint32_t& value) {
     for (int d; (d = DigitValue(*p, base)) >= 0; ++p) {
         if (fits) {
             v = v * base + static_cast<unsigned>(d);
-            fits = v <= 0xFFFFFFFFu;
+            fits = (v >> 32) == 0;
         }
     }
     value = static_cast<uint32_t>(v);

@@ -4,6 +4,8 @@
 #include "platform/os.h"
 #include "base/text.h"
 
+#include <algorithm>
+
 namespace outlinkwatch {
 namespace {
 
@@ -81,7 +83,7 @@ bool Utf8ProfileString(FileService* files, const FileText& section, const FileTe
     // A name list keeps room for its two terminators, a value for one.
     const bool list = section.none() || key.none();
     const size_t room = list ? (size >= 2 ? size - 2 : 0) : size - 1;
-    if (wide.size() > room) wide.resize(room);
+    wide.resize(std::min(wide.size(), room));
     *value = std::move(wide);
     return true;
 }

@@ -45,11 +45,10 @@ void Reactor::PackNotifyMsg(const std::string& rank, const std::string& info, co
 
     std::string logText = "Send Invalid Connection:";
 
-    NotifyMsg msg;
+    NotifyMsg msg;  // its two reserved texts stay empty
     msg.strTitle = agent_->GetLangString("rsTitle");
     msg.strTag = "test";
     agent->GetPolicyInfo(policyType_, &msg.strPolicyInfo);
-    msg.strReserved1.clear();
     msg.strRank = rank;
     msg.nMsgCode = 101;
     logText += msg.strPolicyInfo + "," + msg.strRank + ",";
@@ -71,7 +70,6 @@ void Reactor::PackNotifyMsg(const std::string& rank, const std::string& info, co
     logText += checkTime + ",";
     msg.lstInfo.push_back(Item("checktime", checkTime));
 
-    msg.strReserved2.clear();
     agent_->GetCommonParams(msg.common);
 
     std::list<NotifyMsg> msgs;

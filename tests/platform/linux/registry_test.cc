@@ -280,6 +280,10 @@ TYPED_TEST(LumenRegTest, ResultCodes) {
     for (size_t i = 1; i < regfile::kMaxKeyDepth; ++i) deep += "\\k";
     HKEY key = nullptr;
     ASSERT_EQ(this->b_.reg->CreateKey(HKEY_USERS, deep, kRegAccessCreate, &key), kErrorSuccess);
+    uint32_t type = 0, one = 1;
+    ASSERT_EQ(this->b_.reg->SetValue(key, "d", 4, reinterpret_cast<const uint8_t*>(&one), 4), kErrorSuccess);
+    EXPECT_EQ(this->b_.reg->QueryValue(key, "d", &type, nullptr, nullptr), kErrorSuccess);
+    EXPECT_EQ(type, 4u) << "a value's type comes back with it";
     this->b_.reg->CloseKey(key);
     EXPECT_EQ(this->b_.reg->CreateKey(HKEY_USERS, deep + "\\k", kRegAccessCreate, &key), kErrorInvalidParameter);
     EXPECT_EQ(this->b_.reg->OpenHandles(), 0u);

@@ -170,6 +170,7 @@ TEST(LinuxUsersTest, ProcTexts) {
         {"", "", "ow_integration_\n", "", "OW_INTEGRATION_TESTS.EXE", "||ow_integration_|no|1"},
         {"/x/other", "", "ow_integration_", "", "ow_integration_tests", "other||ow_integration_|no|0"},
         {"/opt/agentui", "/opt/agentui", "agentui", "", "agent", "agentui|agentui|agentui|no|0"},
+        {"/x/.exe", "", "", "", ".exe", ".exe|||no|0"},  // no name is asked for
     };
     for (const auto& r : rows) {
         const linuxusers::ProcessNames n = linuxusers::NamesFromProcTexts(r[0], r[1], r[2]);

@@ -81,6 +81,7 @@ TEST(CurrentUserSidTest, OnTheFake) {
         uint32_t session = 0;
         EXPECT_EQ(LumenSystemInfo::GetTokenByName(c.asked, token, session), c.tokenCode);
         EXPECT_EQ(session, c.tokenCode == UTIL_OK ? 3u : 0u);
+        EXPECT_EQ(fake.OpenTokens(), c.tokenCode == UTIL_OK ? 1u : 0u);
         { CAutoCloseHandle guard(token); }
         EXPECT_EQ(token, nullptr);
         std::string key = "untouched";

@@ -66,7 +66,10 @@ public:
     void SetLangText(const std::string& key, const std::string& text) { Locked([&] { texts_[key] = text; }); }
     // Serves a "Communication" component whose server address is this one.
     void SetCommunicationAddress(const std::string& address) {
-        Locked([&] { hasCommunication_ = true, communication_.address = address; });
+        Locked([&] {
+            hasCommunication_ = true;
+            communication_.address = address;
+        });
     }
     std::vector<Prompt> Prompts() { return Locked([&] { return prompts_; }); }
     std::vector<Notification> Notifications() { return Locked([&] { return notifications_; }); }

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,15 +39,12 @@ std::vector<std::string> CommandEnvironment(const std::string& exeDir) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig = 1; sig < NSIG; ++sig) {
+    for (int sig = 1; sig != NSIG; ++sig) {
         if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
     }
     if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(devNull, 1) < 0 || dup2(devNull, 2) < 0) _exit(126);
-#if defined(SYS_close_range)
-    syscall(SYS_close_range, 3u, ~0u, 0u);
-#else
-    for (int fd = 3; fd < 1024; ++fd) close(fd);
-#endif
+    // close_range where the kernel has it, else a walk of /proc/self/fd.
+    closefrom(STDERR_FILENO + 1);
     execve("/bin/sh", const_cast<char* const*>(argv), envp);
     _exit(127);
 }

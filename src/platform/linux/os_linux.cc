@@ -75,9 +75,11 @@ public:
 
     bool ComputerDnsName(std::string* name) override {
         // The fully qualified name: the resolver's canonical name of this host.
-        char host[256] = {0};
-        if (gethostname(host, sizeof(host) - 1) != 0) return false;
-        std::string fqdn = CanonicalHostName(host);
+        // The node name is what gethostname answers, bounded by its field.
+        struct utsname u;
+        if (uname(&u) != 0) return false;
+        const std::string host(u.nodename, strnlen(u.nodename, sizeof(u.nodename)));
+        std::string fqdn = CanonicalHostName(host.c_str());
         if (fqdn.empty()) fqdn = host;
         if (fqdn.size() > 255) fqdn.resize(255);
         *name = fqdn;

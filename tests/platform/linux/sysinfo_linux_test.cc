@@ -2,6 +2,10 @@
 // SIDs, the administrators' groups, adapter names, DMI texts.
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -11,6 +15,7 @@
 
 #include "fakes/other_user.h"
 #include "fakes/temp_dir.h"
+#include "platform/linux/private_temp.h"
 #include "platform/linux/sysinfo_linux.h"
 #include "platform/os.h"
 
@@ -22,7 +27,7 @@ TEST(SysinfoLinuxTest, AccountNamesOfSids) {
         {"S-1-22-1-0", "root"}, {"S-1-5-18", "root"}, {"S-1-22-2-0", "root"},
         {"S-1-1-0", nullptr},   // Everyone: no such account here
         {"S-1-22-1-", nullptr}, {"S-1-22-1-0x", nullptr}, {"S-1-22-1-99999999999", nullptr},
-        {"S-1-22-1-4294967290", nullptr},  // no such user
+        {"S-1-22-1-4294967290", nullptr}, {"S-1-22-2-4294967290", nullptr},  // no such user or group
         {"", nullptr},
     };
     for (const auto& r : rows) {
@@ -81,9 +86,14 @@ TEST(SysinfoLinuxTest, FirmwareTextsFromDmiFiles) {
 }
 
 // The debugger channel opens its file by name for every line: a link
-// planted under that name since is not followed.
-TEST(SysinfoLinuxTest, DebugChannelWritesItsFileButNotThroughALink) {
+// planted under that name since is not followed. The trace's directory is
+// private whatever bits the umask takes.
+TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
     TempDir dir;
+    const mode_t umasked = umask(0277);
+    linuxtmp::PrivateTempDir temp;
+    EXPECT_EQ(temp.Get(dir.path() + "//"), dir.path() + "/outlinkwatch-" + std::to_string(geteuid()));
+    umask(umasked);
     const std::string file = dir.path() + "/debug", link = dir.path() + "/link", victim = dir.path() + "/victim";
     std::ofstream(victim).flush();
     ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
@@ -98,6 +108,27 @@ TEST(SysinfoLinuxTest, DebugChannelWritesItsFileButNotThroughALink) {
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
     EXPECT_EQ(text(file) + "|" + text(victim), "line\n|");
+}
+
+// The DNS name is the resolver's canonical name of the node name; the
+// NetBIOS name is the node name's. In a child with both of its own.
+TEST(SysinfoLinuxTest, HostNamesFromTheNodeName) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a node name of its own";
+    TempDir dir;
+    const std::string hosts = dir.path() + "/hosts";
+    std::ofstream(hosts) << "192.0.2.7 ow-node.example.test ow-node\n";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::string dns, netbios;
+        _exit(unshare(CLONE_NEWUTS | CLONE_NEWNS) || sethostname("ow-node", 7) ||
+                      mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+                      mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) ? 2
+              : Os::Default()->System()->ComputerDnsName(&dns) && Os::Default()->System()->ComputerNetbiosName(&netbios) &&
+                      dns + "|" + netbios == "ow-node.example.test|OW-NODE" ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(status, 0) << "1: other names; 2: no namespace";
 }
 
 // The system's name in os-release text, and the end trimmed off DMI texts.

@@ -1,5 +1,6 @@
 // The interactive user's token and key under HKEY_USERS, on the fake and on
 // the Linux backend's /proc scan.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
@@ -12,6 +13,7 @@
 #include <tuple>
 
 #include "fakes/fake_os.h"
+#include "fakes/temp_dir.h"
 #include "lumenutil/system_info.h"
 #include "platform/linux/users_linux.h"
 
@@ -114,6 +116,29 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     std::string name = "untouched";
     EXPECT_FALSE(linuxusers::PasswdEntry(4000000000u, &name, &home));
     EXPECT_EQ(name, "untouched");
+}
+
+// A hidden command gets the host's environment with the executable's folder
+// first on PATH, no signal blocked or ignored, and only the three standard
+// descriptors, on /dev/null.
+TEST(LinuxUsersTest, HiddenCommandStartsClean) {
+    TempDir dir;
+    const std::string out = dir.path() + "/out", exe = std::filesystem::read_symlink("/proc/self/exe").string();
+    setenv("OW_HIDDEN", "kept", 1);
+    const int leaked = open("/dev/null", O_RDONLY);
+    sigset_t usr1, mask;
+    sigemptyset(&usr1), sigaddset(&usr1, SIGUSR1);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &usr1, &mask), 0);
+    const auto hup = signal(SIGHUP, SIG_IGN);
+    std::unique_ptr<Os> os(NewDefaultOs());
+    EXPECT_TRUE(os->Users()->StartHiddenCommand("cmd /C (grep ^Sig[BI] /proc/self/status; ls /proc/self/fd; echo "
+                                                "$OW_HIDDEN ${PATH%%:*}; readlink /proc/self/fd/2) >" + out + "~; mv " +
+                                                out + "~ " + out));
+    signal(SIGHUP, hup), pthread_sigmask(SIG_SETMASK, &mask, nullptr), close(leaked), unsetenv("OW_HIDDEN");
+    std::string text;
+    for (int i = 0; i < 1000 && !linuxusers::ReadWholeFile(out, 4096, &text); ++i) usleep(10000);
+    EXPECT_EQ(text, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n0\n1\n2\n3\nkept " +
+                        exe.substr(0, exe.rfind('/')) + "\n/dev/null\n");
 }
 
 // The finder returns the process it found last while that one answers to

@@ -7,6 +7,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -81,7 +82,7 @@ public:
         const std::string host(u.nodename, strnlen(u.nodename, sizeof(u.nodename)));
         std::string fqdn = CanonicalHostName(host.c_str());
         if (fqdn.empty()) fqdn = host;
-        if (fqdn.size() > 255) fqdn.resize(255);
+        fqdn.resize(std::min<size_t>(fqdn.size(), 255));
         *name = fqdn;
         return true;
     }

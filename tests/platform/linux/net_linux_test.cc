@@ -124,8 +124,9 @@ TEST(HoldsIPv4RouteChangeTest, Table) {
 }
 
 // A request armed from a thread inside a namespace watches that one (the
-// watcher's and the backend's): a request armed twice is one; a pending request sleeps without a time-out,
-// so Cancel (and at the end the destructor) must wake it.
+// watcher's and the backend's): a request armed twice is one; a pending
+// request sleeps without a time-out, so Cancel (and at the end the
+// destructor) must wake it.
 TEST(RouteWatcherTest, OnlyTheArmingNamespaceSetsTheEvent) {
     if (!NetnsReady()) GTEST_SKIP() << "needs root and the ip tool";
     TestNetns armed("a"), other("b");

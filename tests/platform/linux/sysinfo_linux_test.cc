@@ -42,6 +42,11 @@ TEST(SysinfoLinuxTest, AdministratorsGroupsAndAdapterNames) {
     for (const char* g : {"adm", "root", "staff", "Sudo"}) EXPECT_FALSE(linuxsys::IsAdministratorsGroup(g)) << g;
     uint32_t c = 0;
     for (const char* bad : {"lo/../..", "..", "", "no-such-if0"}) EXPECT_FALSE(linuxsys::AdapterCharacteristics(bad, &c));
+    static int inThisProgram;  // the main program's name is the one it was started by
+    std::string path = "unchanged";
+    EXPECT_FALSE(linuxsys::ModuleFileName(reinterpret_cast<Handle>(8), &path));
+    EXPECT_TRUE(linuxsys::ModuleFileName(&inThisProgram, &path));
+    EXPECT_EQ(path, program_invocation_name);
     if (geteuid() != 0) return;
     EXPECT_TRUE(linuxsys::ProcessIsAdministrator());
     EXPECT_EQ(AsOtherUser([] { return linuxsys::ProcessIsAdministrator() ? 1 : 0; }), 0) << "nobody is in no such group";

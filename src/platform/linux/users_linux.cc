@@ -337,15 +337,13 @@ int OpenUserObject(const std::string& ownerSid, const std::string& path, bool di
     struct stat st;
     uint32_t uid = 0;
     const bool knownUser = UidOfSid(ownerSid, &uid);
-    if (fstat(fd, &st) != 0) {
-        close(fd);
-        return -1;
-    }
-    const bool kindOk = directory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode);
-    const bool ownerOk = st.st_uid == 0 || (knownUser && st.st_uid == uid);
+    const bool statted = fstat(fd, &st) == 0;
+    const bool kindOk = statted && (directory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
+    const bool ownerOk = statted && (st.st_uid == 0 || (knownUser && st.st_uid == uid));
     if (!kindOk || !ownerOk) {
         close(fd);
-        *why = UserFileRead::kRefused;
+        // A descriptor that cannot be judged is a failure, not a refusal.
+        if (statted) *why = UserFileRead::kRefused;
         return -1;
     }
     return fd;

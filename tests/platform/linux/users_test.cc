@@ -107,9 +107,9 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     ASSERT_EQ(TokenByName(os.get(), self, token, session), UTIL_OK);
     std::string user, home;
     EXPECT_TRUE(os->Users()->ImpersonatedUserName(token, &user));
-    EXPECT_TRUE(os->Users()->ExpandForUser(token, "%UserProfile%|%APPDATA%|%nosuch%", &home));
+    EXPECT_TRUE(os->Users()->ExpandForUser(token, "%UserProfile%|%APPDATA%|%nosuch%|%path%", &home));
     const struct passwd* pw = getpwuid(getuid());
-    EXPECT_EQ(user + ":" + home, std::string(pw->pw_name) + ":" + pw->pw_dir + "|" + pw->pw_dir + "|%nosuch%");
+    EXPECT_EQ(user + ":" + home, std::string(pw->pw_name) + ":" + pw->pw_dir + "|" + pw->pw_dir + "|%nosuch%|" + getenv("PATH"));
     EXPECT_EQ(os->Kernel()->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
     EXPECT_TRUE(os->Kernel()->CloseObject(token));
     // A user id without an account has no name and no home.

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -42,11 +43,11 @@ std::vector<std::string> CommandEnvironment(const std::string& exeDir) {
     for (int sig = 1; sig != NSIG; ++sig) {
         if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
     }
-    if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(devNull, 1) < 0 || dup2(devNull, 2) < 0) _exit(126);
+    if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(devNull, 1) < 0 || dup2(devNull, 2) < 0) _exit(EXIT_FAILURE);
     // close_range where the kernel has it, else a walk of /proc/self/fd.
     closefrom(STDERR_FILENO + 1);
     execve("/bin/sh", const_cast<char* const*>(argv), envp);
-    _exit(127);
+    _exit(EXIT_FAILURE);  // the command's own status is read by nobody
 }
 
 }  // namespace
@@ -67,10 +68,10 @@ bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDi
     if (devNull < 0) return false;
     const pid_t child = fork();
     if (child == 0) {
-        if (setpgid(0, 0) != 0) _exit(1);
+        if (setpgid(0, 0) != 0) _exit(EXIT_FAILURE);
         const pid_t grandchild = fork();
         if (grandchild == 0) RunCommand(argv, envp.data(), devNull);
-        _exit(grandchild > 0 ? 0 : 1);
+        _exit(grandchild > 0 ? EXIT_SUCCESS : EXIT_FAILURE);
     }
     close(devNull);
     if (child < 0) return false;

@@ -134,6 +134,15 @@ struct RouteWatcher::Request {
         CloseFd(&sock);
         CloseFd(&wake);
     }
+
+    // Any count on the eventfd wakes the watcher; the flag tells it why.
+    void Cancel() {
+        cancelled = true;
+        const uint64_t one = 1;
+        if (write(wake, &one, sizeof one) < 0) {
+            // Cannot fail short of a full counter; the flag is set anyway.
+        }
+    }
 };
 
 RouteWatcher::RouteWatcher(std::function<bool(Handle)> setEvent) : setEvent_(std::move(setEvent)) {}
@@ -143,11 +152,7 @@ RouteWatcher::~RouteWatcher() {
     {
         std::lock_guard<std::mutex> lock(mu_);
         for (auto& kv : pending_) {
-            kv.second->cancelled = true;
-            uint64_t one = 1;
-            if (write(kv.second->wake, &one, sizeof one) < 0) {
-                // Cannot fail short of a full counter; the flag is set anyway.
-            }
+            kv.second->Cancel();
             all.push_back(std::move(kv.second));
         }
         pending_.clear();
@@ -198,11 +203,7 @@ void RouteWatcher::Cancel(Handle event) {
         std::lock_guard<std::mutex> lock(mu_);
         auto it = pending_.find(event);
         if (it != pending_.end()) {
-            it->second->cancelled = true;
-            uint64_t one = 1;
-            if (write(it->second->wake, &one, sizeof one) < 0) {
-                // Cannot fail short of a full counter; the flag is set anyway.
-            }
+            it->second->Cancel();
             done.push_back(std::move(it->second));
             pending_.erase(it);
         }

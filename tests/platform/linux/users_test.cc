@@ -109,7 +109,8 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     EXPECT_TRUE(os->Users()->ImpersonatedUserName(token, &user));
     EXPECT_TRUE(os->Users()->ExpandForUser(token, "%UserProfile%|%APPDATA%|%nosuch%|%path%", &home));
     const struct passwd* pw = getpwuid(getuid());
-    EXPECT_EQ(user + ":" + home, std::string(pw->pw_name) + ":" + pw->pw_dir + "|" + pw->pw_dir + "|%nosuch%|" + getenv("PATH"));
+    EXPECT_EQ(user + ":" + home,
+              std::string(pw->pw_name) + ":" + pw->pw_dir + "|" + pw->pw_dir + "|%nosuch%|" + getenv("PATH"));
     EXPECT_EQ(os->Kernel()->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
     EXPECT_TRUE(os->Kernel()->CloseObject(token));
     // A user id without an account has no name and no home.
@@ -133,8 +134,7 @@ TEST(LinuxUsersTest, HiddenCommandStartsClean) {
     signal(SIGHUP, hup), close(leaked), unsetenv("OW_HIDDEN");
     std::string text;
     for (int i = 0; i < 1000 && !linuxusers::ReadWholeFile(out, 4096, &text); ++i) usleep(10000);
-    EXPECT_EQ(text, "SigIgn:\t0000000000000000\n0\n1\n2\n3\nkept " +
-                        exe.substr(0, exe.rfind('/')) + "\n/dev/null\n");
+    EXPECT_EQ(text, "SigIgn:\t0000000000000000\n0\n1\n2\n3\nkept " + exe.substr(0, exe.rfind('/')) + "\n/dev/null\n");
 }
 
 // The finder returns the process it found last while that one answers to

@@ -24,21 +24,12 @@ bool SetTimeouts(int fd) {
            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) == 0;
 }
 
-// Each call is bounded by the socket's time-outs; a time-out ends the transfer.
-bool SendAll(int fd, const uint8_t* data, size_t size) {
+// All of size bytes through io (a send or a recv). Each call is bounded by
+// the socket's time-outs; a time-out, like an end of stream, ends the transfer.
+template <typename Byte, typename Io>
+bool TransferAll(Byte* data, size_t size, Io io) {
     while (size > 0) {
-        const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool ReceiveAll(int fd, uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = recv(fd, data, size, 0);
+        const ssize_t n = io(data, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         data += n;
@@ -102,7 +93,9 @@ int32_t DeviceTable::Control(DeviceHandle device, uint32_t code, const void* inp
     if (fd < 0 || (input == nullptr && inputLength != 0)) return 0;
     const std::vector<uint8_t> frame = nfw::EncodeFrame(code, input, inputLength);
     uint8_t answer[nfw::kAnswerBytes] = {0};
-    if (!SendAll(fd, frame.data(), frame.size()) || !ReceiveAll(fd, answer, sizeof(answer))) return 0;
+    const auto sendTo = [fd](const uint8_t* p, size_t n) { return send(fd, p, n, MSG_NOSIGNAL); };
+    const auto receiveFrom = [fd](uint8_t* p, size_t n) { return recv(fd, p, n, 0); };
+    if (!TransferAll(frame.data(), frame.size(), sendTo) || !TransferAll(answer, sizeof(answer), receiveFrom)) return 0;
     return nfw::GetU32(answer) != 0 ? 1 : 0;
 }
 

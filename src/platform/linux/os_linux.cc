@@ -48,10 +48,12 @@ std::string CanonicalHostName(const char* host) {
 // The SID form of a Unix user, as Samba maps it.
 std::string UnixUserSid(uint32_t uid) { return "S-1-22-1-" + std::to_string(uid); }
 
-// The environment holds names as written; Windows compares them without case.
-constexpr size_t kMaxExpandedEnvBytes = 32767;
+// Windows's limit on an expanded environment string, which is also
 // OutputDebugStringA's own limit on one line.
-constexpr size_t kMaxDebugLine = 32767;
+constexpr size_t kMaxExpandedEnvBytes = 32767;
+constexpr size_t kMaxDebugLine = kMaxExpandedEnvBytes;
+
+// The environment holds names as written; Windows compares them without case.
 bool EnvValue(const std::string& upperName, std::string* value) {
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
         const char* eq = std::strchr(*e, '=');

@@ -102,20 +102,24 @@ TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
 }
 
 // The DNS name is the resolver's canonical name of the node name (at most
-// 255 bytes); the NetBIOS name is the node name's. In a child with its own.
-TEST(SysinfoLinuxTest, HostNamesFromTheNodeName) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root for a node name of its own";
+// 255 bytes); the NetBIOS name is the node name's; the system's name is
+// read from the first 64 KiB of os-release. In a child with its own files.
+TEST(SysinfoLinuxTest, NamesOfTheHostAndTheSystem) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a node name and files of its own";
     TempDir dir;
     const std::string hosts = dir.path() + "/hosts", fqdn = "ow-node." + std::string(250, 'n') + ".test";
     std::ofstream(hosts) << "192.0.2.7 " << fqdn << " ow-node\n";
+    std::ofstream(dir.path() + "/os-release") << "NAME=early\n#" << std::string(65523, 'x') << "\nPRETTY_NAME=past 64 KiB\n";
     const pid_t pid = fork();
     if (pid == 0) {
         std::string dns, netbios;
         _exit(unshare(CLONE_NEWUTS | CLONE_NEWNS) || sethostname("ow-node", 7) ||
                       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
-                      mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) ? 2
+                      mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) ||
+                      mount((dir.path() + "/os-release").c_str(), "/etc/os-release", nullptr, MS_BIND, nullptr) ? 2
               : Os::Default()->System()->ComputerDnsName(&dns) && Os::Default()->System()->ComputerNetbiosName(&netbios) &&
-                      dns + "|" + netbios == fqdn.substr(0, 255) + "|OW-NODE" ? 0 : 1);
+                      dns + "|" + netbios + "|" + linuxsys::SystemInfoFacts().ownName ==
+                          fqdn.substr(0, 255) + "|OW-NODE|early" ? 0 : 1);
     }
     int status = -1;
     EXPECT_TRUE(waitpid(pid, &status, 0) == pid && status == 0) << status << " (256: other names; 512: no namespace)";

@@ -31,29 +31,33 @@ constexpr milliseconds kEventBound{10000};
 
 bool NetnsReady() { return geteuid() == 0 && Shell("ip -V"); }
 
-// "lo 127.0.0.1, owv0 198.51.100.7": each adapter with its addresses.
+// "owv0 66u 198.51.100.7": each adapter with the sizes of its current and
+// permanent addresses, whether it is up (and wireless), and its addresses.
 std::string Text(const std::vector<AdapterInfo>& list) {
     std::string s;
     for (const AdapterInfo& a : list) {
-        s += (s.empty() ? "" : ", ") + a.name;
+        s += (s.empty() ? "" : ", ") + a.name + " " + std::to_string(a.mac.size() * 10 + a.permanentMac.size()) +
+             (a.up ? "u" : "") + (a.wireless ? "w" : "");
         for (const std::string& ip : a.ipv4) s += " " + ip;
     }
     return s;
 }
 
 // As GetAdaptersInfo lists them, at each step: no loopback, an alias label
-// under its device, a down adapter (or one without an address) as "0.0.0.0".
+// under its device, a down adapter (or one without an address) as "0.0.0.0",
+// up only with a carrier.
 TEST(GetAdaptersTest, ListFollowsTheInterfaces) {
     if (!NetnsReady()) GTEST_SKIP() << "needs root and the ip tool";
     TestNetns ns("adapters");
     ASSERT_TRUE(ns.ok()) << "cannot make " << ns.name();
     const std::vector<std::pair<const char*, std::string>> steps = {
-        {"link add owv0 type veth peer name owv1", "owv1 0.0.0.0, owv0 0.0.0.0"},
-        {"addr add 198.51.100.9/24 dev owv1", "owv1 0.0.0.0, owv0 0.0.0.0"},
-        {"link set owv0 up", "owv1 0.0.0.0, owv0 0.0.0.0"},
-        {"addr add 198.51.100.7/24 dev owv0 label owv0:1", "owv1 0.0.0.0, owv0 198.51.100.7"},
-        {"addr add 198.51.100.8/24 dev owv0", "owv1 0.0.0.0, owv0 198.51.100.7 198.51.100.8"},
-        {"link set owv0 down", "owv1 0.0.0.0, owv0 0.0.0.0"},
+        {"link add owv0 type veth peer name owv1", "owv1 66 0.0.0.0, owv0 66 0.0.0.0"},
+        {"addr add 198.51.100.9/24 dev owv1", "owv1 66 0.0.0.0, owv0 66 0.0.0.0"},
+        {"link set owv0 up", "owv1 66 0.0.0.0, owv0 66 0.0.0.0"},
+        {"addr add 198.51.100.7/24 dev owv0 label owv0:1", "owv1 66 0.0.0.0, owv0 66 198.51.100.7"},
+        {"addr add 198.51.100.8/24 dev owv0", "owv1 66 0.0.0.0, owv0 66 198.51.100.7 198.51.100.8"},
+        {"link set owv1 up", "owv1 66u 198.51.100.9, owv0 66u 198.51.100.7 198.51.100.8"},
+        {"link set owv0 down", "owv1 66 198.51.100.9, owv0 66 0.0.0.0"},
         {"link del owv0", ""},
     };
     ASSERT_TRUE(ns.RunInside([&] {

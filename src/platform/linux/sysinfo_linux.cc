@@ -197,7 +197,7 @@ bool FileAccessTime(const std::string& path, CalendarTime* local) {
     local->day = static_cast<uint16_t>(tm.tm_mday);
     local->hour = static_cast<uint16_t>(tm.tm_hour);
     local->minute = static_cast<uint16_t>(tm.tm_min);
-    local->second = static_cast<uint16_t>(tm.tm_sec > 59 ? 59 : tm.tm_sec);
+    local->second = static_cast<uint16_t>(std::min(tm.tm_sec, 59));  // a leap second as the one before
     local->milliseconds = static_cast<uint16_t>(st.st_atim.tv_nsec / 1000000);
     return true;
 }

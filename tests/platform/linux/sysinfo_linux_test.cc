@@ -6,6 +6,8 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
+#include <time.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -99,6 +101,21 @@ TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
     EXPECT_EQ(text(file) + "|" + text(victim), std::string(32767, 'x') + "|");
+    // A file's access time in local calendar time, here UTC; none before 1970.
+    setenv("TZ", "UTC", 1), tzset();
+    for (const auto& [atime, want] : {std::pair<timespec, std::string>{{1700000000, 987000000}, "2023 11 14 2 22:13:20.987"},
+                                      {{0, 0}, "1970 1 1 4 0:0:0.0"}, {{-1, 0}, "none"}}) {
+        const timespec times[2] = {atime, {0, UTIME_OMIT}};
+        ASSERT_EQ(utimensat(AT_FDCWD, victim.c_str(), times, 0), 0);
+        CalendarTime t;
+        char got[64] = "none";
+        if (linuxsys::FileAccessTime(victim, &t)) {
+            std::snprintf(got, sizeof got, "%u %u %u %u %u:%u:%u.%u", t.year, t.month, t.day, t.dayOfWeek, t.hour,
+                          t.minute, t.second, t.milliseconds);
+        }
+        EXPECT_EQ(got, want);
+    }
+    unsetenv("TZ"), tzset();
 }
 
 // The DNS name is the resolver's canonical name of the node name (at most

@@ -101,6 +101,14 @@ TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
         return std::string(std::istreambuf_iterator<char>(in), {});
     };
     EXPECT_EQ(text(file) + "|" + text(victim), std::string(32767, 'x') + "|");
+    if (geteuid() == 0) {  // another user's file is not written to, but by that user
+        ASSERT_EQ(chown(victim.c_str(), 65534, 65534) | chmod(victim.c_str(), 0666) | chmod(dir.path().c_str(), 0755), 0);
+        setenv("OUTLINKWATCH_DEBUG_LOG", victim.c_str(), 1);
+        os->System()->DebugOutput("root\n");
+        EXPECT_EQ(AsOtherUser([] { return std::unique_ptr<Os>(NewDefaultOs())->System()->DebugOutput("nobody\n"), 0; }), 0);
+        unsetenv("OUTLINKWATCH_DEBUG_LOG");
+        EXPECT_EQ(text(victim), "nobody\n");
+    }
     // A file's access time in local calendar time, here UTC; none before 1970.
     setenv("TZ", "UTC", 1), tzset();
     for (const auto& [atime, want] : {std::pair<timespec, std::string>{{1700000000, 987000000}, "2023 11 14 2 22:13:20.987"},

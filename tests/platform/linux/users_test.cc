@@ -190,6 +190,7 @@ TEST(LinuxUsersTest, ProcTexts) {
         {"", "", "\n", "Name:\nUid:\t4294967295\nGid:\tx", "x", "|||no|0"},
         {"", "", "", "Name:\nGid: 7\nUid: 4294967295z", "x", "|||4294967295|7|0"},
         {"", "", "ow_integration_\n", "", "OW_INTEGRATION_TESTS.EXE", "||ow_integration_|no|1"},
+        {"", "", "ow_integratio.e\n", "", "OW_INTEGRATIO.EXE", "||ow_integratio.e|no|1"},  // only with ".exe" is it cut
         {"/x/other", "", "ow_integration_", "", "ow_integration_tests", "other||ow_integration_|no|0"},
         {"/opt/agentui", "/opt/agentui", "agentui", "", "agent", "agentui|agentui|agentui|no|0"},
         {"/x/.exe", "", "", "", ".exe", ".exe|||no|0"},  // no name is asked for

@@ -150,14 +150,14 @@ RouteWatcher::RouteWatcher(std::function<bool(Handle)> setEvent) : setEvent_(std
 RouteWatcher::~RouteWatcher() {
     std::vector<std::unique_ptr<Request>> all;
     {
+        // The maps go with this object; a cancelled watcher no longer looks
+        // at them, so they keep only the emptied places.
         std::lock_guard<std::mutex> lock(mu_);
         for (auto& kv : pending_) {
             kv.second->Cancel();
             all.push_back(std::move(kv.second));
         }
-        pending_.clear();
         for (auto& r : finished_) all.push_back(std::move(r));
-        finished_.clear();
     }
     Finish(&all);
 }

@@ -112,6 +112,12 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     EXPECT_EQ(user + ":" + home,
               std::string(pw->pw_name) + ":" + pw->pw_dir + "|" + pw->pw_dir + "|%nosuch%|" + getenv("PATH"));
     EXPECT_EQ(os->Kernel()->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
+    const auto openFds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
+    const auto fds = openFds();  // a read stopped early leaves no descriptor behind
+    EXPECT_EQ(os->Files()->ReadUserFile(key, std::filesystem::read_symlink("/proc/self/exe").string(),
+                                        [](std::string_view) { return false; }),
+              UserFileRead::kRead);
+    EXPECT_EQ(openFds(), fds);
     EXPECT_TRUE(os->Kernel()->CloseObject(token));
     // A user id without an account has no name and no home.
     std::string name = "untouched";

@@ -357,14 +357,7 @@ std::string NarrowToUtf16(const std::string& narrow) {
             continue;
         }
         i += seq.length;
-        uint32_t cp = seq.codePoint;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            AppendUnit(&out, 0xD800u + (cp >> 10));
-            AppendUnit(&out, 0xDC00u + (cp & 0x3FF));
-        } else {
-            AppendUnit(&out, cp);
-        }
+        EncodeUtf16(seq.codePoint, [&out](char32_t unit) { AppendUnit(&out, unit); });
     }
     return out;
 }
@@ -378,8 +371,8 @@ std::string Utf16ToNarrow(const std::string& utf16) {
     };
     for (size_t i = 0; i < units; ++i) {
         const uint32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
-            AppendUtf8(0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00), &out);
+        if (IsHighSurrogate(u) && i + 1 < units && IsLowSurrogate(unit(i + 1))) {
+            AppendUtf8(CombineSurrogates(u, unit(i + 1)), &out);
             ++i;
         } else if (u >= 0xDC80 && u <= 0xDCFF) {
             out.push_back(static_cast<char>(u - 0xDC00));  // a byte that was not UTF-8

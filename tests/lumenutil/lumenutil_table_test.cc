@@ -94,6 +94,21 @@ TEST_F(UtilTableTest, FileAttributeCodes) {
     fs::permissions(Path("readonly.txt"), fs::perms::owner_write, fs::perm_options::add);
 }
 
+// The guards release a real handle, never null or the invalid marker, and
+// leave their variable null.
+TEST_F(UtilTableTest, GuardsReleaseOnlyRealHandles) {
+    const Handle event = fake_.Kernel()->CreateEventObject(nullptr, true, false);
+    int module = 0;
+    for (Handle h : {event, lumenutil::InvalidHandleValue(), Handle{}}) {
+        HANDLE held = h;
+        HMODULE lib = h == event ? reinterpret_cast<HMODULE>(&module) : reinterpret_cast<HMODULE>(h);
+        { lumenutil::CAutoCloseHandle a(held); lumenutil::CAutoFreeLibrary b(lib); }
+        EXPECT_TRUE(held == nullptr && lib == nullptr);
+    }
+    EXPECT_FALSE(fake_.Kernel()->CloseObject(event)) << "closed by the guard";
+    EXPECT_EQ(fake_.unloadedModules, std::vector<Handle>{&module});
+}
+
 TEST(UtilDecisionTest, VirtualMachineFromFirmwareTexts) {
     struct Row {
         FirmwareFacts f;
@@ -183,6 +198,13 @@ TEST_F(UtilTableTest, SystemNamesAndLanguage) {
     major = minor = build = 7;
     EXPECT_TRUE(LumenSystemInfo::GetNtVersionNumbers(major, minor, build));
     EXPECT_EQ(major * 10000 + minor * 100 + build, 100000u);
+    // Only Server 2003 takes the R2 mark; the NT build number, when known, wins.
+    OsVersionFacts& v = fake_.versionFacts;
+    s.serverR2 = true, s.productInfo = 0, s.buildNumber = 9;
+    v.ntMajor = 5, v.ntMinor = 2, v.productType = 3, v.ntBuild = 3790;
+    EXPECT_EQ(LumenSystemInfo::GetOSDetailInformation(), "Microsoft Windows Server 2003 R2 Standard Edition (build 3790), 64-bit");
+    v.ntMajor = 6, v.ntMinor = 0, v.productType = 1, v.ntBuild = 0;
+    EXPECT_EQ(LumenSystemInfo::GetOSDetailInformation(), "Microsoft Windows Vista Professional Edition (build 9), 64-bit");
     s.processorArchitecture = kArchArm64;
     EXPECT_FALSE(LumenSystemInfo::OSIs64bit()) << "as Windows counts: AMD64 and IA64 only";
 

@@ -276,14 +276,20 @@ TYPED_TEST(LumenRegTest, ResultCodes) {
     EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, ie, cut, 5, OSTYPE_X86), UTIL_OK);
     EXPECT_TRUE(std::strlen(day) == 10 && std::string(day, 4) == cut) << day << " " << cut;
     EXPECT_EQ(LumenReg::QueryRegKeyModifyTime(HKEY_USERS, ie + "\\Nope", day, 16, OSTYPE_X86), UTIL_E_OPENKEY);
-    // The deepest key an export file holds below its hive is made; one level more is refused.
+    // The deepest key and the longest names an export file holds below its
+    // hive are made; one level or one byte more is refused.
+    const std::string longest(regfile::kMaxNameBytes, 'n');
     std::string deep = "S";
-    for (size_t i = 1; i < regfile::kMaxKeyDepth; ++i) deep += "\\k";
+    for (size_t i = 2; i < regfile::kMaxKeyDepth; ++i) deep += "\\k";
+    deep += "\\" + longest;
     HKEY key = nullptr;
+    EXPECT_EQ(this->b_.reg->CreateKey(HKEY_USERS, "S\\" + longest + "n", kRegAccessCreate, &key), kErrorInvalidParameter);
     ASSERT_EQ(this->b_.reg->CreateKey(HKEY_USERS, deep, kRegAccessCreate, &key), kErrorSuccess);
     uint32_t type = 0, one = 1;
-    ASSERT_EQ(this->b_.reg->SetValue(key, "d", 4, reinterpret_cast<const uint8_t*>(&one), 4), kErrorSuccess);
-    EXPECT_EQ(this->b_.reg->QueryValue(key, "d", &type, nullptr, nullptr), kErrorSuccess);
+    const auto* data = reinterpret_cast<const uint8_t*>(&one);
+    EXPECT_EQ(this->b_.reg->SetValue(key, longest + "n", 4, data, 4), kErrorInvalidParameter);
+    ASSERT_EQ(this->b_.reg->SetValue(key, longest, 4, data, 4), kErrorSuccess);
+    EXPECT_EQ(this->b_.reg->QueryValue(key, longest, &type, nullptr, nullptr), kErrorSuccess);
     EXPECT_EQ(type, 4u) << "a value's type comes back with it";
     this->b_.reg->CloseKey(key);
     EXPECT_EQ(this->b_.reg->CreateKey(HKEY_USERS, deep + "\\k", kRegAccessCreate, &key), kErrorInvalidParameter);

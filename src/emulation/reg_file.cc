@@ -450,30 +450,5 @@ bool Write(const Key& root, std::string* file) {
     return file->size() <= kMaxFileBytes;
 }
 
-bool SameTree(const Key& a, const Key& b) {
-    std::vector<std::pair<std::string, const Key*>> left, right;
-    ForEachKey(a, [&](const Key& k, const std::string& p) {
-        left.emplace_back(p, &k);
-        return true;
-    });
-    ForEachKey(b, [&](const Key& k, const std::string& p) {
-        right.emplace_back(p, &k);
-        return true;
-    });
-    if (left.size() != right.size()) return false;
-    for (size_t i = 0; i < left.size(); ++i) {
-        if (left[i].first != right[i].first) return false;
-        const auto& va = left[i].second->values;
-        const auto& vb = right[i].second->values;
-        if (va.size() != vb.size()) return false;
-        for (auto x = va.begin(), y = vb.begin(); x != va.end(); ++x, ++y) {
-            if (x->second.name != y->second.name || x->second.type != y->second.type || x->second.data != y->second.data) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
 }  // namespace regfile
 }  // namespace outlinkwatch

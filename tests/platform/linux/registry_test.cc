@@ -99,17 +99,7 @@ TEST(RegFileTest, ParseTable) {
         ASSERT_TRUE(regfile::Write(root, &file));
         EXPECT_EQ(file.compare(0, 2, "\xFF\xFE"), 0);
         ASSERT_TRUE(regfile::Parse(file, &again, &error)) << error;
-        EXPECT_TRUE(regfile::SameTree(root, again)) << Dump(again);
-    }
-    // A tree differs from another in any key path, value count, name, type or data.
-    regfile::Key base, other;
-    std::string error;
-    ASSERT_TRUE(regfile::Parse("REGEDIT4\n[A]\n\"x\"=\"1\"\n", &base, &error));
-    for (const char* body : {"[B]\n\"x\"=\"1\"", "[A]\n\"x\"=\"1\"\n\"y\"=\"1\"", "[A]\n\"y\"=\"1\"",
-                             "[A]\n\"x\"=hex(1):31,00,00,00", "[A]\n\"x\"=\"2\"", "[A]\n\"x\"=\"1\"\n[A\\B]"}) {
-        other = regfile::Key();
-        ASSERT_TRUE(regfile::Parse(std::string("REGEDIT4\n") + body + "\n", &other, &error)) << body;
-        EXPECT_FALSE(regfile::SameTree(base, other) || regfile::SameTree(other, base)) << body;
+        EXPECT_EQ(Dump(again), c.dump);
     }
 }
 

@@ -16,7 +16,7 @@ constexpr size_t kMaxSections = 96;
 // No entry has this id (ids have the top bit clear): take the first.
 constexpr uint32_t kAnyEntry = 0xFFFFFFFFu;
 constexpr uint32_t kMaxDirectoryEntries = 4096;
-constexpr size_t kMaxQueryBytes = 259;  // the 260-byte query buffer with its terminator
+constexpr size_t kQueryBufferBytes = 260;  // the query with its terminator
 
 uint16_t Le16(const std::string& b, size_t at) {
     return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
@@ -211,7 +211,7 @@ bool VersionBlockItem(const std::string& block, const std::string& item, std::st
         translation.valueEnd - translation.valueStart < 4) {
         return false;
     }
-    char query[kMaxQueryBytes + 1];
+    char query[kQueryBufferBytes];
     std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", Le16(block, translation.valueStart),
                   Le16(block, translation.valueStart + 2), item.c_str());
     Node text;

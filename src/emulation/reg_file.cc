@@ -131,7 +131,8 @@ private:
         }
         if (value.name.size() > kMaxNameBytes) return Fail("value name too long");
         while (pos < line.size() && IsBlank(line[pos])) ++pos;
-        if (pos >= line.size() || line[pos] != '=') return Fail("'=' missing after the value name");
+        // pos stays within the line or just past it, where the string's terminator is read.
+        if (line[pos] != '=') return Fail("'=' missing after the value name");
         ++pos;
         while (pos < line.size() && IsBlank(line[pos])) ++pos;
 
@@ -171,7 +172,7 @@ private:
                 value.type = t;
                 pos = close + 1;
             }
-            if (pos >= line.size() || line[pos] != ':') return Fail("':' missing after hex");
+            if (line[pos] != ':') return Fail("':' missing after hex");
             ++pos;
             if (!HexList(&line, pos, &value.data)) return false;
             if (wide_ && (value.type == kRegSz || value.type == kRegExpandSz || value.type == kRegMultiSz)) {

@@ -313,6 +313,9 @@ TEST(UtilDecisionTest, VirtualMachineFromFirmwareTexts) {
         SCOPED_TRACE(r.f.systemVendor + "/" + r.f.productName);
         EXPECT_EQ(lumenutil::VirtualMachineKind(r.f), r.kind);
     }
+    DWORD kind = 99;  // the process's own machine, read once
+    const bool vm = LumenSystemInfo::isVirtualMachine(kind);
+    EXPECT_EQ(vm, kind != 0);
 }
 
 // The account of a SID, answered by the fake as a system would, and the
@@ -448,6 +451,8 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     EXPECT_FALSE(LumenSystemInfo::GetPhyMacAddress("tun0", tun) || LumenSystemInfo::GetPhyMacAddress("unknown0", tun));
     EXPECT_TRUE(LumenSystemInfo::GetCurrConnRealMac(conn));
     EXPECT_EQ(mac + " " + wlan + " " + tun + " " + conn, "00-1A-2B-00-00-01 10-20-30-40-50-60 none 00-1A-2B-00-00-01");
+    fake_.adapters.erase(fake_.adapters.begin(), fake_.adapters.begin() + 2);  // tun0, left physical, has no address
+    EXPECT_FALSE(LumenSystemInfo::GetCurrConnRealMac(conn));
 
     // A module path without a folder is all file name.
     std::string file, folder = "stale";

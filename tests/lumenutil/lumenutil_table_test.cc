@@ -415,8 +415,8 @@ TEST_F(UtilTableTest, SystemNamesAndLanguage) {
 TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     fake_.exePath = Path("agent");
     fake_.adapters = {
-        {"eth0", {"192.0.2.1"}, "", {0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, {0, 0x1a, 0x2b, 0, 0, 1}, true, false},
-        {"wlan0", {"192.0.2.2"}, "", {0x10, 0x20, 0x30, 0x40, 0x50, 0x60}, {}, true, true},
+        {"eth0", {"192.0.2.1"}, "", {0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e}, {2, 0x1a, 0x2b, 3, 4, 1}, true, false},
+        {"wlan0", {"192.0.2.2"}, "", {0x10, 0x20, 0x30, 0x40, 0x50, 0x60}, {0, 0, 0, 0, 0, 0}, true, true},
         {"tun0", {"192.0.2.3"}, "", {}, {}, true, false},
         {"br0", {"192.0.2.4"}, "", {2, 0, 0, 0, 0, 9}, {}, true, false},
         {"eth1", {"0.0.0.0"}, "", {0, 0, 0, 0, 0, 7}, {}, false, false},
@@ -445,12 +445,12 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     EXPECT_TRUE(LumenSystemInfo::GetActivePhyIntf(physical));
     EXPECT_EQ(physical, (std::list<std::string>{"eth0", "wlan0", "tun0"}));
 
-    // The burned-in address, else the current one where the system does not tell.
+    // The burned-in address, else the current one where the system tells none (or all zeros).
     std::string mac, wlan, tun = "none", conn;
     EXPECT_TRUE(LumenSystemInfo::GetPhyMacAddress("eth0", mac) && LumenSystemInfo::GetPhyMacAddress("wlan0", wlan));
     EXPECT_FALSE(LumenSystemInfo::GetPhyMacAddress("tun0", tun) || LumenSystemInfo::GetPhyMacAddress("unknown0", tun));
     EXPECT_TRUE(LumenSystemInfo::GetCurrConnRealMac(conn));
-    EXPECT_EQ(mac + " " + wlan + " " + tun + " " + conn, "00-1A-2B-00-00-01 10-20-30-40-50-60 none 00-1A-2B-00-00-01");
+    EXPECT_EQ(mac + " " + wlan + " " + tun + " " + conn, "02-1A-2B-03-04-01 10-20-30-40-50-60 none 02-1A-2B-03-04-01");
     fake_.adapters.erase(fake_.adapters.begin(), fake_.adapters.begin() + 2);  // tun0, left physical, has no address
     EXPECT_FALSE(LumenSystemInfo::GetCurrConnRealMac(conn));
 

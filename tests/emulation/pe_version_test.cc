@@ -1,11 +1,15 @@
-// Version resources of Windows files read on Linux, on DLLs the build makes
-// with the mingw resource compiler (64-bit, and the same image turned into
-// a 32-bit one), and through LumenFile on the backend of this build.
+// The emulation's parsers. Version resources of Windows files read on
+// Linux, on DLLs the build makes with the mingw resource compiler (64-bit,
+// and the same image turned into a 32-bit one), and through LumenFile on the
+// backend of this build. Percent variables: known names (looked up in
+// capitals) are replaced, others and a lone '%' stay as written; a result of
+// exactly cap bytes fits.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "lumenutil/file_util.h"
+#include "emulation/expand_vars.h"
 #include "emulation/pe_version.h"
 
 namespace outlinkwatch {
@@ -119,6 +123,20 @@ TEST(PeVersionTest, BlockBounds) {
         std::string value = "unchanged";
         EXPECT_EQ(VersionBlockItem(r.block, "FileVersion", &value), r.value != nullptr);
         EXPECT_EQ(value, r.value ? r.value : "unchanged");
+    }
+}
+
+TEST(ExpandVarsTest, Table) {
+    const auto lookup = [](const std::string& name, std::string* value) {
+        return (name == "HOME" || name == "X") && (*value = "/h", true);
+    };
+    const struct { const char* text; size_t cap; const char* out; } rows[] = {
+        {"%home%/x%", 5, "/h/x%"}, {"%home%/x%", 4, nullptr}, {"%%a%x%", 5, "%%a/h"}, {"%HOME%", 2, "/h"},
+        {"%HOME%", 1, nullptr}};
+    for (const auto& r : rows) {
+        std::string out = "unchanged";
+        EXPECT_EQ(ExpandPercentVariables(r.text, r.cap, lookup, &out), r.out != nullptr) << r.text << " " << r.cap;
+        EXPECT_EQ(out, r.out ? r.out : "unchanged") << r.text << " " << r.cap;
     }
 }
 

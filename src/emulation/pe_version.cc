@@ -236,8 +236,7 @@ bool VersionBlockItem(const std::string& block, const std::string& item, std::st
 
 bool PeFileVersionItem(const std::string& path, const std::string& item, std::string* value) {
     if (path.empty() || path.find('\0') != std::string::npos) return false;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    std::error_code ec;  // set as well for anything but a regular file
     const uint64_t fileSize = std::filesystem::file_size(path, ec);
     if (ec) return false;
     std::ifstream in(path, std::ios::binary);

@@ -43,6 +43,7 @@ TEST(PeVersionTest, ItemsOfBuiltImages) {
             EXPECT_EQ(lumenutil::LumenFile::GetFileVerInfo(path.c_str(), r.item, out), lumenutil::UTIL_OK);
             EXPECT_EQ(out, r.value ? r.value : "unchanged");
         }
+        EXPECT_FALSE(PeFileVersionItem(dir, "FileVersion", nullptr)) << "a directory";
         // The same image with one header field changed is refused, unless
         // it stays within bounds (the last two: 3 directories, 96 sections).
         std::ifstream in(dir + "/version" + bits + ".dll", std::ios::binary);

@@ -63,6 +63,23 @@ inline void AppendUtf8(char32_t c, std::string* out) {
     }
 }
 
+// UTF-16 surrogate halves, and the code point a high and a low half make.
+inline bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u < 0xDC00; }
+inline bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u < 0xE000; }
+inline char32_t CombineSurrogates(char32_t high, char32_t low) { return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00); }
+
+// Passes c to put as UTF-16 units: one below U+10000, else a surrogate pair.
+template <typename Put>
+inline void EncodeUtf16(char32_t c, Put put) {
+    if (c < 0x10000) {
+        put(c);
+        return;
+    }
+    c -= 0x10000;
+    put(0xD800 + (c >> 10));
+    put(0xDC00 + (c & 0x3FF));
+}
+
 // One UTF-8 sequence of text at pos (pos < text.size()), read with bounds.
 // length is 0 when the byte at pos cannot begin a sequence (0x80..0xC1,
 // 0xF5..0xFF) or a continuation byte is missing; otherwise it counts the

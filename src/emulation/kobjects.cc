@@ -122,6 +122,7 @@ uint32_t EmulatedKernelObjects::WaitForObjects(const Handle* handles, uint32_t c
         objs.push_back(std::move(o));
     }
     const auto deadline = std::chrono::steady_clock::now() + Scaled(timeoutMs);
+    bool timedOut = false;
     for (;;) {
         for (uint32_t i = 0; i < count; ++i) {
             if (Ready(*objs[i])) {
@@ -129,18 +130,12 @@ uint32_t EmulatedKernelObjects::WaitForObjects(const Handle* handles, uint32_t c
                 return kWaitObject0 + i;
             }
         }
-        if (timeoutMs == 0) return kWaitTimeout;
+        // After a time-out that was one last look: a signal may have come with it.
+        if (timeoutMs == 0 || timedOut) return kWaitTimeout;
         if (timeoutMs == kInfinite) {
             cv_.wait(lock);
-        } else if (cv_.wait_until(lock, deadline) == std::cv_status::timeout) {
-            // One last look: a signal may have come with the time-out.
-            for (uint32_t i = 0; i < count; ++i) {
-                if (Ready(*objs[i])) {
-                    Take(*objs[i]);
-                    return kWaitObject0 + i;
-                }
-            }
-            return kWaitTimeout;
+        } else {
+            timedOut = cv_.wait_until(lock, deadline) == std::cv_status::timeout;
         }
     }
 }

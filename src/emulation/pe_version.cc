@@ -1,5 +1,6 @@
 #include "emulation/pe_version.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -12,8 +13,10 @@ namespace {
 
 constexpr uint16_t kResourceTypeVersion = 16;
 constexpr size_t kMaxSections = 96;
+// No entry has this id (ids have the top bit clear): take the first.
+constexpr uint32_t kAnyEntry = 0xFFFFFFFFu;
 constexpr uint32_t kMaxDirectoryEntries = 4096;
-constexpr size_t kMaxQueryBytes = 259;  // the 260-byte query buffer with its terminator
+constexpr size_t kQueryBufferBytes = 260;  // the query with its terminator
 
 uint16_t Le16(const std::string& b, size_t at) {
     return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
@@ -26,24 +29,22 @@ struct Section {
     uint32_t va, virtualSize, rawSize, rawOffset;
 };
 
-// A file offset for an address inside the image, with the bytes that follow
-// it in the same section.
-bool RvaToOffset(const std::vector<Section>& sections, uint32_t rva, uint64_t* offset, uint64_t* avail) {
+// A file offset for an address inside the image; returns how many bytes
+// follow it in the same section, 0 when no section backs it with file bytes.
+uint64_t RvaToOffset(const std::vector<Section>& sections, uint32_t rva, uint64_t* offset) {
     for (const Section& s : sections) {
-        const uint64_t span = s.virtualSize > s.rawSize ? s.virtualSize : s.rawSize;
+        const uint64_t span = std::max(s.virtualSize, s.rawSize);
         if (rva < s.va || rva - s.va >= span) continue;
         const uint32_t delta = rva - s.va;
-        if (delta >= s.rawSize) return false;  // not backed by the file
         *offset = static_cast<uint64_t>(s.rawOffset) + delta;
-        *avail = s.rawSize - delta;
-        return true;
+        return s.rawSize - std::min(delta, s.rawSize);
     }
-    return false;
+    return 0;
 }
 
 // The entry of a resource directory to follow: the one with wantId when
-// given and present, else the first. Returns its OffsetToData field.
-bool PickEntry(const ReadAtFn& read, uint64_t dirOffset, long wantId, uint32_t* target) {
+// present, else the first (never for the version type). Returns its OffsetToData field.
+bool PickEntry(const ReadAtFn& read, uint64_t dirOffset, uint32_t wantId, uint32_t* target) {
     std::string head;
     if (!read(dirOffset, 16, &head)) return false;
     uint32_t count = static_cast<uint32_t>(Le16(head, 12)) + Le16(head, 14);
@@ -56,7 +57,7 @@ bool PickEntry(const ReadAtFn& read, uint64_t dirOffset, long wantId, uint32_t* 
         const uint32_t name = Le32(entries, i * 8);
         const uint32_t data = Le32(entries, i * 8 + 4);
         const bool isId = (name & 0x80000000u) == 0;
-        if (wantId >= 0 && isId && name == static_cast<uint32_t>(wantId)) {
+        if (isId && name == wantId) {
             *target = data;
             return true;
         }
@@ -176,14 +177,15 @@ bool PeVersionBlock(const ReadAtFn& read, std::string* block) {
         const size_t at = i * 40;
         sections.push_back(Section{Le32(table, at + 12), Le32(table, at + 8), Le32(table, at + 16), Le32(table, at + 20)});
     }
-    uint64_t root = 0, rootAvail = 0;
-    if (!RvaToOffset(sections, resourceRva, &root, &rootAvail)) return false;
+    uint64_t root = 0;
+    const uint64_t rootAvail = RvaToOffset(sections, resourceRva, &root);
+    if (rootAvail == 0) return false;
 
     // Type, then name, then language; offsets below the leaf are relative
     // to the directory's start and must stay inside its section.
     uint32_t target = 0;
     uint64_t dir = root;
-    const long wanted[3] = {kResourceTypeVersion, 1, -1};
+    const uint32_t wanted[3] = {kResourceTypeVersion, 1, kAnyEntry};
     for (int level = 0; level < 3; ++level) {
         if (!PickEntry(read, dir, wanted[level], &target)) return false;
         const bool subdirectory = (target & 0x80000000u) != 0;
@@ -196,9 +198,8 @@ bool PeVersionBlock(const ReadAtFn& read, std::string* block) {
     if (!read(dir, 16, &leaf)) return false;
     const uint32_t dataRva = Le32(leaf, 0);
     const uint32_t dataSize = Le32(leaf, 4);
-    uint64_t dataOffset = 0, dataAvail = 0;
-    if (dataSize == 0 || dataSize > kMaxVersionBlockBytes || !RvaToOffset(sections, dataRva, &dataOffset, &dataAvail) ||
-        dataSize > dataAvail) {
+    uint64_t dataOffset = 0;
+    if (dataSize == 0 || dataSize > kMaxVersionBlockBytes || dataSize > RvaToOffset(sections, dataRva, &dataOffset)) {
         return false;
     }
     return read(dataOffset, dataSize, block);
@@ -210,7 +211,7 @@ bool VersionBlockItem(const std::string& block, const std::string& item, std::st
         translation.valueEnd - translation.valueStart < 4) {
         return false;
     }
-    char query[kMaxQueryBytes + 1];
+    char query[kQueryBufferBytes];
     std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", Le16(block, translation.valueStart),
                   Le16(block, translation.valueStart + 2), item.c_str());
     Node text;
@@ -220,10 +221,10 @@ bool VersionBlockItem(const std::string& block, const std::string& item, std::st
     for (size_t p = text.valueStart; p + 2 <= text.end; p += 2) {
         char32_t c = Le16(block, p);
         if (c == 0) break;
-        if (c >= 0xD800 && c < 0xDC00 && p + 4 <= text.end) {
+        if (IsHighSurrogate(c) && p + 4 <= text.end) {
             const char32_t low = Le16(block, p + 2);
-            if (low >= 0xDC00 && low < 0xE000) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            if (IsLowSurrogate(low)) {
+                c = CombineSurrogates(c, low);
                 p += 2;
             }
         }
@@ -235,8 +236,7 @@ bool VersionBlockItem(const std::string& block, const std::string& item, std::st
 
 bool PeFileVersionItem(const std::string& path, const std::string& item, std::string* value) {
     if (path.empty() || path.find('\0') != std::string::npos) return false;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    std::error_code ec;  // set as well for anything but a regular file
     const uint64_t fileSize = std::filesystem::file_size(path, ec);
     if (ec) return false;
     std::ifstream in(path, std::ios::binary);

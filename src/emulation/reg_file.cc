@@ -131,7 +131,8 @@ private:
         }
         if (value.name.size() > kMaxNameBytes) return Fail("value name too long");
         while (pos < line.size() && IsBlank(line[pos])) ++pos;
-        if (pos >= line.size() || line[pos] != '=') return Fail("'=' missing after the value name");
+        // pos stays within the line or just past it, where the string's terminator is read.
+        if (line[pos] != '=') return Fail("'=' missing after the value name");
         ++pos;
         while (pos < line.size() && IsBlank(line[pos])) ++pos;
 
@@ -171,7 +172,7 @@ private:
                 value.type = t;
                 pos = close + 1;
             }
-            if (pos >= line.size() || line[pos] != ':') return Fail("':' missing after hex");
+            if (line[pos] != ':') return Fail("':' missing after hex");
             ++pos;
             if (!HexList(&line, pos, &value.data)) return false;
             if (wide_ && (value.type == kRegSz || value.type == kRegExpandSz || value.type == kRegMultiSz)) {
@@ -357,14 +358,7 @@ std::string NarrowToUtf16(const std::string& narrow) {
             continue;
         }
         i += seq.length;
-        uint32_t cp = seq.codePoint;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            AppendUnit(&out, 0xD800u + (cp >> 10));
-            AppendUnit(&out, 0xDC00u + (cp & 0x3FF));
-        } else {
-            AppendUnit(&out, cp);
-        }
+        EncodeUtf16(seq.codePoint, [&out](char32_t unit) { AppendUnit(&out, unit); });
     }
     return out;
 }
@@ -378,8 +372,8 @@ std::string Utf16ToNarrow(const std::string& utf16) {
     };
     for (size_t i = 0; i < units; ++i) {
         const uint32_t u = unit(i);
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
-            AppendUtf8(0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00), &out);
+        if (IsHighSurrogate(u) && i + 1 < units && IsLowSurrogate(unit(i + 1))) {
+            AppendUtf8(CombineSurrogates(u, unit(i + 1)), &out);
             ++i;
         } else if (u >= 0xDC80 && u <= 0xDCFF) {
             out.push_back(static_cast<char>(u - 0xDC00));  // a byte that was not UTF-8
@@ -455,31 +449,6 @@ bool Write(const Key& root, std::string* file) {
     }
     *file = "\xFF\xFE" + NarrowToUtf16(crlf);
     return file->size() <= kMaxFileBytes;
-}
-
-bool SameTree(const Key& a, const Key& b) {
-    std::vector<std::pair<std::string, const Key*>> left, right;
-    ForEachKey(a, [&](const Key& k, const std::string& p) {
-        left.emplace_back(p, &k);
-        return true;
-    });
-    ForEachKey(b, [&](const Key& k, const std::string& p) {
-        right.emplace_back(p, &k);
-        return true;
-    });
-    if (left.size() != right.size()) return false;
-    for (size_t i = 0; i < left.size(); ++i) {
-        if (left[i].first != right[i].first) return false;
-        const auto& va = left[i].second->values;
-        const auto& vb = right[i].second->values;
-        if (va.size() != vb.size()) return false;
-        for (auto x = va.begin(), y = vb.begin(); x != va.end(); ++x, ++y) {
-            if (x->second.name != y->second.name || x->second.type != y->second.type || x->second.data != y->second.data) {
-                return false;
-            }
-        }
-    }
-    return true;
 }
 
 }  // namespace regfile

@@ -74,9 +74,6 @@ bool Parse(const std::string& bytes, Key* root, std::string* error);
 // False when it would not fit in kMaxFileBytes (file is then of no use).
 bool Write(const Key& root, std::string* file);
 
-// Whether two trees hold the same keys and values (names compared exactly).
-bool SameTree(const Key& a, const Key& b);
-
 // Narrow text to UTF-16LE bytes and back (see above for bytes that are not
 // UTF-8). An odd trailing byte of the UTF-16 side is kept as it is.
 std::string NarrowToUtf16(const std::string& narrow);

@@ -12,12 +12,11 @@ namespace {
 constexpr char32_t kReplacement = 0xFFFD;
 
 void PutWide(char32_t c, std::wstring* out) {
-    if (sizeof(wchar_t) == 2 && c >= 0x10000) {
-        c -= 0x10000;
-        out->push_back(static_cast<wchar_t>(0xD800 + (c >> 10)));
-        out->push_back(static_cast<wchar_t>(0xDC00 + (c & 0x3FF)));
+    const auto put = [out](char32_t unit) { out->push_back(static_cast<wchar_t>(unit)); };
+    if constexpr (kWideIsUtf16) {
+        EncodeUtf16(c, put);
     } else {
-        out->push_back(static_cast<wchar_t>(c));
+        put(c);
     }
 }
 
@@ -26,12 +25,12 @@ void PutWide(char32_t c, std::wstring* out) {
 std::string WideToUtf8(const std::wstring& wide) {
     std::string out;
     for (size_t i = 0; i < wide.size(); ++i) {
+        // Windows' wchar_t is an unsigned 16-bit unit already.
         char32_t c = static_cast<char32_t>(wide[i]);
-        if (sizeof(wchar_t) == 2) c &= 0xFFFF;
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size()) {
+        if (IsHighSurrogate(c) && i + 1 < wide.size()) {
             const char32_t low = static_cast<char32_t>(wide[i + 1]) & 0xFFFF;
-            if (low >= 0xDC00 && low < 0xE000) {
-                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            if (IsLowSurrogate(low)) {
+                c = CombineSurrogates(c, low);
                 ++i;
             }
         }

@@ -8,6 +8,8 @@
 
 namespace outlinkwatch {
 
+constexpr bool kWideIsUtf16 = sizeof(wchar_t) == 2;
+
 std::string WideToUtf8(const std::wstring& wide);
 std::wstring Utf8ToWide(const std::string& text);
 

@@ -118,9 +118,11 @@ std::atomic<const LangMap*> g_langMap{nullptr};
 std::mutex g_langMapMutex;
 // Maps replaced by a reload; kept until unload, since a reader may hold
 // one. Plain storage: the unload hook may run after static destructors.
-constexpr size_t kMaxRetiredLangMaps = 64;
-const LangMap* g_retiredLangMaps[kMaxRetiredLangMaps];
-size_t g_nRetiredLangMaps = 0;
+struct RetiredLangMap {
+    const LangMap* map;
+    RetiredLangMap* next;
+};
+RetiredLangMap* g_retiredLangMaps = nullptr;
 
 // Publishes a fresh map when it loaded, when none is published yet, or when
 // forced; an empty one read again is dropped, so that looking again while
@@ -132,7 +134,7 @@ const LangMap* LoadGlobalLangMap(bool force) {
     if (!force && old != nullptr && !map->loaded()) return old;
     const LangMap* published = map.release();  // lives until the module is unloaded
     old = g_langMap.exchange(published, std::memory_order_acq_rel);
-    if (old != nullptr && g_nRetiredLangMaps < kMaxRetiredLangMaps) g_retiredLangMaps[g_nRetiredLangMaps++] = old;
+    if (old) g_retiredLangMaps = new RetiredLangMap{old, g_retiredLangMaps};
     return published;
 }
 }  // namespace
@@ -157,7 +159,11 @@ void ReloadLangMapForTesting() {
 void ReleaseLangMaps() {
     std::lock_guard<std::mutex> lock(g_langMapMutex);
     delete g_langMap.exchange(nullptr, std::memory_order_acq_rel);
-    while (g_nRetiredLangMaps > 0) delete g_retiredLangMaps[--g_nRetiredLangMaps];
+    while (RetiredLangMap* retired = g_retiredLangMaps) {
+        g_retiredLangMaps = retired->next;
+        delete retired->map;
+        delete retired;
+    }
 }
 
 uint32_t ReadIniWithOverride(outlinkwatch::Os* os, const char* section, const char* key, const char* defaultValue,

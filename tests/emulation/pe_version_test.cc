@@ -1,9 +1,15 @@
-// Version resources of Windows files read on Linux, on DLLs the build makes
-// with the mingw resource compiler (64-bit, and the same image turned into
-// a 32-bit one), and through LumenFile on the backend of this build.
+// The emulation's parsers. Version resources of Windows files read on
+// Linux, on DLLs the build makes with the mingw resource compiler (64-bit,
+// and the same image turned into a 32-bit one), and through LumenFile on the
+// backend of this build. Percent variables: known names (looked up in
+// capitals) are replaced, others and a lone '%' stay as written; a result of
+// exactly cap bytes fits.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "lumenutil/file_util.h"
+#include "emulation/expand_vars.h"
 #include "emulation/pe_version.h"
 
 namespace outlinkwatch {
@@ -36,6 +42,26 @@ TEST(PeVersionTest, ItemsOfBuiltImages) {
             std::string out = "unchanged";
             EXPECT_EQ(lumenutil::LumenFile::GetFileVerInfo(path.c_str(), r.item, out), lumenutil::UTIL_OK);
             EXPECT_EQ(out, r.value ? r.value : "unchanged");
+        }
+        EXPECT_FALSE(PeFileVersionItem(dir, "FileVersion", nullptr)) << "a directory";
+        // The same image with one header field changed is refused, unless
+        // it stays within bounds (the last two: 3 directories, 96 sections).
+        std::ifstream in(dir + "/version" + bits + ".dll", std::ios::binary);
+        const std::string image((std::istreambuf_iterator<char>(in)), {});
+        ASSERT_GT(image.size(), 0x400u);
+        const size_t pe = static_cast<uint8_t>(image[0x3C]) | static_cast<uint8_t>(image[0x3D]) << 8;
+        const size_t dirs = pe + 24 + (image[pe + 25] == 2 ? 108 : 92);  // the count, then the directories
+        const struct { size_t at; std::string bytes; bool found; } patches[] = {
+            {0, "X", false}, {pe + 1, "Q", false}, {pe + 6, std::string(2, '\0'), false}, {pe + 6, "a", false},
+            {pe + 24, "\x0c", false}, {dirs, "\x02", false}, {dirs + 20, std::string(4, '\0'), false},
+            {dirs + 24, std::string(4, '\0') + "\x01", false}, {dirs, "\x03", true}, {pe + 6, "`", true}};
+        for (const auto& p : patches) {
+            std::string damaged = image, block;
+            damaged.replace(p.at, p.bytes.size(), p.bytes);
+            const ReadAtFn read = [&](uint64_t at, size_t n, std::string* out) {
+                return at + n <= damaged.size() && (*out = damaged.substr(at, n), true);
+            };
+            EXPECT_EQ(PeVersionBlock(read, &block), p.found) << bits << " at " << p.at;
         }
     }
 }
@@ -98,6 +124,20 @@ TEST(PeVersionTest, BlockBounds) {
         std::string value = "unchanged";
         EXPECT_EQ(VersionBlockItem(r.block, "FileVersion", &value), r.value != nullptr);
         EXPECT_EQ(value, r.value ? r.value : "unchanged");
+    }
+}
+
+TEST(ExpandVarsTest, Table) {
+    const auto lookup = [](const std::string& name, std::string* value) {
+        return (name == "HOME" || name == "X") && (*value = "/h", true);
+    };
+    const struct { const char* text; size_t cap; const char* out; } rows[] = {
+        {"%home%/x%", 5, "/h/x%"}, {"%home%/x%", 4, nullptr}, {"%%a%x%", 5, "%%a/h"}, {"%HOME%", 2, "/h"},
+        {"%HOME%", 1, nullptr}};
+    for (const auto& r : rows) {
+        std::string out = "unchanged";
+        EXPECT_EQ(ExpandPercentVariables(r.text, r.cap, lookup, &out), r.out != nullptr) << r.text << " " << r.cap;
+        EXPECT_EQ(out, r.out ? r.out : "unchanged") << r.text << " " << r.cap;
     }
 }
 

@@ -141,15 +141,6 @@ bool FakeOs::ReadFileBytes(const std::string& path, size_t cap, std::string* tex
 }
 
 // The newest NT family, as the agent's own machines run.
-OsVersionFacts FakeOs::VersionFacts() {
-    OsVersionFacts facts;
-    facts.versionExOk = facts.ntNumbersOk = true;
-    facts.platformId = 2;
-    facts.major = facts.ntMajor = 10;
-    facts.productType = 1;
-    return facts;
-}
-
 uint32_t FakeKernel::WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) {
     {
         std::lock_guard<std::mutex> lock(os_->mu_);

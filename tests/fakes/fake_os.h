@@ -85,7 +85,7 @@ public:
                            const FileText& path, uint32_t size, FileText* value) override {
         return Utf8ProfileString(this, section, key, defaultValue, path, size, value);
     }
-    OsVersionFacts VersionFacts() override;
+    OsVersionFacts VersionFacts() override { return versionFacts; }
     void SleepMs(uint32_t ms) override;
     bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) override;
     bool Adapters(AdapterDetail detail, std::vector<AdapterInfo>* out, uint32_t* error) override;
@@ -189,7 +189,8 @@ public:
                               const std::function<bool(std::string_view)>& piece) override;
     bool ListUserDirectory(const std::string& ownerSid, const std::string& dir, size_t cap,
                            std::vector<DirEntry>* entries) override;
-    bool UnloadModule(Handle module) override { return module != nullptr; }
+    bool UnloadModule(Handle module) override { return unloadedModules.push_back(module), module != nullptr; }
+    std::vector<Handle> unloadedModules;
     // Only the executable has a path.
     bool ModuleFileName(Handle module, std::string* path) override {
         return module == nullptr && (*path = Locked([&] { return exePath; }), true);
@@ -286,6 +287,7 @@ public:
     // Windows attribute is a property of the file and not of the caller.
     // The rest is set by the test.
     SystemFacts systemFacts;
+    OsVersionFacts versionFacts{true, true, 2, 10, 0, 10, 0, 0, 1};  // Windows 10, a workstation
     std::map<std::string, uint32_t> adapterCharacteristics;
     std::map<std::string, std::string> accountNames;  // SID text -> name
 

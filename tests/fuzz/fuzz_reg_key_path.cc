@@ -29,9 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t got = sizeof out;
     if (reg.SetValue(made, "v", regfile::kRegSz, reinterpret_cast<const uint8_t*>("ab"), 3) != kErrorSuccess ||
         reg.QueryValue(opened, "v", nullptr, out, &got) != kErrorSuccess || got != 3 || out[1] != 'b') __builtin_trap();
-    std::string file, error;
+    std::string file, error, again;
     regfile::Key back;
-    Check(!regfile::Write(reg.root, &file) || (regfile::Parse(file, &back, &error) && regfile::SameTree(reg.root, back)));
+    Check(!regfile::Write(reg.root, &file) || (regfile::Parse(file, &back, &error) && regfile::Write(back, &again) && again == file));
     Check(reg.CloseKey(made) == kErrorSuccess && reg.CloseKey(opened) == kErrorSuccess && reg.OpenHandles() == 0);
     // The key itself goes (not the hive's root); then it no longer opens.
     if (reg.DeleteKey(HKEY_USERS, path, 0) != (path.empty() ? kErrorInvalidParameter : kErrorSuccess)) __builtin_trap();

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "base/text.h"
@@ -234,21 +232,7 @@ bool VersionBlockItem(const std::string& block, const std::string& item, std::st
     return true;
 }
 
-bool PeFileVersionItem(const std::string& path, const std::string& item, std::string* value) {
-    if (path.empty() || path.find('\0') != std::string::npos) return false;
-    std::error_code ec;  // set as well for anything but a regular file
-    const uint64_t fileSize = std::filesystem::file_size(path, ec);
-    if (ec) return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    const ReadAtFn read = [&in, fileSize](uint64_t offset, size_t length, std::string* out) {
-        if (offset > fileSize || length > fileSize - offset) return false;
-        out->assign(length, '\0');
-        in.clear();
-        in.seekg(static_cast<std::streamoff>(offset));
-        in.read(&(*out)[0], static_cast<std::streamsize>(length));
-        return in.gcount() == static_cast<std::streamsize>(length);
-    };
+bool PeVersionItem(const ReadAtFn& read, const std::string& item, std::string* value) {
     std::string block;
     return PeVersionBlock(read, &block) && VersionBlockItem(block, item, value);
 }

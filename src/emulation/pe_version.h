@@ -27,8 +27,8 @@ bool PeVersionBlock(const ReadAtFn& read, std::string* block);
 // item's text (UTF-16 turned into UTF-8). False when either is missing.
 bool VersionBlockItem(const std::string& block, const std::string& item, std::string* value);
 
-// Both on a file on disk; false for a file that cannot be read, is no PE
-// image (an ELF file, say) or lacks the item.
-bool PeFileVersionItem(const std::string& path, const std::string& item, std::string* value);
+// Both on an image; false for one that cannot be read, is no PE image (an
+// ELF file, say) or lacks the item.
+bool PeVersionItem(const ReadAtFn& read, const std::string& item, std::string* value);
 
 }  // namespace outlinkwatch

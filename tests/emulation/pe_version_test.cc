@@ -5,12 +5,15 @@
 // capitals) are replaced, others and a lone '%' stay as written; a result of
 // exactly cap bytes fits.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
 #include "lumenutil/file_util.h"
 #include "emulation/expand_vars.h"
 #include "emulation/pe_version.h"
+#include "platform/os.h"
 
 namespace outlinkwatch {
 namespace {
@@ -37,13 +40,21 @@ TEST(PeVersionTest, ItemsOfBuiltImages) {
             const std::string path = dir + "/" + r.file + bits + ".dll";
             SCOPED_TRACE(path + " " + r.item);
             std::string value = "unchanged";
-            EXPECT_EQ(PeFileVersionItem(path, r.item, &value), r.value != nullptr);
+            EXPECT_EQ(Os::Default()->Files()->FileVersionItem(path, r.item, &value), r.value != nullptr);
             EXPECT_EQ(value, r.value ? r.value : "unchanged");
             std::string out = "unchanged";
             EXPECT_EQ(lumenutil::LumenFile::GetFileVerInfo(path.c_str(), r.item, out), lumenutil::UTIL_OK);
             EXPECT_EQ(out, r.value ? r.value : "unchanged");
         }
-        EXPECT_FALSE(PeFileVersionItem(dir, "FileVersion", nullptr)) << "a directory";
+        // Judged on the open file: a folder, a FIFO or a link in an image's place is no image.
+        const std::string fifo = ::testing::TempDir() + "ow_fifo.dll", link = ::testing::TempDir() + "ow_link.dll";
+        std::remove(fifo.c_str()), std::remove(link.c_str());
+        ASSERT_TRUE(mkfifo(fifo.c_str(), 0600) == 0 && symlink((dir + "/version64.dll").c_str(), link.c_str()) == 0);
+        for (const std::string& path : {dir, fifo, link}) {
+            std::string value;
+            EXPECT_FALSE(Os::Default()->Files()->FileVersionItem(path, "FileVersion", &value)) << path;
+        }
+        std::remove(fifo.c_str()), std::remove(link.c_str());
         // The same image with one header field changed is refused, unless
         // it stays within bounds (the last two: 3 directories, 96 sections).
         std::ifstream in(dir + "/version" + bits + ".dll", std::ios::binary);

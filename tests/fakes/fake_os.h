@@ -9,6 +9,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -297,7 +299,13 @@ public:
         return FileExists(path) && (*local = CalendarTime{2024, 2, 4, 29, 12, 0, 0, 0}, true);
     }
     bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override {
-        return PeFileVersionItem(path, item, value);
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(path, ec)) return false;
+        std::ifstream in(path, std::ios::binary);
+        const std::string image((std::istreambuf_iterator<char>(in)), {});
+        return PeVersionItem([&](uint64_t at, size_t n, std::string* out) {
+            return at <= image.size() && n <= image.size() - at && (*out = image.substr(at, n), true);
+        }, item, value);
     }
     SystemFacts SystemInfoFacts() override { return systemFacts; }
     bool AccountNameOfSid(const std::string& sidText, std::string* name) override {

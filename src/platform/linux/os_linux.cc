@@ -323,7 +323,18 @@ public:
     }
     // ELF files carry no version resource; Windows files keep theirs here too.
     bool FileVersionItem(const std::string& path, const std::string& item, std::string* value) override {
-        return value != nullptr && PeFileVersionItem(path, item, value);
+        uint64_t size = 0;
+        const int fd = value != nullptr ? linuxusers::OpenRegularFile(path, &size) : -1;
+        if (fd < 0) return false;
+        // A regular file's pread is whole unless the file ends first.
+        const ReadAtFn read = [fd, size](uint64_t offset, size_t length, std::string* out) {
+            if (offset > size || length > size - offset) return false;
+            out->assign(length, '\0');
+            return pread(fd, &(*out)[0], length, static_cast<off_t>(offset)) == static_cast<ssize_t>(length);
+        };
+        const bool found = PeVersionItem(read, item, value);
+        close(fd);
+        return found;
     }
     SystemFacts SystemInfoFacts() override { return linuxsys::SystemInfoFacts(); }
     bool ModuleFileName(Handle module, std::string* path) override { return linuxsys::ModuleFileName(module, path); }

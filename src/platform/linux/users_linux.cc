@@ -31,13 +31,9 @@ std::string_view FileNameOf(std::string_view path) {
     return cut == std::string_view::npos ? path : path.substr(cut + 1);
 }
 
-// The first cap bytes of a /proc file (these report a size of 0, so the
-// read goes until the end or the cap).
-bool ReadCapped(const std::string& path, size_t cap, std::string* text) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    // The buffer grows with what arrives (doubling from 4 KiB), so a small
-    // file costs a small buffer whatever the cap.
+// The first cap bytes of an open file. The buffer grows with what arrives
+// (doubling from 4 KiB), so a small file costs a small buffer whatever the cap.
+bool ReadCapped(int fd, size_t cap, std::string* text) {
     text->clear();
     bool ok = true;
     while (text->size() < cap) {
@@ -53,7 +49,6 @@ bool ReadCapped(const std::string& path, size_t cap, std::string* text) {
         }
         if (n == 0) break;
     }
-    close(fd);
     return ok;
 }
 
@@ -398,11 +393,26 @@ bool ListUserDirectory(const std::string& ownerSid, const std::string& dir, size
     return true;
 }
 
-bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) {
-    if (path.empty() || path.find('\0') != std::string::npos) return false;
+int OpenRegularFile(const std::string& path, uint64_t* size) {
+    if (path.empty() || path.find('\0') != std::string::npos) return -1;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
     struct stat st;
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return ReadCapped(path, cap, text);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    *size = static_cast<uint64_t>(st.st_size);
+    return fd;
+}
+
+bool ReadWholeFile(const std::string& path, size_t cap, std::string* text) {
+    uint64_t size = 0;
+    const int fd = OpenRegularFile(path, &size);
+    if (fd < 0) return false;
+    const bool ok = ReadCapped(fd, cap, text);
+    close(fd);
+    return ok;
 }
 
 }  // namespace linuxusers

@@ -96,7 +96,13 @@ UserFileRead ReadUserFile(const std::string& ownerSid, const std::string& path,
                           const std::function<bool(std::string_view)>& piece);
 bool ListUserDirectory(const std::string& ownerSid, const std::string& dir, size_t cap, std::vector<DirEntry>* entries);
 
-// Capped whole-file read on plain POSIX calls.
+// Opens a file for reading and judges the open descriptor, never the name:
+// no final link is followed, no open waits (a FIFO opens at once and is
+// then refused), and only a regular file is kept. The descriptor and the
+// file's size, or -1.
+int OpenRegularFile(const std::string& path, uint64_t* size);
+
+// Capped whole-file read of a file OpenRegularFile keeps.
 bool ReadWholeFile(const std::string& path, size_t cap, std::string* text);
 
 }  // namespace linuxusers

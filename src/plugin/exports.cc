@@ -8,15 +8,17 @@
 namespace {
 
 // The build date as "Mmm d yyyy": __DATE__ pads a day below 10 with a
-// second blank, which the record does not carry.
+// second blank, which the record does not carry. Made while compiling, so
+// a date longer than the text (or one starting with a blank) cannot reach
+// past either end of it: that would not compile.
 struct BuildDate {
-    char text[12];
+    char text[sizeof(__DATE__)];
 };
 constexpr BuildDate MakeBuildDate(const char* date) {
     BuildDate b{};
     int j = 0;
-    for (int i = 0; date[i] != '\0' && j < 11; ++i) {
-        if (date[i] == ' ' && date[i + 1] == ' ') continue;
+    for (int i = 0; date[i] != '\0'; ++i) {
+        if (date[i] == ' ' && date[i - 1] == ' ') continue;  // the second blank; a date starts with its month
         b.text[j++] = date[i];
     }
     return b;

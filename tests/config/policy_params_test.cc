@@ -79,6 +79,10 @@ TEST(PolicyParamsTest, RouteModeThroughThePolicy) {
     EXPECT_EQ(expanded, (std::list<std::string>{"10.0.0.0", "10.0.0.1"}));
     EXPECT_EQ(texts, (std::list<std::string>{"203.0.113.1", "203.0.113.2", "203.0.113.3"}));
     EXPECT_EQ(unresolved, std::list<std::string>{"nowhere.test"});
+    std::string server;  // the agent's own server, from its "Communication" component
+    EXPECT_FALSE(rig.policy->AgentServerAddress(&server));
+    rig.agent.SetCommunicationAddress("203.0.113.4");
+    EXPECT_TRUE(rig.policy->AgentServerAddress(&server) && server == "203.0.113.4");
     // A check first retries the names that did not resolve.
     rig.fake.resolutions["nowhere.test"] = {"203.0.113.4"};
     rig.policy->RunConnCheck();

@@ -16,11 +16,19 @@ namespace outlinkwatch {
 
 constexpr std::chrono::seconds kFaultWaitBound{20};
 
-// Holds adapter queries while closed, so a check can be caught in the middle.
-class GatedOs : public OsWrapper, NetworkWrapper {
+// Holds adapter queries while closed, so a check can be caught in the
+// middle; throws from the n-th adapter query, and makes the n-th mutex
+// creation and the n-th thread start fail.
+class FaultOs : public OsWrapper, NetworkWrapper, KernelWrapper {
 public:
-    explicit GatedOs(Os* target) : OsWrapper(target), NetworkWrapper(target->Network()) {}
+    explicit FaultOs(Os* target)
+        : OsWrapper(target), NetworkWrapper(target->Network()), KernelWrapper(target->Kernel()) {}
+    std::atomic<int> throwOnAdapterQuery{0};
+    std::atomic<int> failOnMutex{0};
+    std::atomic<int> failOnThread{0};
+
     NetworkService* Network() override { return this; }
+    KernelObjects* Kernel() override { return this; }
     void SetClosed(bool closed) {
         std::lock_guard<std::mutex> lock(mu_);
         closed_ = closed;
@@ -36,29 +44,6 @@ public:
         cv_.notify_all();
         cv_.wait_for(lock, kFaultWaitBound, [&] { return !closed_; });
         lock.unlock();
-        return NetworkWrapper::Adapters(detail, out, error);
-    }
-
-private:
-    std::mutex mu_;
-    std::condition_variable cv_;
-    bool closed_ = false;
-    int held_ = 0;
-};
-
-// Throws from the n-th adapter query, and makes the n-th mutex creation and
-// the n-th thread start fail.
-class FailingOs : public OsWrapper, NetworkWrapper, KernelWrapper {
-public:
-    explicit FailingOs(Os* target)
-        : OsWrapper(target), NetworkWrapper(target->Network()), KernelWrapper(target->Kernel()) {}
-    std::atomic<int> throwOnAdapterQuery{0};
-    std::atomic<int> failOnMutex{0};
-    std::atomic<int> failOnThread{0};
-
-    NetworkService* Network() override { return this; }
-    KernelObjects* Kernel() override { return this; }
-    bool Adapters(AdapterDetail detail, std::vector<AdapterInfo>* out, uint32_t* error) override {
         if (++adapterQueries_ == throwOnAdapterQuery.load()) throw std::runtime_error("adapter query failed");
         return NetworkWrapper::Adapters(detail, out, error);
     }
@@ -70,6 +55,10 @@ public:
     }
 
 private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool closed_ = false;
+    int held_ = 0;
     std::atomic<int> adapterQueries_{0};
     std::atomic<int> mutexes_{0};
     std::atomic<int> threads_{0};

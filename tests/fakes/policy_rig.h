@@ -13,11 +13,11 @@
 
 namespace outlinkwatch {
 
-enum class Wrap { kNone, kGated, kFailing, kBusyTimer };
+enum class Wrap { kNone, kFault, kBusyTimer };
 
 struct PolicyRig {
     explicit PolicyRig(Wrap wrap = Wrap::kNone) {
-        Os* const os[] = {&fake, &gate, &failing, &busy};
+        Os* const os[] = {&fake, &fault, &busy};
         previous = SetOsForTesting(os[static_cast<int>(wrap)]);
         policy = std::make_unique<CPolicy>();
         policy->SetAgent(&agent);
@@ -45,8 +45,7 @@ struct PolicyRig {
     int Checks() { return agent.CountLogs("[CPolicy::IsActivedNetwork]"); }
 
     FakeOs fake;
-    GatedOs gate{&fake};
-    FailingOs failing{&fake};
+    FaultOs fault{&fake};
     BusyTimerOs busy{&fake};
     RecordingAgent agent;
     Os* previous = nullptr;

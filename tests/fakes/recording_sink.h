@@ -49,13 +49,12 @@ public:
     }
     int HandleResult(std::string kind) override {
         calls.push_back("handle:" + kind);
-        return handled;
+        return 1;
     }
     int EnableProxy() override {
         calls.push_back("lift");
         return 1;
     }
-    int handled = 1;
     std::vector<std::string> calls;
 };
 

@@ -7,13 +7,6 @@
 namespace outlinkwatch {
 namespace {
 
-// Counts the fake's sleeps of one length from any thread; set before the threads start.
-std::function<int()> CountSleeps(FakeOs& fake, uint32_t ms) {
-    auto n = std::make_shared<std::atomic<int>>(0);
-    fake.sleepHook = [n, ms](uint32_t slept) { *n += slept == ms ? 1 : 0; };
-    return [n] { return n->load(); };
-}
-
 // Each way Exec fails starts no thread and answers the agent 1 (an
 // exception stays inside); a later Exec makes what is missing and starts.
 TEST(LifecycleTest, ExecFailurePathsStartNothing) {
@@ -29,10 +22,10 @@ TEST(LifecycleTest, ExecFailurePathsStartNothing) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        PolicyRig rig(Wrap::kFailing);
+        PolicyRig rig(Wrap::kFault);
         rig.policy->SetPolicyParams(row.params);
-        rig.failing.throwOnAdapterQuery = row.throwOnAdapterQuery;
-        rig.failing.failOnMutex = row.failOnMutex;
+        rig.fault.throwOnAdapterQuery = row.throwOnAdapterQuery;
+        rig.fault.failOnMutex = row.failOnMutex;
         const Monitor& m = rig.policy->m_monitor;
         EXPECT_EQ(rig.policy->Policy().Exec(0), 1);
         EXPECT_TRUE(m.m_hRouteThread == nullptr && m.m_hProxyThread == nullptr && m.m_hProxyMutex == nullptr);
@@ -48,8 +41,8 @@ TEST(LifecycleTest, ExecFailurePathsStartNothing) {
 // A monitor thread that could not start leaves the policy running with the
 // other: a repeated Exec starts no second one, and done stops the one.
 TEST(LifecycleTest, AThreadThatCouldNotStartLeavesTheOtherRunning) {
-    PolicyRig rig(Wrap::kFailing);
-    rig.failing.failOnThread = 2;  // the proxy thread
+    PolicyRig rig(Wrap::kFault);
+    rig.fault.failOnThread = 2;  // the proxy thread
     rig.policy->SetPolicyParams(PolicyRig::Params());
     ASSERT_EQ(rig.policy->Exec(0), 0);
     ASSERT_TRUE(rig.agent.WaitForLogs("Begin!!", 1));
@@ -152,11 +145,11 @@ TEST(LifecycleTest, ExecWhoseRearmFailsIsRetriedByTheThreads) {
 // A repeated Exec during a long check does not wait for it: the check is
 // asked to stop, and the next check reads the new parameters first.
 TEST(LifecycleTest, ExecDuringACheckReturnsAndTheNextCheckReadsTheParameters) {
-    PolicyRig rig(Wrap::kGated);
+    PolicyRig rig(Wrap::kFault);
     rig.Start();
-    rig.gate.SetClosed(true);
+    rig.fault.SetClosed(true);
     rig.fake.AdvanceTime(60000);
-    ASSERT_TRUE(rig.gate.WaitHeld());
+    ASSERT_TRUE(rig.fault.WaitHeld());
 
     rig.policy->SetPolicyParams({Param("Type", "0"), Param("TrancertAddr", "192.0.2.77")});
     CRouteTracer& tracer = rig.policy->m_connCheck.TracerForTesting();
@@ -165,7 +158,7 @@ TEST(LifecycleTest, ExecDuringACheckReturnsAndTheNextCheckReadsTheParameters) {
     EXPECT_EQ(tracer.m_bRouteChanged.load(), 1) << "the running trace is asked to stop";
     EXPECT_EQ(rig.policy->m_bParamsPending.load(), 1);
 
-    rig.gate.SetClosed(false);
+    rig.fault.SetClosed(false);
     rig.WaitIdle(2, 1);
     ASSERT_EQ(rig.fake.FireRouteChange(), 1);
     ASSERT_TRUE(rig.agent.WaitForLogs("TracertAddr 192.0.2.77", 1));
@@ -219,21 +212,22 @@ TEST(LifecycleTest, TimerTickBeforeExecSetsNothing) {
 }
 
 TEST(LifecycleTest, RouteChangeDuringACheckGivesExactlyOneMoreCheck) {
-    PolicyRig rig(Wrap::kGated);
-    const auto pauses = CountSleeps(rig.fake, 100);
+    std::atomic<int> pauses{0};  // outlives the rig's threads
+    PolicyRig rig(Wrap::kFault);
+    rig.fake.sleepHook = [&pauses](uint32_t ms) { pauses += ms == 100 ? 1 : 0; };
     rig.Start();
-    rig.gate.SetClosed(true);
+    rig.fault.SetClosed(true);
     rig.fake.AdvanceTime(60000);  // a cycle check starts and is held
-    ASSERT_TRUE(rig.gate.WaitHeld());
+    ASSERT_TRUE(rig.fault.WaitHeld());
     EXPECT_EQ(rig.fake.FireRouteChange(), 1) << "the request armed before the wait";
     EXPECT_EQ(rig.fake.FireRouteChange(), 0) << "no request while the check runs";
-    rig.gate.SetClosed(false);
+    rig.fault.SetClosed(false);
 
     ASSERT_TRUE(rig.agent.WaitForLogs("the route changed", 1));
     rig.WaitIdle(3, 1);
     EXPECT_EQ(rig.Checks(), 3) << "start, cycle, one for the change";
     EXPECT_EQ(rig.agent.CountLogs("the route changed"), 1);
-    EXPECT_EQ(pauses(), 2) << "a pause after the cycle check and after the change's";
+    EXPECT_EQ(pauses.load(), 2) << "a pause after the cycle check and after the change's";
 }
 
 // Timers armed while the timer's thread is busy (on Windows the window
@@ -263,9 +257,9 @@ TEST(LifecycleTest, RouteNotificationFailureIsRetried) {
 // An exception in a check is logged and the mutex released for the next
 // check (Exec's own address queries take the first three).
 TEST(LifecycleTest, ExceptionInACheckStaysInside) {
-    PolicyRig rig(Wrap::kFailing);
+    PolicyRig rig(Wrap::kFault);
     rig.policy->SetPolicyParams(PolicyRig::Params());
-    rig.failing.throwOnAdapterQuery = 3;
+    rig.fault.throwOnAdapterQuery = 3;
     ASSERT_EQ(rig.policy->Policy().Exec(0), 0);
     ASSERT_TRUE(rig.agent.WaitForLogs("Catch an exception when calling TracertCallback.", 1));
     ASSERT_TRUE(rig.fake.WaitForWaits(4, 1));

@@ -54,6 +54,18 @@ TEST(ProxyVerdictTest, Table) {
     }
 }
 
+// The interactive user's IE setting, and the Firefox profile's prefs.js.
+void PutIE(FakeOs& fake, uint32_t on, const std::string& server) {
+    const std::string key = std::string(kSid) + "\\" + kIESettingsKey;
+    fake.registry().PutValue(HKEY_USERS, key, "ProxyEnable", 4, std::string(reinterpret_cast<char*>(&on), 4));
+    fake.registry().PutValue(HKEY_USERS, key, "ProxyServer", 1, server + '\0');
+}
+void PutFirefox(const TempDir& home, int type, const std::string& host, const std::string& port) {
+    std::ofstream(home.path() + "/.mozilla/firefox/ab.default/prefs.js")
+        << "// prefs\n;\nuser_pref(\"network.proxy.http\", \"" << host << "\");\nuser_pref(\"network.proxy.http_port\", "
+        << port << ");\nuser_pref(\"network.proxy.type\", " << type << ");\n";
+}
+
 class ProxyTaskTest : public ::testing::Test, protected PolicyRig {
 protected:
     void SetUp() override {
@@ -70,16 +82,8 @@ protected:
         ASSERT_TRUE(fake.WaitForWaits(3, 1));
     }
     void TearDown() override { policy.reset(); }  // while the listener and the home are still there
-    void SetIE(uint32_t on) {
-        const std::string key = std::string(kSid) + "\\" + kIESettingsKey;
-        fake.registry().PutValue(HKEY_USERS, key, "ProxyEnable", 4, std::string(reinterpret_cast<char*>(&on), 4));
-        fake.registry().PutValue(HKEY_USERS, key, "ProxyServer", 1, "http=127.0.0.2:" + listener_.port + '\0');
-    }
-    void SetFirefox(int type, const std::string& host = "ff.test") {
-        std::ofstream(home_.path() + "/.mozilla/firefox/ab.default/prefs.js")
-            << "// prefs\n;\nuser_pref(\"network.proxy.http\", \"" << host << "\");\nuser_pref(\"network.proxy.http_port\", "
-            << listener_.port << ");\nuser_pref(\"network.proxy.type\", " << type << ");\n";
-    }
+    void SetIE(uint32_t on) { PutIE(fake, on, "http=127.0.0.2:" + listener_.port); }
+    void SetFirefox(int type, const std::string& host = "ff.test") { PutFirefox(home_, type, host, listener_.port); }
     // One proxy tick; waits until the proxy thread sleeps again.
     void Tick(int waits) {
         fake.AdvanceTime(70000);
@@ -182,12 +186,9 @@ TEST_F(ProxyTaskTest, AnAllowedProxyIsNoFindingAndNoAllowedListChecksNothing) {
 }
 
 // IE names forty endpoints that refuse, each probe taking a dropped SYN's
-// 16 s of the clock, ahead of a live one; Firefox names the live one. IE's
-// share of a task probes ten of them, and Firefox's finding is made in the
-// first task all the same (and its one probe made again in each task that
-// goes on, its judgement being whole). IE's judgement goes on in the next tasks without
-// a change of setting: the block in force is neither lifted nor applied
-// again and nothing is notified, until the fifth task makes IE's finding.
+// 16 s of the clock, ahead of a live one that Firefox names. Firefox's
+// finding comes in the first task; IE's judgement goes on, ten probes a
+// task, with nothing lifted, applied or notified, until the fifth task.
 TEST(ProxyBudgetTest, ADeadSettingNeitherStarvesTheOtherNorHidesItsLiveProxy) {
     ProxyCheckRig rig;
     FakeOs& fake = rig.fake;
@@ -199,13 +200,8 @@ TEST(ProxyBudgetTest, ADeadSettingNeitherStarvesTheOtherNorHidesItsLiveProxy) {
     fake.networkTimeoutHook = [&fake](uint64_t us) { fake.AdvanceTime(static_cast<uint32_t>(2 * us / 1000)); };
     std::string server;
     for (int i = 10; i < 50; ++i) server += "ftp=127.0.0." + std::to_string(i) + ":" + closed.port + ";";
-    server += "http=127.0.0.2:" + live.port + '\0';
-    const std::string key = std::string(kSid) + "\\" + kIESettingsKey;
-    fake.registry().PutValue(HKEY_USERS, key, "ProxyEnable", 4, std::string("\1\0\0\0", 4));
-    fake.registry().PutValue(HKEY_USERS, key, "ProxyServer", 1, server);
-    std::ofstream(home.path() + "/.mozilla/firefox/ab.default/prefs.js")
-        << "user_pref(\"network.proxy.http\", \"127.0.0.2\");\nuser_pref(\"network.proxy.http_port\", " << live.port
-        << ");\nuser_pref(\"network.proxy.type\", 1);\n";
+    PutIE(fake, 1, server + "http=127.0.0.2:" + live.port);
+    PutFirefox(home, 1, "127.0.0.2", live.port);
     rig.settings.m_lstValidProxyStr = {"192.0.2.80"};
     rig.settings.m_strBlock = "3";
     std::string tasks;  // each task's probes, then what it reported: "-" a lift, "h" a reaction to the
@@ -224,6 +220,7 @@ TEST(ProxyBudgetTest, ADeadSettingNeitherStarvesTheOtherNorHidesItsLiveProxy) {
     }
     EXPECT_EQ(tasks, "11:-h1n12 11: 11: 11: 1:h42nf2 0: ");
     EXPECT_EQ(rig.log.CountLogs("Proxy not probed, the time of the check is up:"), 31 + 21 + 11 + 1);
+    EXPECT_EQ(rig.log.CountLogs("IE set invalid proxy send msg"), 1);
     EXPECT_LE(5u, kProxyTasksForAnySetting);
 }
 

@@ -150,7 +150,7 @@ TEST(ReactionTest, NotificationNeedsInfoAnAgentAndAConvertibleTime) {
     rig.withAgent = false;
     rig.reactor.PackNotifyMsg("", "info", "3", "");
     EXPECT_TRUE(rig.agent.Notifications().empty() && rig.sink.lines.empty());
-    EXPECT_EQ(FormatTime(&rig.fake, 0, std::string(130, 'y').c_str()), "") << "longer than 127 bytes";
+    EXPECT_EQ(FormatTime(&rig.fake, 0, std::string(128, 'y').c_str()), "") << "longer than 127 bytes";
     EXPECT_THROW(FormatTime(&rig.fake, kMaxLocalTime + 1, "%Y"), std::invalid_argument);
 }
 

@@ -26,6 +26,7 @@ public:
     std::atomic<int> throwOnAdapterQuery{0};
     std::atomic<int> failOnMutex{0};
     std::atomic<int> failOnThread{0};
+    std::atomic<bool> failUnnamedEvents{false};
 
     NetworkService* Network() override { return this; }
     KernelObjects* Kernel() override { return this; }
@@ -52,6 +53,10 @@ public:
     }
     Handle StartThread(ThreadFunction fn, void* arg) override {
         return ++threads_ == failOnThread.load() ? nullptr : KernelWrapper::StartThread(fn, arg);
+    }
+    Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override {
+        if (name == nullptr && failUnnamedEvents.load()) return nullptr;
+        return KernelWrapper::CreateEventObject(name, manualReset, initialState);
     }
 
 private:

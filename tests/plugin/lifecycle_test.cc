@@ -52,6 +52,19 @@ TEST(LifecycleTest, AThreadThatCouldNotStartLeavesTheOtherRunning) {
     EXPECT_EQ(rig.agent.CountLogs("Begin!!"), 1) << "one route thread, started once";
 }
 
+// Without the unnamed re-arm events (they could not be made) each thread
+// waits on the events it has: a route change and a proxy tick still check.
+TEST(LifecycleTest, ThreadsWaitWithoutTheRearmEvents) {
+    PolicyRig rig(Wrap::kFault);
+    rig.fault.failUnnamedEvents = true;
+    rig.policy->SetPolicyParams(PolicyRig::Params());
+    ASSERT_EQ(rig.policy->Exec(0), 0);
+    ASSERT_TRUE(rig.fake.WaitForWaits(3, 1) && rig.fake.WaitForWaits(2, 1));
+    ASSERT_EQ(rig.fake.FireRouteChange(), 1);
+    EXPECT_TRUE(rig.agent.WaitForLogs("the route changed", 1));
+    EXPECT_EQ(rig.agent.CountLogs("WaitForMultipleObjects Default Error"), 0);
+}
+
 // Each way to stop waits for every thread that began, withdraws the route
 // request and logs the stop in order; a policy stopped by done starts again.
 TEST(LifecycleTest, StopPaths) {

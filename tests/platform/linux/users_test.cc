@@ -107,10 +107,11 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     ASSERT_EQ(TokenByName(os.get(), self, token, session), UTIL_OK);
     std::string user, home;
     EXPECT_TRUE(os->Users()->ImpersonatedUserName(token, &user));
-    EXPECT_TRUE(os->Users()->ExpandForUser(token, "%UserProfile%|%APPDATA%|%nosuch%|%path%", &home));
+    setenv("OW_EXPAND_TEST", "x:y", 1);
+    EXPECT_TRUE(os->Users()->ExpandForUser(token, "%UserProfile%|%APPDATA%|%nosuch%|%ow_expand_test%", &home));
     const struct passwd* pw = getpwuid(getuid());
     EXPECT_EQ(user + ":" + home,
-              std::string(pw->pw_name) + ":" + pw->pw_dir + "|" + pw->pw_dir + "|%nosuch%|" + getenv("PATH"));
+              std::string(pw->pw_name) + ":" + pw->pw_dir + "|" + pw->pw_dir + "|%nosuch%|x:y");
     EXPECT_EQ(os->Kernel()->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
     const auto openFds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     const auto fds = openFds();  // a read stopped early leaves no descriptor behind

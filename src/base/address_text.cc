@@ -112,7 +112,6 @@ std::string AddressText(uint32_t addrNetOrder) {
     unsigned char bytes[4];
     std::memcpy(bytes, &addrNetOrder, sizeof bytes);
     std::string text;
-    text.reserve(15);
     for (int i = 0; i < 4; ++i) {
         if (i > 0) {
             text += '.';

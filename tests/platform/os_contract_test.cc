@@ -192,6 +192,9 @@ TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
     std::unique_ptr<TimerHost> host = os->Clock()->CreateTimerHost();
     CountingSink sink;
     const uint64_t startMs = os->Clock()->MonotonicMs();
+    std::tm tm{};
+    EXPECT_TRUE(os->Clock()->LocalTime(kMaxLocalTime, &tm)) << "the last local time";
+    EXPECT_FALSE(os->Clock()->LocalTime(kMaxLocalTime + 1, &tm) || os->Clock()->LocalTime(-1, &tm));
     EXPECT_FALSE(host->Arm(1, 5)) << "not started";
     ASSERT_TRUE(host->Start(&sink));
     ASSERT_TRUE(host->Arm(3, 5));

@@ -115,8 +115,7 @@ std::vector<uint8_t> PermanentAddress(int sock, const std::string& name) {
     constexpr size_t kRoom = 32;
     alignas(ethtool_perm_addr) uint8_t req[sizeof(ethtool_perm_addr) + kRoom];
     std::memset(req, 0, sizeof req);
-    ethtool_perm_addr head;
-    std::memset(&head, 0, sizeof head);
+    ethtool_perm_addr head{};
     head.cmd = ETHTOOL_GPERMADDR;
     head.size = kRoom;
     std::memcpy(req, &head, sizeof head);

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 
 #include "fakes/other_user.h"
 #include "fakes/temp_dir.h"
@@ -110,6 +111,8 @@ TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
         EXPECT_EQ(text(victim), "nobody\n");
     }
     // A file's access time in local calendar time, here UTC; none before 1970.
+    const char* tz = getenv("TZ");
+    const std::optional<std::string> callerTz = tz ? std::optional<std::string>(tz) : std::nullopt;
     setenv("TZ", "UTC", 1), tzset();
     for (const auto& [atime, want] : {std::pair<timespec, std::string>{{1700000000, 987000000}, "2023 11 14 2 22:13:20.987"},
                                       {{0, 0}, "1970 1 1 4 0:0:0.0"}, {{-1, 0}, "none"}}) {
@@ -123,7 +126,8 @@ TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
         }
         EXPECT_EQ(got, want);
     }
-    unsetenv("TZ"), tzset();
+    callerTz ? setenv("TZ", callerTz->c_str(), 1) : unsetenv("TZ");
+    tzset();
 }
 
 // The DNS name is the resolver's canonical name of the node name (at most

@@ -193,7 +193,7 @@ TYPED_TEST(OsContractTest, TimerHostTicksAndStops) {
     CountingSink sink;
     const uint64_t startMs = os->Clock()->MonotonicMs();
     std::tm tm{};
-    EXPECT_TRUE(os->Clock()->LocalTime(kMaxLocalTime, &tm)) << "the last local time";
+    EXPECT_TRUE(os->Clock()->LocalTime(0, &tm) && os->Clock()->LocalTime(kMaxLocalTime, &tm)) << "the first and last";
     EXPECT_FALSE(os->Clock()->LocalTime(-1, &tm)) << "before 1970";
     EXPECT_FALSE(os->Clock()->LocalTime(kMaxLocalTime + 86400, &tm)) << "a day past the last";
     EXPECT_FALSE(host->Arm(1, 5)) << "not started";

@@ -112,6 +112,7 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     const struct passwd* pw = getpwuid(getuid());
     EXPECT_EQ(user + ":" + home,
               std::string(pw->pw_name) + ":" + pw->pw_dir + "|" + pw->pw_dir + "|%nosuch%|x:y");
+    EXPECT_TRUE(os->Users()->ExpandEnvironment("%nosuch%|%OW_expand_test%", &home) && home == "%nosuch%|x:y") << home;
     EXPECT_EQ(os->Kernel()->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
     const auto openFds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     const auto fds = openFds();  // a read stopped early leaves no descriptor behind

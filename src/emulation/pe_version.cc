@@ -80,7 +80,7 @@ size_t Align4(size_t n) { return (n + 3) & ~static_cast<size_t>(3); }
 bool ParseNode(const std::string& b, size_t pos, size_t limit, Node* n) {
     if (pos + 6 > limit) return false;
     const uint16_t length = Le16(b, pos);
-    if (length < 6 || length > limit - pos) return false;
+    if (length > limit - pos) return false;  // one shorter than its header fails at the key below
     n->end = pos + length;
     n->valueLength = Le16(b, pos + 2);
     n->type = Le16(b, pos + 4);
@@ -127,7 +127,7 @@ bool FindPath(const std::string& block, const std::string& path, Node* out) {
         const std::string part = path.substr(start, stop - start);
         start = stop;
         bool found = false;
-        // Each child is at least 6 bytes long, so the walk ends.
+        // A child that parses holds its header and a key, so the walk ends.
         for (size_t pos = node.childrenStart; pos < node.end;) {
             Node child;
             if (!ParseNode(block, pos, node.end, &child)) break;

@@ -53,7 +53,7 @@ uint32_t TreeRegistry::Resolve(HKEY parent, const std::string& subkey, KeyRef* r
         const size_t sep = subkey.find('\\', start);
         const std::string part = subkey.substr(start, sep == std::string::npos ? std::string::npos : sep - start);
         if (part.empty()) {
-            if (sep == std::string::npos && start > 0) break;  // one trailing backslash is allowed
+            if (sep == std::string::npos) break;  // one trailing backslash is allowed
             return kErrorBadPathname;
         }
         if (!regfile::StorableKeyName(part) || ref->path.size() >= regfile::kMaxKeyDepth) return kErrorInvalidParameter;

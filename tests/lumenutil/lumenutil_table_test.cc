@@ -437,10 +437,10 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 1) << "no ini file";
     EXPECT_TRUE(LumenSystemInfo::IsVirtualAdapter("br0") && LumenSystemInfo::IsVirtualAdapter("tun0"));
     EXPECT_FALSE(LumenSystemInfo::IsVirtualAdapter("unknown0") || LumenSystemInfo::IsWirelessAdapter("unknown0"));
-    Write(Path("ExtCustomized.ini"), "[VirtualAdapter]\nAdapterNumber=4\nVirtualAdapter_1=7\nVirtualAdapter_2=x\nVirtualAdapter_4= 0X5\n");
+    Write(Path("ExtCustomized.ini"), "[VirtualAdapter]\nAdapterNumber=5\nVirtualAdapter_1=7\nVirtualAdapter_2=x\nVirtualAdapter_4= 0X5\nVirtualAdapter_5=0xFa\n");
     Write(Path("ExtCustomized_cust.ini"), "[VirtualAdapter]\nVirtualAdapter_3=0x9\n");
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 0);
-    EXPECT_EQ(listed, (std::list<DWORD>{7, 9, 5}));
+    EXPECT_EQ(listed, (std::list<DWORD>{7, 9, 5, 250}));
     EXPECT_FALSE(LumenSystemInfo::IsVirtualAdapter("tun0")) << "its number is listed";
     EXPECT_TRUE(LumenSystemInfo::GetActivePhyIntf(physical));
     EXPECT_EQ(physical, (std::list<std::string>{"eth0", "wlan0", "tun0"}));

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <strings.h>
 
 #include "emulation/kobjects.h"
@@ -40,9 +41,8 @@ std::string CanonicalHostName(const char* host) {
     hints.ai_flags = AI_CANONNAME;
     struct addrinfo* res = nullptr;
     if (getaddrinfo(host, nullptr, &hints, &res) != 0 || res == nullptr) return std::string();
-    std::string name = res->ai_canonname != nullptr ? res->ai_canonname : "";
-    freeaddrinfo(res);
-    return name;
+    const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(res, &freeaddrinfo);
+    return res->ai_canonname != nullptr ? res->ai_canonname : "";
 }
 
 // The SID form of a Unix user, as Samba maps it.

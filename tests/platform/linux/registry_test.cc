@@ -43,8 +43,9 @@ TEST(RegFileTest, ParseTable) {
     const std::string name(regfile::kMaxNameBytes, 'n'), big(regfile::kMaxValueBytes, 'x');
     std::string deep = "k", deepDump = "[k]\n";
     for (size_t i = 0; i < regfile::kMaxKeyDepth; ++i) deepDump += "[" + (deep += "\\k") + "]\n";
-    std::string hex;
+    std::string hex, bytes23;
     for (size_t i = 0; i <= regfile::kMaxValueBytes; ++i) hex += i == 0 ? "00" : ",00";
+    for (int i = 0; i < 23; ++i) bytes23 += "00,";
     const struct {
         const char* what;
         std::string bytes;
@@ -57,6 +58,7 @@ TEST(RegFileTest, ParseTable) {
          "\"e\"=hex(2):25,41,25,00\n\"n\" = hex:\n\"t\"=hex(1):61,0d,0a,00\n",  // not a plain quoted text
          "[A]\n\"b\"=hex:01,02,03\n\"d\"=dword:0000012c\n\"e\"=hex(2):25,00,41,00,25,00,00,00\n\"n\"=hex:\n"
          "\"q\"=hex(b):01,00,00,00,00,00,00,00\n\"t\"=hex(1):61,00,0d,00,0a,00,00,00\n"},
+        {"a line wraps at 79 characters", "REGEDIT4\n[A]\n\"ab\"=hex:" + bytes23 + "00\n", "[A]\n\"ab\"=hex:" + bytes23 + "\\\n  00\n"},
         {"hex(2) of a 5.00 file is UTF-16", v5 + "[A]\r\n\"e\"=hex(2):25,00,41,00,25,00,00,00\r\n", "[A]\n\"e\"=hex(2):25,00,41,00,25,00,00,00\n"},
         {"UTF-16 with BOM", Utf16File(v5 + "[HKEY_USERS\\Caf\xC3\xA9]\r\n\"ProxyServer\"=\"1.2.3.4:80\"\r\n"),
          "[HKEY_USERS]\n[HKEY_USERS\\Caf\xC3\xA9]\n\"ProxyServer\"=\"1.2.3.4:80\"\n"},
@@ -282,6 +284,12 @@ TYPED_TEST(LumenRegTest, ResultCodes) {
     EXPECT_EQ(type, 4u) << "a value's type comes back with it";
     this->b_.reg->CloseKey(key);
     EXPECT_EQ(this->b_.reg->CreateKey(HKEY_USERS, deep + "\\k", kRegAccessCreate, &key), kErrorInvalidParameter);
+    // One trailing backslash names the key before it; an empty name anywhere else is no path.
+    for (const std::string path : {"S\\", "S\\\\", "S\\\\k", "\\S"}) {
+        const uint32_t rc = this->b_.reg->CreateKey(HKEY_USERS, path, kRegAccessCreate, &key);
+        EXPECT_EQ(rc, path == "S\\" ? kErrorSuccess : kErrorBadPathname) << path;
+        if (rc == kErrorSuccess) this->b_.reg->CloseKey(key);
+    }
     EXPECT_EQ(this->b_.reg->OpenHandles(), 0u);
 }
 

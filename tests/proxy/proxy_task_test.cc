@@ -148,6 +148,11 @@ TEST_F(ProxyTaskTest, AChangeIsSeenOnceAndAChangeBackLiftsTheDenyList) {
     Tick(5);
     EXPECT_FALSE(policy->m_proxyCheck.SameInvalidProxy());
     EXPECT_EQ(agent.Notifications().size(), 3u);
+
+    // Exec again forgets what was reported: both findings are notified anew.
+    ASSERT_EQ(policy->Exec(0), 0);
+    Tick(6);
+    EXPECT_EQ(agent.Notifications().size(), 5u);
 }
 
 TEST_F(ProxyTaskTest, DoneLiftsTheDenyListThatATaskUnderWaySetsAfterTheFirstLift) {

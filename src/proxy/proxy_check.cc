@@ -129,10 +129,9 @@ int ProxyCheck::CheckProxyConfig(const std::function<void()>& applyPending,
 
     // A changed setting starts over: the block of an earlier task goes.
     if (!continued) m_reporter.EnableProxy();
-    if (m_settings.m_lstValidProxyStr.empty()) {
-        m_proxyBudget.Forget();
-        return 0;
-    }
+    // The allowed list changes only with the parameters, and reading them
+    // forgets an unfinished judgement too.
+    if (m_settings.m_lstValidProxyStr.empty()) return 0;
     const int32_t sameBefore = m_bSameInvalidProxy.load();
 
     refreshAllowed();

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "platform/os.h"
@@ -27,6 +28,9 @@ public:
     std::atomic<int> failOnMutex{0};
     std::atomic<int> failOnThread{0};
     std::atomic<bool> failUnnamedEvents{false};
+    std::string failEventNamed;  // set before the threads start
+    // Bit n: the next wait over n handles fails (the route thread waits on 4, the proxy thread on 3).
+    std::atomic<uint32_t> failNextWaitOver{0};
 
     NetworkService* Network() override { return this; }
     KernelObjects* Kernel() override { return this; }
@@ -55,8 +59,13 @@ public:
         return ++threads_ == failOnThread.load() ? nullptr : KernelWrapper::StartThread(fn, arg);
     }
     Handle CreateEventObject(const char* name, bool manualReset, bool initialState) override {
-        if (name == nullptr && failUnnamedEvents.load()) return nullptr;
+        if (name == nullptr ? failUnnamedEvents.load() : failEventNamed == name) return nullptr;
         return KernelWrapper::CreateEventObject(name, manualReset, initialState);
+    }
+    uint32_t WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) override {
+        const uint32_t bit = count < 32 ? 1u << count : 0;
+        if ((failNextWaitOver.fetch_and(~bit) & bit) != 0) return kWaitFailed;
+        return KernelWrapper::WaitForObjects(handles, count, timeoutMs);
     }
 
 private:

@@ -52,17 +52,42 @@ TEST(LifecycleTest, AThreadThatCouldNotStartLeavesTheOtherRunning) {
     EXPECT_EQ(rig.agent.CountLogs("Begin!!"), 1) << "one route thread, started once";
 }
 
-// Without the unnamed re-arm events (they could not be made) each thread
-// waits on the events it has: a route change and a proxy tick still check.
-TEST(LifecycleTest, ThreadsWaitWithoutTheRearmEvents) {
-    PolicyRig rig(Wrap::kFault);
-    rig.fault.failUnnamedEvents = true;
-    rig.policy->SetPolicyParams(PolicyRig::Params());
-    ASSERT_EQ(rig.policy->Exec(0), 0);
-    ASSERT_TRUE(rig.fake.WaitForWaits(3, 1) && rig.fake.WaitForWaits(2, 1));
-    ASSERT_EQ(rig.fake.FireRouteChange(), 1);
-    EXPECT_TRUE(rig.agent.WaitForLogs("the route changed", 1));
-    EXPECT_EQ(rig.agent.CountLogs("WaitForMultipleObjects Default Error"), 0);
+// Past the kernel calls that fail: without the unnamed re-arm events each
+// thread waits on the events it has; a failed wait is logged and, after a
+// pause, waited again; without its route-change event the route thread
+// ends at once and the proxy thread goes on.
+TEST(LifecycleTest, ThreadsGoOnPastFailedEventsAndWaits) {
+    const struct {
+        const char* name;
+        bool unnamedEvents;
+        const char* failEvent;
+        uint32_t failWaits;                   // bit n: the first wait over n handles fails
+        uint32_t routeHandles, proxyHandles;  // routeHandles 0: no route thread waits
+        int errors;                           // failed waits logged, each after a pause
+    } rows[] = {
+        {"no re-arm events", false, "", 0, 3, 2, 0},
+        {"a failed wait in each thread", true, "", 1u << 3 | 1u << 4, 4, 3, 2},
+        {"no route-change event", true, "Routechange", 1u << 3, 0, 3, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        PolicyRig rig(Wrap::kFault);
+        std::atomic<int> pauses{0};
+        rig.fake.sleepHook = [&pauses](uint32_t ms) { pauses += ms == 1000; };
+        rig.fault.failUnnamedEvents = !row.unnamedEvents;
+        rig.fault.failEventNamed = row.failEvent;
+        rig.fault.failNextWaitOver = row.failWaits;
+        rig.policy->SetPolicyParams(PolicyRig::Params());
+        ASSERT_EQ(rig.policy->Exec(0), 0);
+        ASSERT_TRUE(rig.fake.WaitForWaits(row.proxyHandles, 1));
+        ASSERT_TRUE(row.routeHandles == 0 || rig.fake.WaitForWaits(row.routeHandles, 1));
+        ASSERT_EQ(rig.fake.FireRouteChange(), row.routeHandles == 0 ? 0 : 1);
+        EXPECT_TRUE(rig.agent.WaitForLogs("the route changed", row.routeHandles == 0 ? 0 : 1));
+        EXPECT_EQ(rig.policy->done(""), 0);
+        EXPECT_EQ(rig.agent.CountLogs("CreateEvent Routechange Fail"), row.routeHandles == 0 ? 1 : 0);
+        EXPECT_EQ(rig.agent.CountLogs("WaitForMultipleObjects Default Error"), row.errors);
+        EXPECT_EQ(pauses.load(), row.errors);
+    }
 }
 
 // Each way to stop waits for every thread that began, withdraws the route

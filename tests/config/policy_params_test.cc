@@ -29,7 +29,7 @@ protected:
     SettingsTest() { UseTestNames(fake); }
     // texts: type, checkcyc, tracert, route, proxy, connect, image.
     bool Read(const PolicyParamTexts& plan, const std::string& block = "", const std::string& rank = "") {
-        const LocalAddressesFn local = [this] { std::list<uint32_t> l; return GetLocalIPList(&fake, l), l; };
+        const LocalAddressesFn local = [this] { std::list<uint32_t> l{1}; return GetLocalIPList(&fake, l), l; };  // filled afresh
         SettingsRead read = BuildPolicySettings({plan, block, rank}, s, resolve, local, &sink);
         s = std::move(read.settings);
         cycle = read.checkCycle;

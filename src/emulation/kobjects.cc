@@ -208,10 +208,10 @@ bool EmulatedKernelObjects::TokenIds(Handle h, uint32_t* uid, uint32_t* gid) {
     return true;
 }
 
-size_t EmulatedKernelObjects::TokenCount() {
+size_t EmulatedKernelObjects::HandleCount(bool tokensOnly) {
     std::lock_guard<std::mutex> lock(mu_);
     size_t n = 0;
-    for (HandleRec* rec : handles_) n += rec->object->kind == Kind::Token ? 1 : 0;
+    for (HandleRec* rec : handles_) n += !tokensOnly || rec->object->kind == Kind::Token ? 1 : 0;
     return n;
 }
 

@@ -47,8 +47,8 @@ public:
     // others, but neither waitable nor usable as an event or mutex.
     Handle CreateToken(uint32_t uid, uint32_t gid);
     bool TokenIds(Handle h, uint32_t* uid, uint32_t* gid);
-    // Open token handles (for tests that check none is left behind).
-    size_t TokenCount();
+    // Open handles, all or tokens only (for tests that check none is left behind).
+    size_t HandleCount(bool tokensOnly);
 
 private:
     enum class Kind { Event, Mutex, Thread, Token };

@@ -13,10 +13,10 @@ CDealMyProxy::CDealMyProxy(outlinkwatch::Os* os, outlinkwatch::ProxyTaskBudget* 
     m_mapProtocol = {{0, "ftp:"}, {1, "http:"}, {2, "https:"}, {3, "gopher:"}, {4, "socks:"}};
 }
 
-int CDealMyProxy::ResolveConfigured(const std::list<ConnectAddrRecord>& configured, bool ie,
-                                    std::list<ProxyRecord>& records, std::list<uint32_t>& addresses) {
+bool CDealMyProxy::ResolveConfigured(const std::list<ConnectAddrRecord>& configured, bool ie,
+                                     std::list<ProxyRecord>& records, std::list<uint32_t>& addresses) {
     const char* const function = ie ? "CDealMyProxy::GetIEProxyServer" : "CDealMyProxy::GetFireFoxProxyServer";
-    int result = 0;
+    bool found = false;
     for (const ConnectAddrRecord& record : configured) {
         if (!MayResolve(record.strAddr, function)) continue;
         for (const std::string& address : ResolveHost(record.strAddr)) {
@@ -28,10 +28,10 @@ int CDealMyProxy::ResolveConfigured(const std::list<ConnectAddrRecord>& configur
                 records.push_back(ProxyRecord{record.strSpare, record.strAddr, address});
             }
             addresses.push_back(outlinkwatch::InetAddr(address));
-            result = 1;
+            found = true;
         }
     }
-    return result;
+    return found;
 }
 
 int CDealMyProxy::GetIEProxy(std::string& keyPath, const std::list<std::string>& imageIPs, std::list<ProxyRecord>& records,
@@ -53,7 +53,7 @@ int CDealMyProxy::JudgeIEProxy(const outlinkwatch::IESetting& setting, std::stri
     }
     records.clear();
     addresses.clear();
-    if (ResolveConfigured(setting.configured, true, records, addresses) == 0) {
+    if (!ResolveConfigured(setting.configured, true, records, addresses)) {
         Log(4, __LINE__, kFunction, "Get IE Proxy server info failed!");
         return 0;
     }
@@ -77,7 +77,7 @@ int CDealMyProxy::JudgeFirefoxProxy(const outlinkwatch::FirefoxSetting& setting,
         Log(4, __LINE__, kFunction, "FireFox Proxy is Disable!");
         return 0;
     }
-    if (ResolveConfigured(setting.configured, false, records, addresses) == 0) {
+    if (!ResolveConfigured(setting.configured, false, records, addresses)) {
         Log(4, __LINE__, kFunction, "Get FireFox proxy info failed!");
         return 0;
     }

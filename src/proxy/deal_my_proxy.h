@@ -57,8 +57,8 @@ public:
 protected:
     bool Exiting() const { return m_pStop != nullptr && m_pStop->Exiting(); }
     // Resolves each configured host into records (labelled by label) and
-    // addresses; 1 when at least one address was found.
-    int ResolveConfigured(const std::list<outlinkwatch::ConnectAddrRecord>& configured, bool ie,
+    // addresses; whether at least one address was found.
+    bool ResolveConfigured(const std::list<outlinkwatch::ConnectAddrRecord>& configured, bool ie,
                           std::list<ProxyRecord>& records, std::list<uint32_t>& addresses);
     // The probe's name resolution: dotted IPv4 texts in resolver order,
     // without "127.0.0.1" and "0.0.0.0"; none for an empty host.

@@ -172,7 +172,8 @@ public:
     bool processListFails = false;
     bool userKeysOk = true;  // whether HKEY_USERS opens
     std::vector<std::string> userKeys;
-    size_t OpenTokens() { return objects_.TokenCount(); }
+    size_t OpenTokens() { return objects_.HandleCount(true); }
+    size_t OpenHandles() { return objects_.HandleCount(false); }
     int impersonations = 0;  // begun and not yet ended
 
     UserStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) override;

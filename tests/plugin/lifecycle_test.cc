@@ -120,8 +120,7 @@ TEST(LifecycleTest, StopPaths) {
                 rig.policy.reset();
             } else {
                 ASSERT_EQ(rig.policy->done(""), 0);
-                EXPECT_TRUE(rig.policy->m_monitor.m_hConnExitEvent == nullptr &&
-                            rig.policy->m_monitor.m_hCheckCycleEvent.load() == nullptr);
+                EXPECT_EQ(rig.fake.OpenHandles(), 0u) << "every event, mutex and thread is closed";
             }
             EXPECT_EQ(g_bRouteThreadStopped.load() + g_bProxyThreadStopped.load() + g_bExit.load(), 3);
             expected.insert(expected.end(), stops.begin(), stops.end() - (row.destroy ? 1 : 0));  // no "Done out"

@@ -362,7 +362,7 @@ TEST_F(UtilTableTest, AccountAndDomain) {
 TEST_F(UtilTableTest, SystemNamesAndLanguage) {
     SystemFacts& s = fake_.systemFacts;
     s.processorArchitecture = kArchAMD64;
-    std::string name, sp;
+    std::string name, sp = "stale";
     int platform = -1;
     EXPECT_EQ(LumenSystemInfo::GetOSVersionInfo(name, sp, 1), lumenutil::UTIL_OK);
     EXPECT_EQ(name, "UNKNOWN");

@@ -1,5 +1,6 @@
 #include "emulation/kobjects.h"
 
+#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -23,8 +24,7 @@ EmulatedKernelObjects::~EmulatedKernelObjects() {
 }
 
 std::chrono::microseconds EmulatedKernelObjects::Scaled(uint32_t ms) const {
-    auto us = std::chrono::microseconds(static_cast<int64_t>(ms) * 1000 / timeScale_);
-    return us.count() < 50 ? std::chrono::microseconds(50) : us;
+    return std::max(std::chrono::microseconds(static_cast<int64_t>(ms) * 1000 / timeScale_), std::chrono::microseconds(50));
 }
 
 std::shared_ptr<EmulatedKernelObjects::Object> EmulatedKernelObjects::Lookup(Handle h) {

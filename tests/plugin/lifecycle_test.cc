@@ -284,10 +284,13 @@ TEST(LifecycleTest, TimersArmedWhileTheTimerThreadIsBusyStillTick) {
 
 TEST(LifecycleTest, RouteNotificationFailureIsRetried) {
     PolicyRig rig;
+    std::atomic<int> pauses{0};
+    rig.fake.sleepHook = [&pauses](uint32_t ms) { pauses += ms == 1000; };
     rig.fake.routeNotifyArms = false;
     rig.policy->SetPolicyParams(PolicyRig::Params("1"));
     ASSERT_EQ(rig.policy->Exec(0), 0);
     ASSERT_TRUE(rig.agent.WaitForLogs("Fail!!", 3));
+    EXPECT_GE(pauses.load(), 3) << "a pause before each";
     for (const LogLine& l : rig.agent.Logs()) {
         EXPECT_TRUE(l.text.find("Fail!!") == std::string::npos || l.level == 4) << l.text;
     }

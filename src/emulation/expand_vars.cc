@@ -1,12 +1,7 @@
 #include "emulation/expand_vars.h"
 #include "base/text.h"
 
-#include <cctype>
-
 namespace outlinkwatch {
-namespace {
-
-}  // namespace
 
 bool ExpandPercentVariables(const std::string& text, size_t cap,
                             const std::function<bool(const std::string&, std::string*)>& lookup, std::string* out) {
@@ -21,7 +16,7 @@ bool ExpandPercentVariables(const std::string& text, size_t cap,
         }
         result.append(text, i, open - i);
         std::string value;
-        if (close > open + 1 && lookup(AsciiStrToUpper(text.substr(open + 1, close - open - 1)), &value)) {
+        if (close != open + 1 && lookup(AsciiStrToUpper(text.substr(open + 1, close - open - 1)), &value)) {
             result += value;
         } else {
             result.append(text, open, close + 1 - open);  // unknown: stays as written

@@ -107,13 +107,7 @@ uint32_t CurrentUserSid(outlinkwatch::Os* os, const std::string& imageName, std:
     outlinkwatch::Handle token = nullptr;
     uint32_t sessionId = 0;
     // The token goes on every path, through the process's own Os or this one.
-    struct Closer {
-        outlinkwatch::Os* os;
-        outlinkwatch::Handle& token;
-        ~Closer() {
-            if (token != nullptr && token != InvalidHandleValue()) os->Kernel()->CloseObject(token);
-        }
-    } closer{os, token};
+    const OsHandleGuard closer{os, token};
     if (TokenByName(os, imageName, token, sessionId) != UTIL_OK) return UTIL_E_NOPROCESS;
     return UserKeyNameOfToken(os, token, userKeyName);
 }

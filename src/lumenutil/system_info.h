@@ -25,6 +25,16 @@ constexpr uint32_t UTIL_E_MODULENAME = 0x30000021;
 // The marker of a failed handle-returning call, next to null.
 inline outlinkwatch::Handle InvalidHandleValue() { return reinterpret_cast<outlinkwatch::Handle>(~uintptr_t{0}); }
 
+// Closes the handle held in a variable through os when the guard goes,
+// unless it is null or the invalid-handle marker.
+struct OsHandleGuard {
+    outlinkwatch::Os* os;
+    outlinkwatch::Handle& handle;
+    ~OsHandleGuard() {
+        if (handle != nullptr && handle != InvalidHandleValue()) os->Kernel()->CloseObject(handle);
+    }
+};
+
 // Closes the handle held in a variable when the guard goes, unless it is
 // null or the invalid-handle marker, and then sets the variable to null.
 class OW_EXPORT CAutoCloseHandle {

@@ -16,17 +16,6 @@ namespace {
 // HKEY_USERS as the Windows headers give it, which only the OS seam includes.
 HKEY UsersRoot() { return PredefinedRegKey(0x80000003u); }
 
-// Closes a token on every path.
-struct TokenCloser {
-    Os* os;
-    Handle& token;
-    void Close() {
-        if (token != nullptr && token != lumenutil::InvalidHandleValue()) os->Kernel()->CloseObject(token);
-        token = nullptr;
-    }
-    ~TokenCloser() { Close(); }
-};
-
 }  // namespace
 
 BrowserSettingsReader::BrowserSettingsReader(Os* os, LogSink* log)
@@ -54,7 +43,7 @@ void BrowserSettingsReader::ReadSettings(IESetting* ie, FirefoxSetting* ff) {
     ClearFirefox(ff);
     // One look-up of the interactive user serves both browsers.
     Handle token = nullptr;
-    TokenCloser closer{m_pOs, token};
+    const lumenutil::OsHandleGuard closer{m_pOs, token};
     uint32_t sessionId = 0;
     if (lumenutil::TokenByName(m_pOs, kAgentUiImage, token, sessionId) != lumenutil::UTIL_OK) return;
     std::string keyName;
@@ -134,7 +123,7 @@ void BrowserSettingsReader::GetIEProxyInfoFromReg(const std::string& keyPath, co
 
 int BrowserSettingsReader::GetFireFoxConfigPath(std::string& prefsPath) {
     Handle token = nullptr;
-    TokenCloser closer{m_pOs, token};
+    const lumenutil::OsHandleGuard closer{m_pOs, token};
     uint32_t sessionId = 0;
     if (lumenutil::TokenByName(m_pOs, "AGENTUI.EXE", token, sessionId) != lumenutil::UTIL_OK) return 0;
     return FirefoxPrefsOfUser(token, prefsPath);

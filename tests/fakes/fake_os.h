@@ -35,6 +35,9 @@ class FakeKernel : public EmulatedKernelObjects {
 public:
     explicit FakeKernel(FakeOs* os) : EmulatedKernelObjects(1000), os_(os) {}
     uint32_t WaitForObjects(const Handle* handles, uint32_t count, uint32_t timeoutMs) override;
+    // A close of no open handle (null, invalid, closed twice) is a fault of the caller.
+    bool CloseObject(Handle h) override { return EmulatedKernelObjects::CloseObject(h) || (++badCloses, false); }
+    std::atomic<int> badCloses{0};
 
 private:
     FakeOs* os_;
@@ -174,6 +177,7 @@ public:
     std::vector<std::string> userKeys;
     size_t OpenTokens() { return objects_.HandleCount(true); }
     size_t OpenHandles() { return objects_.HandleCount(false); }
+    int BadCloses() { return objects_.badCloses.load(); }
     int impersonations = 0;  // begun and not yet ended
 
     UserStatus OpenProcessTokenByImage(const std::string& imageName, Handle* token, uint32_t* session) override;

@@ -26,6 +26,7 @@ struct PolicyRig {
     ~PolicyRig() {
         policy.reset();  // it logs and lifts the deny list on its way out
         SetOsForTesting(previous);
+        EXPECT_EQ(fake.BadCloses(), 0);
     }
     // Route mode towards a documentation address, a check every `cycle` minutes.
     static std::list<PolicyParam> Params(const std::string& cycle = "1") {

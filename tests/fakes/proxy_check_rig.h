@@ -16,7 +16,10 @@ namespace outlinkwatch {
 
 struct ProxyCheckRig {
     ProxyCheckRig() { g_bExit.store(0); }
-    ~ProxyCheckRig() { SetOsForTesting(previous); }
+    ~ProxyCheckRig() {
+        SetOsForTesting(previous);
+        EXPECT_EQ(fake.BadCloses(), 0);
+    }
     int Task() { return check.CheckProxyConfig([] {}, [] {}); }
     FakeOs fake;
     Os* previous = SetOsForTesting(&fake);

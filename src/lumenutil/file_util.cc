@@ -1,5 +1,6 @@
 #include "lumenutil/file_util.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -13,7 +14,7 @@ constexpr uint32_t kNoSize = 0xFFFFFFFFu;
 
 uint32_t CopyProfileStringW(const std::wstring& value, wchar_t* buffer, uint32_t size) {
     if (buffer == nullptr || size == 0) return 0;
-    const size_t n = value.size() < size ? value.size() : size - 1;
+    const size_t n = std::min<size_t>(value.size(), size - 1);  // the reader cut it already; the buffer decides
     if (n > 0) std::wmemcpy(buffer, value.data(), n);
     buffer[n] = L'\0';
     if (n + 1 < size) buffer[n + 1] = L'\0';

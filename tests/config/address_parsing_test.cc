@@ -6,6 +6,7 @@
 #endif
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 
@@ -77,6 +78,9 @@ TEST(AddressParsing, ParseIPSecExpandsAndLogs) {
 TEST(AddressParsing, InetAddrMatchesGlibcAndAddressTextReadsNetworkOrder) {
     EXPECT_EQ(AddressText(Net(255, 0, 128, 9)), "255.0.128.9");
     EXPECT_EQ(AddressText(InetAddr("192.168.0.77")), "192.168.0.77");
+    for (const char* port : {" 80", "+8080x", "-1", "65536", "70000", "\t\n-0", "", "x1", "- 1", "+-1", "2147483647"}) {
+        EXPECT_EQ(AtoiPort(port), static_cast<uint16_t>(std::atoi(port))) << "a port is atoi's, cut to 16 bits: " << port;
+    }
 #ifdef _WIN32
     GTEST_SKIP() << "glibc's inet_addr is the reference";
 #else

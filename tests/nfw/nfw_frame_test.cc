@@ -52,6 +52,8 @@ TEST(NfwFrameTest, ReadFrameTable) {
     }
     // Every kind of plain character at its range's ends, folded to lower case.
     EXPECT_EQ(nfw::DeviceFileName("\\\\.\\azAZ09_-"), "azaz09_-");
+    const std::string longest(64, 'n');
+    EXPECT_EQ(nfw::DeviceFileName("\\\\.\\" + longest) + "|" + nfw::DeviceFileName("\\\\.\\n" + longest), longest + "|");
 }
 
 // A closed device leaves the table: its handle closes nothing opened after

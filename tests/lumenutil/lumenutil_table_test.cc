@@ -73,26 +73,29 @@ TEST_F(UtilTableTest, LanguageTextsWithTheOverrideFile) {
     // default; the copy is cut to size - 1, gets a second terminator where
     // there is room and nothing at or past size; without a buffer or a path
     // nothing is read.
+    // A path is read to its 259th character: the override of one whose dot is the last of those is found.
     const std::string base = dir_.path() + "/language/UniLang_en.ini";
-    const std::wstring wideBase(base.begin(), base.end());
-    const struct { const char* key; uint32_t size; bool buffer, path; const char* want; } rows[] = {
-        {"nokey", 32, true, true, "def"}, {"both", 32, true, true, "custom"}, {"both", 7, true, true, "custom"},
-        {"both", 6, true, true, "custo"}, {"both", 1, true, true, ""},        {"both", 0, true, true, ""},
-        {"both", 32, false, true, ""},    {"both", 32, true, false, ""},
+    const std::string name(258 - Path("language/").size(), 'u'), paths[] = {"", base, Path("language/" + name + "..ini")};
+    lang(name + "_cust.ini", "[S]\nboth=custom\n");
+    const struct { const char* key; uint32_t size; bool buffer; int path; const char* want; } rows[] = {
+        {"nokey", 32, true, 1, "def"}, {"both", 32, true, 1, "custom"}, {"both", 7, true, 1, "custom"},
+        {"both", 6, true, 1, "custo"}, {"both", 1, true, 1, ""},        {"both", 0, true, 1, ""},
+        {"both", 32, false, 1, ""},    {"both", 32, true, 0, ""},       {"both", 32, true, 2, "custom"},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(std::string(r.key) + " " + std::to_string(r.size) + (r.buffer ? "" : " no buffer") +
-                     (r.path ? "" : " no path"));
+        SCOPED_TRACE(std::string(r.key) + " " + std::to_string(r.size) + (r.buffer ? "" : " no buffer") + " path " +
+                     std::to_string(r.path));
         char narrow[40];
         wchar_t wide[40];
         std::fill(std::begin(narrow), std::end(narrow), 'Z');
         std::fill(std::begin(wide), std::end(wide), L'Z');
         const std::wstring key(r.key, r.key + std::strlen(r.key));
         const size_t n = std::strlen(r.want);
+        const std::wstring widePath(paths[r.path].begin(), paths[r.path].end());
         EXPECT_EQ(lumenutil::LumenFile::GetInifileStringA("S", r.key, "def", r.buffer ? narrow : nullptr, r.size,
-                                                          r.path ? base.c_str() : nullptr), n);
+                                                          r.path ? paths[r.path].c_str() : nullptr), n);
         EXPECT_EQ(lumenutil::LumenFile::GetInifileStringW(L"S", key.c_str(), L"def", r.buffer ? wide : nullptr, r.size,
-                                                          r.path ? wideBase.c_str() : nullptr), n);
+                                                          r.path ? widePath.c_str() : nullptr), n);
         const bool written = r.buffer && r.path && r.size > 0;
         EXPECT_EQ(std::string(narrow, written ? n + 1 : 1), written ? std::string(r.want, n + 1) : "Z");
         EXPECT_EQ(std::wstring(wide, written ? n + 1 : 1),

@@ -148,6 +148,23 @@ TEST(LifecycleTest, StopPaths) {
     }
 }
 
+// Set from outside, a named exit event ends its thread and tells the other to end.
+TEST(LifecycleTest, ANamedExitEventEndsItsThread) {
+    for (const char* name : {"OUTLINKEXIT", "INVALIDPROXYEXIT"}) {
+        SCOPED_TRACE(name);
+        PolicyRig rig;
+        rig.Start();
+        const Handle exit = rig.fake.Kernel()->CreateEventObject(name, false, false);
+        ASSERT_TRUE(exit != nullptr && rig.fake.Kernel()->SetEventObject(exit));
+        const Handle thread = name[0] == 'O' ? rig.policy->m_monitor.m_hRouteThread : rig.policy->m_monitor.m_hProxyThread;
+        EXPECT_EQ(rig.fake.Kernel()->WaitForObjects(&thread, 1, 20000000), kWaitObject0) << "the thread ended";
+        EXPECT_EQ(g_bExit.load(), 1);
+        EXPECT_EQ(rig.policy->done(""), 0);
+        EXPECT_EQ(rig.agent.CountLogs("WaitForMultipleObjects Exit"), 2) << "done woke the other thread only";
+        rig.fake.Kernel()->CloseObject(exit);
+    }
+}
+
 // A second Exec keeps the events, the threads and both timers: the proxy
 // check still comes 70 s after the start.
 TEST(LifecycleTest, ExecTwiceKeepsTheEventsThreadsAndTimers) {

@@ -39,9 +39,9 @@ public:
         closed_ = closed;
         cv_.notify_all();
     }
-    bool WaitHeld() {  // until a query is held
+    bool WaitHeld(int queries = 1) {  // until this many queries were held
         std::unique_lock<std::mutex> lock(mu_);
-        return cv_.wait_for(lock, kFaultWaitBound, [&] { return held_ > 0; });
+        return cv_.wait_for(lock, kFaultWaitBound, [&] { return held_ >= queries; });
     }
     bool Adapters(AdapterDetail detail, std::vector<AdapterInfo>* out, uint32_t* error) override {
         std::unique_lock<std::mutex> lock(mu_);

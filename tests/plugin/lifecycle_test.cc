@@ -202,6 +202,8 @@ TEST(LifecycleTest, ExecWhoseRearmFailsIsRetriedByTheThreads) {
 // asked to stop, and the next check reads the new parameters first.
 TEST(LifecycleTest, ExecDuringACheckReturnsAndTheNextCheckReadsTheParameters) {
     PolicyRig rig(Wrap::kFault);
+    std::atomic<int> polls{0};  // done's looks at the route thread's flag; the first lets the check go on
+    rig.fake.sleepHook = [&](uint32_t ms) { (ms == 200 && polls++ == 0) ? rig.fault.SetClosed(false) : void(); };
     rig.Start();
     rig.fault.SetClosed(true);
     rig.fake.AdvanceTime(60000);
@@ -220,6 +222,14 @@ TEST(LifecycleTest, ExecDuringACheckReturnsAndTheNextCheckReadsTheParameters) {
     ASSERT_TRUE(rig.agent.WaitForLogs("TracertAddr 192.0.2.77", 1));
     EXPECT_EQ(rig.policy->m_bParamsPending.load(), 0);
     EXPECT_TRUE(rig.fake.TimerArmed(kProxyTimerId));
+
+    // done waits for a check under way, looking every 200 ms.
+    ASSERT_TRUE(rig.fake.WaitForWaits(4, 3));
+    rig.fault.SetClosed(true);
+    ASSERT_EQ(rig.fake.FireRouteChange(), 1);
+    ASSERT_TRUE(rig.fault.WaitHeld(2));
+    EXPECT_EQ(rig.policy->done(""), 0);
+    EXPECT_GE(polls.load(), 1);
 }
 
 // Everything the policy asks of the OS goes to the seam it was made with,

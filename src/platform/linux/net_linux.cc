@@ -19,6 +19,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -246,10 +247,9 @@ void RouteWatcher::Watch(Request* req) {
     alignas(nlmsghdr) char buf[16384];
     bool changed = false;
     while (!changed && !req->cancelled.load()) {
-        pollfd fds[2] = {{req->sock, POLLIN, 0}, {req->wake, POLLIN, 0}};
+        pollfd fds[] = {{req->sock, POLLIN, 0}, {req->wake, POLLIN, 0}};
         // No time-out: a route message or the cancel descriptor ends the wait.
-        int n = poll(fds, 2, -1);
-        if (n < 0) {
+        if (poll(fds, std::size(fds), -1) < 0) {
             if (errno == EINTR) continue;
             // The request can no longer be served. Windows completes such a
             // request with an error, which sets its event as well; the caller
@@ -257,22 +257,20 @@ void RouteWatcher::Watch(Request* req) {
             changed = true;
             break;
         }
-        // POLLERR, POLLHUP and POLLNVAL go to recvmsg too, which reports them,
-        // instead of making poll return at once forever.
-        if (n == 0 || !(fds[0].revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL))) continue;
-        // Drains what is queued; stops at the first route change.
+        // Drains what is queued; stops at the first route change. Whatever
+        // woke the wait, the socket is read: an error (POLLERR, POLLNVAL) is
+        // reported by the read instead of making poll return at once forever,
+        // and a cancel with nothing queued meets an empty socket.
         while (!changed && !req->cancelled.load()) {
             sockaddr_nl from{};
-            iovec iov{buf, sizeof buf};
-            msghdr msg{};
-            msg.msg_name = &from;
-            msg.msg_namelen = sizeof from;
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            ssize_t len = recvmsg(req->sock, &msg, MSG_DONTWAIT);
+            socklen_t fromLen = sizeof from;
+            // At most sizeof buf: without MSG_TRUNC a longer datagram is cut.
+            const ssize_t len =
+                recvfrom(req->sock, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
             if (len < 0) {
-                if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-                if (errno == EINTR) continue;
+                // EWOULDBLOCK is EAGAIN on Linux. A receive that does not
+                // wait is not interrupted either.
+                if (errno == EAGAIN) break;
                 // ENOBUFS: the kernel dropped notifications, a change may be
                 // among them. Anything else ends the request as above.
                 changed = true;
@@ -280,10 +278,8 @@ void RouteWatcher::Watch(Request* req) {
             }
             // Only the kernel speaks for the routing table; anything another
             // process sends to this socket is ignored.
-            if (msg.msg_namelen < sizeof from || from.nl_family != AF_NETLINK || from.nl_pid != 0) continue;
-            size_t got = static_cast<size_t>(len);
-            if (got > sizeof buf) got = sizeof buf;
-            if (HoldsIPv4RouteChange(buf, got)) changed = true;
+            if (fromLen < sizeof from || from.nl_family != AF_NETLINK || from.nl_pid != 0) continue;
+            if (HoldsIPv4RouteChange(buf, static_cast<size_t>(len))) changed = true;
         }
     }
 

@@ -32,7 +32,6 @@ namespace {
 
 constexpr size_t kMaxOsReleaseBytes = 64 * 1024;
 constexpr size_t kMaxDmiBytes = 256;
-constexpr size_t kMaxGroups = 1024;
 constexpr size_t kPasswdBuffer = 16 * 1024;
 constexpr uint32_t kNcfVirtual = 0x1, kNcfPhysical = 0x4;
 constexpr size_t kMaxModulePath = 259;
@@ -244,9 +243,9 @@ bool IsAdministratorsGroup(const std::string& groupName) { return groupName == "
 
 bool ProcessIsAdministrator() {
     if (geteuid() == 0) return true;
-    std::vector<gid_t> groups(kMaxGroups);
-    const int n = getgroups(static_cast<int>(groups.size()), groups.data());
-    groups.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    // Sized by the first call, so no count of groups is too many.
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(getgroups(0, nullptr), 0)));
+    groups.resize(static_cast<size_t>(std::max(getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
     groups.push_back(getegid());
     for (gid_t gid : groups) {
         std::string name;

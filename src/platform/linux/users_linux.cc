@@ -250,9 +250,9 @@ UserStatus ProcessFinder::Find(const std::string& imageName, ProcessIds* ids) {
     };
     std::lock_guard<std::mutex> lock(mutex_);
     if (wanted.bare.empty()) {
-        // Nothing answers to no name; the listing still says whether /proc reads.
-        const bool listed = ForEachProcess([](int, const char*, uint32_t) { return false; });
-        return listed ? UserStatus::kNoProcess : UserStatus::kSnapshotFailed;
+        // Nothing answers to no name; whether /proc opens still tells the two answers apart.
+        const std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
+        return proc ? UserStatus::kNoProcess : UserStatus::kSnapshotFailed;
     }
     if (dirFd_ >= 0 && answers(dirFd_, pid_)) return UserStatus::kOk;
     Forget();
@@ -261,14 +261,11 @@ UserStatus ProcessFinder::Find(const std::string& imageName, ProcessIds* ids) {
         if (!ProcessAnswersTo(procFd, pidName, wanted)) return true;
         // Asked again through the directory held open, so that what is
         // remembered is the process that answered (it may have ended meanwhile).
-        const int fd = openat(procFd, pidName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        found = fd >= 0 && answers(fd, pid);
-        if (found) {
-            dirFd_ = fd;
-            pid_ = pid;
-        } else if (fd >= 0) {
-            close(fd);
-        }
+        // A directory that did not open (-1) answers to nothing.
+        dirFd_ = openat(procFd, pidName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        pid_ = pid;
+        found = answers(dirFd_, pid);
+        if (!found) Forget();
         return false;
     });
     if (!listed) return UserStatus::kSnapshotFailed;
@@ -382,12 +379,10 @@ bool ListUserDirectory(const std::string& ownerSid, const std::string& dir, size
         if (e == nullptr) break;
         DirEntry entry;
         entry.name = e->d_name;
-        if (e->d_type == DT_DIR) {
-            entry.isDirectory = true;
-        } else if (e->d_type == DT_UNKNOWN) {
-            struct stat st;
-            entry.isDirectory = fstatat(dirfd(d.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-        }
+        // Asked of the entry itself (a link to a directory is none), on every
+        // file system, including those whose listing leaves the type unknown.
+        struct stat st;
+        entry.isDirectory = fstatat(dirfd(d.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         entries->push_back(std::move(entry));
     }
     return true;

@@ -297,17 +297,16 @@ bool PasswdEntry(uint32_t uid, std::string* name, std::string* home) {
     return true;
 }
 
-bool UidOfSid(const std::string& sidText, uint32_t* uid) {
-    static const char kPrefix[] = "S-1-22-1-";
-    const size_t prefix = sizeof(kPrefix) - 1;
-    if (sidText.size() <= prefix || sidText.size() > prefix + 10 || sidText.compare(0, prefix, kPrefix) != 0) return false;
+bool IdOfSid(const std::string& sidText, const char* prefix, uint32_t* id) {
+    const size_t n = std::strlen(prefix);
+    if (sidText.compare(0, n, prefix) != 0 || sidText.size() == n || sidText.size() > n + 10) return false;
     uint64_t value = 0;
-    for (size_t i = prefix; i < sidText.size(); ++i) {
+    for (size_t i = n; i < sidText.size(); ++i) {
         if (sidText[i] < '0' || sidText[i] > '9') return false;
         value = value * 10 + static_cast<uint64_t>(sidText[i] - '0');
     }
     if (value > UINT32_MAX) return false;
-    *uid = static_cast<uint32_t>(value);
+    *id = static_cast<uint32_t>(value);
     return true;
 }
 
@@ -328,7 +327,7 @@ int OpenUserObject(const std::string& ownerSid, const std::string& path, bool di
     }
     struct stat st;
     uint32_t uid = 0;
-    const bool knownUser = UidOfSid(ownerSid, &uid);
+    const bool knownUser = IdOfSid(ownerSid, "S-1-22-1-", &uid);
     const bool statted = fstat(fd, &st) == 0;
     const bool kindOk = statted && (directory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
     const bool ownerOk = statted && (st.st_uid == 0 || (knownUser && st.st_uid == uid));

@@ -88,8 +88,9 @@ bool RunningUserIds(std::vector<uint32_t>* uids);
 // Name and home directory of a user id from the password database.
 bool PasswdEntry(uint32_t uid, std::string* name, std::string* home);
 
-// The uid of a Unix-user SID text (S-1-22-1-<uid>); false for any other text.
-bool UidOfSid(const std::string& sidText, uint32_t* uid);
+// The id in a SID text of a Unix user (prefix "S-1-22-1-") or group
+// ("S-1-22-2-"), in decimal; false for any other text.
+bool IdOfSid(const std::string& sidText, const char* prefix, uint32_t* id);
 
 // FileService::ReadUserFile and ListUserDirectory on POSIX calls.
 UserFileRead ReadUserFile(const std::string& ownerSid, const std::string& path,

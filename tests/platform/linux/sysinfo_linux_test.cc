@@ -29,7 +29,7 @@ namespace {
 
 TEST(SysinfoLinuxTest, AccountsGroupsAdaptersAndModules) {
     const std::pair<const char*, const char*> rows[] = {
-        {"S-1-22-1-0", "root"}, {"S-1-5-18", "root"}, {"S-1-22-2-0", "root"},
+        {"S-1-22-1-0", "root"}, {"S-1-5-18", "root"}, {"S-1-22-2-0", "root"}, {"S-1-22-1-65534", "nobody"},
         {"S-1-1-0", nullptr},   // Everyone: no such account here
         {"S-1-22-1-", nullptr}, {"S-1-22-1-0x", nullptr}, {"S-1-22-1-99999999999", nullptr},
         {"S-1-22-1-4294967290", nullptr}, {"S-1-22-2-4294967290", nullptr},  // no such user or group

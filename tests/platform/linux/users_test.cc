@@ -104,7 +104,7 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     EXPECT_EQ(key, "S-1-22-1-" + std::to_string(getuid()));
     Handle token = nullptr;
     uint32_t session = 0;
-    ASSERT_EQ(TokenByName(os.get(), self, token, session), UTIL_OK);
+    ASSERT_TRUE(TokenByName(os.get(), self, token, session) == UTIL_OK && session == static_cast<uint32_t>(getsid(0)));
     std::string user, home;
     EXPECT_TRUE(os->Users()->ImpersonatedUserName(token, &user));
     setenv("OW_EXPAND_TEST", "x:y", 1);
@@ -175,7 +175,8 @@ TEST(LinuxUsersTest, FinderRemembersWhileTheProcessAnswers) {
     } steps[] = {
         {"the scan finds the first in /proc order", nullptr, false, "ow-memo-a", 0},
         {"the one found took another name", "ow-memo-b", false, "ow-memo-a", 1},
-        {"the one found stays while it answers", "ow-memo-a", false, "OW-MEMO-A.exe", 1},
+        {"no name answers, and what was found is kept", "ow-memo-a", false, "", -1},
+        {"the one found stays while it answers", nullptr, false, "OW-MEMO-A.exe", 1},
         {"the one found ended", nullptr, true, "ow-memo-a", 0},
         {"nothing answers", "ow-memo-b", false, "ow-memo-a", -1},
     };

@@ -52,7 +52,8 @@ std::vector<std::string> CommandEnvironment(const std::string& exeDir) {
 
 }  // namespace
 
-bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir, pid_t* group) {
+bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir,
+                        const std::function<void(pid_t group)>& started) {
     std::string command = commandLine;
     if (command.compare(0, sizeof(kCmdPrefix) - 1, kCmdPrefix) == 0) command.erase(0, sizeof(kCmdPrefix) - 1);
     if (command.empty() || command.find('\0') != std::string::npos) return false;
@@ -75,7 +76,7 @@ bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDi
     }
     close(devNull);
     if (child < 0) return false;
-    *group = child;
+    started(child);
     int status = 0;
     pid_t r;
     do {
@@ -87,16 +88,13 @@ bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDi
 }
 
 bool HiddenCommands::Start(const std::string& commandLine, const std::string& exeDir) {
-    pid_t group = 0;
-    const bool started = StartHiddenCommand(commandLine, exeDir, &group);
-    if (group > 0) {
+    return StartHiddenCommand(commandLine, exeDir, [this](pid_t group) {
         std::lock_guard<std::mutex> lock(mu_);
         // A group whose members have all ended is no longer kept.
         const auto gone = [](pid_t g) { return kill(-g, 0) != 0 && errno == ESRCH; };
         groups_.erase(std::remove_if(groups_.begin(), groups_.end(), gone), groups_.end());
         groups_.push_back(group);
-    }
-    return started;
+    });
 }
 
 void HiddenCommands::EndAll() {

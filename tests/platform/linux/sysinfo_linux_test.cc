@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <time.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -49,14 +48,15 @@ TEST(SysinfoLinuxTest, AccountsGroupsAdaptersAndModules) {
     std::string path = "unchanged";
     EXPECT_FALSE(linuxsys::ModuleFileName(reinterpret_cast<Handle>(8), &path));
     EXPECT_TRUE(linuxsys::ModuleFileName(&inThisProgram, &path) && path == program_invocation_name) << path;
-    const std::unique_ptr<Os> os(NewDefaultOs());
-    EXPECT_TRUE(!os->System()->UnloadModule(nullptr) && os->System()->UnloadModule(dlopen(nullptr, RTLD_NOW)));
+    SystemService* sys = Os::Default()->System();
+    EXPECT_TRUE(!sys->UnloadModule(nullptr) && sys->UnloadModule(dlopen(nullptr, RTLD_NOW)));
     if (geteuid() != 0) return;
-    EXPECT_TRUE(linuxsys::ProcessIsAdministrator());
+    // Root; nobody; nobody in the group as its own, and as a supplementary one.
     const auto admin = [] { return linuxsys::ProcessIsAdministrator() ? 1 : 0; };
     const struct group* sudo = getgrnam("sudo") ? getgrnam("sudo") : getgrnam("wheel");
-    const gid_t g = sudo ? sudo->gr_gid : 65534;  // nobody; in the group as its own; as a supplementary one
-    EXPECT_EQ(AsOtherUser(admin) * 100 + AsOtherUser(admin, g) * 10 + AsOtherUser(admin, 65534, &g), sudo ? 11 : 0);
+    const gid_t g = sudo ? sudo->gr_gid : 65534;
+    EXPECT_EQ(admin() * 1000 + AsOtherUser(admin) * 100 + AsOtherUser(admin, g) * 10 + AsOtherUser(admin, 65534, &g),
+              sudo ? 1011 : 1000);
 }
 
 // uname's machine as a Windows architecture number, and the locale (as the

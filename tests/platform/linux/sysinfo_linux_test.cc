@@ -51,10 +51,9 @@ TEST(SysinfoLinuxTest, AccountsGroupsAdaptersAndModules) {
     SystemService* sys = Os::Default()->System();
     EXPECT_TRUE(!sys->UnloadModule(nullptr) && sys->UnloadModule(dlopen(nullptr, RTLD_NOW)));
     if (geteuid() != 0) return;
-    // Root; nobody; nobody in the group as its own, and as a supplementary one.
     const auto admin = [] { return linuxsys::ProcessIsAdministrator() ? 1 : 0; };
     const struct group* sudo = getgrnam("sudo") ? getgrnam("sudo") : getgrnam("wheel");
-    const gid_t g = sudo ? sudo->gr_gid : 65534;
+    const gid_t g = sudo ? sudo->gr_gid : 65534;  // root; nobody; nobody in it as its group; as a supplementary one
     EXPECT_EQ(admin() * 1000 + AsOtherUser(admin) * 100 + AsOtherUser(admin, g) * 10 + AsOtherUser(admin, 65534, &g),
               sudo ? 1011 : 1000);
 }

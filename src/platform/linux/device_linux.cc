@@ -100,14 +100,12 @@ int32_t DeviceTable::Control(DeviceHandle device, uint32_t code, const void* inp
 }
 
 bool DeviceTable::Close(DeviceHandle device) {
-    int fd = -1;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        auto it = fds_.find(device.value());
-        if (it == fds_.end()) return false;
-        fd = it->second;
-        fds_.erase(it);
-    }
+    std::unique_lock<std::mutex> lock(mu_);
+    auto it = fds_.find(device.value());
+    if (it == fds_.end()) return false;
+    const int fd = it->second;
+    fds_.erase(it);
+    lock.unlock();  // the close may take a while; the table is free meanwhile
     return ::close(fd) == 0;
 }
 

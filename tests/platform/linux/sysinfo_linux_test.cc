@@ -48,8 +48,7 @@ TEST(SysinfoLinuxTest, AccountsGroupsAdaptersAndModules) {
     std::string path = "unchanged";
     EXPECT_FALSE(linuxsys::ModuleFileName(reinterpret_cast<Handle>(8), &path));
     EXPECT_TRUE(linuxsys::ModuleFileName(&inThisProgram, &path) && path == program_invocation_name) << path;
-    SystemService* sys = Os::Default()->System();
-    EXPECT_TRUE(!sys->UnloadModule(nullptr) && sys->UnloadModule(dlopen(nullptr, RTLD_NOW)));
+    EXPECT_TRUE(Os::Default()->System()->UnloadModule(dlopen(nullptr, RTLD_NOW)));
     if (geteuid() != 0) return;
     const auto admin = [] { return linuxsys::ProcessIsAdministrator() ? 1 : 0; };
     const struct group* sudo = getgrnam("sudo") ? getgrnam("sudo") : getgrnam("wheel");
@@ -117,8 +116,7 @@ TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
         EXPECT_EQ(text(victim), "nobody\n");
     }
     // A file's access time in local calendar time, here UTC; none before 1970.
-    const char* tz = getenv("TZ");
-    const std::optional<std::string> callerTz = tz ? std::optional<std::string>(tz) : std::nullopt;
+    const std::optional<std::string> callerTz = getenv("TZ") ? std::optional<std::string>(getenv("TZ")) : std::nullopt;
     setenv("TZ", "UTC", 1), tzset();
     for (const auto& [atime, want] : {std::pair<timespec, std::string>{{1700000000, 987000000}, "2023 11 14 2 22:13:20.987"},
                                       {{0, 0}, "1970 1 1 4 0:0:0.0"}, {{-1, 0}, "none"}}) {
@@ -132,8 +130,7 @@ TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
         }
         EXPECT_EQ(got, want);
     }
-    callerTz ? setenv("TZ", callerTz->c_str(), 1) : unsetenv("TZ");
-    tzset();
+    (callerTz ? setenv("TZ", callerTz->c_str(), 1) : unsetenv("TZ")), tzset();
 }
 
 // The DNS name is the resolver's canonical name of the node name (at most

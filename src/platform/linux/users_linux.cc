@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -41,7 +40,7 @@ bool ReadCapped(int fd, size_t cap, std::string* text) {
         const size_t room = std::min(cap - got, std::max<size_t>(4096, got));
         text->resize(got + room);
         const ssize_t n = read(fd, &(*text)[got], room);
-        text->resize(got + (n > 0 ? static_cast<size_t>(n) : 0));
+        text->resize(got + static_cast<size_t>(std::max<ssize_t>(n, 0)));
         if (n < 0) {
             if (errno == EINTR) continue;
             ok = false;
@@ -54,27 +53,26 @@ bool ReadCapped(int fd, size_t cap, std::string* text) {
 
 // The scans run on every proxy task, over every process, so they read into
 // the caller's buffer, open relative to /proc, and stop as soon as what is
-// already read decides the answer (enough(text) says so). The bytes read,
-// or -1 when the file cannot be opened or read.
+// already read decides the answer (enough(text) says so). *got is the count
+// of bytes read, 0 when the file cannot be opened or read (then false).
 template <typename Enough>
-ssize_t ReadProcFile(int procFd, const char* pidName, const char* file, char* buf, size_t cap, Enough enough) {
-    char rel[64];
-    const int len = std::snprintf(rel, sizeof rel, "%s/%s", pidName, file);
-    if (len < 0 || static_cast<size_t>(len) >= sizeof rel) return -1;
-    const int fd = openat(procFd, rel, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    size_t got = 0;
+bool ReadProcFile(int procFd, const char* pidName, const char* file, char* buf, size_t cap, Enough enough, size_t* got) {
+    *got = 0;
+    // A pid's name and a file's: short enough for the string's own room.
+    const int fd = openat(procFd, (std::string(pidName) + "/" + file).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
     bool ok = true;
-    while (got < cap) {
-        const ssize_t n = read(fd, buf + got, cap - got);
+    while (*got < cap) {
+        const ssize_t n = read(fd, buf + *got, cap - *got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) ok = false;
         if (n <= 0) break;
-        got += static_cast<size_t>(n);
-        if (enough(std::string_view(buf, got))) break;
+        *got += static_cast<size_t>(n);
+        if (enough(std::string_view(buf, *got))) break;
     }
     close(fd);
-    return ok ? static_cast<ssize_t>(got) : -1;
+    if (!ok) *got = 0;
+    return ok;
 }
 
 constexpr auto kToTheEnd = [](std::string_view) { return false; };
@@ -124,10 +122,10 @@ bool IdsFromStatusText(std::string_view status, ProcessIds* ids) {
 
 bool ReadIds(int procFd, const char* pidName, uint32_t pid, ProcessIds* ids) {
     char status[kMaxStatusBytes];
-    const ssize_t n = ReadProcFile(procFd, pidName, "status", status, sizeof status, StatusIdsSettled);
-    if (n < 0) return false;
+    size_t n = 0;
+    if (!ReadProcFile(procFd, pidName, "status", status, sizeof status, StatusIdsSettled, &n)) return false;
     ids->pid = pid;
-    return IdsFromStatusText(std::string_view(status, static_cast<size_t>(n)), ids);
+    return IdsFromStatusText(std::string_view(status, n), ids);
 }
 
 // The names a process goes by, as views into its texts.
@@ -174,27 +172,26 @@ bool NamesMatch(const WantedName& wanted, const NameViews& names) {
 // first and the reads stop at the first that matches; a process that
 // matches none costs all three.
 bool ProcessAnswersTo(int procFd, const char* pidName, const WantedName& wanted) {
-    char rel[64];
-    const int len = std::snprintf(rel, sizeof rel, "%s/exe", pidName);
-    if (len < 0 || static_cast<size_t>(len) >= sizeof rel) return false;
-    char link[PATH_MAX];
-    const ssize_t linkBytes = readlinkat(procFd, rel, link, sizeof link - 1);
+    char link[PATH_MAX];  // a link's target, which readlinkat does not end with a NUL
+    const ssize_t linkBytes = readlinkat(procFd, (std::string(pidName) + "/exe").c_str(), link, sizeof link);
     // No such link means no address space (a kernel thread, or a process
     // on its way out), and then the command line reads empty too.
     const bool noAddressSpace = linkBytes < 0 && errno == ENOENT;
-    const std::string_view exeTarget(link, linkBytes > 0 ? static_cast<size_t>(linkBytes) : 0);
+    const std::string_view exeTarget(link, static_cast<size_t>(std::max<ssize_t>(linkBytes, 0)));
     if (SameName(ViewsOfProcTexts(exeTarget, {}, {}).exeBase, wanted)) return true;
     // Only the first argument counts, so the read stops at its end.
     char cmdline[kMaxCmdlineBytes];
-    const ssize_t cmdBytes =
-        noAddressSpace ? 0 : ReadProcFile(procFd, pidName, "cmdline", cmdline, sizeof cmdline, [](std::string_view text) {
-            return text.find('\0') != std::string_view::npos;
-        });
-    const std::string_view cmd(cmdline, cmdBytes > 0 ? static_cast<size_t>(cmdBytes) : 0);
+    size_t cmdBytes = 0;
+    if (!noAddressSpace) {
+        ReadProcFile(procFd, pidName, "cmdline", cmdline, sizeof cmdline,
+                     [](std::string_view text) { return text.find('\0') != std::string_view::npos; }, &cmdBytes);
+    }
+    const std::string_view cmd(cmdline, cmdBytes);
     if (SameName(ViewsOfProcTexts({}, cmd, {}).argv0Base, wanted)) return true;
     char comm[kMaxCommBytes];
-    const ssize_t commBytes = ReadProcFile(procFd, pidName, "comm", comm, sizeof comm, kToTheEnd);
-    const std::string_view commText(comm, commBytes > 0 ? static_cast<size_t>(commBytes) : 0);
+    size_t commBytes = 0;
+    ReadProcFile(procFd, pidName, "comm", comm, sizeof comm, kToTheEnd, &commBytes);
+    const std::string_view commText(comm, commBytes);
     return NamesMatch(wanted, ViewsOfProcTexts(exeTarget, cmd, commText));
 }
 

@@ -226,6 +226,7 @@ ProcessNames NamesFromProcTexts(const std::string& exeTarget, const std::string&
 }
 
 bool IdsFromStatus(const std::string& status, ProcessIds* ids) { return IdsFromStatusText(status, ids); }
+bool IdsSettledIn(const std::string& status) { return StatusIdsSettled(status); }
 
 bool ImageNameMatches(const std::string& imageName, const ProcessNames& names) {
     return NamesMatch(WantedName{imageName, WithoutExe(imageName)}, NameViews{names.exeBase, names.argv0Base, names.comm});

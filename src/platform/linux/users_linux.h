@@ -49,9 +49,11 @@ struct ProcessIds {
 // What a process's /proc texts say, read apart from the files: its names
 // from the target of its exe link, its cmdline and its comm (each empty when
 // unreadable), and its real user and group ids from the "Uid:" and "Gid:"
-// lines of its status (false when either is missing; pid is left as it is).
+// lines of its status (false when either is missing; pid is left as it is),
+// and whether more of that status could still change them (the read stops once not).
 ProcessNames NamesFromProcTexts(const std::string& exeTarget, const std::string& cmdline, const std::string& comm);
 bool IdsFromStatus(const std::string& status, ProcessIds* ids);
+bool IdsSettledIn(const std::string& status);
 
 // Finds a process by image name, remembering the one found: the next look-up
 // asks that process first (still there, still answering to the name) and

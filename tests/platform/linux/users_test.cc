@@ -189,11 +189,11 @@ TEST(LinuxUsersTest, FinderRemembersWhileTheProcessAnswers) {
 TEST(LinuxUsersTest, ProcTexts) {
     const std::string rows[][6] = {
         {"/usr/bin/wine64-preloader (deleted)", std::string("C:\\ui\\AGENTUI.EXE\0-x", 20), "AGENTUI.exe\n",
-         "Name:\tx\nUid:\t1000\t0\nGid: 100\n", "AGENTUI.exe", "wine64-preloader|AGENTUI.EXE|AGENTUI.exe|1000|100|1"},
+         "Name:\tx\nUid:\t1000\t0\nGid: 100\n", "AGENTUI.exe", "wine64-preloader|AGENTUI.EXE|AGENTUI.exe|1000|100|1 settled"},
         {" (deleted)", "/bin/sh", std::string("a\0b\n", 4), "Uid:\t1\nGid:\t2", "a", " (deleted)|sh|a|no|1"},
-        {"/x/", "", "", "Name:\nUid:\t4294967296\nGid:\t2", "", "|||no|0"},
-        {"", "", "\n", "Name:\nUid:\t4294967295\nGid:\tx", "x", "|||no|0"},
-        {"", "", "", "Name:\nGid: 7\nUid: 4294967295z", "x", "|||4294967295|7|0"},
+        {"/x/", "", "", "Name:\nUid:\t4294967296\nGid:\t209", "", "|||no|0"},
+        {"", "", "\n", "Name:\nUid:\t4294967295\nGid:\tx", "x", "|||no|0 settled"},
+        {"", "", "", "Name:\nGid: 7\nUid: 4294967295z", "x", "|||4294967295|7|0 settled"},
         {"", "", "ow_integration_\n", "", "OW_INTEGRATION_TESTS.EXE", "||ow_integration_|no|1"},
         {"", "", "ow_integratio.e\n", "", "OW_INTEGRATIO.EXE", "||ow_integratio.e|no|1"},  // only with ".exe" is it cut
         {"/x/other", "", "ow_integration_", "", "ow_integration_tests", "other||ow_integration_|no|0"},
@@ -206,7 +206,8 @@ TEST(LinuxUsersTest, ProcTexts) {
         const bool ok = linuxusers::IdsFromStatus(r[3], &ids);
         EXPECT_EQ(n.exeBase + "|" + n.argv0Base + "|" + n.comm + "|" +
                       (ok ? std::to_string(ids.uid) + "|" + std::to_string(ids.gid) : "no") + "|" +
-                      (linuxusers::ImageNameMatches(r[4], n) ? "1" : "0"),
+                      (linuxusers::ImageNameMatches(r[4], n) ? "1" : "0") +
+                      (linuxusers::IdsSettledIn(r[3]) ? " settled" : ""),
                   r[5]) << r[3];
     }
 }

@@ -140,17 +140,12 @@ uint32_t FileRegistry::Load(int dirFd, const std::string& name, const std::strin
 uint32_t FileRegistry::Store(int dirFd, const std::string& name, const regfile::Key& root) {
     std::string bytes;
     if (!regfile::Write(root, &bytes)) return kErrorInvalidParameter;  // would pass the file bound
-    // A new file of a name nobody can have chosen before, made here (not
-    // through a link) and readable by this user only.
+    // A new file of a name nobody can have chosen before (a random one, in
+    // a directory no other user may write), made here (not through a link)
+    // and readable by this user only.
     std::random_device random;
-    std::string temp;
-    int made = -1;
-    for (int i = 0; i < 100 && made < 0; ++i) {
-        temp = name + "." + std::to_string(random());
-        made = openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (made < 0 && errno != EEXIST) break;
-    }
-    Fd fd(made);
+    const std::string temp = name + "." + std::to_string(random());
+    Fd fd(openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0) return kErrorWriteFault;
     const bool written = fchmod(fd.get(), 0600) == 0 && WriteAll(fd.get(), bytes) && fsync(fd.get()) == 0;
     const bool closed = close(fd.release()) == 0;

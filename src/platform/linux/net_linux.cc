@@ -2,7 +2,6 @@
 
 #include "base/address_text.h"
 
-#include <arpa/inet.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
@@ -86,13 +85,8 @@ bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) {
         if (c <= 0x20 || c == 0x7f) return false;  // NUL, controls, space
     }
 
-    in_addr a;
-    if (inet_pton(AF_INET, host.c_str(), &a) == 1) {
-        addrs->push_back(a.s_addr);
-        return true;
-    }
-
-    // The short forms inet_addr takes ("127.1", "0x7f.0.0.1"), still without a query.
+    // A dotted address, or one of the short forms inet_addr takes ("127.1",
+    // "0x7f.0.0.1"), without a query.
     if (Lookup(host, AI_NUMERICHOST, addrs)) return !addrs->empty();
     if (LooksNumeric(host)) return false;
     return Lookup(host, 0, addrs) && !addrs->empty();
@@ -115,8 +109,8 @@ bool HoldsIPv4RouteChange(const void* buf, size_t len) {
             std::memcpy(&rt, p + NLMSG_HDRLEN, sizeof rt);
             if (rt.rtm_family == AF_INET) return true;
         }
-        const size_t step = NLMSG_ALIGN(nh.nlmsg_len);
-        if (step >= remaining) break;
+        // The last message's padding may reach past the datagram's end.
+        const size_t step = std::min<size_t>(NLMSG_ALIGN(nh.nlmsg_len), remaining);
         p += step;
         remaining -= step;
     }

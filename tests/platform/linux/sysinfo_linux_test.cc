@@ -80,8 +80,10 @@ TEST(SysinfoLinuxTest, ArchitectureAndLocale) {
     struct utsname u;
     ASSERT_EQ(uname(&u), 0);
     const SystemFacts f = linuxsys::SystemInfoFacts();
-    EXPECT_EQ(std::to_string(f.processorArchitecture) + " " + f.ownRelease,
-              std::to_string(linuxsys::ArchitectureOf(u.machine)) + " " + u.release);
+    const OsVersionFacts v = Os::Default()->System()->VersionFacts();  // as the newest NT workstation, of this width
+    EXPECT_EQ(std::to_string(f.processorArchitecture) + " " + f.ownRelease + " " + std::to_string(v.platformId) + " " +
+                  std::to_string(v.major * 10 + v.minor) + " " + std::to_string(v.productType * 10 + v.is64bit),
+              std::to_string(linuxsys::ArchitectureOf(u.machine)) + " " + u.release + " 2 100 1" + "01"[sizeof(void*) / 8]);
 }
 
 // The debugger channel opens its file by name for every line: a link

@@ -105,8 +105,7 @@ TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
     }
     unsetenv("OUTLINKWATCH_DEBUG_LOG");
     const auto text = [](const std::string& p) {
-        std::ifstream in(p);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return std::string(std::istreambuf_iterator<char>(std::ifstream(p).rdbuf()), {});
     };
     EXPECT_EQ(text(file) + "|" + text(victim), std::string(32767, 'x') + "|");
     if (geteuid() == 0) {  // another user's file is not written to, but by that user

@@ -107,8 +107,10 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     ASSERT_TRUE(TokenByName(os.get(), self, token, session) == UTIL_OK && session != ~0u);
     std::string user, home;
     EXPECT_TRUE(os->Users()->ImpersonatedUserName(token, &user));
-    setenv("OW_EXPAND_TEST", "x:y", 1);
+    const std::string callerHome = getenv("HOME") ? getenv("HOME") : "";
+    setenv("OW_EXPAND_TEST", "x:y", 1), setenv("HOME", "relative", 1);  // no full path: the password database's home
     EXPECT_TRUE(os->Users()->ExpandForUser(token, "%UserProfile%|%APPDATA%|%nosuch%|%ow_expand_test%", &home));
+    callerHome.empty() ? unsetenv("HOME") : setenv("HOME", callerHome.c_str(), 1);
     const struct passwd* pw = getpwuid(getuid());
     EXPECT_EQ(user + ":" + home,
               std::string(pw->pw_name) + ":" + pw->pw_dir + "|" + pw->pw_dir + "|%nosuch%|x:y");

@@ -78,7 +78,7 @@ TEST(ResolveHostIPv4Test, Table) {
         {"198.51.100.7", "198.51.100.7"}, {"127.1", "127.0.0.1"}, {"0x7f.0.0.1", "127.0.0.1"},
         {maxNumeric, "1.2.3.4"}, {"localhost", "127.0.0.1"}, {"", nullptr}, {std::string(300, 'a'), nullptr},
         {"0" + maxNumeric, nullptr}, {"1.2.3.4.5", nullptr}, {"host.123", nullptr}, {"host\x01", nullptr},
-        {"1.2.3.4 ", nullptr}, {std::string("127.0.0.1\0evil", 14), nullptr},
+        {"1.2.3.4 ", nullptr}, {std::string("127.0.0.1\0evil", 14), nullptr}, {"host..", nullptr},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE("host '" + row.first + "' (" + std::to_string(row.first.size()) + " bytes)");

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 extern char** environ;
@@ -17,7 +18,7 @@ namespace outlinkwatch {
 namespace linuxcmd {
 namespace {
 
-constexpr char kCmdPrefix[] = "cmd /C ";
+constexpr std::string_view kCmdPrefix = "cmd /C ";
 
 // The environment of the command: the host's, with exeDir put first on PATH.
 std::vector<std::string> CommandEnvironment(const std::string& exeDir) {
@@ -40,10 +41,11 @@ std::vector<std::string> CommandEnvironment(const std::string& exeDir) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig = 1; sig != NSIG; ++sig) {
-        if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
+    // SIGKILL and SIGSTOP (and the C library's own) refuse it, and keep their defaults.
+    for (int sig = 1; sig != NSIG; ++sig) signal(sig, SIG_DFL);
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (dup2(devNull, fd) != fd) _exit(EXIT_FAILURE);
     }
-    if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(devNull, 1) < 0 || dup2(devNull, 2) < 0) _exit(EXIT_FAILURE);
     // close_range where the kernel has it, else a walk of /proc/self/fd.
     closefrom(STDERR_FILENO + 1);
     execve("/bin/sh", const_cast<char* const*>(argv), envp);
@@ -55,7 +57,7 @@ std::vector<std::string> CommandEnvironment(const std::string& exeDir) {
 bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir,
                         const std::function<void(pid_t group)>& started) {
     std::string command = commandLine;
-    if (command.compare(0, sizeof(kCmdPrefix) - 1, kCmdPrefix) == 0) command.erase(0, sizeof(kCmdPrefix) - 1);
+    if (command.compare(0, kCmdPrefix.size(), kCmdPrefix) == 0) command.erase(0, kCmdPrefix.size());
     if (command.empty() || command.find('\0') != std::string::npos) return false;
 
     // Everything that allocates is made before the fork.

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <ifaddrs.h>
+#include <limits.h>
 #include <linux/ethtool.h>
 #include <linux/sockios.h>
 #include <net/if.h>
@@ -32,7 +33,7 @@ namespace {
 
 constexpr size_t kMaxOsReleaseBytes = 64 * 1024;
 constexpr size_t kMaxDmiBytes = 256;
-constexpr size_t kGroupBuffer = 16 * 1024;
+constexpr size_t kGroupBuffer = 16384;
 constexpr uint32_t kNcfVirtual = 0x1, kNcfPhysical = 0x4;
 constexpr size_t kMaxModulePath = 259;
 
@@ -203,10 +204,8 @@ bool ModuleFileName(Handle module, std::string* path) {
     if (path == nullptr) return false;
     std::string result;
     if (module == nullptr) {
-        char buf[4096] = {0};
-        const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-        if (n <= 0) return false;
-        result.assign(buf, static_cast<size_t>(n));
+        char buf[PATH_MAX];  // the length is readlink's answer; no NUL is written
+        result.assign(buf, static_cast<size_t>(std::max<ssize_t>(readlink("/proc/self/exe", buf, sizeof buf), 0)));
     } else {
         Dl_info info;
         if (dladdr(module, &info) == 0 || info.dli_fname == nullptr) return false;

@@ -96,12 +96,11 @@ TEST(CurrentUserSidTest, OnTheFake) {
 TEST(LinuxUsersTest, FindsItselfInProc) {
     std::unique_ptr<Os> os(NewDefaultOs());
     const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string(), self = exe.substr(exe.rfind('/') + 1);
-    std::string key;
+    std::string key, user, home;
     EXPECT_TRUE(CurrentUserSid(os.get(), self + ".EXE", key) == UTIL_OK && key == "S-1-22-1-" + std::to_string(getuid())) << key;
     Handle token = nullptr;
     uint32_t session = ~0u;  // the session of whichever process of that name comes first: written, whatever it is
     ASSERT_TRUE(TokenByName(os.get(), self, token, session) == UTIL_OK && session != ~0u);
-    std::string user, home;
     EXPECT_TRUE(os->Users()->ImpersonatedUserName(token, &user));
     const std::string callerHome = getenv("HOME") ? getenv("HOME") : "";
     setenv("OW_EXPAND_TEST", "x:y", 1), setenv("HOME", "relative", 1);  // no full path: the password database's home

@@ -45,19 +45,19 @@ std::string Text(const std::vector<AdapterInfo>& list) {
 
 // As GetAdaptersInfo lists them, at each step: no loopback, an alias label
 // under its device, a down adapter (or one without an address) as "0.0.0.0",
-// up only with a carrier.
+// up only with a carrier; one name takes all 15 bytes a name may have.
 TEST(GetAdaptersTest, ListFollowsTheInterfaces) {
     if (!NetnsReady()) GTEST_SKIP() << "needs root and the ip tool";
     TestNetns ns("adapters");
     ASSERT_TRUE(ns.ok()) << "cannot make " << ns.name();
     const std::vector<std::pair<const char*, std::string>> steps = {
-        {"link add owv0 type veth peer name owv1", "owv1 66 0.0.0.0, owv0 66 0.0.0.0"},
-        {"addr add 198.51.100.9/24 dev owv1", "owv1 66 0.0.0.0, owv0 66 0.0.0.0"},
-        {"link set owv0 up", "owv1 66 0.0.0.0, owv0 66 0.0.0.0"},
-        {"addr add 198.51.100.7/24 dev owv0 label owv0:1", "owv1 66 0.0.0.0, owv0 66 198.51.100.7"},
-        {"addr add 198.51.100.8/24 dev owv0", "owv1 66 0.0.0.0, owv0 66 198.51.100.7 198.51.100.8"},
-        {"link set owv1 up", "owv1 66u 198.51.100.9, owv0 66u 198.51.100.7 198.51.100.8"},
-        {"link set owv0 down", "owv1 66 198.51.100.9, owv0 66 0.0.0.0"},
+        {"link add owv0 type veth peer name owv1-15-bytes-x", "owv1-15-bytes-x 66 0.0.0.0, owv0 66 0.0.0.0"},
+        {"addr add 198.51.100.9/24 dev owv1-15-bytes-x", "owv1-15-bytes-x 66 0.0.0.0, owv0 66 0.0.0.0"},
+        {"link set owv0 up", "owv1-15-bytes-x 66 0.0.0.0, owv0 66 0.0.0.0"},
+        {"addr add 198.51.100.7/24 dev owv0 label owv0:1", "owv1-15-bytes-x 66 0.0.0.0, owv0 66 198.51.100.7"},
+        {"addr add 198.51.100.8/24 dev owv0", "owv1-15-bytes-x 66 0.0.0.0, owv0 66 198.51.100.7 198.51.100.8"},
+        {"link set owv1-15-bytes-x up", "owv1-15-bytes-x 66u 198.51.100.9, owv0 66u 198.51.100.7 198.51.100.8"},
+        {"link set owv0 down", "owv1-15-bytes-x 66 198.51.100.9, owv0 66 0.0.0.0"},
         {"link del owv0", ""},
     };
     ASSERT_TRUE(ns.RunInside([&] {

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -18,21 +17,21 @@ namespace outlinkwatch {
 namespace linuxcmd {
 namespace {
 
-constexpr std::string_view kCmdPrefix = "cmd /C ";
+constexpr std::string_view kCmdPrefix = "cmd /C ", kPathVariable = "PATH=";
 
 // The environment of the command: the host's, with exeDir put first on PATH.
 std::vector<std::string> CommandEnvironment(const std::string& exeDir) {
     std::vector<std::string> env;
     std::string path = "/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin";
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-        if (std::strncmp(*e, "PATH=", 5) == 0) {
-            path = *e + 5;
+        if (std::string_view(*e).compare(0, kPathVariable.size(), kPathVariable) == 0) {
+            path = *e + kPathVariable.size();
         } else {
             env.emplace_back(*e);
         }
     }
     if (!exeDir.empty()) path = path.empty() ? exeDir : exeDir + ":" + path;
-    env.push_back("PATH=" + path);
+    env.push_back(std::string(kPathVariable) + path);
     return env;
 }
 

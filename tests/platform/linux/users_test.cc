@@ -131,13 +131,14 @@ TEST(LinuxUsersTest, HiddenCommandStartsClean) {
     const auto hup = signal(SIGHUP, SIG_IGN);
     std::unique_ptr<Os> os(NewDefaultOs());
     EXPECT_TRUE(os->Users()->StartHiddenCommand("cmd /C (grep ^SigIgn /proc/self/status; ls /proc/self/fd; echo "
-                                                "$OW_HIDDEN ${PATH%%:*}; readlink /proc/self/fd/2) >" + out + "~; mv " +
+                                                "$OW_HIDDEN $PATH; readlink /proc/self/fd/2) >" + out + "~; mv " +
                                                 out + "~ " + out));
     signal(SIGHUP, hup), close(leaked), unsetenv("OW_HIDDEN");
     EXPECT_FALSE(os->Users()->StartHiddenCommand("cmd /C ")) << "nothing to run";
     std::string text;
     for (int i = 0; i < 1000 && !linuxusers::ReadWholeFile(out, 4096, &text); ++i) usleep(10000);
-    EXPECT_EQ(text, "SigIgn:\t0000000000000000\n0\n1\n2\n3\nkept " + exe.substr(0, exe.rfind('/')) + "\n/dev/null\n");
+    EXPECT_EQ(text, "SigIgn:\t0000000000000000\n0\n1\n2\n3\nkept " + exe.substr(0, exe.rfind('/')) + ":" + getenv("PATH") +
+                        "\n/dev/null\n");
 }
 
 // The finder returns the process it found last while that one answers to

@@ -93,8 +93,7 @@ TEST(SysinfoLinuxTest, ArchitectureAndLocale) {
 TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
     TempDir dir;
     const mode_t umasked = umask(0277);
-    linuxtmp::PrivateTempDir temp;
-    EXPECT_EQ(temp.Get(dir.path() + "//"), dir.path() + "/outlinkwatch-" + std::to_string(geteuid()));
+    EXPECT_EQ(linuxtmp::PrivateTempDir().Get(dir.path() + "//"), dir.path() + "/outlinkwatch-" + std::to_string(geteuid()));
     umask(umasked);
     const std::string file = dir.path() + "/debug", link = dir.path() + "/link", victim = dir.path() + "/victim";
     std::ofstream(victim).flush();

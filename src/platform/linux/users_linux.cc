@@ -283,8 +283,8 @@ bool RunningUserIds(std::vector<uint32_t>* uids) {
 }
 
 bool PasswdEntry(uint32_t uid, std::string* name, std::string* home) {
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buf(size > 0 && size < 65536 ? static_cast<size_t>(size) : 16384);
+    // Room for any entry (the size the C library suggests, 1 KiB, is only a start).
+    std::vector<char> buf(16384);
     struct passwd pw;
     struct passwd* result = nullptr;
     if (getpwuid_r(static_cast<uid_t>(uid), &pw, buf.data(), buf.size(), &result) != 0 || result == nullptr) {

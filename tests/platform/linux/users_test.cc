@@ -115,8 +115,9 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
                  os->Files()->ListUserDirectory(key, exe, 8, &entries) || os->System()->UnloadModule(nullptr));
     EXPECT_EQ(os->Kernel()->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
     const auto openFds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
-    const auto fds = openFds();  // a read stopped early leaves no descriptor behind
+    const auto fds = openFds();  // reads (one stopped early) leave no descriptor behind
     EXPECT_EQ(os->Files()->ReadUserFile(key, exe, [](std::string_view) { return false; }), UserFileRead::kRead);
+    EXPECT_FALSE(os->Files()->FileVersionItem(exe, "FileVersion", &user)) << "an ELF file has no version resource";
     EXPECT_EQ(openFds(), fds);
     EXPECT_TRUE(os->Kernel()->CloseObject(token));
 }
@@ -129,12 +130,11 @@ TEST(LinuxUsersTest, HiddenCommandStartsClean) {
     setenv("OW_HIDDEN", "kept", 1);
     const int leaked = open("/dev/null", O_RDONLY);
     const auto hup = signal(SIGHUP, SIG_IGN);
-    std::unique_ptr<Os> os(NewDefaultOs());
-    EXPECT_TRUE(os->Users()->StartHiddenCommand("cmd /C (grep ^SigIgn /proc/self/status; ls /proc/self/fd; echo "
-                                                "$OW_HIDDEN $PATH; readlink /proc/self/fd/2) >" + out + "~; mv " +
-                                                out + "~ " + out));
+    EXPECT_TRUE(Os::Default()->Users()->StartHiddenCommand("cmd /C (grep ^SigIgn /proc/self/status; ls /proc/self/fd; "
+                                                           "echo $OW_HIDDEN $PATH; readlink /proc/self/fd/2) >" + out +
+                                                           "~; mv " + out + "~ " + out));
     signal(SIGHUP, hup), close(leaked), unsetenv("OW_HIDDEN");
-    EXPECT_FALSE(os->Users()->StartHiddenCommand("cmd /C ")) << "nothing to run";
+    EXPECT_FALSE(Os::Default()->Users()->StartHiddenCommand("cmd /C ")) << "nothing to run";
     std::string text;
     for (int i = 0; i < 1000 && !linuxusers::ReadWholeFile(out, 4096, &text); ++i) usleep(10000);
     EXPECT_EQ(text, "SigIgn:\t0000000000000000\n0\n1\n2\n3\nkept " + exe.substr(0, exe.rfind('/')) + ":" + getenv("PATH") +

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -17,9 +18,12 @@ namespace linuxdev {
 namespace {
 
 bool SetTimeouts(int fd) {
+    using namespace std::chrono;
+    const milliseconds timeout(kDeviceIoTimeoutMs);
+    const seconds whole = duration_cast<seconds>(timeout);
     struct timeval tv;
-    tv.tv_sec = kDeviceIoTimeoutMs / 1000;
-    tv.tv_usec = (kDeviceIoTimeoutMs % 1000) * 1000;
+    tv.tv_sec = static_cast<time_t>(whole.count());
+    tv.tv_usec = static_cast<suseconds_t>(duration_cast<microseconds>(timeout - whole).count());
     return setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv)) == 0 &&
            setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) == 0;
 }
@@ -96,18 +100,15 @@ int32_t DeviceTable::Control(DeviceHandle device, uint32_t code, const void* inp
     const auto sendTo = [fd](const uint8_t* p, size_t n) { return send(fd, p, n, MSG_NOSIGNAL); };
     const auto receiveFrom = [fd](uint8_t* p, size_t n) { return recv(fd, p, n, 0); };
     if (!TransferAll(frame.data(), frame.size(), sendTo) || !TransferAll(answer, sizeof(answer), receiveFrom)) return 0;
-    return nfw::GetU32(answer) != 0 ? 1 : 0;
+    return nfw::GetU32(answer) != 0;
 }
 
 bool DeviceTable::Close(DeviceHandle device) {
-    int fd = -1;
-    {
-        std::lock_guard<std::mutex> lock(mu_);
-        auto it = fds_.find(device.value());
-        if (it == fds_.end()) return false;
-        fd = it->second;
-        fds_.erase(it);
-    }
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = fds_.find(device.value());
+    if (it == fds_.end()) return false;
+    const int fd = it->second;
+    fds_.erase(it);
     return ::close(fd) == 0;
 }
 

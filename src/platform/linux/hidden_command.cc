@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <string_view>
 #include <vector>
 
 extern char** environ;
@@ -17,21 +17,21 @@ namespace outlinkwatch {
 namespace linuxcmd {
 namespace {
 
-constexpr char kCmdPrefix[] = "cmd /C ";
+constexpr std::string_view kCmdPrefix = "cmd /C ", kPathVariable = "PATH=";
 
 // The environment of the command: the host's, with exeDir put first on PATH.
 std::vector<std::string> CommandEnvironment(const std::string& exeDir) {
     std::vector<std::string> env;
     std::string path = "/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin";
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-        if (std::strncmp(*e, "PATH=", 5) == 0) {
-            path = *e + 5;
+        if (std::string_view(*e).compare(0, kPathVariable.size(), kPathVariable) == 0) {
+            path = *e + kPathVariable.size();
         } else {
             env.emplace_back(*e);
         }
     }
     if (!exeDir.empty()) path = path.empty() ? exeDir : exeDir + ":" + path;
-    env.push_back("PATH=" + path);
+    env.push_back(std::string(kPathVariable) + path);
     return env;
 }
 
@@ -40,10 +40,11 @@ std::vector<std::string> CommandEnvironment(const std::string& exeDir) {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig = 1; sig != NSIG; ++sig) {
-        if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
+    // SIGKILL and SIGSTOP (and the C library's own) refuse it, and keep their defaults.
+    for (int sig = 1; sig != NSIG; ++sig) signal(sig, SIG_DFL);
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (dup2(devNull, fd) != fd) _exit(EXIT_FAILURE);
     }
-    if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(devNull, 1) < 0 || dup2(devNull, 2) < 0) _exit(EXIT_FAILURE);
     // close_range where the kernel has it, else a walk of /proc/self/fd.
     closefrom(STDERR_FILENO + 1);
     execve("/bin/sh", const_cast<char* const*>(argv), envp);
@@ -52,9 +53,10 @@ std::vector<std::string> CommandEnvironment(const std::string& exeDir) {
 
 }  // namespace
 
-bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir, pid_t* group) {
+bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir,
+                        const std::function<void(pid_t group)>& started) {
     std::string command = commandLine;
-    if (command.compare(0, sizeof(kCmdPrefix) - 1, kCmdPrefix) == 0) command.erase(0, sizeof(kCmdPrefix) - 1);
+    if (command.compare(0, kCmdPrefix.size(), kCmdPrefix) == 0) command.erase(0, kCmdPrefix.size());
     if (command.empty() || command.find('\0') != std::string::npos) return false;
 
     // Everything that allocates is made before the fork.
@@ -75,7 +77,7 @@ bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDi
     }
     close(devNull);
     if (child < 0) return false;
-    *group = child;
+    started(child);
     int status = 0;
     pid_t r;
     do {
@@ -87,16 +89,13 @@ bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDi
 }
 
 bool HiddenCommands::Start(const std::string& commandLine, const std::string& exeDir) {
-    pid_t group = 0;
-    const bool started = StartHiddenCommand(commandLine, exeDir, &group);
-    if (group > 0) {
+    return StartHiddenCommand(commandLine, exeDir, [this](pid_t group) {
         std::lock_guard<std::mutex> lock(mu_);
         // A group whose members have all ended is no longer kept.
         const auto gone = [](pid_t g) { return kill(-g, 0) != 0 && errno == ESRCH; };
         groups_.erase(std::remove_if(groups_.begin(), groups_.end(), gone), groups_.end());
         groups_.push_back(group);
-    }
-    return started;
+    });
 }
 
 void HiddenCommands::EndAll() {

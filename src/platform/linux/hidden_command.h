@@ -2,6 +2,7 @@
 // hidden "cmd /C ..." line on Windows.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
@@ -24,10 +25,11 @@ namespace linuxcmd {
 // False when it could not be started.
 //
 // The child in between makes itself the leader of a new process group, so
-// the command and everything it starts can be ended together; *group is
-// that group's id (the child's pid, which stays reserved while any member
-// of the group lives).
-bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir, pid_t* group);
+// the command and everything it starts can be ended together; started is
+// called with that group's id (the child's pid, which stays reserved while
+// any member of the group lives) once the child exists, and only then.
+bool StartHiddenCommand(const std::string& commandLine, const std::string& exeDir,
+                        const std::function<void(pid_t group)>& started);
 
 // The process groups of the commands started, to end those left running.
 class HiddenCommands {

@@ -2,7 +2,6 @@
 
 #include "base/address_text.h"
 
-#include <arpa/inet.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
@@ -19,6 +18,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -85,13 +85,8 @@ bool ResolveHostIPv4(const std::string& host, std::vector<uint32_t>* addrs) {
         if (c <= 0x20 || c == 0x7f) return false;  // NUL, controls, space
     }
 
-    in_addr a;
-    if (inet_pton(AF_INET, host.c_str(), &a) == 1) {
-        addrs->push_back(a.s_addr);
-        return true;
-    }
-
-    // The short forms inet_addr takes ("127.1", "0x7f.0.0.1"), still without a query.
+    // A dotted address, or one of the short forms inet_addr takes ("127.1",
+    // "0x7f.0.0.1"), without a query.
     if (Lookup(host, AI_NUMERICHOST, addrs)) return !addrs->empty();
     if (LooksNumeric(host)) return false;
     return Lookup(host, 0, addrs) && !addrs->empty();
@@ -114,8 +109,8 @@ bool HoldsIPv4RouteChange(const void* buf, size_t len) {
             std::memcpy(&rt, p + NLMSG_HDRLEN, sizeof rt);
             if (rt.rtm_family == AF_INET) return true;
         }
-        const size_t step = NLMSG_ALIGN(nh.nlmsg_len);
-        if (step >= remaining) break;
+        // The last message's padding may reach past the datagram's end.
+        const size_t step = std::min<size_t>(NLMSG_ALIGN(nh.nlmsg_len), remaining);
         p += step;
         remaining -= step;
     }
@@ -139,9 +134,8 @@ struct RouteWatcher::Request {
     void Cancel() {
         cancelled = true;
         const uint64_t one = 1;
-        if (write(wake, &one, sizeof one) < 0) {
-            // Cannot fail short of a full counter; the flag is set anyway.
-        }
+        // Cannot fail short of a full counter; the flag is set anyway.
+        [[maybe_unused]] const ssize_t written = write(wake, &one, sizeof one);
     }
 };
 
@@ -246,10 +240,9 @@ void RouteWatcher::Watch(Request* req) {
     alignas(nlmsghdr) char buf[16384];
     bool changed = false;
     while (!changed && !req->cancelled.load()) {
-        pollfd fds[2] = {{req->sock, POLLIN, 0}, {req->wake, POLLIN, 0}};
+        pollfd fds[] = {{req->sock, POLLIN, 0}, {req->wake, POLLIN, 0}};
         // No time-out: a route message or the cancel descriptor ends the wait.
-        int n = poll(fds, 2, -1);
-        if (n < 0) {
+        if (poll(fds, std::size(fds), -1) < 0) {
             if (errno == EINTR) continue;
             // The request can no longer be served. Windows completes such a
             // request with an error, which sets its event as well; the caller
@@ -257,22 +250,20 @@ void RouteWatcher::Watch(Request* req) {
             changed = true;
             break;
         }
-        // POLLERR, POLLHUP and POLLNVAL go to recvmsg too, which reports them,
-        // instead of making poll return at once forever.
-        if (n == 0 || !(fds[0].revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL))) continue;
-        // Drains what is queued; stops at the first route change.
+        // Drains what is queued; stops at the first route change. Whatever
+        // woke the wait, the socket is read: an error (POLLERR, POLLNVAL) is
+        // reported by the read instead of making poll return at once forever,
+        // and a cancel with nothing queued meets an empty socket.
         while (!changed && !req->cancelled.load()) {
             sockaddr_nl from{};
-            iovec iov{buf, sizeof buf};
-            msghdr msg{};
-            msg.msg_name = &from;
-            msg.msg_namelen = sizeof from;
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            ssize_t len = recvmsg(req->sock, &msg, MSG_DONTWAIT);
+            socklen_t fromLen = sizeof from;
+            // At most sizeof buf: without MSG_TRUNC a longer datagram is cut.
+            const ssize_t len =
+                recvfrom(req->sock, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &fromLen);
             if (len < 0) {
-                if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-                if (errno == EINTR) continue;
+                // EWOULDBLOCK is EAGAIN on Linux. A receive that does not
+                // wait is not interrupted either.
+                if (errno == EAGAIN) break;
                 // ENOBUFS: the kernel dropped notifications, a change may be
                 // among them. Anything else ends the request as above.
                 changed = true;
@@ -280,10 +271,8 @@ void RouteWatcher::Watch(Request* req) {
             }
             // Only the kernel speaks for the routing table; anything another
             // process sends to this socket is ignored.
-            if (msg.msg_namelen < sizeof from || from.nl_family != AF_NETLINK || from.nl_pid != 0) continue;
-            size_t got = static_cast<size_t>(len);
-            if (got > sizeof buf) got = sizeof buf;
-            if (HoldsIPv4RouteChange(buf, got)) changed = true;
+            if (fromLen < sizeof from || from.nl_family != AF_NETLINK || from.nl_pid != 0) continue;
+            if (HoldsIPv4RouteChange(buf, static_cast<size_t>(len))) changed = true;
         }
     }
 

@@ -40,7 +40,8 @@ std::string CanonicalHostName(const char* host) {
     hints.ai_family = AF_UNSPEC;
     hints.ai_flags = AI_CANONNAME;
     struct addrinfo* res = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &res) != 0 || res == nullptr) return std::string();
+    // An answer holds at least one entry.
+    if (getaddrinfo(host, nullptr, &hints, &res) != 0) return std::string();
     const std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(res, &freeaddrinfo);
     return res->ai_canonname != nullptr ? res->ai_canonname : "";
 }
@@ -78,9 +79,10 @@ public:
 
     bool ComputerDnsName(std::string* name) override {
         // The fully qualified name: the resolver's canonical name of this host.
-        // The node name is what gethostname answers, bounded by its field.
+        // The node name is what gethostname answers, bounded by its field;
+        // uname fails only for a bad buffer.
         struct utsname u;
-        if (uname(&u) != 0) return false;
+        uname(&u);
         const std::string host(u.nodename, strnlen(u.nodename, sizeof(u.nodename)));
         std::string fqdn = CanonicalHostName(host.c_str());
         if (fqdn.empty()) fqdn = host;
@@ -91,7 +93,7 @@ public:
 
     bool ComputerNetbiosName(std::string* name) override {
         struct utsname u;
-        if (uname(&u) != 0) return false;
+        uname(&u);
         *name = NetbiosForm(std::string(u.nodename, strnlen(u.nodename, sizeof(u.nodename))));
         return !name->empty();
     }
@@ -108,9 +110,8 @@ public:
         const bool statted = fstat(fd, &st) == 0;
         const bool ours = statted && S_ISREG(st.st_mode) && (st.st_uid == geteuid() || st.st_uid == 0);
         if (ours || (statted && S_ISCHR(st.st_mode))) {
-            if (write(fd, text, strnlen(text, kMaxDebugLine)) < 0) {
-                // Lost, as a line no debugger listens to is.
-            }
+            // Lost when it fails, as a line no debugger listens to is.
+            [[maybe_unused]] const ssize_t written = write(fd, text, strnlen(text, kMaxDebugLine));
         }
         close(fd);
     }
@@ -184,8 +185,9 @@ public:
     bool StartHiddenCommand(const std::string& commandLine) override {
         std::string dir;
         ModuleFileName(nullptr, &dir);
-        const size_t slash = dir.rfind('/');
-        dir = slash == std::string::npos ? std::string() : dir.substr(0, slash == 0 ? 1 : slash);
+        // The folder of the absolute path, "/" for one at the root; nothing
+        // when the path could not be read (npos keeps the empty name whole).
+        dir = dir.substr(0, std::max<size_t>(dir.rfind('/'), 1));
         return hiddenCommands_.Start(commandLine, dir);
     }
     void EndHiddenCommands() override { hiddenCommands_.EndAll(); }

@@ -113,19 +113,16 @@ uint32_t FileRegistry::Load(int dirFd, const std::string& name, const std::strin
     std::string bytes;
     std::string error;
     // One byte past the bound tells an oversized file from one that fits.
-    // A hive is loaded for every call, so the buffer starts one byte past
-    // the size the file has now (one read then meets the end) and doubles
-    // only if the file grew meanwhile.
+    // A hive is loaded for every call, so the buffer is one byte past the
+    // size the file has now, and one read meets the end. Hives are replaced
+    // by a rename, never written in place; should one grow all the same,
+    // the buffer takes the bound at once (where a read of nothing ends it).
     const size_t cap = regfile::kMaxFileBytes + 1;
-    const size_t now = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
-    bytes.resize(std::min(cap, now + 1));
+    bytes.resize(std::min(cap, static_cast<size_t>(std::max<off_t>(st.st_size, 0)) + 1));
     size_t got = 0;
     for (;;) {
-        if (got == bytes.size()) {
-            if (got >= cap) break;
-            bytes.resize(std::min(cap, std::max<size_t>(4096, 2 * got)));
-        }
-        const ssize_t n = read(fd.get(), &bytes[got], bytes.size() - got);
+        if (got == bytes.size()) bytes.resize(cap);
+        const ssize_t n = read(fd.get(), bytes.data() + got, bytes.size() - got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return kErrorAccessDenied;
         if (n == 0) break;
@@ -140,17 +137,12 @@ uint32_t FileRegistry::Load(int dirFd, const std::string& name, const std::strin
 uint32_t FileRegistry::Store(int dirFd, const std::string& name, const regfile::Key& root) {
     std::string bytes;
     if (!regfile::Write(root, &bytes)) return kErrorInvalidParameter;  // would pass the file bound
-    // A new file of a name nobody can have chosen before, made here (not
-    // through a link) and readable by this user only.
+    // A new file of a name nobody can have chosen before (a random one, in
+    // a directory no other user may write), made here (not through a link)
+    // and readable by this user only.
     std::random_device random;
-    std::string temp;
-    int made = -1;
-    for (int i = 0; i < 100 && made < 0; ++i) {
-        temp = name + "." + std::to_string(random());
-        made = openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (made < 0 && errno != EEXIST) break;
-    }
-    Fd fd(made);
+    const std::string temp = name + "." + std::to_string(random());
+    Fd fd(openat(dirFd, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.get() < 0) return kErrorWriteFault;
     const bool written = fchmod(fd.get(), 0600) == 0 && WriteAll(fd.get(), bytes) && fsync(fd.get()) == 0;
     const bool closed = close(fd.release()) == 0;

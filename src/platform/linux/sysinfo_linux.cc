@@ -4,12 +4,12 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <ifaddrs.h>
+#include <limits.h>
 #include <linux/ethtool.h>
 #include <linux/sockios.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <netpacket/packet.h>
-#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -25,6 +25,7 @@
 #include <memory>
 
 #include "base/address_text.h"
+#include "platform/linux/users_linux.h"
 
 namespace outlinkwatch {
 namespace linuxsys {
@@ -32,8 +33,7 @@ namespace {
 
 constexpr size_t kMaxOsReleaseBytes = 64 * 1024;
 constexpr size_t kMaxDmiBytes = 256;
-constexpr size_t kMaxGroups = 1024;
-constexpr size_t kPasswdBuffer = 16 * 1024;
+constexpr size_t kGroupBuffer = 16384;
 constexpr uint32_t kNcfVirtual = 0x1, kNcfPhysical = 0x4;
 constexpr size_t kMaxModulePath = 259;
 
@@ -74,40 +74,18 @@ std::string OsReleaseName() {
 
 bool GroupName(gid_t gid, std::string* name) {
     struct group gr, *result = nullptr;
-    std::unique_ptr<char[]> buf(new char[kPasswdBuffer]);
-    if (getgrgid_r(gid, &gr, buf.get(), kPasswdBuffer, &result) != 0 || result == nullptr || gr.gr_name == nullptr) {
+    std::unique_ptr<char[]> buf(new char[kGroupBuffer]);
+    if (getgrgid_r(gid, &gr, buf.get(), kGroupBuffer, &result) != 0 || result == nullptr || gr.gr_name == nullptr) {
         return false;
     }
     *name = gr.gr_name;
     return true;
 }
 
-bool UserName(uid_t uid, std::string* name) {
-    struct passwd pw, *result = nullptr;
-    std::unique_ptr<char[]> buf(new char[kPasswdBuffer]);
-    if (getpwuid_r(uid, &pw, buf.get(), kPasswdBuffer, &result) != 0 || result == nullptr || pw.pw_name == nullptr) {
-        return false;
-    }
-    *name = pw.pw_name;
-    return true;
-}
-
-// A decimal id after a prefix, the whole rest of the text.
-bool IdAfter(const std::string& text, const char* prefix, uint32_t* id) {
-    const size_t n = std::strlen(prefix);
-    if (text.compare(0, n, prefix) != 0 || text.size() == n || text.size() > n + 10) return false;
-    uint64_t v = 0;
-    for (size_t i = n; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        v = v * 10 + static_cast<uint64_t>(text[i] - '0');
-    }
-    if (v > 0xFFFFFFFFu) return false;
-    *id = static_cast<uint32_t>(v);
-    return true;
-}
-
+// A name that stays in /sys/class/net. Its length needs no check: no
+// longer name than the kernel's 15 bytes is found there.
 bool ValidInterfaceName(const std::string& name) {
-    return !name.empty() && name.size() < IFNAMSIZ && name != "." && name != ".." && name.find('/') == std::string::npos;
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
 std::vector<uint8_t> PermanentAddress(int sock, const std::string& name) {
@@ -226,10 +204,8 @@ bool ModuleFileName(Handle module, std::string* path) {
     if (path == nullptr) return false;
     std::string result;
     if (module == nullptr) {
-        char buf[4096] = {0};
-        const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-        if (n <= 0) return false;
-        result.assign(buf, static_cast<size_t>(n));
+        char buf[PATH_MAX];  // the length is readlink's answer; no NUL is written
+        result.assign(buf, static_cast<size_t>(std::max<ssize_t>(readlink("/proc/self/exe", buf, sizeof buf), 0)));
     } else {
         Dl_info info;
         if (dladdr(module, &info) == 0 || info.dli_fname == nullptr) return false;
@@ -244,9 +220,9 @@ bool IsAdministratorsGroup(const std::string& groupName) { return groupName == "
 
 bool ProcessIsAdministrator() {
     if (geteuid() == 0) return true;
-    std::vector<gid_t> groups(kMaxGroups);
-    const int n = getgroups(static_cast<int>(groups.size()), groups.data());
-    groups.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    // Sized by the first call, so no count of groups is too many.
+    std::vector<gid_t> groups(static_cast<size_t>(std::max(getgroups(0, nullptr), 0)));
+    groups.resize(static_cast<size_t>(std::max(getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
     groups.push_back(getegid());
     for (gid_t gid : groups) {
         std::string name;
@@ -260,9 +236,9 @@ bool ProcessIsAdministrator() {
 bool AccountNameOfSid(const std::string& sidText, std::string* name) {
     if (name == nullptr) return false;
     uint32_t id = 0;
-    if (sidText == "S-1-5-18") return UserName(0, name);
-    if (IdAfter(sidText, "S-1-22-1-", &id)) return UserName(static_cast<uid_t>(id), name);
-    if (IdAfter(sidText, "S-1-22-2-", &id)) return GroupName(static_cast<gid_t>(id), name);
+    if (sidText == "S-1-5-18") return linuxusers::PasswdEntry(0, name, nullptr);
+    if (linuxusers::IdOfSid(sidText, "S-1-22-1-", &id)) return linuxusers::PasswdEntry(id, name, nullptr);
+    if (linuxusers::IdOfSid(sidText, "S-1-22-2-", &id)) return GroupName(static_cast<gid_t>(id), name);
     return false;
 }
 

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -41,7 +40,7 @@ bool ReadCapped(int fd, size_t cap, std::string* text) {
         const size_t room = std::min(cap - got, std::max<size_t>(4096, got));
         text->resize(got + room);
         const ssize_t n = read(fd, &(*text)[got], room);
-        text->resize(got + (n > 0 ? static_cast<size_t>(n) : 0));
+        text->resize(got + static_cast<size_t>(std::max<ssize_t>(n, 0)));
         if (n < 0) {
             if (errno == EINTR) continue;
             ok = false;
@@ -54,27 +53,26 @@ bool ReadCapped(int fd, size_t cap, std::string* text) {
 
 // The scans run on every proxy task, over every process, so they read into
 // the caller's buffer, open relative to /proc, and stop as soon as what is
-// already read decides the answer (enough(text) says so). The bytes read,
-// or -1 when the file cannot be opened or read.
+// already read decides the answer (enough(text) says so). *got is the count
+// of bytes read, 0 when the file cannot be opened or read (then false).
 template <typename Enough>
-ssize_t ReadProcFile(int procFd, const char* pidName, const char* file, char* buf, size_t cap, Enough enough) {
-    char rel[64];
-    const int len = std::snprintf(rel, sizeof rel, "%s/%s", pidName, file);
-    if (len < 0 || static_cast<size_t>(len) >= sizeof rel) return -1;
-    const int fd = openat(procFd, rel, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    size_t got = 0;
+bool ReadProcFile(int procFd, const char* pidName, const char* file, char* buf, size_t cap, Enough enough, size_t* got) {
+    *got = 0;
+    // A pid's name and a file's: short enough for the string's own room.
+    const int fd = openat(procFd, (std::string(pidName) + "/" + file).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
     bool ok = true;
-    while (got < cap) {
-        const ssize_t n = read(fd, buf + got, cap - got);
+    while (*got < cap) {
+        const ssize_t n = read(fd, buf + *got, cap - *got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) ok = false;
         if (n <= 0) break;
-        got += static_cast<size_t>(n);
-        if (enough(std::string_view(buf, got))) break;
+        *got += static_cast<size_t>(n);
+        if (enough(std::string_view(buf, *got))) break;
     }
     close(fd);
-    return ok ? static_cast<ssize_t>(got) : -1;
+    if (!ok) *got = 0;
+    return ok;
 }
 
 constexpr auto kToTheEnd = [](std::string_view) { return false; };
@@ -124,10 +122,10 @@ bool IdsFromStatusText(std::string_view status, ProcessIds* ids) {
 
 bool ReadIds(int procFd, const char* pidName, uint32_t pid, ProcessIds* ids) {
     char status[kMaxStatusBytes];
-    const ssize_t n = ReadProcFile(procFd, pidName, "status", status, sizeof status, StatusIdsSettled);
-    if (n < 0) return false;
+    size_t n = 0;
+    if (!ReadProcFile(procFd, pidName, "status", status, sizeof status, StatusIdsSettled, &n)) return false;
     ids->pid = pid;
-    return IdsFromStatusText(std::string_view(status, static_cast<size_t>(n)), ids);
+    return IdsFromStatusText(std::string_view(status, n), ids);
 }
 
 // The names a process goes by, as views into its texts.
@@ -174,27 +172,26 @@ bool NamesMatch(const WantedName& wanted, const NameViews& names) {
 // first and the reads stop at the first that matches; a process that
 // matches none costs all three.
 bool ProcessAnswersTo(int procFd, const char* pidName, const WantedName& wanted) {
-    char rel[64];
-    const int len = std::snprintf(rel, sizeof rel, "%s/exe", pidName);
-    if (len < 0 || static_cast<size_t>(len) >= sizeof rel) return false;
-    char link[PATH_MAX];
-    const ssize_t linkBytes = readlinkat(procFd, rel, link, sizeof link - 1);
+    char link[PATH_MAX];  // a link's target, which readlinkat does not end with a NUL
+    const ssize_t linkBytes = readlinkat(procFd, (std::string(pidName) + "/exe").c_str(), link, sizeof link);
     // No such link means no address space (a kernel thread, or a process
     // on its way out), and then the command line reads empty too.
     const bool noAddressSpace = linkBytes < 0 && errno == ENOENT;
-    const std::string_view exeTarget(link, linkBytes > 0 ? static_cast<size_t>(linkBytes) : 0);
+    const std::string_view exeTarget(link, static_cast<size_t>(std::max<ssize_t>(linkBytes, 0)));
     if (SameName(ViewsOfProcTexts(exeTarget, {}, {}).exeBase, wanted)) return true;
     // Only the first argument counts, so the read stops at its end.
     char cmdline[kMaxCmdlineBytes];
-    const ssize_t cmdBytes =
-        noAddressSpace ? 0 : ReadProcFile(procFd, pidName, "cmdline", cmdline, sizeof cmdline, [](std::string_view text) {
-            return text.find('\0') != std::string_view::npos;
-        });
-    const std::string_view cmd(cmdline, cmdBytes > 0 ? static_cast<size_t>(cmdBytes) : 0);
+    size_t cmdBytes = 0;
+    if (!noAddressSpace) {
+        ReadProcFile(procFd, pidName, "cmdline", cmdline, sizeof cmdline,
+                     [](std::string_view text) { return text.find('\0') != std::string_view::npos; }, &cmdBytes);
+    }
+    const std::string_view cmd(cmdline, cmdBytes);
     if (SameName(ViewsOfProcTexts({}, cmd, {}).argv0Base, wanted)) return true;
     char comm[kMaxCommBytes];
-    const ssize_t commBytes = ReadProcFile(procFd, pidName, "comm", comm, sizeof comm, kToTheEnd);
-    const std::string_view commText(comm, commBytes > 0 ? static_cast<size_t>(commBytes) : 0);
+    size_t commBytes = 0;
+    ReadProcFile(procFd, pidName, "comm", comm, sizeof comm, kToTheEnd, &commBytes);
+    const std::string_view commText(comm, commBytes);
     return NamesMatch(wanted, ViewsOfProcTexts(exeTarget, cmd, commText));
 }
 
@@ -229,6 +226,7 @@ ProcessNames NamesFromProcTexts(const std::string& exeTarget, const std::string&
 }
 
 bool IdsFromStatus(const std::string& status, ProcessIds* ids) { return IdsFromStatusText(status, ids); }
+bool IdsSettledIn(const std::string& status) { return StatusIdsSettled(status); }
 
 bool ImageNameMatches(const std::string& imageName, const ProcessNames& names) {
     return NamesMatch(WantedName{imageName, WithoutExe(imageName)}, NameViews{names.exeBase, names.argv0Base, names.comm});
@@ -250,9 +248,9 @@ UserStatus ProcessFinder::Find(const std::string& imageName, ProcessIds* ids) {
     };
     std::lock_guard<std::mutex> lock(mutex_);
     if (wanted.bare.empty()) {
-        // Nothing answers to no name; the listing still says whether /proc reads.
-        const bool listed = ForEachProcess([](int, const char*, uint32_t) { return false; });
-        return listed ? UserStatus::kNoProcess : UserStatus::kSnapshotFailed;
+        // Nothing answers to no name; whether /proc opens still tells the two answers apart.
+        const std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), closedir);
+        return proc ? UserStatus::kNoProcess : UserStatus::kSnapshotFailed;
     }
     if (dirFd_ >= 0 && answers(dirFd_, pid_)) return UserStatus::kOk;
     Forget();
@@ -261,14 +259,11 @@ UserStatus ProcessFinder::Find(const std::string& imageName, ProcessIds* ids) {
         if (!ProcessAnswersTo(procFd, pidName, wanted)) return true;
         // Asked again through the directory held open, so that what is
         // remembered is the process that answered (it may have ended meanwhile).
-        const int fd = openat(procFd, pidName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        found = fd >= 0 && answers(fd, pid);
-        if (found) {
-            dirFd_ = fd;
-            pid_ = pid;
-        } else if (fd >= 0) {
-            close(fd);
-        }
+        // A directory that did not open (-1) answers to nothing.
+        dirFd_ = openat(procFd, pidName, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        pid_ = pid;
+        found = answers(dirFd_, pid);
+        if (!found) Forget();
         return false;
     });
     if (!listed) return UserStatus::kSnapshotFailed;
@@ -288,8 +283,8 @@ bool RunningUserIds(std::vector<uint32_t>* uids) {
 }
 
 bool PasswdEntry(uint32_t uid, std::string* name, std::string* home) {
-    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buf(size > 0 && size < 65536 ? static_cast<size_t>(size) : 16384);
+    // Room for any entry (the size the C library suggests, 1 KiB, is only a start).
+    std::vector<char> buf(16384);
     struct passwd pw;
     struct passwd* result = nullptr;
     if (getpwuid_r(static_cast<uid_t>(uid), &pw, buf.data(), buf.size(), &result) != 0 || result == nullptr) {
@@ -300,17 +295,16 @@ bool PasswdEntry(uint32_t uid, std::string* name, std::string* home) {
     return true;
 }
 
-bool UidOfSid(const std::string& sidText, uint32_t* uid) {
-    static const char kPrefix[] = "S-1-22-1-";
-    const size_t prefix = sizeof(kPrefix) - 1;
-    if (sidText.size() <= prefix || sidText.size() > prefix + 10 || sidText.compare(0, prefix, kPrefix) != 0) return false;
+bool IdOfSid(const std::string& sidText, const char* prefix, uint32_t* id) {
+    const size_t n = std::strlen(prefix);
+    if (sidText.compare(0, n, prefix) != 0 || sidText.size() == n || sidText.size() > n + 10) return false;
     uint64_t value = 0;
-    for (size_t i = prefix; i < sidText.size(); ++i) {
+    for (size_t i = n; i < sidText.size(); ++i) {
         if (sidText[i] < '0' || sidText[i] > '9') return false;
         value = value * 10 + static_cast<uint64_t>(sidText[i] - '0');
     }
     if (value > UINT32_MAX) return false;
-    *uid = static_cast<uint32_t>(value);
+    *id = static_cast<uint32_t>(value);
     return true;
 }
 
@@ -331,7 +325,7 @@ int OpenUserObject(const std::string& ownerSid, const std::string& path, bool di
     }
     struct stat st;
     uint32_t uid = 0;
-    const bool knownUser = UidOfSid(ownerSid, &uid);
+    const bool knownUser = IdOfSid(ownerSid, "S-1-22-1-", &uid);
     const bool statted = fstat(fd, &st) == 0;
     const bool kindOk = statted && (directory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
     const bool ownerOk = statted && (st.st_uid == 0 || (knownUser && st.st_uid == uid));
@@ -382,12 +376,10 @@ bool ListUserDirectory(const std::string& ownerSid, const std::string& dir, size
         if (e == nullptr) break;
         DirEntry entry;
         entry.name = e->d_name;
-        if (e->d_type == DT_DIR) {
-            entry.isDirectory = true;
-        } else if (e->d_type == DT_UNKNOWN) {
-            struct stat st;
-            entry.isDirectory = fstatat(dirfd(d.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-        }
+        // Asked of the entry itself (a link to a directory is none), on every
+        // file system, including those whose listing leaves the type unknown.
+        struct stat st;
+        entry.isDirectory = fstatat(dirfd(d.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         entries->push_back(std::move(entry));
     }
     return true;

@@ -49,9 +49,11 @@ struct ProcessIds {
 // What a process's /proc texts say, read apart from the files: its names
 // from the target of its exe link, its cmdline and its comm (each empty when
 // unreadable), and its real user and group ids from the "Uid:" and "Gid:"
-// lines of its status (false when either is missing; pid is left as it is).
+// lines of its status (false when either is missing; pid is left as it is),
+// and whether more of that status could still change them (the read stops once not).
 ProcessNames NamesFromProcTexts(const std::string& exeTarget, const std::string& cmdline, const std::string& comm);
 bool IdsFromStatus(const std::string& status, ProcessIds* ids);
+bool IdsSettledIn(const std::string& status);
 
 // Finds a process by image name, remembering the one found: the next look-up
 // asks that process first (still there, still answering to the name) and
@@ -88,8 +90,9 @@ bool RunningUserIds(std::vector<uint32_t>* uids);
 // Name and home directory of a user id from the password database.
 bool PasswdEntry(uint32_t uid, std::string* name, std::string* home);
 
-// The uid of a Unix-user SID text (S-1-22-1-<uid>); false for any other text.
-bool UidOfSid(const std::string& sidText, uint32_t* uid);
+// The id in a SID text of a Unix user (prefix "S-1-22-1-") or group
+// ("S-1-22-2-"), in decimal; false for any other text.
+bool IdOfSid(const std::string& sidText, const char* prefix, uint32_t* id);
 
 // FileService::ReadUserFile and ListUserDirectory on POSIX calls.
 UserFileRead ReadUserFile(const std::string& ownerSid, const std::string& path,

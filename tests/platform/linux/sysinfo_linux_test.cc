@@ -2,6 +2,7 @@
 // SIDs, the administrators' groups, adapter names, DMI texts.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -27,7 +28,7 @@ namespace {
 
 TEST(SysinfoLinuxTest, AccountsGroupsAdaptersAndModules) {
     const std::pair<const char*, const char*> rows[] = {
-        {"S-1-22-1-0", "root"}, {"S-1-5-18", "root"}, {"S-1-22-2-0", "root"},
+        {"S-1-22-1-0", "root"}, {"S-1-5-18", "root"}, {"S-1-22-2-0", "root"}, {"S-1-22-1-65534", "nobody"},
         {"S-1-1-0", nullptr},   // Everyone: no such account here
         {"S-1-22-1-", nullptr}, {"S-1-22-1-0x", nullptr}, {"S-1-22-1-99999999999", nullptr},
         {"S-1-22-1-4294967290", nullptr}, {"S-1-22-2-4294967290", nullptr},  // no such user or group
@@ -45,11 +46,14 @@ TEST(SysinfoLinuxTest, AccountsGroupsAdaptersAndModules) {
     EXPECT_TRUE(linuxsys::AdapterCharacteristics("lo", &c) && c == 1) << "virtual: no device behind it";
     static int inThisProgram;  // the main program's name is the one it was started by
     std::string path = "unchanged";
-    EXPECT_FALSE(linuxsys::ModuleFileName(reinterpret_cast<Handle>(8), &path));
+    EXPECT_FALSE(linuxsys::ModuleFileName(reinterpret_cast<Handle>(8), &path) || linuxsys::ModuleFileName(nullptr, nullptr));
     EXPECT_TRUE(linuxsys::ModuleFileName(&inThisProgram, &path) && path == program_invocation_name) << path;
+    EXPECT_TRUE(Os::Default()->System()->UnloadModule(dlopen(nullptr, RTLD_NOW)));
     if (geteuid() != 0) return;
-    EXPECT_TRUE(linuxsys::ProcessIsAdministrator());
-    EXPECT_EQ(AsOtherUser([] { return linuxsys::ProcessIsAdministrator() ? 1 : 0; }), 0) << "nobody is in no such group";
+    const auto admin = [] { return linuxsys::ProcessIsAdministrator() ? 1 : 0; };
+    const gid_t g = getgrnam("sudo") ? getgrnam("sudo")->gr_gid : getgrnam("wheel") ? getgrnam("wheel")->gr_gid : 65534;
+    EXPECT_EQ(admin() * 1000 + AsOtherUser(admin) * 100 + AsOtherUser(admin, g) * 10 + AsOtherUser(admin, 65534, &g),
+              g != 65534 ? 1011 : 1000) << "root; nobody; nobody in that group as its own; as a supplementary one";
 }
 
 // uname's machine as a Windows architecture number, and the locale (as the
@@ -75,8 +79,10 @@ TEST(SysinfoLinuxTest, ArchitectureAndLocale) {
     struct utsname u;
     ASSERT_EQ(uname(&u), 0);
     const SystemFacts f = linuxsys::SystemInfoFacts();
-    EXPECT_EQ(std::to_string(f.processorArchitecture) + " " + f.ownRelease,
-              std::to_string(linuxsys::ArchitectureOf(u.machine)) + " " + u.release);
+    const OsVersionFacts v = Os::Default()->System()->VersionFacts();  // as the newest NT workstation, of this width
+    EXPECT_EQ(std::to_string(f.processorArchitecture) + " " + f.ownRelease + " " + std::to_string(v.platformId) + " " +
+                  std::to_string(v.major * 10 + v.minor) + " " + std::to_string(v.productType * 10 + v.is64bit),
+              std::to_string(linuxsys::ArchitectureOf(u.machine)) + " " + u.release + " 2 100 1" + "01"[sizeof(void*) / 8]);
 }
 
 // The debugger channel opens its file by name for every line: a link
@@ -85,21 +91,21 @@ TEST(SysinfoLinuxTest, ArchitectureAndLocale) {
 TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
     TempDir dir;
     const mode_t umasked = umask(0277);
-    linuxtmp::PrivateTempDir temp;
-    EXPECT_EQ(temp.Get(dir.path() + "//"), dir.path() + "/outlinkwatch-" + std::to_string(geteuid()));
+    EXPECT_EQ(linuxtmp::PrivateTempDir().Get(dir.path() + "//"), dir.path() + "/outlinkwatch-" + std::to_string(geteuid()));
     umask(umasked);
     const std::string file = dir.path() + "/debug", link = dir.path() + "/link", victim = dir.path() + "/victim";
     std::ofstream(victim).flush();
     ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
     std::unique_ptr<Os> os(NewDefaultOs());
+    const auto fds = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});  // each line's is closed
     for (const std::string& path : {file, link}) {
         setenv("OUTLINKWATCH_DEBUG_LOG", path.c_str(), 1);
         os->System()->DebugOutput(std::string(40000, 'x').c_str());  // a line is cut where Windows cuts it
     }
     unsetenv("OUTLINKWATCH_DEBUG_LOG");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}), fds);
     const auto text = [](const std::string& p) {
-        std::ifstream in(p);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return std::string(std::istreambuf_iterator<char>(std::ifstream(p).rdbuf()), {});
     };
     EXPECT_EQ(text(file) + "|" + text(victim), std::string(32767, 'x') + "|");
     if (geteuid() == 0) {  // another user's file is not written to, but by that user
@@ -111,8 +117,7 @@ TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
         EXPECT_EQ(text(victim), "nobody\n");
     }
     // A file's access time in local calendar time, here UTC; none before 1970.
-    const char* tz = getenv("TZ");
-    const std::optional<std::string> callerTz = tz ? std::optional<std::string>(tz) : std::nullopt;
+    const std::optional<std::string> callerTz = getenv("TZ") ? std::optional<std::string>(getenv("TZ")) : std::nullopt;
     setenv("TZ", "UTC", 1), tzset();
     for (const auto& [atime, want] : {std::pair<timespec, std::string>{{1700000000, 987000000}, "2023 11 14 2 22:13:20.987"},
                                       {{0, 0}, "1970 1 1 4 0:0:0.0"}, {{-1, 0}, "none"}}) {
@@ -126,8 +131,7 @@ TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
         }
         EXPECT_EQ(got, want);
     }
-    callerTz ? setenv("TZ", callerTz->c_str(), 1) : unsetenv("TZ");
-    tzset();
+    (callerTz ? setenv("TZ", callerTz->c_str(), 1) : unsetenv("TZ")), tzset();
 }
 
 // The DNS name is the resolver's canonical name of the node name (at most

@@ -85,6 +85,9 @@ TEST_F(UtilTableTest, LanguageTextsWithTheOverrideFile) {
     for (const auto& r : rows) {
         SCOPED_TRACE(std::string(r.key) + " " + std::to_string(r.size) + (r.buffer ? "" : " no buffer") + " path " +
                      std::to_string(r.path));
+#ifdef _WIN32
+        if (r.path == 2) continue;  // longer than the system's own file calls take
+#endif
         char narrow[40];
         wchar_t wide[40];
         std::fill(std::begin(narrow), std::end(narrow), 'Z');

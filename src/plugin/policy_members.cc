@@ -122,8 +122,7 @@ int CPolicy::CheckProxyConfig() {
                                                  outlinkwatch::AppendMissing(m_settings.m_lstValidProxyIP, local);
                                                  RetryUnresolved("Proxy");
                                              });
-    } catch (...) {
-        hold.Release();
+    } catch (...) {  // the hold gives the mutex back on its way out
         OW_LOG(this, 2, "CPolicy::CheckProxyConfig", "Check proxy configuration catch an exception");
         return 0;
     }

@@ -93,10 +93,10 @@ bool ParseNode(const std::string& b, size_t pos, size_t limit, Node* n) {
         if (c == 0) break;
         n->key.push_back(c);
     }
-    n->valueStart = Align4(p) < n->end ? Align4(p) : n->end;
+    n->valueStart = std::min(Align4(p), n->end);
     const size_t valueBytes = n->type == 1 ? size_t{n->valueLength} * 2 : n->valueLength;
-    n->valueEnd = valueBytes > n->end - n->valueStart ? n->end : n->valueStart + valueBytes;
-    n->childrenStart = Align4(n->valueEnd) < n->end ? Align4(n->valueEnd) : n->end;
+    n->valueEnd = n->valueStart + std::min(valueBytes, n->end - n->valueStart);
+    n->childrenStart = std::min(Align4(n->valueEnd), n->end);
     return true;
 }
 

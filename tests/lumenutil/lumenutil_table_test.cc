@@ -443,7 +443,7 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 1) << "no ini file";
     EXPECT_TRUE(LumenSystemInfo::IsVirtualAdapter("br0") && LumenSystemInfo::IsVirtualAdapter("tun0"));
     EXPECT_FALSE(LumenSystemInfo::IsVirtualAdapter("unknown0") || LumenSystemInfo::IsWirelessAdapter("unknown0"));
-    Write(Path("ExtCustomized.ini"), "[VirtualAdapter]\nAdapterNumber=5\nVirtualAdapter_1=7\nVirtualAdapter_2=x\nVirtualAdapter_4= 0X5\nVirtualAdapter_5=0xFa\n");
+    Write(Path("ExtCustomized.ini"), "[VirtualAdapter]\nAdapterNumber=7\nVirtualAdapter_1=7\nVirtualAdapter_2=x\nVirtualAdapter_4= 0X5\nVirtualAdapter_5=0xFa\nVirtualAdapter_7=00000000007\n");
     Write(Path("ExtCustomized_cust.ini"), "[VirtualAdapter]\nVirtualAdapter_3=0x9\n");
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 0);
     EXPECT_EQ(listed, (std::list<DWORD>{7, 9, 5, 250}));

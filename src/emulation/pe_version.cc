@@ -101,15 +101,11 @@ bool ParseNode(const std::string& b, size_t pos, size_t limit, Node* n) {
 }
 
 bool KeyEquals(const std::u16string& key, const std::string& name) {
-    if (key.size() != name.size()) return false;
-    for (size_t i = 0; i < key.size(); ++i) {
-        char16_t a = key[i];
-        char b = name[i];
+    return std::equal(key.begin(), key.end(), name.begin(), name.end(), [](char16_t a, char b) {
         if (a >= 'A' && a <= 'Z') a = static_cast<char16_t>(a - 'A' + 'a');
         if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-        if (a != static_cast<unsigned char>(b)) return false;
-    }
-    return true;
+        return a == static_cast<unsigned char>(b);
+    });
 }
 
 // Follows a "\\a\\b" path from the root node, each step a child by name.

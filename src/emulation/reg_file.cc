@@ -395,7 +395,7 @@ bool Parse(const std::string& bytes, Key* root, std::string* error) {
         return false;
     }
     std::string text;
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF && static_cast<unsigned char>(bytes[1]) == 0xFE) {
+    if (bytes.compare(0, 2, "\xFF\xFE") == 0) {
         if (bytes.size() % 2 != 0) {
             *error = "file cut inside a UTF-16 character";
             return false;

@@ -1,6 +1,7 @@
 #include "emulation/reg_file.h"
 #include "base/text.h"
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -307,12 +308,9 @@ bool ForEachKey(const Key& root, Fn fn) {
 bool SameName(const std::string& a, const std::string& b) { return EqualsIgnoreAsciiCase(a, b); }
 
 bool NameLess::operator()(const std::string& a, const std::string& b) const {
-    const size_t n = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char x = static_cast<unsigned char>(AsciiToLower(a[i])), y = static_cast<unsigned char>(AsciiToLower(b[i]));
-        if (x != y) return x < y;
-    }
-    return a.size() < b.size();
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(AsciiToLower(x)) < static_cast<unsigned char>(AsciiToLower(y));
+    });
 }
 
 Key* Key::Find(const std::string& child) const {

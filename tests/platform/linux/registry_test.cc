@@ -55,9 +55,9 @@ TEST(RegFileTest, ParseTable) {
          "[HKEY_USERS]\n[HKEY_USERS\\S]\n@=\"d\"\n\"a\\\\b\\\"c\"=\"x\\\\y\\\"z\\\\q\"\n"},
         {"dword, hex forms, continuation",
          "REGEDIT4\n; comment\n\n[A]\n\"d\"=DWORD:0000012c\n\"b\"=hex:01,02,\\\n   03\n\"q\"=hex(b):01,00,00,00,00,00,00,00\n"
-         "\"e\"=hex(2):25,41,25,00\n\"n\" = hex:\n\"t\"=hex(1):61,0d,0a,00\n",  // not a plain quoted text
+         "\"e\"=hex(2):25,41,25,00\n\"n\" = hex:\n\"t\"=hex(1):61,0d,0a,00\n\"z\"=hex(1A):07\n",  // not a plain quoted text
          "[A]\n\"b\"=hex:01,02,03\n\"d\"=dword:0000012c\n\"e\"=hex(2):25,00,41,00,25,00,00,00\n\"n\"=hex:\n"
-         "\"q\"=hex(b):01,00,00,00,00,00,00,00\n\"t\"=hex(1):61,00,0d,00,0a,00,00,00\n"},
+         "\"q\"=hex(b):01,00,00,00,00,00,00,00\n\"t\"=hex(1):61,00,0d,00,0a,00,00,00\n\"z\"=hex(1a):07\n"},
         {"a line wraps at 79 characters", "REGEDIT4\n[A]\n\"ab\"=hex:" + bytes23 + "00\n", "[A]\n\"ab\"=hex:" + bytes23 + "\\\n  00\n"},
         {"hex(2) of a 5.00 file is UTF-16", v5 + "[A]\r\n\"e\"=hex(2):25,00,41,00,25,00,00,00\r\n", "[A]\n\"e\"=hex(2):25,00,41,00,25,00,00,00\n"},
         {"UTF-16 with BOM", Utf16File(v5 + "[HKEY_USERS\\Caf\xC3\xA9]\r\n\"ProxyServer\"=\"1.2.3.4:80\"\r\n"),

@@ -459,6 +459,9 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     EXPECT_EQ(mac + " " + wlan + " " + tun + " " + conn, "02-1A-2B-03-04-01 10-20-30-40-50-60 none 02-1A-2B-03-04-01");
     fake_.adapters.erase(fake_.adapters.begin(), fake_.adapters.begin() + 2);  // tun0, left physical, has no address
     EXPECT_FALSE(LumenSystemInfo::GetCurrConnRealMac(conn));
+    fake_.adapters.assign(257, AdapterInfo{"eth0", {"192.0.2.10"}, "", {}, {}, true});
+    active.clear();
+    EXPECT_TRUE(LumenSystemInfo::GetActiveIntf(active) && active.size() == 256u) << "the table lists 256 adapters";
 
     // A module path without a folder is all file name.
     std::string file, folder = "stale";

@@ -139,7 +139,8 @@ TEST(LifecycleTest, StopPaths) {
             EXPECT_EQ(rig.agent.CountLogs("Begin to release resourse."), 1);
             EXPECT_EQ(g_pPolicy.load(), nullptr);
             rig.policy = std::make_unique<CPolicy>();
-            EXPECT_TRUE(g_pPolicy.load() == rig.policy.get() && g_bExit.load() == 0) << "a new policy takes over";
+            EXPECT_TRUE(g_pPolicy.load() == rig.policy.get() && g_bExit.load() == 0 && g_bRouteThreadStopped.load() == 1 &&
+                        g_bProxyThreadStopped.load() == 1) << "a new policy takes over";
             continue;
         }
         ASSERT_EQ(rig.policy->Exec(0), 0) << "and it starts again";

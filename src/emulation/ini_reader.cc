@@ -1,6 +1,7 @@
 #include "emulation/ini_reader.h"
 #include "base/text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string_view>
@@ -93,7 +94,7 @@ std::string IniProfileString(const std::string& text, const char* section, const
 uint32_t IniGetString(const std::string& text, const char* section, const char* key, const char* defaultValue,
                       char* buf, uint32_t size) {
     if (buf == nullptr || size == 0) return 0;
-    std::string_view all(text.data(), text.size() < kMaxIniFileBytes ? text.size() : kMaxIniFileBytes);
+    std::string_view all(text.data(), std::min(text.size(), kMaxIniFileBytes));
 
     std::vector<std::string_view> names;
     bool inSection = false;

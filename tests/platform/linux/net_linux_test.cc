@@ -10,6 +10,8 @@
 #include <arpa/inet.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -61,13 +63,33 @@ TEST(GetAdaptersTest, ListFollowsTheInterfaces) {
         {"link del owv0", ""},
     };
     ASSERT_TRUE(ns.RunInside([&] {
+        // A carrier change settles after the command returns: the kernel applies
+        // it later and announces it as a link message. So a step reads again on
+        // each link message until the list matches, for at most kEventBound.
+        const int links = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+        sockaddr_nl group{};
+        group.nl_family = AF_NETLINK;
+        group.nl_groups = RTMGRP_LINK;
+        ASSERT_EQ(bind(links, reinterpret_cast<const sockaddr*>(&group), sizeof group), 0);
         for (const auto& [cmd, want] : steps) {
             ASSERT_TRUE(ns.Ip(cmd)) << cmd;
-            std::vector<AdapterInfo> out{{"stale", {}}};
-            uint32_t error = kErrorSuccess;
-            EXPECT_TRUE(linuxsys::Adapters(AdapterDetail::kAll, &out, &error)) << cmd;
-            EXPECT_EQ(Text(out), want) << cmd;
+            const auto bound = std::chrono::steady_clock::now() + kEventBound;
+            std::string got;
+            for (;;) {
+                std::vector<AdapterInfo> out{{"stale", {}}};
+                uint32_t error = kErrorSuccess;
+                EXPECT_TRUE(linuxsys::Adapters(AdapterDetail::kAll, &out, &error)) << cmd;
+                got = Text(out);
+                const auto left = std::chrono::ceil<milliseconds>(bound - std::chrono::steady_clock::now());
+                pollfd p{links, POLLIN, 0};
+                char message[8192];
+                if (got == want || left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) != 1 ||
+                    recv(links, message, sizeof message, MSG_DONTWAIT) < 0)
+                    break;
+            }
+            EXPECT_EQ(got, want) << cmd;
         }
+        close(links);
     }));
 }
 

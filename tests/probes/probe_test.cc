@@ -150,7 +150,7 @@ TEST(AdapterQueryTest, ActiveNetworkAndLocalAddresses) {
 
         rig.fake.adapters = row.adapters;
         rig.fake.growBy.assign(row.growBy, AdapterInfo{"new", {"0.0.0.0"}});
-        std::vector<AdapterInfo> got;
+        std::vector<AdapterInfo> got{{"stale", {"192.0.2.1"}}};  // none left after a failed read
         const bool read = ReadAdapterList(&rig.fake, AdapterSizeProtocol::kAskTwice, nullptr, nullptr, &got);
         std::list<uint32_t> local;
         for (const AdapterInfo& a : got) {

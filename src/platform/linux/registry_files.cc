@@ -70,17 +70,18 @@ std::string Distrust(const struct stat& st) {
     return std::string();
 }
 
-// flock with a bound: polls with a growing pause, at most kLockWaitMs.
+// flock with a bound: polls with a pause growing to 16 ms, kLockWaitMs in all.
 bool LockExclusive(int fd) {
     long waited = 0, pause = 1;
     for (;;) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
         if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        if (waited >= kLockWaitMs) return false;
-        struct timespec ts = {0, pause * 1000000L};
+        if (waited == kLockWaitMs) return false;
+        const long now = std::min(pause, kLockWaitMs - waited);
+        const struct timespec ts = {0, now * 1000000L};
         nanosleep(&ts, nullptr);
-        waited += pause;
-        if (pause < 16) pause *= 2;
+        waited += now;
+        pause = std::min(pause * 2, 16L);
     }
 }
 

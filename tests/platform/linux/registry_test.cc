@@ -10,9 +10,11 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <numeric>
 
 #include "emulation/wide_text.h"
 #include "fakes/fake_os.h"
+#include "fakes/libc_faults.h"
 #include "fakes/other_user.h"
 #include "fakes/temp_dir.h"
 #include "lumenutil/registry.h"
@@ -419,6 +421,53 @@ TEST_F(FileRegistryTest, AnotherUsersHivesAreRefused) {
     EXPECT_FALSE(fs::exists(dir_ / "victim"));
     EXPECT_NE(reports.find("shared refused: writable by other users"), std::string::npos) << reports;
     EXPECT_NE(reports.find("HKEY_USERS.reg refused: owned by uid 65534"), std::string::npos) << reports;
+}
+
+// The system calls under the stand-in, failing: one interrupted is made
+// again; one that fails refuses the call and leaves the hive as it was; a
+// lock held elsewhere is waited for with pauses of 1, 2, 4, 8, then 16 ms,
+// 10 s in all (recorded, not slept).
+TEST_F(FileRegistryTest, FailingSystemCalls) {
+    using namespace libcfaults;
+    constexpr long long ms = 1000000;
+    const struct {
+        Call call;
+        int error, fail;
+        bool write;
+        uint32_t rc;
+        std::vector<long long> pauses;  // the first ones
+        size_t count;
+        long long total;
+    } rows[] = {
+        {kRead, EINTR, 1, false, kErrorSuccess, {}, 0, 0},
+        {kRead, EIO, 1, false, kErrorAccessDenied, {}, 0, 0},
+        {kWrite, EINTR, 1, true, kErrorSuccess, {}, 0, 0},
+        {kWrite, EIO, 1, true, kErrorWriteFault, {}, 0, 0},
+        {kFlock, EINTR, 1, true, kErrorSuccess, {ms}, 1, ms},
+        {kFlock, EWOULDBLOCK, 3, true, kErrorSuccess, {ms, 2 * ms, 4 * ms}, 3, 7 * ms},
+        {kFlock, ENOLCK, 1, true, kErrorTimeout, {}, 0, 0},
+        {kFlock, EWOULDBLOCK, 1 << 20, true, kErrorTimeout, {ms, 2 * ms, 4 * ms, 8 * ms, 16 * ms}, 629, 10000 * ms},
+    };
+    const std::string hive = "REGEDIT4\n\n[HKEY_USERS\\S]\n";
+    FileRegistry files(dir_.string());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.call) + " failing " + std::to_string(row.fail) + " times with " +
+                     strerror(row.error) + (row.write ? ", writing" : ""));
+        Write(hive);
+        RecordPauses(true);
+        Fail(row.call, row.error, row.fail);
+        HKEY key;
+        const uint32_t rc = row.write ? files.CreateKey(HKEY_USERS, "T", kRegAccessCreate, &key)
+                                      : files.OpenKey(HKEY_USERS, "S", kKeyQueryValue, &key);
+        std::vector<long long> pauses = Pauses();
+        Reset();
+        EXPECT_EQ(rc, row.rc);
+        EXPECT_EQ(Read() == hive, !row.write || rc != kErrorSuccess);
+        EXPECT_EQ(pauses.size(), row.count);
+        EXPECT_EQ(std::accumulate(pauses.begin(), pauses.end(), 0LL), row.total);
+        pauses.resize(std::min(pauses.size(), row.pauses.size()));
+        EXPECT_EQ(pauses, row.pauses);
+    }
 }
 
 TEST_F(FileRegistryTest, ConcurrentWritersKeepEachOthersValues) {

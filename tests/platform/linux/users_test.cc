@@ -8,13 +8,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <tuple>
 
 #include "fakes/fake_os.h"
+#include "fakes/libc_faults.h"
 #include "fakes/temp_dir.h"
 #include "lumenutil/system_info.h"
+#include "platform/linux/hidden_command.h"
 #include "platform/linux/users_linux.h"
 
 namespace outlinkwatch {
@@ -139,6 +142,32 @@ TEST(LinuxUsersTest, HiddenCommandStartsClean) {
     for (int i = 0; i < 1000 && !linuxusers::ReadWholeFile(out, 4096, &text); ++i) usleep(10000);
     EXPECT_EQ(text, "SigIgn:\t0000000000000000\n0\n1\n2\n3\nkept " + exe.substr(0, exe.rfind('/')) + ":" + getenv("PATH") +
                         "\n/dev/null\n");
+}
+
+// The command's start through failing system calls: a refused fork (ours,
+// or the one that gives the command a group of its own) is a failed start;
+// an interrupted wait is waited again; a child the system reaped itself
+// (SIGCHLD ignored) started; any other failed wait did not.
+TEST(LinuxUsersTest, HiddenCommandThroughFailingCalls) {
+    using namespace libcfaults;
+    const struct {
+        Call call;
+        int error, pass;
+        bool started, ok;
+    } rows[] = {
+        {kFork, EAGAIN, 0, false, false},   {kFork, EAGAIN, 1, true, false},    {kWaitpid, EINTR, 0, true, true},
+        {kWaitpid, ECHILD, 0, true, true}, {kWaitpid, EINVAL, 0, true, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.call) + " fails with " + strerror(row.error) + " after " +
+                     std::to_string(row.pass));
+        pid_t group = 0;
+        Fail(row.call, row.error, 1, row.pass);
+        EXPECT_EQ(linuxcmd::StartHiddenCommand("cmd /C true", "/usr/bin", [&](pid_t g) { group = g; }), row.ok);
+        Reset();
+        EXPECT_EQ(group != 0, row.started);
+        if (group != 0) waitpid(group, nullptr, 0);  // a failed wait left it
+    }
 }
 
 // The finder returns the process it found last while that one answers to

@@ -68,6 +68,25 @@ TEST_F(FrameTest, CreateObjectAndReferenceCounts) {
     EXPECT_TRUE(agent.Logs().empty()) << "the entry's interface is registered, never called";
 }
 
+// What the base keeps for the agent and answers on its own, where the
+// policy does not override it: the labels (a null one as empty), the mark
+// and the flag, and the reserved operation's fixed answer.
+TEST_F(FrameTest, BaseKeepsWhatTheAgentHandsIn) {
+    struct Base : CPolicyBase {
+        std::string Kept() const {
+            return m_strPolicyLabel + "|" + m_strPolicyLabel2 + "|" + m_strPolicyLabel3 + "|" + std::to_string(m_nMark) +
+                   std::to_string(m_bFlag);
+        }
+    } base;
+    EXPECT_EQ(base.Kept(), "|||00");
+    EXPECT_EQ(base.SetPolicyLabel("a") + base.SetPolicyLabels("b", "c") + base.SetFlag(7), 0);
+    base.SetMark();
+    EXPECT_EQ(base.Kept(), "a|b|c|17");
+    EXPECT_EQ(base.SetPolicyLabel(nullptr) + base.SetPolicyLabels(nullptr, nullptr), 0);
+    EXPECT_EQ(base.Kept(), "|||17");
+    EXPECT_EQ(base.Reserved32(), 1);
+}
+
 TEST_F(FrameTest, ParameterLookups) {
     CPolicyBase policy;
     for (const char* v : {"v1", "v2"}) policy.AddParamTriple("t", "n", v);

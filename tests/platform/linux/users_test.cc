@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -113,9 +114,13 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     EXPECT_EQ(user + ":" + home,
               std::string(pw->pw_name) + ":" + pw->pw_dir + "|" + pw->pw_dir + "|%nosuch%|x:y");
     EXPECT_TRUE(os->Users()->ExpandEnvironment("%nosuch%|%OW_expand_test%", &home) && home == "%nosuch%|x:y") << home;
+    std::vector<std::string> keys;  // the two every system has, then each user with a process, once
+    EXPECT_TRUE(os->Users()->UserKeyNames(&keys) && keys.size() > 2 && keys[0] == ".DEFAULT" && keys[1] == "S-1-5-18" &&
+                std::count(keys.begin(), keys.end(), key) == 1);
     std::vector<DirEntry> entries;
     EXPECT_FALSE(os->Users()->ImpersonatedUserName(nullptr, &user) || os->Users()->ExpandForUser(nullptr, "", &home) ||
-                 os->Files()->ListUserDirectory(key, exe, 8, &entries) || os->System()->UnloadModule(nullptr));
+                 os->Files()->ListUserDirectory(key, exe, 8, &entries) || os->System()->UnloadModule(nullptr) ||
+                 os->Users()->UserKeyNames(nullptr));
     EXPECT_EQ(os->Kernel()->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
     const auto openFds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     const auto fds = openFds();  // reads (one stopped early) leave no descriptor behind

@@ -77,12 +77,16 @@ bool ReadProcFile(int procFd, const char* pidName, const char* file, char* buf, 
 
 constexpr auto kToTheEnd = [](std::string_view) { return false; };
 
-bool ParseUnsigned(const char* p, const char* end, uint32_t* value) {
-    while (p < end && (*p == ' ' || *p == '\t')) ++p;
+// Where the blanks from `at` end, and where the digits from `at` end.
+size_t BlanksEnd(std::string_view s, size_t at) { return std::min(s.find_first_not_of(" \t", at), s.size()); }
+size_t DigitsEnd(std::string_view s, size_t at) { return std::min(s.find_first_not_of("0123456789", at), s.size()); }
+
+// A decimal number after blanks, up to whatever follows its digits.
+bool ParseUnsigned(std::string_view text, uint32_t* value) {
+    const size_t start = BlanksEnd(text, 0), end = DigitsEnd(text, start);
     uint64_t v = 0;
-    const char* start = p;
-    while (p < end && *p >= '0' && *p <= '9' && v <= 0xFFFFFFFFu) v = v * 10 + static_cast<uint64_t>(*p++ - '0');
-    if (p == start || v > 0xFFFFFFFFu) return false;
+    for (size_t i = start; i < end && v <= 0xFFFFFFFFu; ++i) v = v * 10 + static_cast<uint64_t>(text[i] - '0');
+    if (end == start || v > 0xFFFFFFFFu) return false;
     *value = static_cast<uint32_t>(v);
     return true;
 }
@@ -99,7 +103,7 @@ size_t StatusIdAt(std::string_view status, std::string_view label) {
 
 bool StatusId(std::string_view status, std::string_view label, uint32_t* id) {
     const size_t from = StatusIdAt(status, label);
-    return from != std::string_view::npos && ParseUnsigned(status.data() + from, status.data() + status.size(), id);
+    return from != std::string_view::npos && ParseUnsigned(status.substr(from), id);
 }
 
 // Whether more of a status text could change what its ids read as: once
@@ -107,11 +111,8 @@ bool StatusId(std::string_view status, std::string_view label, uint32_t* id) {
 // nothing further can.
 bool StatusIdsSettled(std::string_view status) {
     for (std::string_view label : {std::string_view("Uid:"), std::string_view("Gid:")}) {
-        size_t at = StatusIdAt(status, label);
-        if (at == std::string_view::npos) return false;
-        while (at < status.size() && (status[at] == ' ' || status[at] == '\t')) ++at;
-        while (at < status.size() && status[at] >= '0' && status[at] <= '9') ++at;
-        if (at >= status.size()) return false;
+        const size_t at = StatusIdAt(status, label);
+        if (at == std::string_view::npos || DigitsEnd(status, BlanksEnd(status, at)) == status.size()) return false;
     }
     return true;
 }
@@ -207,7 +208,7 @@ bool ForEachProcess(Visit visit) {
         if (++seen > kMaxProcesses) break;
         uint32_t pid = 0;
         const char* name = e->d_name;
-        if (!ParseUnsigned(name, name + strnlen(name, sizeof e->d_name), &pid) || pid == 0) continue;
+        if (!ParseUnsigned(std::string_view(name, strnlen(name, sizeof e->d_name)), &pid) || pid == 0) continue;
         if (name[std::strspn(name, "0123456789")] != '\0') continue;
         if (!visit(procFd, name, pid)) break;
     }

@@ -224,7 +224,7 @@ TEST(LinuxUsersTest, ProcTexts) {
         {"/usr/bin/wine64-preloader (deleted)", std::string("C:\\ui\\AGENTUI.EXE\0-x", 20), "AGENTUI.exe\n",
          "Name:\tx\nUid:\t1000\t0\nGid:100\n", "AGENTUI.exe", "wine64-preloader|AGENTUI.EXE|AGENTUI.exe|1000|100|1 settled"},
         {" (deleted)", "/bin/sh", std::string("a\0b\n", 4), "Uid:\t1\nGid:\t2", "a", " (deleted)|sh|a|no|1"},
-        {"/x/", "", "", "Name:\nUid:\t4294967296\nGid:\t209", "", "|||no|0"},
+        {"/x/", "", "", "Name:\nUid:\t42949672950\nGid:\t209", "", "|||no|0"},
         {"", "", "\n", "Name:\nUid:\t4294967295\nGid:\tx", "x", "|||no|0 settled"},
         {"", "", "", "Name:\nGid: 7\nUid: 4294967295z", "x", "|||4294967295|7|0 settled"},
         {"", "", "ow_integration_\n", "", "OW_INTEGRATION_TESTS.EXE", "||ow_integration_|no|1"},

@@ -281,12 +281,13 @@ void RouteWatcher::Watch(Request* req) {
         {
             std::lock_guard<std::mutex> lock(mu_);
             if (!req->cancelled.load()) {
-                // Used up: the next Arm for this event starts a new request,
-                // while this thread is joined later.
-                auto it = pending_.find(req->event);
-                if (it != pending_.end() && it->second.get() == req) {
-                    finished_.push_back(std::move(it->second));
-                    pending_.erase(it);
+                // Not cancelled, so still its event's pending request: only a
+                // cancel (which sets the flag under mu_) or this thread takes
+                // a request out. Used up: the next Arm for this event starts a
+                // new request, while this thread is joined later.
+                auto node = pending_.extract(req->event);
+                if (!node.empty()) {
+                    finished_.push_back(std::move(node.mapped()));
                     fire = true;
                 }
             }

@@ -20,6 +20,7 @@
 #include "fakes/other_user.h"
 #include "fakes/recording_agent.h"
 #include "fakes/recording_sink.h"
+#include "fakes/scoped_env.h"
 #include "fakes/temp_dir.h"
 #include "fakes/test_netns.h"
 #include "nfw/nfw_frame.h"
@@ -85,7 +86,7 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
     ASSERT_NE(port, 0);
 
     TempDir dir;
-    ASSERT_EQ(setenv("OUTLINKWATCH_DEVICE_DIR", dir.path().c_str(), 1), 0);
+    const ScopedEnv devices("OUTLINKWATCH_DEVICE_DIR", dir.path());
     // The stand-in, applying rules in the client namespace.
     int out[2];
     ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
@@ -147,7 +148,6 @@ TEST(NfwNetnsTest, DenyListAndCutAreAppliedInTheNamespace) {
 
     close(out[0]);
     close(listener);
-    unsetenv("OUTLINKWATCH_DEVICE_DIR");
 }
 
 // The device is the plug-in's user's alone. Another user cannot reach the
@@ -195,10 +195,9 @@ TEST(NfwNetnsTest, AnotherUserIsRefused) {
     const int fake = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_EQ(chmod(dir.path().c_str(), 01777), 0);
     ASSERT_EQ(AsOtherUser([&] { return bind(fake, to, sizeof(at)) + listen(fake, 1); }), 0);
-    setenv("OUTLINKWATCH_DEVICE_DIR", dir.path().c_str(), 1);
+    const ScopedEnv devices("OUTLINKWATCH_DEVICE_DIR", dir.path());
     DeviceHandle device;
     EXPECT_FALSE(Os::Default()->Device()->OpenDevice("\\\\.\\nfw", kOpenExisting, &device)) << "their socket is no device";
-    unsetenv("OUTLINKWATCH_DEVICE_DIR");
     close(fake);
 }
 

@@ -11,6 +11,7 @@
 #include "fakes/conn_check_rig.h"
 #include "fakes/loopback_server.h"
 #include "fakes/policy_rig.h"
+#include "fakes/scoped_env.h"
 #include "fakes/test_netns.h"
 #include "probes/invalid_socket.h"
 
@@ -103,7 +104,7 @@ TEST(RouteTraceNetnsTest, RouteThroughAnAllowedHopIsLegalOtherwiseReportedOnce) 
     // our own keeps another test's trace in the same second from taking ours.
     char tmp[] = "/tmp/owtrace-XXXXXX";
     ASSERT_NE(mkdtemp(tmp), nullptr);
-    ASSERT_EQ(setenv("TMPDIR", tmp, 1), 0);
+    const ScopedEnv tmpdir("TMPDIR", tmp);
 
     ConnCheckRig rig(Os::Default());  // its trace command starts in the terminal's namespace
     rig.texts = {{"rsRouteAdrr", "route to "}, {"rsRouteInfo", ":"}};
@@ -120,7 +121,6 @@ TEST(RouteTraceNetnsTest, RouteThroughAnAllowedHopIsLegalOtherwiseReportedOnce) 
     EXPECT_EQ(rig.findings, std::vector<std::string>{"route to 198.51.100.2:" + route + "|3|3198.51.100.24" + route});
     EXPECT_EQ(rig.sink.CountLogs("Tracert success, trace info:" + route), 2);
     EXPECT_EQ(rig.check.TracertInfo(), "route to 198.51.100.2:" + route);
-    unsetenv("TMPDIR");
     EXPECT_EQ(rmdir((tmp + std::string("/outlinkwatch-0")).c_str()) + rmdir(tmp), 0) << "no output file is left behind";
 }
 

@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "fakes/scoped_env.h"
 #include "fakes/temp_dir.h"
 #include "nfw/nfw_frame.h"
 #include "platform/linux/device_linux.h"
@@ -64,12 +65,11 @@ TEST(NfwDeviceTableTest, AClosedHandleReachesNoLaterDevice) {
     sockaddr_un at = {AF_UNIX, {}};
     nfw::DeviceSocketPath(dir.path(), "nfw").copy(at.sun_path, sizeof(at.sun_path) - 1);
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof(at)) + listen(listener, 4), 0);
-    setenv(nfw::kDeviceDirVariable, dir.path().c_str(), 1);
+    const ScopedEnv devices(nfw::kDeviceDirVariable, dir.path());
     linuxdev::DeviceTable table;
     const DeviceHandle first = table.Open("\\\\.\\nfw", kOpenExisting);
     EXPECT_TRUE(table.Close(first));
     const DeviceHandle second = table.Open("\\\\.\\NFW", kCreateAlways);
-    unsetenv(nfw::kDeviceDirVariable);
     ASSERT_TRUE(first && second);
     EXPECT_FALSE(table.Close(first));
     EXPECT_TRUE(table.Close(second));

@@ -14,6 +14,7 @@
 
 #include "fakes/other_user.h"
 #include "fakes/conn_check_rig.h"
+#include "fakes/scoped_env.h"
 #include "fakes/temp_dir.h"
 
 namespace outlinkwatch {
@@ -218,8 +219,8 @@ TEST(TraceTempDirTest, AnotherUserTakesNoNameOfTheTrace) {
     OW_SKIP_UNLESS_ROOT();
     TempDir shared;
     const std::string own = shared.path() + "/outlinkwatch-0", theirs = shared.path() + "/theirs";
-    const std::string tmpdir = getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "";
     ASSERT_EQ(chmod(shared.path().c_str(), 01777), 0);
+    const ScopedEnv tmp("TMPDIR", shared.path());
     for (const std::string squat : {"nothing", "directory", "link", "file"}) {
         SCOPED_TRACE(squat);
         std::filesystem::remove_all(own);
@@ -230,9 +231,7 @@ TEST(TraceTempDirTest, AnotherUserTakesNoNameOfTheTrace) {
                   }),
                   0);
         std::string dir;
-        setenv("TMPDIR", shared.path().c_str(), 1);
         ASSERT_TRUE(Os::Default()->Files()->TempDirectory(260, &dir));
-        tmpdir.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", tmpdir.c_str(), 1);
         const std::string next = dir + std::to_string(Os::Default()->Clock()->UnixTime32() + 1);
         EXPECT_EQ(AsOtherUser([&] { return mkdir(next.c_str(), 0777) + 1; }), 0) << dir;
         struct stat st;
@@ -266,27 +265,25 @@ int ProcessesWith(const std::string& entry) {
 // waiting (stop, cancel, the last poll) ends it with all it started.
 TEST(TraceCommandTest, AnAbandonedTraceLeavesNoProcessOfItsCommand) {
     TempDir dir;
-    const std::string hang = dir.path() + "/traceroute", oldPath = getenv("PATH") != nullptr ? getenv("PATH") : "";
+    const std::string hang = dir.path() + "/traceroute";
     std::ofstream(hang) << "#!/bin/sh\nexec sleep 1000\n";
     ASSERT_EQ(chmod(hang.c_str(), 0755), 0);
-    setenv("PATH", (dir.path() + ":" + oldPath).c_str(), 1);  // behind the tracert stand-in beside the tests
-    setenv("OW_HANGING_TRACE", dir.path().c_str(), 1);          // inherited by every process of the command
-    const char* oldTmp = getenv("TMPDIR");
-    const std::string savedTmp = oldTmp != nullptr ? oldTmp : "";
-    setenv("TMPDIR", dir.path().c_str(), 1);
-    std::unique_ptr<Os> backend(NewDefaultOs());
-    QuickSleepOs os(backend.get());
-    for (int way = 0; way < 3; ++way) {  // stop, cancel, the last poll
-        CRouteTracer tracer;
-        tracer.m_bRouteChanged.store(1);
-        os.hook = [&] { tracer.m_bRouteChanged.store(way == 1 ? 1 : 0); };
-        std::atomic<int32_t> exiting{way == 0 ? 1 : 0}, pending{0};
-        std::string route;
-        EXPECT_EQ(tracer.Trace(&os, StopToken(exiting, pending), 122, kDest, {}, route), TRACE_ABORTED) << way;
+    {
+        // Behind the tracert stand-in beside the tests; the mark is inherited
+        // by every process of the command.
+        const ScopedEnv path("PATH", dir.path() + ":" + (getenv("PATH") != nullptr ? getenv("PATH") : "")),
+            mark("OW_HANGING_TRACE", dir.path()), tmp("TMPDIR", dir.path());
+        std::unique_ptr<Os> backend(NewDefaultOs());
+        QuickSleepOs os(backend.get());
+        for (int way = 0; way < 3; ++way) {  // stop, cancel, the last poll
+            CRouteTracer tracer;
+            tracer.m_bRouteChanged.store(1);
+            os.hook = [&] { tracer.m_bRouteChanged.store(way == 1 ? 1 : 0); };
+            std::atomic<int32_t> exiting{way == 0 ? 1 : 0}, pending{0};
+            std::string route;
+            EXPECT_EQ(tracer.Trace(&os, StopToken(exiting, pending), 122, kDest, {}, route), TRACE_ABORTED) << way;
+        }
     }
-    setenv("PATH", oldPath.c_str(), 1);
-    oldTmp != nullptr ? setenv("TMPDIR", savedTmp.c_str(), 1) : unsetenv("TMPDIR");
-    unsetenv("OW_HANGING_TRACE");
     const std::string entry = "OW_HANGING_TRACE=" + dir.path();
     // A killed process leaves /proc (or its environment empties) soon after.
     const auto bound = std::chrono::steady_clock::now() + std::chrono::seconds(10);

@@ -16,6 +16,7 @@
 #include "fakes/fake_os.h"
 #include "fakes/libc_faults.h"
 #include "fakes/other_user.h"
+#include "fakes/scoped_env.h"
 #include "fakes/temp_dir.h"
 #include "lumenutil/registry.h"
 #include "platform/linux/registry_files.h"
@@ -355,13 +356,12 @@ TEST_F(FileRegistryTest, ExportedFileLoadsAndChangesAreWrittenWhole) {
     Write(Utf16File("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_USERS\\S-1-5-21-9\\Software\\Microsoft\\Windows\\"
                         "CurrentVersion\\Internet Settings]\r\n\"ProxyEnable\"=dword:00000001\r\n"
                         "\"ProxyServer\"=\"10.9.8.7:3128\"\r\n"));
-    setenv("OUTLINKWATCH_REGISTRY_DIR", dir_.c_str(), 1);  // the build's own backend reads it
+    const ScopedEnv registry("OUTLINKWATCH_REGISTRY_DIR", dir_.string());  // the build's own backend reads it
     const std::string ie = "S-1-5-21-9\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
     uint32_t enable = 0;
     EXPECT_EQ(LumenReg::QueryRegKeyValue(HKEY_USERS, ie, "ProxyEnable", enable, OSTYPE_X86), UTIL_OK);
     EXPECT_EQ(enable, 1u);
     EXPECT_EQ(LumenReg::SetRegKeyValue(HKEY_USERS, ie, "ProxyEnable", 0u, OSTYPE_X64), UTIL_OK);
-    unsetenv("OUTLINKWATCH_REGISTRY_DIR");
 
     const std::string text = regfile::Utf16ToNarrow(Read().substr(2));
     EXPECT_NE(text.find("\"ProxyEnable\"=dword:00000000\r\n\"ProxyServer\"=\"10.9.8.7:3128\"\r\n"), std::string::npos)

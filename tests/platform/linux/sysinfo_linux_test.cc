@@ -18,6 +18,7 @@
 #include <optional>
 
 #include "fakes/other_user.h"
+#include "fakes/scoped_env.h"
 #include "fakes/temp_dir.h"
 #include "platform/linux/private_temp.h"
 #include "platform/linux/sysinfo_linux.h"
@@ -97,12 +98,12 @@ TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
     std::ofstream(victim).flush();
     ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
     std::unique_ptr<Os> os(NewDefaultOs());
+    const ScopedEnv debugLog("OUTLINKWATCH_DEBUG_LOG", nullptr);  // set below
     const auto fds = std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});  // what each call opens, it closes
     for (const std::string& path : {file, link}) {
         setenv("OUTLINKWATCH_DEBUG_LOG", path.c_str(), 1);
         os->System()->DebugOutput(std::string(40000, 'x').c_str());  // a line is cut where Windows cuts it
     }
-    unsetenv("OUTLINKWATCH_DEBUG_LOG");
     const auto text = [](const std::string& p) {
         return std::string(std::istreambuf_iterator<char>(std::ifstream(p).rdbuf()), {});
     };
@@ -112,7 +113,6 @@ TEST(SysinfoLinuxTest, DebugChannelAndTraceDirectoryAreOurOwn) {
         setenv("OUTLINKWATCH_DEBUG_LOG", victim.c_str(), 1);
         os->System()->DebugOutput("root\n");
         EXPECT_EQ(AsOtherUser([] { return std::unique_ptr<Os>(NewDefaultOs())->System()->DebugOutput("nobody\n"), 0; }), 0);
-        unsetenv("OUTLINKWATCH_DEBUG_LOG");
         EXPECT_EQ(text(victim), "nobody\n");
     }
     // A file's access time in local calendar time, here UTC; none before 1970.

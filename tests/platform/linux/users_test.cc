@@ -16,6 +16,7 @@
 
 #include "fakes/fake_os.h"
 #include "fakes/libc_faults.h"
+#include "fakes/scoped_env.h"
 #include "fakes/temp_dir.h"
 #include "lumenutil/system_info.h"
 #include "platform/linux/hidden_command.h"
@@ -135,13 +136,13 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
 TEST(LinuxUsersTest, HiddenCommandStartsClean) {
     TempDir dir;
     const std::string out = dir.path() + "/out", exe = std::filesystem::read_symlink("/proc/self/exe").string();
-    setenv("OW_HIDDEN", "kept", 1);
+    const ScopedEnv hidden("OW_HIDDEN", "kept");
     const int leaked = open("/dev/null", O_RDONLY);
     const auto hup = signal(SIGHUP, SIG_IGN);
     EXPECT_TRUE(Os::Default()->Users()->StartHiddenCommand("cmd /C (grep ^SigIgn /proc/self/status; ls /proc/self/fd; "
                                                            "echo $OW_HIDDEN $PATH; readlink /proc/self/fd/2) >" + out +
                                                            "~; mv " + out + "~ " + out));
-    signal(SIGHUP, hup), close(leaked), unsetenv("OW_HIDDEN");
+    signal(SIGHUP, hup), close(leaked);
     EXPECT_FALSE(Os::Default()->Users()->StartHiddenCommand("cmd /C ")) << "nothing to run";
     std::string text;
     for (int i = 0; i < 1000 && !linuxusers::ReadWholeFile(out, 4096, &text); ++i) usleep(10000);

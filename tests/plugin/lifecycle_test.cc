@@ -104,6 +104,8 @@ TEST(LifecycleTest, StopPaths) {
     };
     const std::vector<std::string> stops = {"Stop monitor Route thread.", "The Routethread is stopped.",
                                             "Stop monitor proxy thread.", "The Proxythread is stopped.", "Done out"};
+    // The process starts, as every policy ends, with neither thread running.
+    EXPECT_EQ(g_bRouteThreadStopped.load() + g_bProxyThreadStopped.load(), 2);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         PolicyRig rig;

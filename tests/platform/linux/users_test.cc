@@ -97,10 +97,14 @@ TEST(CurrentUserSidTest, OnTheFake) {
 }
 
 // The /proc scan finds this very test process by its own name, whatever
-// the case and with or without ".exe", and names its user's key.
+// the case and with or without ".exe", and names its user's key. The name
+// is one no other process has (other test processes run meanwhile).
 TEST(LinuxUsersTest, FindsItselfInProc) {
     std::unique_ptr<Os> os(NewDefaultOs());
-    const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string(), self = exe.substr(exe.rfind('/') + 1);
+    const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string self = "ow-self-" + std::to_string(getpid() % 10000000);
+    char own[16] = {};
+    ASSERT_EQ(prctl(PR_GET_NAME, own) | prctl(PR_SET_NAME, self.c_str()), 0);
     std::string key, user, home;
     EXPECT_TRUE(CurrentUserSid(os.get(), self + ".EXE", key) == UTIL_OK && key == "S-1-22-1-" + std::to_string(getuid())) << key;
     Handle token = nullptr;
@@ -129,6 +133,7 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     EXPECT_FALSE(os->Files()->FileVersionItem(exe, "FileVersion", &user)) << "an ELF file has no version resource";
     EXPECT_EQ(openFds(), fds);
     EXPECT_TRUE(os->Kernel()->CloseObject(token));
+    prctl(PR_SET_NAME, own);
 }
 
 // A hidden command gets the host's environment with the executable's folder

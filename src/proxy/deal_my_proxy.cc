@@ -45,14 +45,14 @@ int CDealMyProxy::JudgeIEProxy(const outlinkwatch::IESetting& setting, std::stri
                                const std::list<std::string>& imageIPs, std::list<ProxyRecord>& records,
                                std::list<uint32_t>& addresses) {
     static const char* const kFunction = "CDealMyProxy::GetIEProxy";
+    records.clear();
+    addresses.clear();
     if (!setting.user) return 0;
     keyPath = setting.keyPath;
     if (setting.enabled == 0) {
         Log(4, __LINE__, kFunction, "IE Proxy is Disable!");
         return 0;
     }
-    records.clear();
-    addresses.clear();
     if (!ResolveConfigured(setting.configured, true, records, addresses)) {
         Log(4, __LINE__, kFunction, "Get IE Proxy server info failed!");
         return 0;
@@ -71,6 +71,8 @@ int CDealMyProxy::JudgeFirefoxProxy(const outlinkwatch::FirefoxSetting& setting,
                                     const std::list<std::string>& imageIPs, std::list<ProxyRecord>& records,
                                     std::list<uint32_t>& addresses) {
     static const char* const kFunction = "CDealMyProxy::GetFirFoxProxy";
+    records.clear();
+    addresses.clear();
     if (!setting.found) return 0;
     prefsPath = setting.prefsPath;
     if (setting.enabled == 0) {

@@ -34,6 +34,9 @@ public:
     virtual int CheckProxyIsValid(const std::list<outlinkwatch::ConnectAddrRecord>& configured,
                                   const std::list<std::string>& imageIPs);
 
+    // Each reading fills records and addresses afresh (empty when the proxy
+    // is off or not found).
+
     // --- Internet Explorer
     // The whole reading: 1 only when the proxy is switched on, parsed,
     // resolved and one of its servers answers. keyPath becomes the user's

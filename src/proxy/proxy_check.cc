@@ -11,15 +11,12 @@ ProxyCheck::ProxyCheck(Os* os, LogSink* log, StopToken stop, const PolicySetting
 
 int ProxyCheck::ReadIEProxy() {
     CDealMyProxy proxy(m_pOs, m_proxyBudget.Active() ? &m_proxyBudget : nullptr, m_pLog, &m_stop);
-    m_lstIEProxy.clear();
     if (!m_bReadingTaken) proxy.ReadIESetting(&m_ieSetting);
     return proxy.JudgeIEProxy(m_ieSetting, m_strIEProxy, m_settings.m_lstImageIP, m_lstIEProxy, m_lstIEProxyIP);
 }
 
 int ProxyCheck::ReadFireFoxProxy() {
     CDealMyProxy proxy(m_pOs, m_proxyBudget.Active() ? &m_proxyBudget : nullptr, m_pLog, &m_stop);
-    m_lstFireFoxProxyIP.clear();
-    m_lstFireFoxProxy.clear();
     if (!m_bReadingTaken) proxy.ReadFirefoxSetting(&m_ffSetting);
     return proxy.JudgeFirefoxProxy(m_ffSetting, m_strFireFoxProxy, m_settings.m_lstImageIP, m_lstFireFoxProxy,
                                    m_lstFireFoxProxyIP);
@@ -135,13 +132,10 @@ int ProxyCheck::CheckProxyConfig(const std::function<void()>& applyPending,
     const int32_t sameBefore = m_bSameInvalidProxy.load();
 
     refreshAllowed();
-    m_lstIEProxyIP.clear();
     int found = 0;
 
     m_strIEProxyInfo.clear();
     m_strFireFoxProxyInfo.clear();
-    m_lstIEProxy.clear();
-    m_lstFireFoxProxy.clear();
 
     m_proxyBudget.BeginBrowser(kProxyIE, std::to_string(m_nLastIEProxyEnable) + m_strLastIEProxyServer);
     if (CheckIEProxy() == 1) {

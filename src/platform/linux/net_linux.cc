@@ -18,6 +18,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <iterator>
 #include <system_error>
 #include <thread>
@@ -36,13 +37,11 @@ struct AddrInfoDeleter {
 // "host.123", "host.."): no host name does, as a top-level label always
 // holds a letter, so such a text is an address or nothing and a name
 // server need not be asked.
-bool LooksNumeric(const std::string& host) {
-    std::string s = host;
-    if (!s.empty() && s.back() == '.') s.pop_back();
-    size_t start = s.rfind('.');
-    start = start == std::string::npos ? 0 : start + 1;
-    return std::all_of(s.begin() + static_cast<std::ptrdiff_t>(start), s.end(),
-                       [](char c) { return c >= '0' && c <= '9'; });
+bool LooksNumeric(std::string_view host) {
+    if (!host.empty() && host.back() == '.') host.remove_suffix(1);
+    // The whole text when it has no dot (npos + 1 is 0).
+    const std::string_view last = host.substr(host.rfind('.') + 1);
+    return last.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 void AddOnce(std::vector<uint32_t>* addrs, uint32_t a) {

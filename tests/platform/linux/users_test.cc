@@ -130,6 +130,16 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     const auto openFds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     const auto fds = openFds();  // reads (one stopped early) leave no descriptor behind
     EXPECT_EQ(os->Files()->ReadUserFile(key, exe, [](std::string_view) { return false; }), UserFileRead::kRead);
+    for (const int error : {EINTR, EIO}) {  // an interrupted read is made again, a failed one fails the reading
+        std::string text;
+        libcfaults::Fail(libcfaults::kRead, error);
+        EXPECT_EQ(os->Files()->ReadUserFile(key, exe, [](std::string_view) { return false; }),
+                  error == EINTR ? UserFileRead::kRead : UserFileRead::kFailed);
+        libcfaults::Fail(libcfaults::kRead, error);
+        EXPECT_EQ(linuxusers::ReadWholeFile(exe, 16, &text), error == EINTR);
+        EXPECT_EQ(text.size(), error == EINTR ? 16u : 0u);
+        libcfaults::Reset();
+    }
     EXPECT_FALSE(os->Files()->FileVersionItem(exe, "FileVersion", &user)) << "an ELF file has no version resource";
     EXPECT_EQ(openFds(), fds);
     EXPECT_TRUE(os->Kernel()->CloseObject(token));

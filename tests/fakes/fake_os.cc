@@ -22,6 +22,7 @@ public:
 
     bool Start(TimerSink* sink) override {
         std::lock_guard<std::mutex> lock(os_->mu_);
+        if (started_ || stopped_) return false;
         sink_ = sink;
         started_ = true;
         return true;

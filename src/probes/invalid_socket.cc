@@ -83,7 +83,6 @@ int CInvalidSocket::connect(const ACE_INET_Addr& endpoint, const std::list<std::
 
     PROBE_LOG(fn, "The connection port is : %u", port);
     if (port != 80) {
-        stream.close();
         PROBE_LOG(fn, "***successful ***");
         return PROBE_CONNECTED;
     }
@@ -129,11 +128,9 @@ int CInvalidSocket::connect(const ACE_INET_Addr& endpoint, const std::list<std::
         const std::string location = GetLocationHost(answer);
         std::list<std::string> addrs;
         if (!ResolveHost(location, addrs) || IsImageIP(addrs, imageIPs)) return PROBE_REDIRECTED;
-        stream.close();
         PROBE_LOG(fn, "The IP does not belong to the image IP aggregation.");
         return PROBE_CONNECTED;
     }
-    stream.close();
     PROBE_LOG(fn, "***successful ***");
     return PROBE_CONNECTED;
 }

@@ -10,6 +10,7 @@
 
 #include "fakes/conn_check_rig.h"
 #include "fakes/loopback_server.h"
+#include "fakes/open_descriptors.h"
 #include "fakes/policy_rig.h"
 #include "fakes/scoped_env.h"
 #include "fakes/test_netns.h"
@@ -64,23 +65,33 @@ TEST(ProbeServerTest, HttpRowsOnPort80InANamespace) {
     rig.fake.networkTimeScale = 40;  // 200 ms a connect attempt, 125 ms a send or receive
     RecordingAgent& agent = rig.agent;
     const std::list<std::string> images{"192.0.2.1", " 127.0.0.2\r\n"};
-    const auto probe = [&](const char* ip) {
-        return CInvalidSocket(rig.policy->os(), rig.policy.get()).connect(ACE_INET_Addr(80, ip, AF_INET), images);
+    const auto probe = [&](const char* ip, uint16_t port = 80) {
+        return CInvalidSocket(rig.policy->os(), rig.policy.get()).connect(ACE_INET_Addr(port, ip, AF_INET), images);
     };
     ASSERT_TRUE(ns.RunInside([&] {
         for (const Row& row : kRows) {
             SCOPED_TRACE(row.name);
             const std::string log = row.log != nullptr ? row.log : "";  // "": any line
             const int before = agent.CountLogs(log);
+            const long fds = OpenDescriptors();
             LoopbackServer server(row.serve, row.answer, 80);
             ASSERT_TRUE(server.ok());
             EXPECT_EQ(probe("127.0.0.1"), row.result);
             EXPECT_EQ(server.received(), row.serve == Serve::CloseAtOnce ? "" : kRequest);
             EXPECT_GT(agent.CountLogs(log), before) << log;
+            EXPECT_EQ(OpenDescriptors(), fds + 1) << "the listener's alone: the probe closed its socket";
+        }
+        const long fds = OpenDescriptors();
+        {
+            LoopbackServer other(Serve::Accept, "", 81);
+            ASSERT_TRUE(other.ok());
+            EXPECT_EQ(probe("127.0.0.1", 81), PROBE_CONNECTED);
+            EXPECT_EQ(other.received(), "") << "no request to a port other than 80";
         }
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(probe("198.51.100.2"), PROBE_FAILED);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << "time-outs compressed";
+        EXPECT_EQ(OpenDescriptors(), fds) << "no socket is left open";
     }));
 }
 

@@ -16,6 +16,7 @@
 
 #include "fakes/fake_os.h"
 #include "fakes/libc_faults.h"
+#include "fakes/open_descriptors.h"
 #include "fakes/scoped_env.h"
 #include "fakes/temp_dir.h"
 #include "lumenutil/system_info.h"
@@ -127,8 +128,7 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
                  os->Files()->ListUserDirectory(key, exe, 8, &entries) || os->System()->UnloadModule(nullptr) ||
                  os->Users()->UserKeyNames(nullptr));
     EXPECT_EQ(os->Kernel()->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
-    const auto openFds = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
-    const auto fds = openFds();  // reads (one stopped early) leave no descriptor behind
+    const long fds = OpenDescriptors();  // reads (one stopped early) leave no descriptor behind
     EXPECT_EQ(os->Files()->ReadUserFile(key, exe, [](std::string_view) { return false; }), UserFileRead::kRead);
     for (const int error : {EINTR, EIO}) {  // an interrupted read is made again, a failed one fails the reading
         std::string text;
@@ -141,7 +141,7 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
         libcfaults::Reset();
     }
     EXPECT_FALSE(os->Files()->FileVersionItem(exe, "FileVersion", &user)) << "an ELF file has no version resource";
-    EXPECT_EQ(openFds(), fds);
+    EXPECT_EQ(OpenDescriptors(), fds);
     EXPECT_TRUE(os->Kernel()->CloseObject(token));
     prctl(PR_SET_NAME, own);
 }

@@ -58,7 +58,7 @@ TEST(IEProxyTest, Readings) {
         const char* server;  // null: no value
         const char* records;
         size_t addresses;
-        const char* log;
+        const char* log;  // a line the reading wrote, at level 4
         int fails;   // "Proxy Connect fail:" lines
         int probes;  // each distinct endpoint once (fake.networkTimeouts)
         int read = 0;
@@ -96,7 +96,7 @@ TEST(IEProxyTest, Readings) {
         }
         EXPECT_EQ(records, c.records);
         EXPECT_EQ(check.IEProxyIPs().size(), c.addresses);
-        if (*c.log != '\0') { EXPECT_GE(rig.log.CountLogs(c.log), 1); }
+        if (*c.log != '\0') { EXPECT_GE(rig.log.CountLogs(std::string("4:") + c.log), 1); }
         EXPECT_EQ(rig.log.CountLogs("Proxy Connect fail:"), c.fails);
         EXPECT_EQ(fake.networkTimeouts.load(), c.probes);
     }

@@ -13,11 +13,13 @@ namespace linuxtmp {
 namespace {
 
 // Sets the mode of a directory this process has just made (the umask may
-// have taken bits from it) without following a link put in its place.
-bool MakeModePrivate(const std::string& path) {
+// have taken bits from it), judged on the open directory: not a link put in
+// its place, and owned by uid.
+bool MakeModePrivate(const std::string& path, uid_t uid) {
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return false;
-    const bool ok = fchmod(fd, 0700) == 0;
+    struct stat st;
+    const bool ok = fstat(fd, &st) == 0 && st.st_uid == uid && fchmod(fd, 0700) == 0;
     close(fd);
     return ok;
 }
@@ -38,7 +40,7 @@ std::string PrivateTempDir::Get(const std::string& base) {
     const uid_t uid = geteuid();
     const std::string prefix = root + "outlinkwatch-" + std::to_string(uid);
 
-    if (mkdir(prefix.c_str(), 0700) == 0) MakeModePrivate(prefix);
+    if (mkdir(prefix.c_str(), 0700) == 0) MakeModePrivate(prefix, uid);
     if (IsPrivateDirectory(prefix, uid)) return prefix;
 
     std::lock_guard<std::mutex> lock(mu_);
@@ -50,7 +52,7 @@ std::string PrivateTempDir::Get(const std::string& base) {
     pattern.push_back('\0');
     if (mkdtemp(pattern.data()) == nullptr) return std::string();
     const std::string made(pattern.data());
-    if (!MakeModePrivate(made) || !IsPrivateDirectory(made, uid)) return std::string();
+    if (!MakeModePrivate(made, uid)) return std::string();
     fallback_ = made;
     return fallback_;
 }

@@ -127,6 +127,8 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     EXPECT_FALSE(os->Users()->ImpersonatedUserName(nullptr, &user) || os->Users()->ExpandForUser(nullptr, "", &home) ||
                  os->Files()->ListUserDirectory(key, exe, 8, &entries) || os->System()->UnloadModule(nullptr) ||
                  os->Users()->UserKeyNames(nullptr));
+    EXPECT_TRUE(os->Files()->ListUserDirectory(key, exe.substr(0, exe.rfind('/')), 2, &entries) && entries.size() == 2)
+        << "at most as many entries as asked for";
     EXPECT_EQ(os->Kernel()->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
     const long fds = OpenDescriptors();  // reads (one stopped early) leave no descriptor behind
     EXPECT_EQ(os->Files()->ReadUserFile(key, exe, [](std::string_view) { return false; }), UserFileRead::kRead);

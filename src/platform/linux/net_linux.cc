@@ -18,8 +18,8 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <string_view>
 #include <iterator>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>

@@ -73,7 +73,7 @@ bool Utf8ProfileString(FileService* files, const FileText& section, const FileTe
     if (size == 0) return false;
     if (size > kMaxProfileBuffer) size = kMaxProfileBuffer;
     // A character takes at most four bytes of UTF-8.
-    const uint64_t narrowSize = uint64_t{size} * 4 < kMaxProfileBuffer ? uint64_t{size} * 4 : kMaxProfileBuffer;
+    const uint64_t narrowSize = std::min<uint64_t>(uint64_t{size} * 4, kMaxProfileBuffer);
     const auto narrow = [](const FileText& t) { return t.none() ? FileText() : FileText(Utf8Of(t)); };
     FileText read;
     Utf8ProfileString(files, narrow(section), narrow(key), narrow(defaultValue), Utf8Of(path),

@@ -443,10 +443,10 @@ TEST_F(UtilTableTest, AdaptersAndVirtualCharacteristics) {
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 1) << "no ini file";
     EXPECT_TRUE(LumenSystemInfo::IsVirtualAdapter("br0") && LumenSystemInfo::IsVirtualAdapter("tun0"));
     EXPECT_FALSE(LumenSystemInfo::IsVirtualAdapter("unknown0") || LumenSystemInfo::IsWirelessAdapter("unknown0"));
-    Write(Path("ExtCustomized.ini"), "[VirtualAdapter]\nAdapterNumber=7\nVirtualAdapter_1=7\nVirtualAdapter_2=x\nVirtualAdapter_4= 0X5\nVirtualAdapter_5=0xFa\nVirtualAdapter_7=00000000007\n");
+    Write(Path("ExtCustomized.ini"), "[VirtualAdapter]\nAdapterNumber=7\nVirtualAdapter_1=7\nVirtualAdapter_2=x\nVirtualAdapter_4= 0X5\nVirtualAdapter_5=0xFa\nVirtualAdapter_6=0xFFFFFFFF\nVirtualAdapter_7=00000000007\n");
     Write(Path("ExtCustomized_cust.ini"), "[VirtualAdapter]\nVirtualAdapter_3=0x9\n");
     EXPECT_EQ(LumenSystemInfo::GetVirtualAdapterCharacteristicsFromIniFile(listed), 0);
-    EXPECT_EQ(listed, (std::list<DWORD>{7, 9, 5, 250}));
+    EXPECT_EQ(listed, (std::list<DWORD>{7, 9, 5, 250, 0xFFFFFFFFu}));
     EXPECT_FALSE(LumenSystemInfo::IsVirtualAdapter("tun0")) << "its number is listed";
     EXPECT_TRUE(LumenSystemInfo::GetActivePhyIntf(physical));
     EXPECT_EQ(physical, (std::list<std::string>{"eth0", "wlan0", "tun0"}));

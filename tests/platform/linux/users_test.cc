@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <tuple>
 
@@ -127,8 +128,14 @@ TEST(LinuxUsersTest, FindsItselfInProc) {
     EXPECT_FALSE(os->Users()->ImpersonatedUserName(nullptr, &user) || os->Users()->ExpandForUser(nullptr, "", &home) ||
                  os->Files()->ListUserDirectory(key, exe, 8, &entries) || os->System()->UnloadModule(nullptr) ||
                  os->Users()->UserKeyNames(nullptr));
-    EXPECT_TRUE(os->Files()->ListUserDirectory(key, exe.substr(0, exe.rfind('/')), 2, &entries) && entries.size() == 2)
-        << "at most as many entries as asked for";
+    TempDir listed;  // a folder and a file in it, each judged itself, and no more entries than asked for
+    ASSERT_TRUE(std::filesystem::create_directory(listed.path() + "/d") && std::ofstream(listed.path() + "/f"));
+    std::string kinds;
+    EXPECT_TRUE(os->Files()->ListUserDirectory(key, listed.path(), 8, &entries));
+    std::sort(entries.begin(), entries.end(), [](const DirEntry& a, const DirEntry& b) { return a.name < b.name; });
+    for (const DirEntry& e : entries) kinds += e.name + (e.isDirectory ? "/ " : " ");
+    EXPECT_EQ(kinds, "./ ../ d/ f ");
+    EXPECT_TRUE(os->Files()->ListUserDirectory(key, listed.path(), 3, &entries) && entries.size() == 3);
     EXPECT_EQ(os->Kernel()->WaitForObjects(&token, 1, 0), kWaitFailed) << "a token is no waitable object";
     const long fds = OpenDescriptors();  // reads (one stopped early) leave no descriptor behind
     EXPECT_EQ(os->Files()->ReadUserFile(key, exe, [](std::string_view) { return false; }), UserFileRead::kRead);

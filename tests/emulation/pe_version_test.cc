@@ -65,6 +65,7 @@ TEST(PeVersionTest, ItemsOfBuiltImages) {
         const struct { size_t at; std::string bytes; bool found; } patches[] = {
             {0, "X", false}, {pe + 1, "Q", false}, {pe + 6, std::string(2, '\0'), false}, {pe + 6, "a", false},
             {pe + 24, "\x0c", false}, {dirs, "\x02", false}, {dirs + 20, std::string(4, '\0'), false},
+            {dirs + 20, "\xF0\xFF\xFF\x7F", false},  // a resource address in no section
             {dirs + 24, std::string(4, '\0') + "\x01", false}, {dirs, "\x03", true}, {pe + 6, "`", true}};
         for (const auto& p : patches) {
             std::string damaged = image, block;

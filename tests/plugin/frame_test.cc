@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <stdexcept>
 
 #include "fakes/fake_os.h"
 #include "fakes/params.h"
@@ -85,6 +86,26 @@ TEST_F(FrameTest, BaseKeepsWhatTheAgentHandsIn) {
     EXPECT_EQ(base.SetPolicyLabel(nullptr) + base.SetPolicyLabels(nullptr, nullptr), 0);
     EXPECT_EQ(base.Kept(), "|||17");
     EXPECT_EQ(base.Reserved32(), 1);
+}
+
+// An exception thrown inside an operation stops at the interface, and the
+// agent gets that operation's answer for a fault.
+TEST_F(FrameTest, ExceptionsStopAtTheInterface) {
+    struct Throwing : CPolicyBase {
+        int Initialize(std::string) override { throw std::runtime_error("Initialize"); }
+        int Exec(uint32_t) override { throw std::runtime_error("Exec"); }
+        int Reserved32() override { throw std::runtime_error("Reserved32"); }
+        int RegisterInterface(uint32_t, IUnknown*, uint32_t) override { throw std::runtime_error("Register"); }
+        int QueryCommand(std::string) override { throw std::runtime_error("QueryCommand"); }
+        void SetMark() override { throw std::runtime_error("SetMark"); }
+    } base;
+    IPolicy* policy = base.GetPolicyInterface();
+    ICommonControl* control = base.GetCommonControlInterface();
+    policy->SetMark();
+    EXPECT_EQ(std::to_string(policy->Exec(0)) + " " + std::to_string(policy->Reserved32()) + " " +
+                  std::to_string(control->Initialize("x")) + " " + std::to_string(control->RegisterInterface(1, nullptr, 0)) +
+                  " " + std::to_string(control->QueryCommand("x")),
+              "1 1 -1 -1 -1");
 }
 
 TEST_F(FrameTest, ParameterLookups) {

@@ -1,5 +1,7 @@
 #include "engine/lumen_timer.h"
 
+#include <algorithm>
+
 namespace lumenutil {
 
 CLumenTimer::CLumenTimer(outlinkwatch::Os* os)
@@ -40,7 +42,7 @@ uint32_t CLumenTimer::SetMyTimer(uint32_t id, int32_t elapseMs, int32_t repeat) 
         // tick, however soon, finds it.
         m_mapTimers[id] = repeat;
     }
-    if (m_host->Arm(id, static_cast<uint32_t>(elapseMs < 0 ? 0 : elapseMs))) return kTimerArmed;
+    if (m_host->Arm(id, static_cast<uint32_t>(std::max(elapseMs, 0)))) return kTimerArmed;
     std::lock_guard<std::recursive_mutex> lock(m_csLock);
     m_mapTimers.erase(id);
     return kTimerArmFailed;

@@ -283,8 +283,9 @@ TYPED_TEST(LumenRegTest, ResultCodes) {
     const auto* data = reinterpret_cast<const uint8_t*>(&one);
     EXPECT_EQ(this->b_.reg->SetValue(key, longest + "n", 4, data, 4), kErrorInvalidParameter);
     ASSERT_EQ(this->b_.reg->SetValue(key, longest, 4, data, 4), kErrorSuccess);
-    EXPECT_EQ(this->b_.reg->QueryValue(key, longest, &type, nullptr, nullptr), kErrorSuccess);
-    EXPECT_EQ(type, 4u) << "a value's type comes back with it";
+    size = 0;  // asked without a buffer: its size alone
+    EXPECT_EQ(this->b_.reg->QueryValue(key, longest, &type, nullptr, &size), kErrorSuccess);
+    EXPECT_EQ(type * 10 + size, 44u) << "a value's type and size come back with it";
     this->b_.reg->CloseKey(key);
     EXPECT_EQ(this->b_.reg->CreateKey(HKEY_USERS, deep + "\\k", kRegAccessCreate, &key), kErrorInvalidParameter);
     // One trailing backslash names the key before it; an empty name anywhere else is no path.
